@@ -1,0 +1,122 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <shared_mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/free_list.h"
+#include "archive/name_index.h"
+#include "platform/exclusive_file.h"
+
+class ByteReader;
+class GrfArchive;
+class ProgressSink;
+
+enum EntryState : int32_t { ENTRY_STORED = 0, ENTRY_ADDED = 1, ENTRY_DELETED = 2 };
+enum EntrySource : int32_t { SOURCE_ARCHIVE = 0, SOURCE_DISK_FILE = 1, SOURCE_OTHER_ENTRY = 2 };
+
+constexpr size_t MAX_NAME_BYTES = 259;
+
+// One entry of an archive's table, stored or added since the archive was opened.
+class GrfEntry {
+public:
+    explicit GrfEntry(GrfArchive* owner) : owner(owner) {}
+    GrfEntry(const GrfEntry&) = delete;
+    GrfEntry& operator=(const GrfEntry&) = delete;
+    // Releases the source reference, which may destroy the source archive.
+    ~GrfEntry();
+
+    GrfArchive* owner;            // the archive whose table holds the entry (not owned)
+    std::string name;             // bytes as in the table, backslash-separated
+    std::u16string nameAnsi;      // name in the ANSI code page; empty when it does not convert
+    std::u16string nameKorean;    // name in code page 949; empty when it does not convert
+    uint32_t compressedSize = 0;
+    uint32_t storedSize = 0;
+    uint32_t originalSize = 0;
+    uint32_t offset = 0;          // absolute position of the data
+    int32_t coding = 0;           // -1 none, 0 header-only, n > 0 mixed
+    uint8_t flags = 1;
+    uint64_t key = 0;
+    int32_t state = ENTRY_ADDED;
+    int32_t source = SOURCE_ARCHIVE;
+    std::u16string sourcePath;    // with SOURCE_DISK_FILE
+    GrfEntry* sourceEntry = nullptr;  // with SOURCE_OTHER_ENTRY; holds one reference on its owner
+
+    // Sets name, then key and both wide forms.
+    void setName(std::string_view newName);
+    const std::u16string& displayName(bool useKoreanNames) const {
+        return useKoreanNames ? nameKorean : nameAnsi;
+    }
+
+    // One record of the given major version; false when it is not an entry or is malformed
+    // (then `cursor` is no longer ok()).
+    bool parseRecord(uint32_t majorVersion, ByteReader& cursor);
+    // Appends the current-generation record; a deleted entry writes nothing and answers false.
+    bool writeRecord(std::vector<uint8_t>& out) const;
+
+    // False when another entry already bears the name (ASCII case folded).
+    bool rename(std::string_view newName);
+    void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size);
+    void setSourceEntry(GrfEntry* newSource);
+
+    // Inflates a stored entry into `targetPath`; the reason for false is in owner->lastError.
+    bool extractTo(const std::u16string& targetPath, ProgressSink& progress);
+    // Compresses a pending entry, places it first fit and writes it; reason in owner->lastError.
+    bool storeData(FreeList& freeList, int level, ProgressSink& progress);
+
+private:
+    void releaseSource();
+};
+
+// One archive file opened for update, with its entry table.
+// An archive lent to another as a source is heap-allocated; its last released reference deletes it.
+class GrfArchive {
+public:
+    GrfArchive() = default;
+    GrfArchive(const GrfArchive&) = delete;
+    GrfArchive& operator=(const GrfArchive&) = delete;
+    ~GrfArchive();
+
+    std::u16string path;
+    uint32_t version = 0;   // major version of the opened file; 0 after create
+    std::vector<std::unique_ptr<GrfEntry>> entries;
+    NameIndex storedIndex;
+    std::vector<std::unique_ptr<GrfEntry>> addedEntries;
+    NameIndex addedIndex;
+    bool modified = false;
+    int lastError = 0;
+    platform::ExclusiveFile file;
+    std::atomic<int32_t> sourceRefs{0};
+    // Writers of the entry vectors and names hold it exclusively; the window's list reads under it shared.
+    mutable std::shared_mutex listLock;
+
+    bool create(const std::u16string& newPath);
+    bool open(const std::u16string& newPath);
+    bool readTable();
+    void close();
+
+    GrfEntry* entryAt(int64_t position) const;
+    GrfEntry* findStored(std::string_view name) const { return storedIndex.find(name); }
+    GrfEntry* findAdded(std::string_view name) const { return addedIndex.find(name); }
+    // Adds (or re-sources the pending namesake of) another archive's entry; stored namesakes are marked deleted.
+    GrfEntry* importEntry(GrfEntry* sourceEntry);
+    // Appends a fresh pending entry to addedEntries (the caller names it and indexes it).
+    GrfEntry* appendAdded(std::unique_ptr<GrfEntry> entry);
+
+    bool save(int level, bool useKoreanNames, ProgressSink& progress);
+    bool writeTable(int level);
+
+    // Records why an operation failed; call sites read `return fail(...)`.
+    bool fail(int code) {
+        lastError = code;
+        return false;
+    }
+
+    // Source references, taken by entries of other archives that draw data from this one.
+    static void addSourceRef(GrfArchive* archive);
+    // The last release deletes the archive.
+    static void releaseSourceRef(GrfArchive* archive);
+};

@@ -1,0 +1,1 @@
+#include "archive/legacy_decode.h"

@@ -1,0 +1,1 @@
+#include "archive/name_hash.h"

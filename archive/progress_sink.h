@@ -1,0 +1,12 @@
+#pragma once
+#include <cstdint>
+
+// Where archive operations report what they are doing; the task worker is the real one.
+class ProgressSink {
+public:
+    virtual ~ProgressSink() = default;
+    // The text only has to live until the call returns.
+    virtual void reportStatus(const char16_t* text) = 0;
+    // `bytes` of the current entry so far; `commit` once the entry is finished.
+    virtual void reportProgress(uint32_t bytes, bool commit) = 0;
+};

@@ -1,0 +1,1 @@
+#include "archive/result_codes.h"

@@ -1,0 +1,28 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+constexpr uint32_t CODE_PAGE_KOREAN = 949;
+constexpr uint32_t CODE_PAGE_WESTERN = 1252;
+// Longest wide name the program keeps: 259 units and the terminator make the 260-unit buffers.
+constexpr size_t MAX_NAME_UNITS = 259;
+
+// The code page the "ANSI" name form means. Windows: GetACP() unless overridden; POSIX: 1252 unless overridden.
+uint32_t ansiCodePage();
+// Overrides the ANSI code page for this process (the command line's --ansi-codepage).
+// False when the code page is not supported; the previous one then stays.
+bool setAnsiCodePage(uint32_t codePage);
+
+// Bytes of `codePage` as precomposed UTF-16. Empty when the bytes do not convert exactly
+// or need more than MAX_NAME_UNITS units. Both systems give the same units for the same bytes.
+std::u16string decodeText(std::string_view bytes, uint32_t codePage);
+
+// UTF-16 to bytes of `codePage` without best-fit look-alikes or default characters;
+// nullopt when any character has no exact equivalent.
+std::optional<std::string> encodeText(std::u16string_view text, uint32_t codePage);
+
+}  // namespace platform

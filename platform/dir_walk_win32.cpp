@@ -1,0 +1,1 @@
+#include "platform/dir_walk.h"

@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+
+namespace platform {
+
+// Paths are UTF-16 with backslashes, as everywhere in the core.
+
+// False when it was not created (it may already exist).
+bool createDirectory(const std::u16string& path);
+bool deleteFile(const std::u16string& path);
+// Replaces `target` with `source` in one step (the old target stays whole if this fails).
+bool replaceFile(const std::u16string& source, const std::u16string& target);
+bool fileExists(const std::u16string& path);
+bool isDirectory(const std::u16string& path);
+// The path as the operating system spells it: UTF-8 with slashes on POSIX, unchanged on Windows.
+std::string nativePathUtf8(const std::u16string& path);
+// Turns an OS path (argv, UTF-8 on POSIX) into the core's backslash form.
+std::u16string corePathFromUtf8(const std::string& path);
+// The directory separator of this system when it differs from the backslash, else 0.
+char16_t extraSeparator();
+
+}  // namespace platform

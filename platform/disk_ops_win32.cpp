@@ -1,0 +1,1 @@
+#include "platform/disk_ops.h"

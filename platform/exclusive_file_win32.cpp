@@ -1,0 +1,1 @@
+#include "platform/exclusive_file.h"

@@ -1,0 +1,1 @@
+#include "platform/temp_file.h"

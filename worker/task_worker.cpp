@@ -1,0 +1,1 @@
+#include "worker/task_worker.h"
