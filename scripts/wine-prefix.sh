@@ -1,0 +1,58 @@
+#!/bin/bash
+# Prepares the Wine prefix the Windows tests and the program run in: creates it, makes the
+# Chinese texts render (font replacements and links, Wine's own fonts) and turns off window
+# management, which stalls every hide and destroy without a window manager. Safe to run again.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+: "${WINEPREFIX:=$repo/build/wineprefix}"
+export WINEPREFIX
+: "${WINEDEBUG:=-all}"
+export WINEDEBUG
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+marker="$WINEPREFIX/.quarnel-prefix-ready"
+[ -f "$marker" ] && exit 0
+
+mkdir -p "$WINEPREFIX"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    # The "wine32 is missing" and "no driver could be loaded" lines that come here are harmless.
+    wineboot -i > "$WINEPREFIX/wineboot.log" 2>&1
+    wineserver -w
+fi
+
+face="WenQuanYi Micro Hei"
+link="wqy-microhei.ttc,WenQuanYi Micro Hei"
+# REG_MULTI_SZ as the hex list a .reg file wants.
+multi_sz() { printf '%s\0\0' "$1" | iconv -f UTF-8 -t UTF-16LE | od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//; s/,$//'; }
+
+# A UTF-16LE .reg file is the one way that reliably brings Chinese value names into the registry.
+reg=$(mktemp --suffix=.reg)
+trap 'rm -f "$reg"' EXIT
+{
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\r\n'
+    for f in 宋体 SimSun 新宋体 NSimSun 微软雅黑 "Microsoft YaHei"; do
+        printf '"%s"="%s"\r\n' "$f" "$face"
+    done
+    printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n"Managed"="N"\r\n'
+    printf '\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"FontSmoothing"="2"\r\n'
+    printf '"FontSmoothingType"=dword:00000001\r\n"FontSmoothingGamma"=dword:00000578\r\n'
+    printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
+    hex=$(multi_sz "$link")
+    for f in Tahoma "Tahoma Bold" "MS Shell Dlg" "MS Shell Dlg 2" "Microsoft Sans Serif" "Segoe UI" "DejaVu Sans"; do
+        printf '"%s"=hex(7):%s\r\n' "$f" "$hex"
+    done
+    printf '\r\n'
+} | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } > "$reg"
+wine reg import "$reg" > /dev/null 2>&1
+
+# Debian's Wine looks for its own fonts in the wrong place; without these the caption
+# buttons show letters instead of glyphs.
+fonts="$WINEPREFIX/drive_c/windows/Fonts"
+mkdir -p "$fonts"
+for f in tahoma.ttf tahomabd.ttf marlett.ttf; do
+    [ -f "/usr/share/wine/fonts/$f" ] && ln -sf "/usr/share/wine/fonts/$f" "$fonts/$f"
+done
+wineserver -w
+touch "$marker"
