@@ -1,1 +1,147 @@
 #include "worker/task_worker.h"
+
+#include <chrono>
+#include <system_error>
+
+void AutoResetEvent::signal() {
+    {
+        const std::lock_guard lock(mutex);
+        signalled = true;
+    }
+    condition.notify_one();
+}
+
+bool AutoResetEvent::wait(uint32_t timeoutMs) {
+    std::unique_lock lock(mutex);
+    if (!condition.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return signalled; })) {
+        return false;
+    }
+    signalled = false;
+    return true;
+}
+
+TaskWorker::TaskWorker(MessageChannel& window) : window(window) {}
+
+TaskWorker::~TaskWorker() {
+    stop();
+}
+
+bool TaskWorker::start() {
+    // The caller cannot go on without a worker; it says so and ends instead.
+    try {
+        thread = std::thread([this] { workerMain(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void TaskWorker::stop() {
+    if (!thread.joinable()) {
+        return;
+    }
+    running.fetch_sub(1);
+    thread.join();
+}
+
+void TaskWorker::startTask(uint32_t code, void* args) {
+    // Written before the signal; the event's lock hands them to the worker.
+    taskCode = code;
+    taskArgs = args;
+    wakeEvent.signal();
+}
+
+void TaskWorker::workerMain() {
+    // The counter is tested before every wait, so an idle worker notices stop() within one time-out.
+    while (running.load() > 0) {
+        if (!wakeEvent.wait(WAKE_TIMEOUT_MS)) {
+            continue;
+        }
+        const uint32_t code = taskCode;
+        void* const args = taskArgs;
+        if (code == 0 || code >= TASK_CODE_COUNT || procedures[code] == nullptr) {
+            continue;
+        }
+        runTask(code, args);
+    }
+}
+
+// The one catch of the core: whatever escapes a procedure ends that task only. The window still
+// gets its WM_TASK_FINISHED (else it would stay busy for good) and the record is still released.
+void TaskWorker::runTask(uint32_t code, void* args) {
+    currentCode = code;
+    currentArgs = args;
+    finishPosted = false;
+    try {
+        procedures[code](*this);
+    } catch (...) {
+    }
+    if (finishPosted) {
+        return;
+    }
+    // Thrown before the procedure finished, or it returned without finishing.
+    try {
+        finishTask(*this, code, RESULT_TASK_ABORTED);
+    } catch (...) {
+        // The channel itself failed; nothing is left to tell the window with.
+    }
+}
+
+void TaskWorker::sendStarted(uint32_t code) {
+    window.send(WM_TASK_STARTED, code, 0);
+}
+
+void TaskWorker::reportStatus(const char16_t* text) {
+    // Sent, not posted: the text lives on this thread's stack and must outlast the window's handling.
+    window.send(WM_TASK_STATUS, reinterpret_cast<uintptr_t>(text), 0);
+}
+
+void TaskWorker::reportProgress(uint32_t bytes, bool commit) {
+    // Within an entry each report is absolute: the bytes before the entry plus the entry's own
+    // count; only the commit makes that count part of progressDone.
+    uint64_t done = progressDone + bytes;
+    if (commit) {
+        progressDone = done;
+    }
+    window.post(WM_TASK_PROGRESS, highHalf(done), static_cast<intptr_t>(lowHalf(done)));
+}
+
+void TaskWorker::sendTotal() {
+    window.send(WM_TASK_TOTAL, highHalf(progressTotal), static_cast<intptr_t>(lowHalf(progressTotal)));
+}
+
+namespace {
+
+void releaseRecord(uint32_t code, void* args) {
+    switch (code) {
+    case TASK_EXTRACT_ONE: delete static_cast<ExtractOneArgs*>(args); break;
+    case TASK_EXTRACT_SELECTED: delete static_cast<ExtractListArgs*>(args); break;  // with its selection
+    case TASK_EXTRACT_ALL: delete static_cast<ExtractAllArgs*>(args); break;
+    case TASK_ADD_DIRECTORY: delete static_cast<AddDirectoryArgs*>(args); break;
+    case TASK_ADD_ARCHIVE: delete static_cast<AddArchiveArgs*>(args); break;
+    case TASK_SAVE: delete static_cast<SaveArgs*>(args); break;
+    default: break;  // the recompress record goes back to the window
+    }
+}
+
+}  // namespace
+
+void finishTask(TaskWorker& worker, uint32_t code, intptr_t result) {
+    // The record is released by the type of the task the loop started, whatever code is posted.
+    const uint32_t runningCode = worker.currentCode;
+    void* const args = worker.currentArgs;
+    intptr_t lParam = result;
+    if (runningCode == TASK_RECOMPRESS) {
+        auto* const record = static_cast<RecompressArgs*>(args);
+        if (record != nullptr) {
+            record->error = static_cast<int32_t>(result);
+        }
+        lParam = reinterpret_cast<intptr_t>(record);
+    }
+    worker.window.post(WM_TASK_FINISHED, code, lParam);
+    worker.finishPosted = true;
+    // After the post: the window may already be reading the recompress record, but records 1 to 6
+    // are ours alone until here.
+    worker.currentArgs = nullptr;
+    releaseRecord(runningCode, args);
+}

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "archive/progress_sink.h"
+#include "archive/result_codes.h"
 #include "worker/message_channel.h"
 #include "worker/task_args.h"
 #include "worker/task_messages.h"
@@ -55,6 +56,8 @@ public:
     // Window thread: stores the code and the record, then signals.
     void startTask(uint32_t code, void* args);
 
+    // Worker thread: the first message of every task.
+    void sendStarted(uint32_t code);
     void reportStatus(const char16_t* text) override;
     void reportProgress(uint32_t bytes, bool commit) override;
     // Sends progressTotal as WM_TASK_TOTAL.
@@ -62,9 +65,28 @@ public:
 
     void addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, const std::u16string& directory);
 
+    // The task the loop is running, as read once after the signal; finishTask releases this record.
+    uint32_t currentCode = 0;
+    void* currentArgs = nullptr;
+    // Set by finishTask: the loop then knows the window has its WM_TASK_FINISHED.
+    bool finishPosted = false;
+
 private:
     void workerMain();
+    void runTask(uint32_t code, void* args);
 };
+
+// The wait of an idle worker: bounds how late it notices stop().
+constexpr uint32_t WAKE_TIMEOUT_MS = 100;
+
+// The result a task gets when it ended by an exception (an allocation failure, most likely,
+// which zlib would report the same way).
+constexpr int RESULT_TASK_ABORTED = RESULT_BAD_DATA;
+
+// Ends the running task: posts WM_TASK_FINISHED (code, result) and releases the record of tasks 1
+// to 6. For TASK_RECOMPRESS `result` goes into the record's `error` and the message carries the
+// record, which then belongs to the window. Call it once, as the task's last step.
+void finishTask(TaskWorker& worker, uint32_t code, intptr_t result);
 
 // The procedure table of the real program.
 void installTaskProcedures(TaskWorker& worker);
