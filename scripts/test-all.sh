@@ -50,7 +50,10 @@ hook_asan_ubsan() {   # the unit tests under AddressSanitizer and UndefinedBehav
     return 0
 }
 hook_tsan() {         # the worker tests under ThreadSanitizer
-    return 0
+    local dir=$build_root/linux-tsan
+    configure linux "$dir" "-DCMAKE_CXX_FLAGS=-fsanitize=thread" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" &&
+    cmake --build "$dir" -j"$jobs" --target task_worker_test &&
+    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$dir/tests/task_worker_test"
 }
 hook_fuzz() {         # bounded runs of the fuzz targets
     return 0

@@ -45,9 +45,11 @@ void TaskWorker::stop() {
 }
 
 void TaskWorker::startTask(uint32_t code, void* args) {
-    // Written before the signal; the event's lock hands them to the worker.
-    taskCode = code;
-    taskArgs = args;
+    {
+        const std::lock_guard lock(taskLock);
+        taskCode = code;
+        taskArgs = args;
+    }
     wakeEvent.signal();
 }
 
@@ -57,8 +59,13 @@ void TaskWorker::workerMain() {
         if (!wakeEvent.wait(WAKE_TIMEOUT_MS)) {
             continue;
         }
-        const uint32_t code = taskCode;
-        void* const args = taskArgs;
+        uint32_t code = 0;
+        void* args = nullptr;
+        {
+            const std::lock_guard lock(taskLock);
+            code = taskCode;
+            args = taskArgs;
+        }
         if (code == 0 || code >= TASK_CODE_COUNT || procedures[code] == nullptr) {
             continue;
         }

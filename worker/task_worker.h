@@ -72,6 +72,10 @@ public:
     bool finishPosted = false;
 
 private:
+    // A signal with a code the worker ignores gives no message back, so nothing else orders the
+    // window's next write of taskCode/taskArgs after the worker's read.
+    std::mutex taskLock;
+
     void workerMain();
     void runTask(uint32_t code, void* args);
 };
