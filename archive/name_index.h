@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string_view>
 #include <utility>
@@ -16,6 +17,9 @@ public:
     void assign(const std::vector<GrfEntry*>& entries);
     // The first element, in index order, whose entry's name equals `name` (ASCII case folded).
     GrfEntry* find(std::string_view name) const;
+    // Calls `visit` for every element whose entry's name equals `name` (ASCII case folded), in
+    // index order: a table may hold names that differ only in case.
+    void forEachMatch(std::string_view name, const std::function<void(GrfEntry*)>& visit) const;
     // Moves `entry` from `previousKey` to its current key, after the elements already there.
     void rekey(GrfEntry* entry, uint64_t previousKey);
     void clear();
