@@ -1,0 +1,25 @@
+#include <algorithm>
+
+#include "archive/archive.h"
+#include "archive/name_hash.h"
+#include "archive/name_index.h"
+
+// Equal names under the folded comparison have equal keys, so every namesake sits in the key's
+// run of `bulk` or of `later`; bulk ones come first, as in find().
+void NameIndex::forEachMatch(std::string_view name, const std::function<void(GrfEntry*)>& visit) const {
+    const uint64_t key = nameKey(name);
+    const auto byKey = [](const std::pair<uint64_t, GrfEntry*>& element, uint64_t wanted) {
+        return element.first < wanted;
+    };
+    for (auto it = std::lower_bound(bulk.begin(), bulk.end(), key, byKey); it != bulk.end() && it->first == key; ++it) {
+        if (it->second != nullptr && namesEqual(it->second->name, name)) {
+            visit(it->second);
+        }
+    }
+    const auto [first, last] = later.equal_range(key);
+    for (auto it = first; it != last; ++it) {
+        if (it->second != nullptr && namesEqual(it->second->name, name)) {
+            visit(it->second);
+        }
+    }
+}

@@ -1,0 +1,68 @@
+#include <mutex>
+
+#include "archive/add.h"
+#include "archive/archive.h"
+#include "platform/code_page.h"
+#include "platform/dir_walk.h"
+#include "worker/task_worker.h"
+
+namespace {
+
+// Paths of 260 units or more do not fit the system's path buffers: the save could not open such
+// a file again, so it is not added at all.
+constexpr size_t MAX_PATH_UNITS = 259;
+
+std::u16string joinPath(const std::u16string& directory, const std::u16string& name) {
+    if (!directory.empty() && directory.back() == u'\\') {
+        return directory + name;
+    }
+    return directory + u'\\' + name;
+}
+
+}  // namespace
+
+// Depth-first in the file system's order: a subdirectory is walked as soon as it is listed.
+void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, const std::u16string& directory) {
+    GrfArchive& archive = *args.archive;
+    platform::listDirectory(directory, [&](const platform::DirItem& item) {
+        // A POSIX name may hold a backslash, which would read as one more directory level.
+        if (item.name.find(u'\\') != std::u16string::npos) {
+            return;
+        }
+        const std::u16string full = joinPath(directory, item.name);
+        if (full.size() > MAX_PATH_UNITS || full.size() < prefixLength) {
+            return;
+        }
+        if (item.isDirectory) {
+            addDirectoryTree(args, prefixLength, full);
+            return;
+        }
+
+        const std::u16string wideName = u"data\\" + full.substr(prefixLength);
+        reportStatus(wideName.c_str());
+        // A name that does not survive the code page, or outgrows the table's 259 bytes, would be
+        // stored as some other name: such a file is left out and the walk goes on.
+        const auto name = encodeEntryName(wideName, args.useKoreanNames != 0);
+        if (!name) {
+            return;
+        }
+        const auto size = static_cast<uint32_t>(item.size);  // the format holds 32-bit sizes
+
+        const std::unique_lock lock(archive.listLock);
+        // Every stored namesake: a case-variant duplicate left behind would shadow the new file.
+        archive.storedIndex.forEachMatch(*name, [&archive](GrfEntry* stored) {
+            stored->state = ENTRY_DELETED;
+            archive.modified = true;
+        });
+        GrfEntry* entry = archive.findAdded(*name);
+        if (entry != nullptr) {
+            entry->setSourceFile(*name, full, size);
+        } else {
+            auto fresh = std::make_unique<GrfEntry>(&archive);
+            fresh->setSourceFile(*name, full, size);
+            entry = archive.appendAdded(std::move(fresh));
+            archive.addedIndex.insert(entry->key, entry);
+        }
+        archive.modified = true;
+    });
+}
