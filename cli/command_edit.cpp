@@ -1,0 +1,136 @@
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/report.h"
+#include "cli/session.h"
+#include "platform/disk_ops.h"
+
+namespace {
+
+// A file we created and could not finish would be a 46-byte header that does not open:
+// take it away again.
+void discardNewArchive(ArchiveHandle& archive) {
+    const std::u16string path = archive->path;
+    archive.reset();
+    platform::deleteFile(path);
+}
+
+// The archive to add to: opened, or created when the path does not exist yet.
+ArchiveHandle openOrCreate(Session& session, const std::string& pathArgument, bool& created) {
+    created = !platform::fileExists(corePath(pathArgument));
+    return created ? session.createArchive(pathArgument) : session.openArchive(pathArgument);
+}
+
+// Saves, and on failure removes an archive this command created.
+int saveOrDiscard(Session& session, ArchiveHandle& archive, const std::string& pathArgument, bool created) {
+    if (session.saveArchive(*archive, pathArgument)) return EXIT_OK;
+    if (created) discardNewArchive(archive);
+    return EXIT_FAILED;
+}
+
+}  // namespace
+
+int runCreate(Session& session) {
+    const std::string& path = session.options.args[0];
+    // The window asks before it replaces a file; a command line cannot ask, so it wants --force.
+    if (!session.options.force && platform::fileExists(corePath(path))) {
+        reportFailure(path + " already exists (--force replaces it)");
+        return EXIT_FAILED;
+    }
+    ArchiveHandle archive = session.createArchive(path);
+    if (!archive || !session.startWorker()) return EXIT_FAILED;
+    // A bare header has no table and would not open; an empty table makes it a real archive.
+    return saveOrDiscard(session, archive, path, true);
+}
+
+int runAdd(Session& session) {
+    const std::string& path = session.options.args[0];
+    const std::string& directoryArgument = session.options.args[1];
+    const std::u16string directory = corePath(directoryArgument);
+    if (!platform::isDirectory(directory)) {
+        reportFailure(directoryArgument + " is not a directory");
+        return EXIT_FAILED;
+    }
+    bool created = false;
+    ArchiveHandle archive = openOrCreate(session, path, created);
+    if (!archive) return EXIT_FAILED;
+    if (!session.startWorker()) {
+        if (created) discardNewArchive(archive);
+        return EXIT_FAILED;
+    }
+    auto* args = new AddDirectoryArgs;
+    args->useKoreanNames = session.options.korean ? 1 : 0;
+    args->archive = archive.get();
+    args->directory = directory;
+    session.runTask(TASK_ADD_DIRECTORY, args);
+    return saveOrDiscard(session, archive, path, created);
+}
+
+int runMerge(Session& session) {
+    const std::string& path = session.options.args[0];
+    const std::string& other = session.options.args[1];
+    bool created = false;
+    ArchiveHandle archive = openOrCreate(session, path, created);
+    if (!archive) return EXIT_FAILED;
+    if (!session.startWorker()) {
+        if (created) discardNewArchive(archive);
+        return EXIT_FAILED;
+    }
+    auto* args = new AddArchiveArgs;
+    args->archive = archive.get();
+    args->otherPath = corePath(other);
+    const auto result = int(session.runTask(TASK_ADD_ARCHIVE, args));
+    if (result != 0) {
+        reportResult(result, "cannot open " + other);
+        if (created) discardNewArchive(archive);
+        return EXIT_FAILED;
+    }
+    return saveOrDiscard(session, archive, path, created);
+}
+
+int runDelete(Session& session) {
+    const CliOptions& options = session.options;
+    ArchiveHandle archive = session.openArchive(options.args[0]);
+    if (!archive) return EXIT_FAILED;
+    std::vector<GrfEntry*> doomed;
+    for (size_t i = 1; i < options.args.size(); ++i) {
+        if (GrfEntry* entry = session.findEntry(*archive, options.args[i])) doomed.push_back(entry);
+    }
+    // All or nothing: a mistyped name should not leave the others deleted.
+    if (doomed.size() != options.args.size() - 1) return EXIT_FAILED;
+    for (GrfEntry* entry : doomed) {
+        entry->state = ENTRY_DELETED;
+        archive->modified = true;
+    }
+    if (!session.startWorker()) return EXIT_FAILED;
+    return session.saveArchive(*archive, options.args[0]) ? EXIT_OK : EXIT_FAILED;
+}
+
+int runRename(Session& session) {
+    const CliOptions& options = session.options;
+    const std::string& newArgument = options.args[2];
+    ArchiveHandle archive = session.openArchive(options.args[0]);
+    if (!archive) return EXIT_FAILED;
+    GrfEntry* entry = session.findEntry(*archive, options.args[1]);
+    if (!entry) return EXIT_FAILED;
+    auto newName = session.nameBytes(newArgument);
+    if (!newName) return EXIT_FAILED;
+    if (!options.hex) {
+        // Entry names separate directories with backslashes; a typed slash means one.
+        for (char& c : *newName) {
+            if (c == '/') c = '\\';
+        }
+    }
+    // The table holds names of at most 259 bytes, each ended by a zero byte.
+    if (newName->empty() || newName->size() > MAX_NAME_BYTES || newName->find('\0') != std::string::npos) {
+        reportFailure("'" + newArgument + "' is not a valid entry name (1 to " + std::to_string(MAX_NAME_BYTES) +
+                      " bytes, no zero byte)");
+        return EXIT_FAILED;
+    }
+    if (!entry->rename(*newName)) {
+        reportFailure("an entry named '" + newArgument + "' already exists");
+        return EXIT_FAILED;
+    }
+    if (!session.startWorker()) return EXIT_FAILED;
+    return session.saveArchive(*archive, options.args[0]) ? EXIT_OK : EXIT_FAILED;
+}

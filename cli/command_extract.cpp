@@ -1,0 +1,137 @@
+#include <cstdio>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/console_io.h"
+#include "cli/report.h"
+#include "cli/session.h"
+#include "cli/text.h"
+#include "platform/disk_ops.h"
+#include "platform/exclusive_file.h"
+
+namespace {
+
+// The batch tasks answer 0 whatever single entries did; the reason for a failed entry is left
+// in the archive's lastError. Each status text starts the next entry, so a code found there
+// (or at the end) belongs to the entry named by the text before it.
+class FailureWatch {
+public:
+    FailureWatch(Session& session, GrfArchive& archive) : session(session), archive(archive) {
+        archive.lastError = 0;
+        session.channel.onStatus = [this](const char16_t* text) {
+            takeFailure();
+            current = text;
+        };
+        session.channel.onFinished = [this] { takeFailure(); };
+    }
+    ~FailureWatch() {
+        session.channel.onStatus = nullptr;
+        session.channel.onFinished = nullptr;
+    }
+    int failures = 0;
+
+private:
+    void takeFailure() {
+        if (archive.lastError == 0) return;
+        session.bar.end();
+        reportResult(archive.lastError, "cannot extract " + utf16ToUtf8(current));
+        archive.lastError = 0;
+        ++failures;
+    }
+
+    Session& session;
+    GrfArchive& archive;
+    std::u16string current;
+};
+
+bool copyToStdout(const std::u16string& path) {
+    platform::ExclusiveFile file;
+    if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
+        reportResult(error, "cannot read the extracted data back");
+        return false;
+    }
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const size_t count = file.read(buffer.data(), buffer.size());
+        if (count == 0) break;
+        if (!writeOutBytes(buffer.data(), count)) {
+            reportFailure("standard output cannot be written");
+            return false;
+        }
+    }
+    if (!flushOut()) {
+        reportFailure("standard output cannot be written");
+        return false;
+    }
+    return true;
+}
+
+int extractOne(Session& session, GrfEntry& entry) {
+    const std::string& target = *session.options.outputPath;
+    const bool toStdout = target == "-";
+    std::u16string targetPath;
+    if (toStdout) {
+        // The core writes entries to files; a private temporary file carries the data over.
+        const auto temp = makeTempFile();
+        if (!temp) {
+            reportFailure("no temporary file can be made for -o -");
+            return EXIT_FAILED;
+        }
+        targetPath = *temp;
+    } else {
+        targetPath = corePath(target);
+    }
+
+    auto* args = new ExtractOneArgs;
+    args->entry = &entry;
+    args->targetPath = targetPath;
+    const auto result = int(session.runTask(TASK_EXTRACT_ONE, args));
+    bool ok = result == 0;
+    if (!ok) reportResult(result, "cannot extract " + utf16ToUtf8(session.shownName(entry)));
+    if (toStdout) {
+        ok = ok && copyToStdout(targetPath);
+        platform::deleteFile(targetPath);
+    }
+    return ok ? EXIT_OK : EXIT_FAILED;
+}
+
+}  // namespace
+
+int runExtract(Session& session) {
+    const CliOptions& options = session.options;
+    const ArchiveHandle archive = session.openArchive(options.args[0]);
+    if (!archive) return EXIT_FAILED;
+
+    std::vector<GrfEntry*> selection;
+    bool missing = false;
+    for (size_t i = 1; i < options.args.size(); ++i) {
+        GrfEntry* entry = session.findEntry(*archive, options.args[i]);
+        if (entry) {
+            selection.push_back(entry);
+        } else {
+            missing = true;
+        }
+    }
+    if (options.outputPath && selection.empty()) return EXIT_FAILED;
+    if (!session.startWorker()) return EXIT_FAILED;
+    if (options.outputPath) return extractOne(session, *selection.front());
+
+    const std::u16string targetDir = corePath(options.targetDir.value_or("."));
+    FailureWatch watch(session, *archive);
+    if (options.args.size() == 1) {
+        auto* args = new ExtractAllArgs;
+        args->keepDirs = options.flat ? 0 : 1;
+        args->useKoreanNames = options.korean ? 1 : 0;
+        args->archive = archive.get();
+        args->targetDir = targetDir;
+        session.runTask(TASK_EXTRACT_ALL, args);
+    } else if (!selection.empty()) {
+        auto* args = new ExtractListArgs;
+        args->keepDirs = options.flat ? 0 : 1;
+        args->useKoreanNames = options.korean ? 1 : 0;
+        args->selection = new std::vector<GrfEntry*>(selection);
+        args->targetDir = targetDir;
+        session.runTask(TASK_EXTRACT_SELECTED, args);
+    }
+    return missing || watch.failures > 0 ? EXIT_FAILED : EXIT_OK;
+}

@@ -1,0 +1,19 @@
+#pragma once
+#include <cstddef>
+#include <string_view>
+
+// Standard output and error as this system has them. Text is UTF-8 in the program; a Windows
+// console gets it as UTF-16, files and pipes get the bytes unchanged (no newline translation).
+
+// Once, before anything is written.
+void prepareConsole();
+void writeOut(std::string_view text);
+void writeErr(std::string_view text);
+// Raw bytes to standard output (an extracted entry), whatever standard output is.
+bool writeOutBytes(const void* data, size_t count);
+bool flushOut();
+
+// Whether standard error is an interactive terminal (not a file or pipe).
+bool stderrIsTerminal();
+// Width of that terminal in columns; 80 when it cannot be told.
+int terminalColumns();

@@ -1,0 +1,140 @@
+#include "cli/progress_bar.h"
+
+#include <cstdio>
+
+#include "cli/report.h"
+#include "cli/console_io.h"
+#include "cli/text.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto REDRAW_INTERVAL = std::chrono::milliseconds(100);
+constexpr int BAR_CELLS = 20;
+
+std::string formatBytes(double bytes) {
+    static const char* const UNITS[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    int unit = 0;
+    while (bytes >= 1024.0 && unit < 4) {
+        bytes /= 1024.0;
+        ++unit;
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, UNITS[unit]);
+    return text;
+}
+
+std::string formatSeconds(double seconds) {
+    const auto whole = static_cast<unsigned long long>(seconds + 0.5);
+    char text[32];
+    if (whole >= 3600) {
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu", whole / 3600, whole / 60 % 60, whole % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%llu:%02llu", whole / 60, whole % 60);
+    }
+    return text;
+}
+
+// East Asian characters take two cells; close enough for cutting a status text to the line.
+int cellsOf(char16_t unit) { return unit >= 0x1100 && !(unit >= 0xD800 && unit <= 0xDFFF) ? 2 : 1; }
+
+}  // namespace
+
+void ProgressBar::begin() {
+    if (!started) {
+        startTime = Clock::now();
+        started = true;
+    }
+    if (!totalFixed) {
+        totalKnown = false;
+        total = 0;
+        done = 0;
+    }
+    draw(true);
+}
+
+void ProgressBar::setTotal(uint64_t newTotal) {
+    if (totalFixed) return;
+    total = newTotal;
+    totalKnown = true;
+    draw(true);
+}
+
+void ProgressBar::setDone(uint64_t newDone) {
+    done = base + newDone;
+    draw(false);
+}
+
+void ProgressBar::setStatus(std::u16string_view text) {
+    status.assign(text);
+    draw(false);
+}
+
+void ProgressBar::fixTotal(uint64_t newTotal) {
+    total = newTotal;
+    totalKnown = true;
+    totalFixed = true;
+}
+
+void ProgressBar::end() {
+    if (!enabled || !drawn) return;
+    const int columns = terminalColumns();
+    writeErr("\r" + std::string(size_t(columns > 1 ? columns - 1 : 1), ' ') + "\r");
+    drawn = false;
+}
+
+void ProgressBar::draw(bool force) {
+    if (!enabled) return;
+    const auto now = Clock::now();
+    if (!force && drawn && now - lastDraw < REDRAW_INTERVAL) return;
+    lastDraw = now;
+    drawn = true;
+    writeErr("\r" + render(terminalColumns()));
+}
+
+std::string ProgressBar::render(int columns) const {
+    const double elapsed = std::chrono::duration<double>(Clock::now() - startTime).count();
+    std::string line;
+    if (totalKnown) {
+        const double fraction = total == 0 ? 1.0 : double(done > total ? total : done) / double(total);
+        const int filled = int(fraction * BAR_CELLS);
+        line = "[" + std::string(size_t(filled), '#') + std::string(size_t(BAR_CELLS - filled), '-') + "] ";
+        char percent[8];
+        std::snprintf(percent, sizeof percent, "%3d%%", int(fraction * 100.0));
+        line += percent;
+        line += "  " + formatBytes(double(done)) + " / " + formatBytes(double(total));
+        if (elapsed > 0.5 && done > 0) {
+            const double rate = double(done) / elapsed;
+            line += "  " + formatBytes(rate) + "/s";
+            if (total > done) line += "  " + formatSeconds(double(total - done) / rate) + " left";
+        }
+    } else {
+        line = "[working]  " + formatSeconds(elapsed);
+    }
+    line += "  ";
+
+    // The status text (an entry name, usually) gets what is left of the line; its end matters most.
+    const int room = columns - 1 - int(line.size());
+    int used = 0;
+    if (room > 3 && !status.empty()) {
+        size_t start = status.size();
+        while (start > 0 && used + cellsOf(status[start - 1]) <= room) {
+            used += cellsOf(status[start - 1]);
+            --start;
+        }
+        std::string shown;
+        if (start > 0) {
+            // Make room for the ellipsis and never split a surrogate pair.
+            while (start < status.size() && used > room - 3) used -= cellsOf(status[start++]);
+            if (start < status.size() && status[start] >= 0xDC00 && status[start] <= 0xDFFF) {
+                used -= cellsOf(status[start++]);
+            }
+            shown = "...";
+            used += 3;
+        }
+        line += shown + utf16ToUtf8(std::u16string_view(status).substr(start));
+    }
+    // Spaces cover whatever a longer previous line left behind.
+    if (room > used) line += std::string(size_t(room - used), ' ');
+    return line;
+}

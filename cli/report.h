@@ -1,0 +1,21 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+// Exit statuses of the program.
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+// "quarnel-cli: error CODE: TEXT (explanation)". A positive code is the system's error
+// number and gets the system's message; a result code gets the program's own text.
+void reportError(int code, const std::string& explanation);
+// reportError with the code's own explanation followed by `context` (what was being done).
+void reportResult(int code, const std::string& context);
+// "quarnel-cli: error: explanation", for failures that have no code.
+void reportFailure(const std::string& explanation);
+// A usage error, with a hint where the help is.
+void reportUsage(const std::string& problem, const std::string& command);
+
+// A short English explanation of a result code ("" for codes without one).
+const char* explainResult(int code);

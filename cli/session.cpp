@@ -1,0 +1,113 @@
+#include "cli/session.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "cli/report.h"
+#include "cli/console_io.h"
+#include "cli/text.h"
+#include "platform/code_page.h"
+#include "platform/disk_ops.h"
+#include "platform/temp_file.h"
+
+Session::Session(const CliOptions& options)
+    : options(options), bar(!options.quiet && stderrIsTerminal()), channel(bar), worker(channel) {
+    installTaskProcedures(worker);
+}
+
+Session::~Session() {
+    worker.stop();
+}
+
+bool Session::startWorker() {
+    if (worker.start()) return true;
+    reportFailure("the worker thread cannot be started");
+    return false;
+}
+
+intptr_t Session::runTask(uint32_t code, void* args) {
+    channel.expectTask();
+    worker.startTask(code, args);
+    return channel.waitFinished();
+}
+
+ArchiveHandle Session::openArchive(const std::string& pathArgument) {
+    auto archive = std::make_unique<GrfArchive>();
+    if (!archive->open(corePath(pathArgument))) {
+        reportResult(archive->lastError, "cannot open " + pathArgument);
+        return nullptr;
+    }
+    return archive;
+}
+
+ArchiveHandle Session::createArchive(const std::string& pathArgument) {
+    auto archive = std::make_unique<GrfArchive>();
+    if (!archive->create(corePath(pathArgument))) {
+        reportResult(archive->lastError, "cannot create " + pathArgument);
+        return nullptr;
+    }
+    return archive;
+}
+
+bool Session::saveArchive(GrfArchive& archive, const std::string& pathArgument) {
+    auto* args = new SaveArgs;
+    args->useKoreanNames = options.korean ? 1 : 0;
+    args->level = options.level;
+    args->archive = &archive;
+    const auto result = int(runTask(TASK_SAVE, args));
+    if (result != 0) {
+        reportResult(result, "cannot save " + pathArgument);
+        return false;
+    }
+    return true;
+}
+
+uint32_t Session::nameCodePage() const {
+    return options.korean ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
+}
+
+std::optional<std::string> Session::nameBytes(const std::string& nameArgument) {
+    if (options.hex) {
+        auto bytes = bytesFromHex(nameArgument);
+        if (!bytes) reportFailure("'" + nameArgument + "' is not a hexadecimal name");
+        return bytes;
+    }
+    auto bytes = platform::encodeText(utf8ToUtf16(nameArgument), nameCodePage());
+    if (!bytes) {
+        reportFailure("'" + nameArgument + "' cannot be written in code page " +
+                      std::to_string(nameCodePage()) + " (try --korean, --ansi-codepage or --hex)");
+    }
+    return bytes;
+}
+
+GrfEntry* Session::findEntry(GrfArchive& archive, const std::string& nameArgument) {
+    const auto bytes = nameBytes(nameArgument);
+    if (!bytes) return nullptr;
+    auto lookUp = [&archive](const std::string& name) {
+        GrfEntry* entry = archive.findStored(name);
+        return entry ? entry : archive.findAdded(name);
+    };
+    GrfEntry* entry = lookUp(*bytes);
+    // Names are stored with backslashes; a typed slash is a friendlier spelling of one.
+    if (!entry && !options.hex && bytes->find('/') != std::string::npos) {
+        std::string withBackslashes = *bytes;
+        for (char& c : withBackslashes) {
+            if (c == '/') c = '\\';
+        }
+        entry = lookUp(withBackslashes);
+    }
+    if (!entry) reportFailure("no entry named '" + nameArgument + "'");
+    return entry;
+}
+
+std::u16string corePath(const std::string& argument) {
+    return platform::corePathFromUtf8(argument);
+}
+
+std::optional<std::u16string> makeTempFile() {
+    std::error_code error;
+    const std::filesystem::path directory = std::filesystem::temp_directory_path(error);
+    if (error) return std::nullopt;
+    const std::u8string utf8 = directory.u8string();
+    return platform::createTempFile(corePath(std::string(utf8.begin(), utf8.end())), u"qcl");
+}

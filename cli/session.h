@@ -1,0 +1,59 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "archive/archive.h"
+#include "cli/console_channel.h"
+#include "cli/options.h"
+#include "cli/progress_bar.h"
+#include "worker/task_worker.h"
+
+// An archive the command holds. Heap-allocated like the window's: a repack hands it to the
+// worker, which destroys it once the rewritten file replaces it.
+using ArchiveHandle = std::unique_ptr<GrfArchive>;
+
+// What every command works with: its options, the worker with the console channel, and the
+// name rules of the chosen code page.
+class Session {
+public:
+    explicit Session(const CliOptions& options);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    const CliOptions& options;
+    ProgressBar bar;
+    ConsoleChannel channel;
+    TaskWorker worker;
+
+    // Starts the worker thread; false (and said so) when it cannot be created.
+    bool startWorker();
+    // Hands one task to the worker and waits for its end; answers WM_TASK_FINISHED's lParam.
+    intptr_t runTask(uint32_t code, void* args);
+
+    // Runs the save task at --level; false (and the error line written) when it fails.
+    bool saveArchive(GrfArchive& archive, const std::string& pathArgument);
+
+    // Opens an existing archive; null (and the error line written) when it does not open.
+    ArchiveHandle openArchive(const std::string& pathArgument);
+    // Creates an empty archive (the header only, not yet openable until saved); null and the
+    // error line when it cannot be created.
+    ArchiveHandle createArchive(const std::string& pathArgument);
+    // The entry a NAME argument means (stored first, then added); null and an error line when none.
+    GrfEntry* findEntry(GrfArchive& archive, const std::string& nameArgument);
+    // The stored bytes a NAME argument stands for: --hex, else encoded in the chosen code page.
+    // nullopt (and the error line written) when it cannot be.
+    std::optional<std::string> nameBytes(const std::string& nameArgument);
+
+    uint32_t nameCodePage() const;
+    const std::u16string& shownName(const GrfEntry& entry) const {
+        return entry.displayName(options.korean);
+    }
+};
+
+// The core's form of a path typed on the command line.
+std::u16string corePath(const std::string& argument);
+// A fresh empty file in the system's temporary directory; nullopt when none can be made.
+std::optional<std::u16string> makeTempFile();
