@@ -1,0 +1,324 @@
+// Runs the built quarnel-cli as a user would and checks its output, files and exit status.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/support/cli_archive_writer.h"
+#include "tests/support/cli_run.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// 한글 in code page 949; the same bytes read as Windows-1252 are ÇÑ±Û.
+const std::string HANGUL_949 = "\xC7\xD1\xB1\xDB";
+const std::string HANGUL_UTF8 = "\xED\x95\x9C\xEA\xB8\x80";
+const std::string LATIN_UTF8 = "\xC3\x87\xC3\x91\xC2\xB1\xC3\x9B";
+
+// A binary payload with the bytes a text mode would mangle, longer than one 64 KiB chunk.
+std::string binaryPayload() {
+    std::string data;
+    for (int i = 0; i < 70000; ++i) data += char((i * 7 + i / 13) & 0xFF);
+    data += "\r\n\x1a\0end";
+    return data;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    TempDir dir;
+    TempDir scratch;
+
+    CliResult run(const std::vector<std::string>& arguments) { return runCliProgram(arguments, scratch.native()); }
+    std::string path(const std::string& relative) { return dir.native(std::u16string(relative.begin(), relative.end())); }
+
+    // Every regular file below the test directory, as relative generic paths.
+    std::vector<std::string> filesBelow(const std::string& root) {
+        std::vector<std::string> found;
+        for (const auto& item : fs::recursive_directory_iterator(root)) {
+            if (item.is_regular_file()) found.push_back(fs::relative(item.path(), root).generic_string());
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+    std::string writeSample() {
+        const std::string archive = path("sample.grf");
+        CliArchiveWriter()
+            .add("data\\a.txt", "hello")
+            .add("data\\sub\\b.bin", binaryPayload())
+            .add("data\\" + HANGUL_949 + ".txt", "korean")
+            .writeTo(archive);
+        return archive;
+    }
+
+    // The "name" fields of `list --json`, in output order.
+    std::vector<std::string> listedNames(const std::string& archive, std::vector<std::string> extra = {}) {
+        std::vector<std::string> arguments{"list", archive, "--json"};
+        arguments.insert(arguments.end(), extra.begin(), extra.end());
+        const CliResult result = run(arguments);
+        EXPECT_EQ(result.status, 0) << result.err;
+        std::vector<std::string> names;
+        size_t at = 0;
+        while ((at = result.out.find("{\"name\":\"", at)) != std::string::npos) {
+            at += 9;
+            names.push_back(result.out.substr(at, result.out.find('"', at) - at));
+        }
+        return names;
+    }
+};
+
+TEST_F(Cli, ListPrintsTableAndJsonInBothNameForms) {
+    const std::string archive = writeSample();
+    const CliResult table = run({"list", archive});
+    ASSERT_EQ(table.status, 0) << table.err;
+    EXPECT_TRUE(table.err.empty()) << table.err;
+    EXPECT_NE(table.out.find("NAME"), std::string::npos);
+    EXPECT_NE(table.out.find("         5         46  stored   data\\a.txt\n"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("data\\" + LATIN_UTF8 + ".txt"), std::string::npos) << table.out;
+
+    const std::string packed = std::to_string(compressForTest("hello").size());
+    const CliResult json = run({"list", archive, "--json", "--korean"});
+    ASSERT_EQ(json.status, 0) << json.err;
+    const std::string firstLine = json.out.substr(0, json.out.find('\n'));
+    EXPECT_EQ(firstLine, "{\"name\":\"data\\\\a.txt\",\"nameHex\":\"646174615c612e747874\",\"compressedSize\":" +
+                             packed + ",\"storedSize\":" + packed +
+                             ",\"originalSize\":5,\"offset\":46,\"flags\":1,\"coding\":-1,\"state\":0}");
+    EXPECT_NE(json.out.find("\"name\":\"data\\\\" + HANGUL_UTF8 + ".txt\",\"nameHex\":\"646174615cc7d1b1db2e747874\""),
+              std::string::npos)
+        << json.out;
+    EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 3);
+}
+
+TEST_F(Cli, ListFiltersAndSorts) {
+    const std::string archive = writeSample();
+    const std::string hangul = "data\\\\" + HANGUL_UTF8 + ".txt";
+    struct Case {
+        const char* what;
+        std::vector<std::string> options;
+        std::vector<std::string> expected;
+    } cases[] = {
+        {"table order", {}, {"data\\\\a.txt", "data\\\\sub\\\\b.bin", hangul}},
+        {"by size", {"--sort", "size"}, {"data\\\\a.txt", hangul, "data\\\\sub\\\\b.bin"}},
+        {"by size, reversed", {"--sort=size", "--reverse"}, {"data\\\\sub\\\\b.bin", hangul, "data\\\\a.txt"}},
+        {"by name", {"--sort", "name"}, {"data\\\\a.txt", "data\\\\sub\\\\b.bin", hangul}},
+        {"filter is case-sensitive", {"--filter", "B.bin"}, {}},
+        {"filter on the chosen form", {"--filter", HANGUL_UTF8}, {hangul}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> options = c.options;
+        options.push_back("--korean");
+        EXPECT_EQ(listedNames(archive, options), c.expected);
+    }
+}
+
+TEST_F(Cli, FailuresGiveOneErrorLineAndTheirStatus) {
+    const std::string good = writeSample();
+    const std::string notArchive = path("text.grf");
+    writeFileBytes(notArchive, "this is not an archive at all, but it is long enough for a header");
+    const std::string truncated = path("truncated.grf");
+    const std::string whole = readFileBytes(good);
+    writeFileBytes(truncated, whole.substr(0, whole.size() - 10));
+    const std::string missing = path("missing.grf");
+
+    struct Case {
+        const char* what;
+        std::vector<std::string> arguments;
+        int status;
+        std::string errStart;
+    } cases[] = {
+        {"missing file", {"list", missing}, 1, "quarnel-cli: error 2: "},
+        {"not an archive", {"list", notArchive}, 1, "quarnel-cli: error -1001: \xE6\x97\xA0\xE6\x95\x88\xE7\x9A\x84GRF"},
+        {"table cut short", {"list", truncated}, 1, "quarnel-cli: error -100"},
+        {"bad level", {"repack", good, "--level", "10"}, 2, "quarnel-cli: error: --level"},
+        {"level not a number", {"add", good, dir.native(), "--level", "x"}, 2, "quarnel-cli: error: --level"},
+        {"unknown option", {"list", good, "--frobnicate"}, 2, "quarnel-cli: error: unknown option"},
+        {"option of another command", {"list", good, "--flat"}, 2, "quarnel-cli: error: --flat"},
+        {"unknown command", {"explode", good}, 2, "quarnel-cli: error: unknown command"},
+        {"no archive", {"list"}, 2, "quarnel-cli: error: ARCHIVE is missing"},
+        {"bad sort key", {"list", good, "--sort", "colour"}, 2, "quarnel-cli: error: --sort"},
+        {"-o with two names", {"extract", good, "data\\a.txt", "x", "-o", "f"}, 2, "quarnel-cli: error: -o"},
+        {"no such entry", {"extract", good, "data\\nope.txt", "-o", path("f")}, 1, "quarnel-cli: error: no entry"},
+        {"bad hex name", {"delete", good, "--hex", "6g"}, 1, "quarnel-cli: error: '6g' is not a hexadecimal"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CliResult result = run(c.arguments);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.err.rfind(c.errStart, 0), 0u) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+    // The system's message for a file that does not open, and the archive left alone.
+    EXPECT_NE(run({"list", missing}).err.find("No such file or directory (cannot open"), std::string::npos);
+    EXPECT_EQ(readFileBytes(good), whole);
+}
+
+TEST_F(Cli, ExtractWritesTreesFlatFilesAndStandardOutput) {
+    const std::string archive = writeSample();
+    const CliResult all = run({"extract", archive, "-C", path("tree"), "--korean"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    EXPECT_TRUE(all.err.empty()) << all.err;
+    EXPECT_EQ(filesBelow(path("tree")),
+              (std::vector<std::string>{"data/a.txt", "data/sub/b.bin", "data/" + HANGUL_UTF8 + ".txt"}));
+    EXPECT_EQ(readFileBytes(path("tree/data/sub/b.bin")), binaryPayload());
+
+    const CliResult some = run({"extract", archive, "DATA\\SUB\\B.BIN", "data/a.txt", "-C", path("flat"), "--flat"});
+    ASSERT_EQ(some.status, 0) << some.err;
+    EXPECT_EQ(filesBelow(path("flat")), (std::vector<std::string>{"a.txt", "b.bin"}));
+
+    const CliResult one = run({"extract", archive, "data\\a.txt", "-o", path("one.txt")});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(readFileBytes(path("one.txt")), "hello");
+
+    const CliResult piped = run({"extract", archive, "--hex", "646174615c7375625c622e62696e", "-o", "-"});
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, binaryPayload());
+    EXPECT_TRUE(piped.err.empty()) << piped.err;
+}
+
+TEST_F(Cli, ExtractRefusesNamesThatLeaveTheTarget) {
+    const std::string archive = path("evil.grf");
+    const std::vector<std::string> unsafe = {"..\\evil1.txt", "data\\..\\..\\evil2.txt", "\\evil3.txt",
+                                             "C:\\evil4.txt", "data\\a.txt:stream", "data\\\\evil5.txt",
+                                             "../evil6.txt"};
+    CliArchiveWriter writer;
+    for (const std::string& name : unsafe) writer.add(name, "bad");
+    writer.add("data\\ok.txt", "good");
+    writer.writeTo(archive);
+
+    fs::create_directories(path("inner/out"));
+    const CliResult result = run({"extract", archive, "-C", path("inner/out")});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(filesBelow(dir.native()), (std::vector<std::string>{"evil.grf", "inner/out/data/ok.txt"}));
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), long(unsafe.size())) << result.err;
+    EXPECT_NE(result.err.find("quarnel-cli: error -1006: "), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("evil2.txt"), std::string::npos) << result.err;
+}
+
+TEST_F(Cli, EditingCommandsSaveTheArchive) {
+    const std::string archive = path("made.grf");
+    const CliResult created = run({"create", archive});
+    ASSERT_EQ(created.status, 0) << created.err;
+    EXPECT_TRUE(listedNames(archive).empty());
+    EXPECT_EQ(run({"create", archive}).status, 1);  // an existing file needs --force
+
+    fs::create_directories(path("src/sub"));
+    writeFileBytes(path("src/a.txt"), "alpha");
+    writeFileBytes(path("src/sub/b.bin"), binaryPayload());
+    const CliResult added = run({"add", archive, path("src"), "--level", "9"});
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(listedNames(archive, {"--sort", "name"}),
+              (std::vector<std::string>{"data\\\\a.txt", "data\\\\sub\\\\b.bin"}));
+
+    const CliResult renamed = run({"rename", archive, "data\\a.txt", "data/renamed.txt"});
+    ASSERT_EQ(renamed.status, 0) << renamed.err;
+    const CliResult taken = run({"rename", archive, "data\\renamed.txt", "DATA\\SUB\\B.BIN"});
+    EXPECT_EQ(taken.status, 1);
+    EXPECT_NE(taken.err.find("already exists"), std::string::npos) << taken.err;
+
+    const std::string other = path("other.grf");
+    CliArchiveWriter().add("data\\merged.txt", "from elsewhere").add("data\\renamed.txt", "replaced").writeTo(other);
+    const CliResult merged = run({"merge", archive, other});
+    ASSERT_EQ(merged.status, 0) << merged.err;
+
+    const CliResult deleted = run({"delete", archive, "data\\sub\\b.bin"});
+    ASSERT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_EQ(run({"delete", archive, "data\\merged.txt", "data\\nope"}).status, 1);  // all or nothing
+
+    const CliResult repacked = run({"repack", archive, "--level", "0"});
+    ASSERT_EQ(repacked.status, 0) << repacked.err;
+    EXPECT_EQ(listedNames(archive, {"--sort", "name"}),
+              (std::vector<std::string>{"data\\\\merged.txt", "data\\\\renamed.txt"}));
+    EXPECT_EQ(run({"extract", archive, "-C", path("check")}).status, 0);
+    EXPECT_EQ(readFileBytes(path("check/data/renamed.txt")), "replaced");
+    EXPECT_EQ(readFileBytes(path("check/data/merged.txt")), "from elsewhere");
+    EXPECT_EQ(run({"check", archive}).status, 0);
+}
+
+TEST_F(Cli, AddAndMergeCreateAMissingArchiveButNotOnFailure) {
+    fs::create_directories(path("src"));
+    writeFileBytes(path("src/x.txt"), "x");
+    const CliResult added = run({"add", path("new1.grf"), path("src")});
+    ASSERT_EQ(added.status, 0) << added.err;
+    EXPECT_EQ(listedNames(path("new1.grf")), std::vector<std::string>{"data\\\\x.txt"});
+
+    const CliResult merged = run({"merge", path("new2.grf"), path("new1.grf")});
+    ASSERT_EQ(merged.status, 0) << merged.err;
+    EXPECT_EQ(listedNames(path("new2.grf")), std::vector<std::string>{"data\\\\x.txt"});
+
+    const CliResult failed = run({"merge", path("new3.grf"), path("absent.grf")});
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_EQ(failed.err.rfind("quarnel-cli: error 2: ", 0), 0u) << failed.err;
+    EXPECT_FALSE(fs::exists(path("new3.grf")));
+}
+
+TEST_F(Cli, CheckNamesDamagedEntries) {
+    const std::string archive = path("damaged.grf");
+    std::string broken = compressForTest("this stream will not inflate");
+    broken[4] = char(broken[4] ^ 0x55);
+    broken[5] = char(broken[5] ^ 0xAA);
+    CliArchiveWriter()
+        .add("data\\good.txt", "fine")
+        .addRaw("data\\bad.txt", broken, 28)
+        .addRaw("data\\garbage.txt", "not zlib", 8)
+        .writeTo(archive);
+    const CliResult result = run({"check", archive});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_NE(result.out.find("data\\bad.txt: error -1005: "), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("data\\garbage.txt: error -1005: "), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("good.txt"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("3 entries checked, 2 damaged"), std::string::npos) << result.out;
+    EXPECT_EQ(result.err.rfind("quarnel-cli: error: 2 of 3 entries", 0), 0u) << result.err;
+}
+
+TEST_F(Cli, NoProgressBarWhenStandardErrorIsNotATerminal) {
+    const std::string archive = writeSample();
+    fs::create_directories(path("src"));
+    writeFileBytes(path("src/big.bin"), binaryPayload());
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"add", archive, path("src")}, {"extract", archive, "-C", path("out")}, {"repack", archive},
+             {"check", archive}}) {
+        SCOPED_TRACE(arguments[0]);
+        const CliResult result = run(arguments);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST_F(Cli, HelpAndVersion) {
+    const CliResult help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* command : {"create", "list", "extract", "add", "merge", "delete", "rename", "repack", "check"}) {
+        EXPECT_NE(help.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+    }
+    const CliResult extractHelp = run({"extract", "--help"});
+    EXPECT_EQ(extractHelp.status, 0);
+    EXPECT_EQ(extractHelp.out.rfind("Usage: quarnel-cli extract ARCHIVE", 0), 0u) << extractHelp.out;
+    const CliResult version = run({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "quarnel-cli " QUARNEL_VERSION "\n");
+}
+
+TEST_F(Cli, HexAndKoreanNamesReachTheSameEntry) {
+    const std::string archive = writeSample();
+    const CliResult korean = run({"extract", archive, "--korean", "data\\" + HANGUL_UTF8 + ".txt", "-o", "-"});
+    EXPECT_EQ(korean.status, 0) << korean.err;
+    EXPECT_EQ(korean.out, "korean");
+    const CliResult ansi = run({"extract", archive, "data\\" + LATIN_UTF8 + ".txt", "-o", "-"});
+    EXPECT_EQ(ansi.status, 0) << ansi.err;
+    EXPECT_EQ(ansi.out, "korean");
+    // Hangul has no form in Windows-1252.
+    const CliResult unencodable = run({"extract", archive, "data\\" + HANGUL_UTF8 + ".txt", "-o", "-"});
+    EXPECT_EQ(unencodable.status, 1);
+    EXPECT_NE(unencodable.err.find("cannot be written in code page"), std::string::npos) << unencodable.err;
+
+    const CliResult deleted = run({"delete", archive, "--hex", "646174615cc7d1b1db2e747874"});
+    ASSERT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_EQ(listedNames(archive), (std::vector<std::string>{"data\\\\a.txt", "data\\\\sub\\\\b.bin"}));
+}
+
+}  // namespace

@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// What one run of the command-line program left behind.
+struct CliResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the built quarnel-cli with `arguments` (UTF-8), standard output and error captured
+// through files in `scratchDir` (a native path); standard input is the test's own.
+CliResult runCliProgram(const std::vector<std::string>& arguments, const std::string& scratchDir);

@@ -1,0 +1,74 @@
+#include "tests/support/cli_run.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/support/cli_archive_writer.h"
+
+namespace {
+
+// The child parses its command line the way the runtime does: quotes around each word, and
+// backslashes doubled only where they precede a quote.
+std::wstring quoted(const std::wstring& word) {
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (const wchar_t c : word) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
+}
+
+std::wstring wide(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end())).wstring();
+}
+
+}  // namespace
+
+CliResult runCliProgram(const std::vector<std::string>& arguments, const std::string& scratchDir) {
+    const std::string outPath = scratchDir + "\\cli-stdout";
+    const std::string errPath = scratchDir + "\\cli-stderr";
+    std::wstring exe = wide(QUARNEL_CLI_EXE);
+    for (wchar_t& c : exe) {
+        if (c == L'/') c = L'\\';
+    }
+    std::vector<std::wstring> words{quoted(exe)};
+    for (const std::string& argument : arguments) words.push_back(quoted(wide(argument)));
+    std::vector<const wchar_t*> argv;
+    for (const std::wstring& word : words) argv.push_back(word.c_str());
+    argv.push_back(nullptr);
+
+    // The child inherits descriptors 1 and 2: point them at the files for the spawn only.
+    const int outFile = _wopen(wide(outPath).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    const int errFile = _wopen(wide(errPath).c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const int savedOut = _dup(1);
+    const int savedErr = _dup(2);
+    _dup2(outFile, 1);
+    _dup2(errFile, 2);
+    const intptr_t status = _wspawnv(_P_WAIT, exe.c_str(), argv.data());
+    _dup2(savedOut, 1);
+    _dup2(savedErr, 2);
+    _close(savedOut);
+    _close(savedErr);
+    _close(outFile);
+    _close(errFile);
+
+    CliResult result;
+    result.status = int(status);
+    result.out = readFileBytes(outPath);
+    result.err = readFileBytes(errPath);
+    return result;
+}
