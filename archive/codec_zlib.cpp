@@ -1,0 +1,105 @@
+#include "archive/codec.h"
+
+#include <algorithm>
+#include <limits>
+
+#include <zlib.h>
+
+namespace {
+
+// zlib counts in uInt; larger buffers are handed over in slices of this size.
+constexpr size_t MAX_SLICE = std::numeric_limits<uInt>::max();
+
+// Ends the stream however the scope is left.
+struct DeflateGuard {
+    z_stream* stream;
+    ~DeflateGuard() { deflateEnd(stream); }
+};
+
+struct InflateGuard {
+    z_stream* stream;
+    ~InflateGuard() { inflateEnd(stream); }
+};
+
+}  // namespace
+
+uint64_t deflateCapacity(uint64_t length) {
+    return length + (length >> 12) + (length >> 14) + (length >> 25) + 13;
+}
+
+bool deflateStream(std::span<const uint8_t> input, int level, std::vector<uint8_t>& output,
+                   const std::function<void(size_t consumed)>& onChunk) {
+    z_stream stream{};
+    if (deflateInit(&stream, level) != Z_OK) {
+        return false;
+    }
+    const DeflateGuard guard{&stream};
+    output.resize(static_cast<size_t>(deflateCapacity(input.size())));
+
+    // Without a progress listener the whole input goes in one call.
+    const size_t chunkBytes = onChunk ? CODEC_CHUNK_BYTES : MAX_SLICE;
+    size_t consumed = 0;
+    size_t produced = 0;
+    for (;;) {
+        const size_t chunk = std::min(input.size() - consumed, chunkBytes);
+        const bool last = consumed + chunk == input.size();
+        stream.next_in = const_cast<Bytef*>(input.data() + consumed);
+        stream.avail_in = static_cast<uInt>(chunk);
+        int status = Z_OK;
+        do {
+            // The capacity covers the whole stream; growing is only a safety net for the
+            // chunked path, whose block boundaries may differ from a single call's.
+            if (produced == output.size()) {
+                output.resize(output.size() + CODEC_CHUNK_BYTES);
+            }
+            stream.next_out = output.data() + produced;
+            stream.avail_out = static_cast<uInt>(std::min(output.size() - produced, MAX_SLICE));
+            const uInt roomBefore = stream.avail_out;
+            status = deflate(&stream, last ? Z_FINISH : Z_NO_FLUSH);
+            produced += roomBefore - stream.avail_out;
+            if (status != Z_OK && status != Z_STREAM_END && status != Z_BUF_ERROR) {
+                return false;
+            }
+        } while (last ? status != Z_STREAM_END : stream.avail_in > 0 || stream.avail_out == 0);
+        consumed += chunk;
+        if (onChunk) {
+            onChunk(consumed);
+        }
+        if (last) {
+            break;
+        }
+    }
+    output.resize(produced);
+    return true;
+}
+
+std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<uint8_t> output) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        return std::nullopt;
+    }
+    const InflateGuard guard{&stream};
+    size_t consumed = 0;
+    size_t produced = 0;
+    for (;;) {
+        const size_t inSlice = std::min(input.size() - consumed, MAX_SLICE);
+        const size_t outSlice = std::min(output.size() - produced, MAX_SLICE);
+        stream.next_in = const_cast<Bytef*>(input.data() + consumed);
+        stream.avail_in = static_cast<uInt>(inSlice);
+        // zlib refuses a null output even with no room; an empty entry still has a stream to check.
+        uint8_t noRoom = 0;
+        stream.next_out = output.empty() ? &noRoom : output.data() + produced;
+        stream.avail_out = static_cast<uInt>(outSlice);
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        consumed += inSlice - stream.avail_in;
+        produced += outSlice - stream.avail_out;
+        if (status == Z_STREAM_END) {
+            return produced;
+        }
+        // No progress possible: the input ended before the stream did, or the output is full.
+        // A stream that ends early is damaged data, not a short buffer.
+        if (status != Z_OK) {
+            return std::nullopt;
+        }
+    }
+}
