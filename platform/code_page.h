@@ -14,7 +14,8 @@ constexpr size_t MAX_NAME_UNITS = 259;
 // The code page the "ANSI" name form means. Windows: GetACP() unless overridden; POSIX: 1252 unless overridden.
 uint32_t ansiCodePage();
 // Overrides the ANSI code page for this process (the command line's --ansi-codepage).
-// False when the code page is not supported; the previous one then stays.
+// False when the code page is not supported; the previous one then stays. POSIX supports
+// 874, 932, 936, 949, 950 and 1250-1258; Windows any installed code page but UTF-7/UTF-8.
 bool setAnsiCodePage(uint32_t codePage);
 
 // Bytes of `codePage` as precomposed UTF-16. Empty when the bytes do not convert exactly
@@ -22,7 +23,8 @@ bool setAnsiCodePage(uint32_t codePage);
 std::u16string decodeText(std::string_view bytes, uint32_t codePage);
 
 // UTF-16 to bytes of `codePage` without best-fit look-alikes or default characters;
-// nullopt when any character has no exact equivalent.
+// nullopt when any character has no exact equivalent (its bytes must read back as itself)
+// or the bytes would exceed a name's 259.
 std::optional<std::string> encodeText(std::u16string_view text, uint32_t codePage);
 
 }  // namespace platform

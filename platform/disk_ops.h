@@ -10,6 +10,7 @@ bool createDirectory(const std::u16string& path);
 bool deleteFile(const std::u16string& path);
 // Replaces `target` with `source` in one step (the old target stays whole if this fails).
 bool replaceFile(const std::u16string& source, const std::u16string& target);
+// True for anything but a directory; isDirectory for directories only.
 bool fileExists(const std::u16string& path);
 bool isDirectory(const std::u16string& path);
 // The path as the operating system spells it: UTF-8 with slashes on POSIX, unchanged on Windows.

@@ -1,0 +1,162 @@
+// Directory listing, temporary files and disk operations, on both systems.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+#include <string>
+
+#include "platform/dir_walk.h"
+#include "platform/disk_ops.h"
+#include "platform/exclusive_file.h"
+#include "platform/temp_file.h"
+#include "tests/support/temp_dir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+using platform::ExclusiveFile;
+
+namespace {
+
+void writeWhole(const std::u16string& path, const std::string& content) {
+    ExclusiveFile file;
+    ASSERT_EQ(file.open(path, ExclusiveFile::Mode::WRITE), 0);
+    ASSERT_TRUE(file.write(content.data(), content.size()));
+}
+
+std::string readWhole(const std::u16string& path) {
+    ExclusiveFile file;
+    if (file.open(path, ExclusiveFile::Mode::READ) != 0) return "(cannot open)";
+    std::string content(4096, '\0');
+    content.resize(file.read(content.data(), content.size()));
+    return content;
+}
+
+// Hidden as the system understands it: a dot name on POSIX, the attribute on Windows.
+std::u16string makeHidden(const TempDir& dir) {
+#ifdef _WIN32
+    const std::u16string path = dir.file(u"hidden.dat");
+    writeWhole(path, "h");
+    SetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str()), FILE_ATTRIBUTE_HIDDEN);
+    return u"hidden.dat";
+#else
+    writeWhole(dir.file(u".hidden"), "h");
+    return u".hidden";
+#endif
+}
+
+struct Seen {
+    bool isDirectory;
+    uint64_t size;
+    bool operator==(const Seen&) const = default;
+};
+
+TEST(DirWalk, ListsFilesDirectoriesAndHiddenItems) {
+    TempDir dir;
+    writeWhole(dir.file(u"a.txt"), "abc");
+    writeWhole(dir.file(u"한글 이름.txt"), std::string(70000, 'x'));
+    writeWhole(dir.file(u"empty"), "");
+    ASSERT_TRUE(platform::createDirectory(dir.file(u"sub")));
+    writeWhole(dir.file(u"sub\\inner.txt"), "not listed at the top");
+    const std::u16string hidden = makeHidden(dir);
+#ifndef _WIN32
+    // A link back up the tree would make a recursive walk loop; a link to a file is just a file.
+    ASSERT_EQ(symlink("..", dir.native(u"sub\\up").c_str()), 0);
+    ASSERT_EQ(symlink(dir.native(u"a.txt").c_str(), dir.native(u"alias.txt").c_str()), 0);
+#endif
+
+    std::map<std::u16string, Seen> seen;
+    ASSERT_TRUE(platform::listDirectory(dir.path(), [&seen](const platform::DirItem& item) {
+        EXPECT_TRUE(seen.emplace(item.name, Seen{item.isDirectory, item.size}).second);
+    }));
+    const std::map<std::u16string, Seen> expected = {
+        {u"a.txt", {false, 3}},
+        {u"한글 이름.txt", {false, 70000}},
+        {u"empty", {false, 0}},
+        {u"sub", {true, 0}},
+        {hidden, {false, 1}},
+#ifndef _WIN32
+        {u"alias.txt", {false, 3}},
+#endif
+    };
+    EXPECT_TRUE(seen == expected) << seen.size() << " items";
+    std::set<std::u16string> inSub;
+    ASSERT_TRUE(platform::listDirectory(dir.file(u"sub"), [&inSub](const platform::DirItem& item) {
+        inSub.insert(item.name);
+    }));
+    EXPECT_EQ(inSub, std::set<std::u16string>{u"inner.txt"});
+
+    EXPECT_FALSE(platform::listDirectory(dir.file(u"missing"), [](const platform::DirItem&) {}));
+}
+
+TEST(TempFile, CreatesDistinctEmptyFilesNamedLikeWindows) {
+    TempDir dir;
+    std::set<std::u16string> names;
+    for (int i = 0; i < 3; ++i) {
+        const auto path = platform::createTempFile(dir.path(), u"grf");
+        ASSERT_TRUE(path.has_value());
+        EXPECT_TRUE(platform::fileExists(*path));
+        EXPECT_EQ(readWhole(*path), "");
+        const std::u16string prefix = dir.path() + u"\\grf";
+        ASSERT_EQ(path->substr(0, prefix.size()), prefix);
+        const std::u16string rest = path->substr(prefix.size());
+        ASSERT_EQ(rest.size(), 8u);
+        EXPECT_EQ(rest.substr(4), u".tmp");
+        EXPECT_EQ(rest.substr(0, 4).find_first_not_of(u"0123456789abcdefABCDEF"), std::u16string::npos);
+        names.insert(*path);
+    }
+    EXPECT_EQ(names.size(), 3u);
+    EXPECT_FALSE(platform::createTempFile(dir.file(u"missing"), u"grf").has_value());
+}
+
+TEST(DiskOps, ReplaceFileSwapsInTheNewContent) {
+    TempDir dir;
+    const std::u16string target = dir.file(u"archive.grf");
+    const std::u16string fresh = dir.file(u"grf1a2b.tmp");
+    writeWhole(target, "old archive");
+    writeWhole(fresh, "new archive");
+    ASSERT_TRUE(platform::replaceFile(fresh, target));
+    EXPECT_EQ(readWhole(target), "new archive");
+    EXPECT_FALSE(platform::fileExists(fresh));
+    // A missing source leaves the target alone.
+    EXPECT_FALSE(platform::replaceFile(fresh, target));
+    EXPECT_EQ(readWhole(target), "new archive");
+}
+
+TEST(DiskOps, CreatesQueriesAndDeletes) {
+    TempDir dir;
+    const std::u16string sub = dir.file(u"새 폴더");
+    EXPECT_TRUE(platform::createDirectory(sub));
+    EXPECT_FALSE(platform::createDirectory(sub));
+    EXPECT_TRUE(platform::isDirectory(sub));
+    EXPECT_FALSE(platform::fileExists(sub));
+
+    const std::u16string file = sub + u"\\데이터.grf";
+    writeWhole(file, "x");
+    EXPECT_TRUE(platform::fileExists(file));
+    EXPECT_FALSE(platform::isDirectory(file));
+    EXPECT_TRUE(platform::deleteFile(file));
+    EXPECT_FALSE(platform::fileExists(file));
+    EXPECT_FALSE(platform::deleteFile(file));
+}
+
+TEST(DiskOps, ConvertsPathsAtTheBoundary) {
+#ifdef _WIN32
+    EXPECT_EQ(platform::extraSeparator(), 0);
+    EXPECT_EQ(platform::nativePathUtf8(u"C:\\data\\한글.txt"), "C:\\data\\\xED\x95\x9C\xEA\xB8\x80.txt");
+    EXPECT_EQ(platform::corePathFromUtf8("C:\\data\\\xED\x95\x9C\xEA\xB8\x80.txt"), u"C:\\data\\한글.txt");
+#else
+    EXPECT_EQ(platform::extraSeparator(), u'/');
+    EXPECT_EQ(platform::nativePathUtf8(u"\\tmp\\data\\한글.txt"), "/tmp/data/\xED\x95\x9C\xEA\xB8\x80.txt");
+    EXPECT_EQ(platform::nativePathUtf8(u"a\U0001F600"), "a\xF0\x9F\x98\x80");
+    EXPECT_EQ(platform::corePathFromUtf8("/tmp/data/\xED\x95\x9C\xEA\xB8\x80.txt"), u"\\tmp\\data\\한글.txt");
+    EXPECT_EQ(platform::corePathFromUtf8("a\xF0\x9F\x98\x80"), u"a\U0001F600");
+    // Bytes that are not UTF-8 (an old file name, say) become replacement characters, not garbage.
+    EXPECT_EQ(platform::corePathFromUtf8("x\xB5\xA5/y\xC0"), u"x\uFFFD\uFFFD\\y\uFFFD");
+#endif
+}
+
+}  // namespace
