@@ -79,7 +79,10 @@ void ProgressBar::fixTotal(uint64_t newTotal) {
 void ProgressBar::end() {
     if (!enabled || !drawn) return;
     const int columns = terminalColumns();
-    writeErr("\r" + std::string(size_t(columns > 1 ? columns - 1 : 1), ' ') + "\r");
+    std::string blank = "\r";
+    blank.append(size_t(columns > 1 ? columns - 1 : 1), ' ');
+    blank += '\r';
+    writeErr(blank);
     drawn = false;
 }
 
@@ -89,7 +92,9 @@ void ProgressBar::draw(bool force) {
     if (!force && drawn && now - lastDraw < REDRAW_INTERVAL) return;
     lastDraw = now;
     drawn = true;
-    writeErr("\r" + render(terminalColumns()));
+    std::string line = "\r";
+    line += render(terminalColumns());
+    writeErr(line);
 }
 
 std::string ProgressBar::render(int columns) const {
@@ -98,18 +103,31 @@ std::string ProgressBar::render(int columns) const {
     if (totalKnown) {
         const double fraction = total == 0 ? 1.0 : double(done > total ? total : done) / double(total);
         const int filled = int(fraction * BAR_CELLS);
-        line = "[" + std::string(size_t(filled), '#') + std::string(size_t(BAR_CELLS - filled), '-') + "] ";
+        line = "[";
+        line.append(size_t(filled), '#');
+        line.append(size_t(BAR_CELLS - filled), '-');
+        line += "] ";
         char percent[8];
         std::snprintf(percent, sizeof percent, "%3d%%", int(fraction * 100.0));
         line += percent;
-        line += "  " + formatBytes(double(done)) + " / " + formatBytes(double(total));
+        line += "  ";
+        line += formatBytes(double(done));
+        line += " / ";
+        line += formatBytes(double(total));
         if (elapsed > 0.5 && done > 0) {
             const double rate = double(done) / elapsed;
-            line += "  " + formatBytes(rate) + "/s";
-            if (total > done) line += "  " + formatSeconds(double(total - done) / rate) + " left";
+            line += "  ";
+            line += formatBytes(rate);
+            line += "/s";
+            if (total > done) {
+                line += "  ";
+                line += formatSeconds(double(total - done) / rate);
+                line += " left";
+            }
         }
     } else {
-        line = "[working]  " + formatSeconds(elapsed);
+        line = "[working]  ";
+        line += formatSeconds(elapsed);
     }
     line += "  ";
 
@@ -132,7 +150,8 @@ std::string ProgressBar::render(int columns) const {
             shown = "...";
             used += 3;
         }
-        line += shown + utf16ToUtf8(std::u16string_view(status).substr(start));
+        line += shown;
+        line += utf16ToUtf8(std::u16string_view(status).substr(start));
     }
     // Spaces cover whatever a longer previous line left behind.
     if (room > used) line += std::string(size_t(room - used), ' ');
