@@ -103,7 +103,7 @@ std::string ProgressBar::render(int columns) const {
     if (totalKnown) {
         const double fraction = total == 0 ? 1.0 : double(done > total ? total : done) / double(total);
         const int filled = int(fraction * BAR_CELLS);
-        line = "[";
+        line += '[';
         line.append(size_t(filled), '#');
         line.append(size_t(BAR_CELLS - filled), '-');
         line += "] ";
@@ -126,7 +126,7 @@ std::string ProgressBar::render(int columns) const {
             }
         }
     } else {
-        line = "[working]  ";
+        line += "[working]  ";
         line += formatSeconds(elapsed);
     }
     line += "  ";
