@@ -101,7 +101,12 @@ GrfEntry* Session::findEntry(GrfArchive& archive, const std::string& nameArgumen
 }
 
 std::u16string corePath(const std::string& argument) {
-    return platform::corePathFromUtf8(argument);
+    // Windows takes a slash for a separator too, but the core splits paths at backslashes only.
+    std::u16string path = platform::corePathFromUtf8(argument);
+    for (char16_t& c : path) {
+        if (c == u'/') c = u'\\';
+    }
+    return path;
 }
 
 std::optional<std::u16string> makeTempFile() {
