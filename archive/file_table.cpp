@@ -1,1 +1,267 @@
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "archive/archive.h"
+#include "archive/byte_reader.h"
+#include "archive/header.h"
+#include "archive/legacy_decode.h"
+#include "archive/result_codes.h"
+
+namespace {
+
+constexpr uint32_t VERSION_MAJOR_LEGACY = 1;
+constexpr uint32_t VERSION_MAJOR_CURRENT = 2;
+
+constexpr uint8_t FLAG_PLAIN = 1;
+constexpr uint8_t FLAG_MIXED = 3;
+constexpr uint8_t FLAG_HEADER_ONLY = 5;
+
+constexpr size_t TABLE_HEAD_SIZE = 8;
+// A current record: the name's terminator and the fixed fields after it.
+constexpr size_t RECORD_FIXED_SIZE = 18;
+
+// Legacy record layout, relative to the record start; L is the first field.
+constexpr size_t LEGACY_NAME_AREA_OFFSET = 6;
+constexpr size_t LEGACY_FIXED_OFFSET = 4;     // fixed fields start at L + 4
+constexpr size_t LEGACY_FLAG_OFFSET = 16;     // flag byte at L + 16
+constexpr size_t LEGACY_RECORD_EXTRA = 21;    // a record is L + 21 bytes
+constexpr uint32_t LEGACY_PACKED_BIAS = 715;
+constexpr uint32_t LEGACY_STORED_BIAS = 37579;
+constexpr size_t CODING_BLOCK = 8;
+
+// deflate cannot expand data by more than about 1032:1, so a table head that claims more
+// than this names output that cannot exist; allocating it would only exhaust memory.
+constexpr uint64_t MAX_INFLATE_RATIO = 1032;
+
+int32_t decimalDigits(uint32_t value) {
+    int32_t digits = 1;
+    while (value >= 10) {
+        value /= 10;
+        ++digits;
+    }
+    return digits;
+}
+
+uint32_t getU32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void putU32(std::vector<uint8_t>& out, uint32_t value) {
+    out.push_back(uint8_t(value));
+    out.push_back(uint8_t(value >> 8));
+    out.push_back(uint8_t(value >> 16));
+    out.push_back(uint8_t(value >> 24));
+}
+
+uint8_t lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? uint8_t(c + 0x20) : uint8_t(c);
+}
+
+// Map files, altitude, sprite actions and effect scripts carry only their first blocks coded.
+bool hasHeaderOnlySuffix(std::string_view name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos) return false;
+    const std::string_view suffix = name.substr(dot);
+    if (suffix.size() != 4) return false;
+    static constexpr const char* HEADER_ONLY_SUFFIXES[] = {".gnd", ".gat", ".act", ".str"};
+    for (const char* candidate : HEADER_ONLY_SUFFIXES) {
+        bool equal = true;
+        for (size_t i = 0; i < 4; ++i) equal = equal && lowerAscii(suffix[i]) == uint8_t(candidate[i]);
+        if (equal) return true;
+    }
+    return false;
+}
+
+// Length of a legacy record at the cursor, or 0 when its fixed part does not fit the table.
+size_t legacyRecordLength(const ByteReader& cursor) {
+    ByteReader peek = cursor;
+    const uint64_t nameField = peek.u32();
+    const uint64_t length = nameField + LEGACY_RECORD_EXTRA;
+    if (!peek.ok() || length > cursor.remaining()) return 0;
+    return size_t(length);
+}
+
+}  // namespace
+
+bool GrfEntry::parseRecord(uint32_t majorVersion, ByteReader& cursor) {
+    if (majorVersion != VERSION_MAJOR_LEGACY) {
+        const auto recordName = cursor.cString(MAX_NAME_BYTES);
+        compressedSize = cursor.u32();
+        storedSize = cursor.u32();
+        originalSize = cursor.u32();
+        flags = cursor.u8();
+        offset = cursor.u32() + uint32_t(HEADER_SIZE);
+        if (!recordName || !cursor.ok()) return false;
+        switch (flags) {
+        case FLAG_PLAIN: coding = -1; break;
+        case FLAG_MIXED: coding = decimalDigits(compressedSize); break;
+        case FLAG_HEADER_ONLY: coding = 0; break;
+        default: return false;
+        }
+        state = ENTRY_STORED;
+        setName(*recordName);
+        return true;
+    }
+
+    const size_t recordLength = legacyRecordLength(cursor);
+    if (recordLength == 0) {
+        cursor.invalidate();
+        return false;
+    }
+    ByteReader whole = cursor;
+    const std::span<const uint8_t> table = whole.take(whole.remaining());
+    const uint32_t nameField = getU32(table.data());
+    const size_t fixedStart = size_t(nameField) + LEGACY_FIXED_OFFSET;
+    if (table[fixedStart + LEGACY_FLAG_OFFSET - LEGACY_FIXED_OFFSET] == 0) {
+        cursor.skip(recordLength);
+        return false;
+    }
+    // A name area of negative length would put the name over the fixed fields.
+    if (nameField < LEGACY_NAME_AREA_OFFSET) {
+        cursor.invalidate();
+        return false;
+    }
+    const size_t areaLength = nameField - LEGACY_NAME_AREA_OFFSET;
+    const size_t codedLength = (areaLength + CODING_BLOCK - 1) / CODING_BLOCK * CODING_BLOCK;
+    const size_t spanLength = std::max(recordLength, LEGACY_NAME_AREA_OFFSET + codedLength);
+    if (spanLength > table.size()) {
+        cursor.invalidate();
+        return false;
+    }
+    // Decoded in a copy, so the table can stay read-only. Where the area is not a whole number
+    // of blocks, the last block runs over the skipped bytes into packedSize, which is then read
+    // as decoded.
+    uint8_t small[512];
+    std::unique_ptr<uint8_t[]> large;
+    uint8_t* record = small;
+    if (spanLength > sizeof(small)) {
+        large.reset(new (std::nothrow) uint8_t[spanLength]);
+        if (!large) {
+            cursor.invalidate();
+            return false;
+        }
+        record = large.get();
+    }
+    std::memcpy(record, table.data(), spanLength);
+    decodeNameArea(record + LEGACY_NAME_AREA_OFFSET, ptrdiff_t(areaLength));
+
+    ByteReader nameReader(std::span<const uint8_t>(record + LEGACY_NAME_AREA_OFFSET, codedLength));
+    const auto recordName = nameReader.cString(MAX_NAME_BYTES);
+    ByteReader fixed(std::span<const uint8_t>(record + fixedStart, recordLength - fixedStart));
+    const uint32_t packedSize = fixed.u32();
+    const uint32_t packedStoredSize = fixed.u32();
+    originalSize = fixed.u32();
+    fixed.u8();
+    offset = fixed.u32() + uint32_t(HEADER_SIZE);
+    if (!recordName) {
+        cursor.invalidate();
+        return false;
+    }
+    cursor.skip(recordLength);
+
+    compressedSize = packedSize - originalSize - LEGACY_PACKED_BIAS;
+    storedSize = packedStoredSize - LEGACY_STORED_BIAS;
+    if (hasHeaderOnlySuffix(*recordName)) {
+        coding = 0;
+        // Flag 5 keeps the header-only coding when a save writes this entry into a new table.
+        flags = FLAG_HEADER_ONLY;
+    } else {
+        // Names without a dot are coded like any other suffix.
+        coding = decimalDigits(compressedSize);
+        flags = FLAG_PLAIN;
+    }
+    state = ENTRY_STORED;
+    setName(*recordName);
+    return true;
+}
+
+bool GrfEntry::writeRecord(std::vector<uint8_t>& out) const {
+    if (state == ENTRY_DELETED) return false;
+    out.insert(out.end(), name.begin(), name.end());
+    out.push_back(0);
+    putU32(out, compressedSize);
+    putU32(out, storedSize);
+    putU32(out, originalSize);
+    out.push_back(coding > 0 ? FLAG_MIXED : flags);
+    putU32(out, offset - uint32_t(HEADER_SIZE));
+    return true;
+}
+
+bool GrfArchive::readTable() {
+    // Every failure leaves no entries and no file.
+    auto failRead = [this](int code) {
+        storedIndex.clear();
+        entries.clear();
+        file.close();
+        return fail(code);
+    };
+
+    std::array<uint8_t, HEADER_SIZE> headerBytes{};
+    if (!file.seek(0) || file.read(headerBytes.data(), headerBytes.size()) != headerBytes.size()) {
+        return failRead(RESULT_INVALID_ARCHIVE);
+    }
+    const GrfHeader header = GrfHeader::parse(headerBytes);
+    if (!header.hasMagic()) return failRead(RESULT_INVALID_ARCHIVE);
+    if (!header.isSupportedVersion()) return failRead(RESULT_BAD_VERSION);
+    version = header.majorVersion();
+
+    const uint64_t fileLength = file.size();
+    const uint64_t tableStart = uint64_t(header.tableOffset) + HEADER_SIZE;
+    std::unique_ptr<uint8_t[]> table;
+    size_t tableLength = 0;
+
+    if (version == VERSION_MAJOR_LEGACY) {
+        if (fileLength == UINT64_MAX || tableStart > fileLength || !file.seek(tableStart)) {
+            return failRead(RESULT_BAD_LENGTH);
+        }
+        tableLength = size_t(fileLength - tableStart);
+        table.reset(new (std::nothrow) uint8_t[std::max<size_t>(tableLength, 1)]);
+        if (!table) return failRead(RESULT_BAD_LENGTH);
+        if (file.read(table.get(), tableLength) != tableLength) return failRead(RESULT_TABLE_SHORT);
+    } else {
+        uint8_t head[TABLE_HEAD_SIZE];
+        if (!file.seek(tableStart) || file.read(head, sizeof(head)) != sizeof(head)) {
+            return failRead(RESULT_BAD_LENGTH);
+        }
+        const uint32_t packedTableSize = getU32(head);
+        const uint32_t tableSize = getU32(head + 4);
+        // Checked against the file before anything is allocated for it.
+        if (fileLength == UINT64_MAX || tableStart + TABLE_HEAD_SIZE + packedTableSize > fileLength) {
+            return failRead(RESULT_TABLE_SHORT);
+        }
+        std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[std::max<uint32_t>(packedTableSize, 1)]);
+        if (!packed) return failRead(RESULT_TABLE_SHORT);
+        if (file.read(packed.get(), packedTableSize) != packedTableSize) return failRead(RESULT_TABLE_SHORT);
+
+        const uint64_t capacity = std::min<uint64_t>(tableSize, uint64_t(packedTableSize) * MAX_INFLATE_RATIO + 64);
+        table.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(capacity, 1)]);
+        if (!table) return failRead(RESULT_BAD_DATA);
+        uLongf inflated = uLongf(capacity);
+        if (uncompress(table.get(), &inflated, packed.get(), packedTableSize) != Z_OK) {
+            return failRead(RESULT_BAD_DATA);
+        }
+        tableLength = inflated;
+    }
+
+    ByteReader cursor(std::span<const uint8_t>(table.get(), tableLength));
+    const uint32_t recordCount = header.recordCount();
+    // The count comes from the file; no record is shorter than its fixed fields.
+    entries.reserve(std::min<size_t>(recordCount, tableLength / RECORD_FIXED_SIZE + 1));
+    for (uint32_t i = 0; i < recordCount; ++i) {
+        auto entry = std::make_unique<GrfEntry>(this);
+        const bool isEntry = entry->parseRecord(version, cursor);
+        if (!cursor.ok()) return failRead(RESULT_TABLE_SHORT);
+        if (isEntry) entries.push_back(std::move(entry));
+    }
+    table.reset();
+
+    std::vector<GrfEntry*> indexed;
+    indexed.reserve(entries.size());
+    for (const auto& entry : entries) indexed.push_back(entry.get());
+    storedIndex.assign(indexed);
+    return true;
+}

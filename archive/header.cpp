@@ -1,1 +1,75 @@
 #include "archive/header.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr char MAGIC_TEXT[] = "Master of Magic";  // 15 characters and the zero byte
+constexpr size_t MAGIC_OFFSET = 0;
+constexpr size_t FILL_OFFSET = 16;
+constexpr size_t TABLE_OFFSET_OFFSET = 30;
+constexpr size_t COUNT_BIAS_OFFSET = 34;
+constexpr size_t RAW_COUNT_OFFSET = 38;
+constexpr size_t VERSION_OFFSET = 42;
+// rawCount carries the record count plus this constant.
+constexpr int32_t RAW_COUNT_EXTRA = 7;
+
+uint32_t getU32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void putU32(uint8_t* p, uint32_t value) {
+    p[0] = uint8_t(value);
+    p[1] = uint8_t(value >> 8);
+    p[2] = uint8_t(value >> 16);
+    p[3] = uint8_t(value >> 24);
+}
+
+}  // namespace
+
+GrfHeader GrfHeader::empty() {
+    GrfHeader header;
+    std::memcpy(header.magic.data(), MAGIC_TEXT, sizeof(MAGIC_TEXT));
+    for (size_t i = 0; i < header.headerFill.size(); ++i) header.headerFill[i] = uint8_t(i + 1);
+    header.tableOffset = HEADER_SIZE;
+    header.countBias = 0;
+    header.rawCount = RAW_COUNT_EXTRA;
+    header.version = VERSION_CURRENT;
+    return header;
+}
+
+GrfHeader GrfHeader::parse(std::span<const uint8_t, HEADER_SIZE> bytes) {
+    GrfHeader header;
+    std::memcpy(header.magic.data(), bytes.data() + MAGIC_OFFSET, header.magic.size());
+    std::memcpy(header.headerFill.data(), bytes.data() + FILL_OFFSET, header.headerFill.size());
+    header.tableOffset = getU32(bytes.data() + TABLE_OFFSET_OFFSET);
+    header.countBias = getU32(bytes.data() + COUNT_BIAS_OFFSET);
+    header.rawCount = getU32(bytes.data() + RAW_COUNT_OFFSET);
+    header.version = getU32(bytes.data() + VERSION_OFFSET);
+    return header;
+}
+
+std::array<uint8_t, HEADER_SIZE> GrfHeader::serialize() const {
+    std::array<uint8_t, HEADER_SIZE> bytes{};
+    std::memcpy(bytes.data() + MAGIC_OFFSET, magic.data(), magic.size());
+    std::memcpy(bytes.data() + FILL_OFFSET, headerFill.data(), headerFill.size());
+    putU32(bytes.data() + TABLE_OFFSET_OFFSET, tableOffset);
+    putU32(bytes.data() + COUNT_BIAS_OFFSET, countBias);
+    putU32(bytes.data() + RAW_COUNT_OFFSET, rawCount);
+    putU32(bytes.data() + VERSION_OFFSET, version);
+    return bytes;
+}
+
+bool GrfHeader::hasMagic() const {
+    // Compared as a terminated string: the zero byte after the 15 characters counts.
+    return std::memcmp(magic.data(), MAGIC_TEXT, sizeof(MAGIC_TEXT)) == 0;
+}
+
+uint32_t GrfHeader::recordCount() const {
+    const int32_t count = int32_t(rawCount - countBias - uint32_t(RAW_COUNT_EXTRA));
+    return count > 0 ? uint32_t(count) : 0;
+}
+
+bool GrfHeader::isSupportedVersion() const {
+    return (version >= 0x100 && version <= 0x104) || version == VERSION_CURRENT;
+}

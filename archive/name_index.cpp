@@ -1,1 +1,80 @@
 #include "archive/name_index.h"
+
+#include <algorithm>
+
+#include "archive/archive.h"
+#include "archive/name_hash.h"
+
+namespace {
+
+using Element = std::pair<uint64_t, GrfEntry*>;
+
+bool keyLess(const Element& element, uint64_t key) {
+    return element.first < key;
+}
+
+}  // namespace
+
+void NameIndex::insert(uint64_t key, GrfEntry* entry) {
+    // multimap::insert places an element after its equal keys, and `later` follows `bulk`.
+    later.emplace(key, entry);
+}
+
+void NameIndex::assign(const std::vector<GrfEntry*>& entries) {
+    later.clear();
+    bulk.clear();
+    bulk.reserve(entries.size());
+    for (GrfEntry* entry : entries) bulk.emplace_back(entry->key, entry);
+    // A whole table at once: one stable sort is several times cheaper than a tree insert per
+    // entry, and stability keeps table order among equal keys.
+    std::stable_sort(bulk.begin(), bulk.end(),
+                     [](const Element& a, const Element& b) { return a.first < b.first; });
+    bulkRemoved = 0;
+}
+
+GrfEntry* NameIndex::find(std::string_view name) const {
+    const uint64_t key = nameKey(name);
+    for (auto it = std::lower_bound(bulk.begin(), bulk.end(), key, keyLess);
+         it != bulk.end() && it->first == key; ++it) {
+        if (it->second && namesEqual(it->second->name, name)) return it->second;
+    }
+    for (auto [it, end] = later.equal_range(key); it != end; ++it) {
+        if (namesEqual(it->second->name, name)) return it->second;
+    }
+    return nullptr;
+}
+
+void NameIndex::rekey(GrfEntry* entry, uint64_t previousKey) {
+    bool found = false;
+    for (auto it = std::lower_bound(bulk.begin(), bulk.end(), previousKey, keyLess);
+         it != bulk.end() && it->first == previousKey; ++it) {
+        if (it->second == entry) {
+            // A hole keeps the vector sorted without moving its tail.
+            it->second = nullptr;
+            ++bulkRemoved;
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        for (auto [it, end] = later.equal_range(previousKey); it != end; ++it) {
+            if (it->second == entry) {
+                later.erase(it);
+                found = true;
+                break;
+            }
+        }
+    }
+    if (found) later.emplace(entry->key, entry);
+}
+
+void NameIndex::clear() {
+    bulk.clear();
+    bulk.shrink_to_fit();
+    later.clear();
+    bulkRemoved = 0;
+}
+
+size_t NameIndex::size() const {
+    return bulk.size() - bulkRemoved + later.size();
+}

@@ -30,4 +30,5 @@ private:
     // Every element of `bulk` precedes any `later` element of the same key.
     std::vector<std::pair<uint64_t, GrfEntry*>> bulk;
     std::multimap<uint64_t, GrfEntry*> later;
+    size_t bulkRemoved = 0;  // elements of `bulk` moved away by rekey, left as null holes
 };
