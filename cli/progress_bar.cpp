@@ -62,7 +62,8 @@ void ProgressBar::setTotal(uint64_t newTotal) {
 
 void ProgressBar::setDone(uint64_t newDone) {
     done = base + newDone;
-    draw(false);
+    // The last step is always shown, however soon it follows the one before.
+    draw(totalKnown && done >= total);
 }
 
 void ProgressBar::setStatus(std::u16string_view text) {

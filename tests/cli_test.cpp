@@ -289,6 +289,21 @@ TEST_F(Cli, NoProgressBarWhenStandardErrorIsNotATerminal) {
     }
 }
 
+TEST_F(Cli, ProgressBarOnATerminalUnlessQuiet) {
+    const std::string archive = writeSample();
+    const auto shown = runCliProgramOnTerminal({"extract", archive, "-C", path("out")}, scratch.native());
+    if (!shown) GTEST_SKIP() << "no pseudo-terminal on this system";
+    EXPECT_EQ(shown->status, 0) << shown->err;
+    EXPECT_NE(shown->err.find("\r["), std::string::npos) << shown->err;
+    EXPECT_NE(shown->err.find("100%"), std::string::npos) << shown->err;
+    EXPECT_EQ(readFileBytes(path("out/data/a.txt")), "hello");
+
+    const auto quiet = runCliProgramOnTerminal({"extract", archive, "-C", path("out"), "--quiet"}, scratch.native());
+    ASSERT_TRUE(quiet);
+    EXPECT_EQ(quiet->status, 0);
+    EXPECT_EQ(quiet->err, "");
+}
+
 TEST_F(Cli, HelpAndVersion) {
     const CliResult help = run({"--help"});
     EXPECT_EQ(help.status, 0);

@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,3 +13,8 @@ struct CliResult {
 // Runs the built quarnel-cli with `arguments` (UTF-8), standard output and error captured
 // through files in `scratchDir` (a native path); standard input is the test's own.
 CliResult runCliProgram(const std::vector<std::string>& arguments, const std::string& scratchDir);
+
+// The same with standard error on a pseudo-terminal (`err` is what the terminal received);
+// nullopt where the system offers none to a test.
+std::optional<CliResult> runCliProgramOnTerminal(const std::vector<std::string>& arguments,
+                                                 const std::string& scratchDir);

@@ -72,3 +72,7 @@ CliResult runCliProgram(const std::vector<std::string>& arguments, const std::st
     result.err = readFileBytes(errPath);
     return result;
 }
+
+std::optional<CliResult> runCliProgramOnTerminal(const std::vector<std::string>&, const std::string&) {
+    return std::nullopt;
+}
