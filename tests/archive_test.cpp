@@ -1,0 +1,141 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "archive/archive.h"
+#include "archive/result_codes.h"
+#include "platform/code_page.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+TEST(ResultCodes, EveryCodeHasItsTextAndOtherValuesNone) {
+    const struct { int code; const char16_t* text; } cases[] = {
+        {RESULT_INVALID_ARCHIVE, u"无效的GRF文件！"},
+        {RESULT_BAD_VERSION, u"GRF文件的版本无效！"},
+        {RESULT_BAD_LENGTH, u"GRF文件长度有误！"},
+        {RESULT_TABLE_SHORT, u"GRF文件头不完整！"},
+        {RESULT_BAD_DATA, u"压缩数据有误！"},
+        {RESULT_OPEN_FAILED, u"打开文件失败！"},
+        {0, u""}, {-1000, u""}, {-1007, u""}, {13, u""}, {2, u""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(std::u16string(resultText(c.code)), c.text) << c.code;
+}
+
+TEST(Archive, EntryAtAnswersOnlyStoredPositions) {
+    TempDir dir;
+    const auto path = TestArchive().add("data\\a.txt", "a").add("data\\b.txt", "b").writeTo(dir);
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(path)) << describe(archive);
+    EXPECT_EQ(archive.entryAt(-1), nullptr);
+    EXPECT_EQ(archive.entryAt(0), archive.entries[0].get());
+    EXPECT_EQ(archive.entryAt(1), archive.entries[1].get());
+    EXPECT_EQ(archive.entryAt(2), nullptr);
+    EXPECT_EQ(archive.entryAt(INT64_MIN), nullptr);
+}
+
+TEST(Archive, OpenFailuresOfTheStreamLeaveTheRuntimeErrorNumber) {
+    TempDir dir;
+    GrfArchive missing;
+    EXPECT_FALSE(missing.open(dir.file(u"missing.grf")));
+    EXPECT_GT(missing.lastError, 0);
+    EXPECT_EQ(std::u16string(resultText(missing.lastError)), u"");
+
+    const auto path = TestArchive().add("data\\a.txt", "a").writeTo(dir);
+    namespace fs = std::filesystem;
+    fs::permissions(dir.native(u"test.grf"), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (std::FILE* probe = std::fopen(dir.native(u"test.grf").c_str(), "rb+")) {
+        std::fclose(probe);
+        fs::permissions(dir.native(u"test.grf"), fs::perms::owner_all);
+        GTEST_SKIP() << "this account may write read-only files";
+    }
+    GrfArchive readOnly;
+    EXPECT_FALSE(readOnly.open(path));
+    EXPECT_GT(readOnly.lastError, 0);
+    EXPECT_FALSE(readOnly.file.isOpen());
+    fs::permissions(dir.native(u"test.grf"), fs::perms::owner_all);
+}
+
+TEST(Archive, CloseEmptiesEverythingAndIsHarmlessTwice) {
+    TempDir dir;
+    const auto path = TestArchive().add("data\\a.txt", "a").add("data\\b.txt", "b").writeTo(dir);
+    GrfArchive never;
+    never.close();
+    EXPECT_FALSE(never.file.isOpen());
+
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(path)) << describe(archive);
+    archive.lastError = RESULT_BAD_DATA;
+    archive.modified = true;
+    archive.close();
+    EXPECT_TRUE(archive.entries.empty());
+    EXPECT_EQ(archive.storedIndex.size(), 0u);
+    EXPECT_FALSE(archive.file.isOpen());
+    EXPECT_EQ(archive.findStored("data\\a.txt"), nullptr);
+    // Left as they were.
+    EXPECT_EQ(archive.path, path);
+    EXPECT_EQ(archive.version, 2u);
+    EXPECT_TRUE(archive.modified);
+    EXPECT_EQ(archive.lastError, RESULT_BAD_DATA);
+    archive.close();
+
+    // The file is free again: the exclusive hold ended with close.
+    GrfArchive again;
+    EXPECT_TRUE(again.open(path)) << describe(again);
+}
+
+TEST(Archive, LastReleasedSourceReferenceDestroysTheSourceArchive) {
+    TempDir dir;
+    const auto sourcePath = TestArchive().add("data\\a.txt", "a").writeTo(dir, u"source.grf");
+    TestArchive().add("data\\x.txt", "x").writeTo(dir, u"target.grf");
+
+    auto* source = new GrfArchive;
+    ASSERT_TRUE(source->open(sourcePath)) << describe(*source);
+    GrfArchive target;
+    ASSERT_TRUE(target.open(dir.file(u"target.grf"))) << describe(target);
+    for (int i = 0; i < 2; ++i) {
+        auto entry = std::make_unique<GrfEntry>(&target);
+        entry->setName(i ? "data\\b.txt" : "data\\a.txt");
+        GrfArchive::addSourceRef(source);
+        entry->source = SOURCE_OTHER_ENTRY;
+        entry->sourceEntry = source->entryAt(0);
+        target.addedIndex.insert(entry->key, entry.get());
+        target.addedEntries.push_back(std::move(entry));
+    }
+    EXPECT_EQ(source->sourceRefs.load(), 2);
+
+    // While referenced, the source keeps its file held.
+    GrfArchive probe;
+    EXPECT_FALSE(probe.open(sourcePath));
+    EXPECT_EQ(probe.lastError, 13);
+
+    target.addedEntries.pop_back();
+    EXPECT_EQ(source->sourceRefs.load(), 1);
+    target.close();  // destroys the last borrowing entry, and with it the source archive
+    EXPECT_TRUE(probe.open(sourcePath)) << describe(probe);
+}
+
+TEST(Archive, EntriesKeepBothNameForms) {
+    // "data\한글.txt" in code page 949; in Windows-1252 the same bytes read as Latin letters.
+    const std::string name = "data\\\xC7\xD1\xB1\xDB.txt";
+    TempDir dir;
+    const auto path = TestArchive().add(name, "k").add("data\\\xFF.txt", "odd").writeTo(dir);
+    ASSERT_TRUE(platform::setAnsiCodePage(1252));
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(path)) << describe(archive);
+    ASSERT_EQ(archive.entries.size(), 2u);
+    const GrfEntry& korean = *archive.entries[0];
+    EXPECT_EQ(korean.name, name);
+    EXPECT_EQ(korean.nameKorean, u"data\\한글.txt");
+    EXPECT_EQ(korean.nameAnsi, u"data\\\u00C7\u00D1\u00B1\u00DB.txt");
+    EXPECT_EQ(&korean.displayName(true), &korean.nameKorean);
+    // 0xFF is no character in code page 949: no Korean form, but the entry stays.
+    const GrfEntry& odd = *archive.entries[1];
+    EXPECT_EQ(odd.nameAnsi, u"data\\\u00FF.txt");
+    EXPECT_EQ(odd.nameKorean, u"");
+    EXPECT_EQ(archive.findStored("data\\\xFF.txt"), &odd);
+}
+
+}  // namespace
