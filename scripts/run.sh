@@ -7,21 +7,29 @@ build_dir=${QUARNEL_BUILD_ROOT:-$repo/build}/windows
 export WINEPREFIX=${WINEPREFIX:-${QUARNEL_BUILD_ROOT:-$repo/build}/wineprefix}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+# First run on a fresh machine: fetch the cross compiler, Wine and the fonts.
+if ! command -v x86_64-w64-mingw32-g++-posix > /dev/null || ! command -v wine > /dev/null \
+    || ! command -v cmake > /dev/null || ! command -v ninja > /dev/null; then
+    if [ "$(id -u)" = 0 ]; then "$repo/scripts/install-deps.sh"; else sudo "$repo/scripts/install-deps.sh"; fi
+fi
+
+if [ -z "${DISPLAY:-}" ]; then
+    # Build the command-line tool instead, so that the pointer below leads somewhere.
+    linux_dir=${QUARNEL_BUILD_ROOT:-$repo/build}/linux
+    { (cd "$repo" && cmake --preset linux -B "$linux_dir" > /dev/null) && cmake --build "$linux_dir" --target quarnel-cli > /dev/null; } \
+        || echo "The command-line tool did not build either; see cmake --build $linux_dir" >&2
+    echo "No display (DISPLAY is not set): the window cannot be shown here." >&2
+    echo "Use the command-line tool instead: $linux_dir/cli/quarnel-cli list ARCHIVE" >&2
+    exit 1
+fi
+
 (cd "$repo" && cmake --preset windows -B "$build_dir" > /dev/null)
-if ! cmake --build "$build_dir" --target help | grep -q '^quarnel.exe:\|^quarnel:'; then
+if ! cmake --build "$build_dir" --target help | grep -q '^quarnel: '; then
     echo "The Windows program (quarnel.exe) is not part of the build yet." >&2
-    echo "Use the command-line tool meanwhile: cmake --preset linux && cmake --build --preset linux" >&2
-    echo "then build/linux/cli/quarnel-cli list ARCHIVE" >&2
+    echo "Meanwhile use the command-line tool: build/linux/cli/quarnel-cli list ARCHIVE" >&2
     exit 1
 fi
 cmake --build "$build_dir" --target quarnel
 exe=$(find "$build_dir" -name quarnel.exe -print -quit)
-
-if [ -z "${DISPLAY:-}" ]; then
-    echo "No display (DISPLAY is not set): the window cannot be shown here." >&2
-    echo "Built: $exe" >&2
-    echo "Without a display use the command-line tool: build/linux/cli/quarnel-cli list ARCHIVE" >&2
-    exit 1
-fi
 "$repo/scripts/wine-prefix.sh"
 exec wine "$exe" "$@"
