@@ -1,0 +1,367 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/add.h"
+#include "archive/archive.h"
+#include "archive/name_hash.h"
+#include "platform/code_page.h"
+#include "platform/exclusive_file.h"
+#include "archive/result_codes.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/recording_channel.h"
+#include "tests/support/temp_dir.h"
+#include "worker/task_worker.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// `relative` is backslash-separated; built from UTF-16 pieces so non-ASCII names survive on Windows too.
+fs::path nativePath(const TempDir& dir, const std::u16string& relative) {
+    fs::path path(dir.native());
+    size_t start = 0;
+    while (start <= relative.size()) {
+        const size_t end = std::min(relative.find(u'\\', start), relative.size());
+        if (end > start) {
+            path /= fs::path(relative.substr(start, end - start));
+        }
+        start = end + 1;
+    }
+    return path;
+}
+
+// False when the file system refuses the name (a test then skips rather than fails).
+bool writeFile(const TempDir& dir, const std::u16string& relative, const std::string& bytes = "x") {
+    const fs::path path = nativePath(dir, relative);
+    std::error_code error;
+    fs::create_directories(path.parent_path(), error);
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+    return out.good() && fs::exists(path);
+}
+
+// What TASK_ADD_DIRECTORY does with its record: the prefix is the chosen directory and its backslash.
+void addDirectory(TaskWorker& worker, GrfArchive& archive, const std::u16string& directory, bool korean = false) {
+    AddDirectoryArgs args;
+    args.useKoreanNames = korean ? 1 : 0;
+    args.archive = &archive;
+    args.directory = directory;
+    const size_t prefix = directory.size() + (directory.empty() || directory.back() != u'\\' ? 1 : 0);
+    worker.addDirectoryTree(args, prefix, directory);
+}
+
+std::vector<std::string> addedNames(const GrfArchive& archive) {
+    std::vector<std::string> names;
+    for (const auto& entry : archive.addedEntries) {
+        names.push_back(entry->name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class AddTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        buildHashTable();
+        platform::setAnsiCodePage(platform::CODE_PAGE_WESTERN);
+        ASSERT_TRUE(archive.create(work.file(u"target.grf"))) << archive.lastError;
+    }
+
+    TempDir work;
+    TempDir files;
+    RecordingChannel channel;
+    TaskWorker worker{channel};
+    GrfArchive archive;
+};
+
+}  // namespace
+
+TEST_F(AddTest, NamesFilesDataAndThePathBelowTheChosenDirectory) {
+    ASSERT_TRUE(writeFile(files, u"game\\data\\tex\\a.bmp", "abc"));
+    ASSERT_TRUE(writeFile(files, u"game\\data\\empty.txt", ""));
+
+    const struct {
+        const char* what;
+        std::u16string directory;
+        std::vector<std::string> names;
+    } cases[] = {
+        {"the data directory itself", files.file(u"game\\data"), {"data\\empty.txt", "data\\tex\\a.bmp"}},
+        {"with a trailing backslash", files.file(u"game\\data\\"), {"data\\empty.txt", "data\\tex\\a.bmp"}},
+        {"its parent: data comes in front all the same", files.file(u"game"),
+         {"data\\data\\empty.txt", "data\\data\\tex\\a.bmp"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GrfArchive target;
+        ASSERT_TRUE(target.create(work.file(u"case.grf")));
+        addDirectory(worker, target, c.directory);
+        EXPECT_EQ(addedNames(target), c.names);
+        EXPECT_TRUE(target.modified);
+        for (const auto& entry : target.addedEntries) {
+            EXPECT_EQ(entry->state, ENTRY_ADDED);
+            EXPECT_EQ(entry->source, SOURCE_DISK_FILE);
+            EXPECT_EQ(target.findAdded(entry->name), entry.get());
+            const bool isEmpty = entry->name.ends_with("empty.txt");
+            EXPECT_EQ(entry->originalSize, isEmpty ? 0u : 3u) << entry->name;
+            EXPECT_EQ(entry->sourcePath, files.file(isEmpty ? u"game\\data\\empty.txt" : u"game\\data\\tex\\a.bmp"));
+        }
+        target.close();
+    }
+}
+
+TEST_F(AddTest, ReportsEachFileNameAndWalksSubdirectoriesAtOnce) {
+    ASSERT_TRUE(writeFile(files, u"a\\1.txt"));
+    ASSERT_TRUE(writeFile(files, u"a\\b\\2.txt"));
+    ASSERT_TRUE(writeFile(files, u"a\\b\\3.txt"));
+    ASSERT_TRUE(writeFile(files, u"c\\4.txt"));
+    ASSERT_TRUE(writeFile(files, u"5.txt"));
+
+    addDirectory(worker, archive, files.path());
+
+    std::vector<std::u16string> statuses;
+    for (const auto& message : channel.messages()) {
+        EXPECT_EQ(message.message, WM_TASK_STATUS);
+        statuses.push_back(message.text);
+    }
+    ASSERT_EQ(statuses.size(), 5u);
+    ASSERT_EQ(archive.addedEntries.size(), 5u);
+    // Depth-first: everything below one directory comes together, whatever order the system lists in.
+    const auto position = [&](const std::u16string& name) {
+        return std::find(statuses.begin(), statuses.end(), name) - statuses.begin();
+    };
+    const auto b2 = position(u"data\\a\\b\\2.txt");
+    const auto b3 = position(u"data\\a\\b\\3.txt");
+    const auto a1 = position(u"data\\a\\1.txt");
+    const auto c4 = position(u"data\\c\\4.txt");
+    ASSERT_LT(std::max({b2, b3, a1, c4, position(u"data\\5.txt")}), 5);
+    EXPECT_EQ(std::abs(b2 - b3), 1);
+    EXPECT_TRUE(std::abs(a1 - std::min(b2, b3)) == 1 || std::abs(a1 - std::max(b2, b3)) == 1);
+    EXPECT_TRUE(c4 < std::min({a1, b2, b3}) || c4 > std::max({a1, b2, b3}));
+    // The entries are appended in the order they were reported.
+    for (size_t i = 0; i < statuses.size(); ++i) {
+        EXPECT_EQ(archive.addedEntries[i]->nameAnsi, statuses[i]);
+    }
+}
+
+TEST_F(AddTest, AddingAgainReusesPendingEntriesAndRevivesDeletedOnes) {
+    ASSERT_TRUE(writeFile(files, u"x\\a.txt", "12345"));
+    ASSERT_TRUE(writeFile(files, u"b.txt"));
+    addDirectory(worker, archive, files.path());
+    ASSERT_EQ(archive.addedEntries.size(), 2u);
+    GrfEntry* const a = archive.findAdded("data\\x\\a.txt");
+    ASSERT_NE(a, nullptr);
+    a->state = ENTRY_DELETED;
+
+    ASSERT_TRUE(writeFile(files, u"x\\a.txt", "1234567"));
+    addDirectory(worker, archive, files.path());
+
+    EXPECT_EQ(archive.addedEntries.size(), 2u);
+    EXPECT_EQ(archive.addedIndex.size(), 2u);
+    EXPECT_EQ(archive.findAdded("data\\x\\a.txt"), a);
+    EXPECT_EQ(a->state, ENTRY_ADDED);
+    EXPECT_EQ(a->originalSize, 7u);
+}
+
+TEST_F(AddTest, SkipsFilesWhoseNamesTheCodePageCannotHold) {
+    ASSERT_TRUE(writeFile(files, u"plain.txt"));
+    // Hangul has no place in the western code page; in code page 949 each syllable takes two
+    // bytes, so this path fits the file system but not the table's 259 bytes.
+    const std::u16string hangul = u"\uD55C\uAE00.txt";
+    const std::u16string longDir(60, u'\uAC00');
+    const std::u16string longName = std::u16string(70, u'\uAC01') + u".txt";
+    if (!writeFile(files, hangul) || !writeFile(files, longDir + u"\\" + longName)) {
+        GTEST_SKIP() << "the file system here takes no Hangul names";
+    }
+
+    addDirectory(worker, archive, files.path(), false);
+    EXPECT_EQ(addedNames(archive), std::vector<std::string>{"data\\plain.txt"});
+    // Skipped files are still named in the status line.
+    EXPECT_EQ(channel.messages().size(), 3u);
+
+    GrfArchive korean;
+    ASSERT_TRUE(korean.create(work.file(u"korean.grf")));
+    addDirectory(worker, korean, files.path(), true);
+    ASSERT_EQ(korean.addedEntries.size(), 2u) << ::testing::PrintToString(addedNames(korean));
+    EXPECT_NE(korean.findAdded("data\\plain.txt"), nullptr);
+    EXPECT_NE(korean.findAdded(std::string("data\\\xC7\xD1\xB1\xDB.txt")), nullptr);
+    korean.close();
+}
+
+TEST_F(AddTest, RenameRefusesTakenNamesAndRekeysTheEntry) {
+    for (const auto* name : {u"a.txt", u"b.txt", u"gone.txt"}) {
+        ASSERT_TRUE(writeFile(files, name));
+    }
+    addDirectory(worker, archive, files.path());
+    GrfEntry* const a = archive.findAdded("data\\a.txt");
+    GrfEntry* const b = archive.findAdded("data\\b.txt");
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    archive.findAdded("data\\gone.txt")->state = ENTRY_DELETED;
+    archive.modified = false;
+
+    const struct {
+        const char* what;
+        std::string newName;
+        bool accepted;
+    } refused[] = {
+        {"its own name in other case is kept as it is", "DATA\\A.TXT", true},
+        {"a pending entry's name", "data\\B.txt", false},
+        {"a deleted entry still holds its name", "data\\gone.txt", false},
+        {"more than 259 bytes", "data\\" + std::string(255, 'n'), false},
+        {"empty", "", false},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(a->rename(c.newName), c.accepted);
+        EXPECT_EQ(a->name, "data\\a.txt");
+        EXPECT_FALSE(archive.modified);
+    }
+
+    ASSERT_TRUE(a->rename("data\\renamed.txt"));
+    EXPECT_TRUE(archive.modified);
+    EXPECT_EQ(a->nameAnsi, u"data\\renamed.txt");
+    EXPECT_EQ(archive.findAdded("data\\RENAMED.txt"), a);
+    EXPECT_EQ(archive.findAdded("data\\a.txt"), nullptr);
+    EXPECT_EQ(archive.addedIndex.size(), 3u);
+
+    // Found under its new name: a file of that name re-sources it; the old name is free again.
+    ASSERT_TRUE(writeFile(files, u"renamed.txt", "new"));
+    addDirectory(worker, archive, files.path());
+    EXPECT_EQ(archive.addedEntries.size(), 4u);
+    EXPECT_EQ(a->sourcePath, files.file(u"renamed.txt"));
+    EXPECT_NE(archive.findAdded("data\\a.txt"), a);
+    EXPECT_NE(archive.findAdded("data\\a.txt"), nullptr);
+}
+
+namespace {
+
+// The runtime's answer when a file is held by an open archive.
+constexpr int FILE_HELD = 13;
+
+// 0 when nobody holds the file any more, FILE_HELD while an archive still has it open.
+int tryToUpdate(const std::u16string& path) {
+    platform::ExclusiveFile file;
+    return file.open(path, platform::ExclusiveFile::Mode::UPDATE);
+}
+
+}  // namespace
+
+TEST_F(AddTest, AddingMarksEveryStoredCaseVariantDeleted) {
+    const auto path = TestArchive()
+                          .add("data\\A.txt", "old one")
+                          .add("data\\a.TXT", "old two")
+                          .add("data\\keep.txt", "kept")
+                          .writeTo(work, u"stored.grf");
+    GrfArchive stored;
+    ASSERT_TRUE(stored.open(path)) << describe(stored);
+    ASSERT_TRUE(writeFile(files, u"a.txt", "new"));
+
+    addDirectory(worker, stored, files.path());
+
+    EXPECT_EQ(stored.entries[0]->state, ENTRY_DELETED);
+    EXPECT_EQ(stored.entries[1]->state, ENTRY_DELETED);
+    EXPECT_EQ(stored.entries[2]->state, ENTRY_STORED);
+    ASSERT_EQ(stored.addedEntries.size(), 1u);
+    EXPECT_EQ(stored.addedEntries[0]->name, "data\\a.txt");
+    EXPECT_TRUE(stored.modified);
+}
+
+TEST_F(AddTest, RenamesStoredEntriesWithinTheStoredIndex) {
+    const auto path = TestArchive().add("data\\a.txt", "a").add("data\\b.txt", "b").writeTo(work, u"stored.grf");
+    GrfArchive stored;
+    ASSERT_TRUE(stored.open(path)) << describe(stored);
+    ASSERT_TRUE(writeFile(files, u"pending.txt"));
+    addDirectory(worker, stored, files.path());
+    GrfEntry* const a = stored.findStored("data\\a.txt");
+    ASSERT_NE(a, nullptr);
+
+    EXPECT_FALSE(a->rename("data\\B.TXT"));
+    EXPECT_FALSE(a->rename("data\\pending.txt"));
+    ASSERT_TRUE(a->rename("data\\c.txt"));
+    EXPECT_EQ(stored.findStored("data\\c.txt"), a);
+    EXPECT_EQ(stored.findStored("data\\a.txt"), nullptr);
+    EXPECT_EQ(stored.findAdded("data\\c.txt"), nullptr);
+    EXPECT_EQ(stored.storedIndex.size(), 2u);
+    EXPECT_EQ(a->state, ENTRY_STORED);
+}
+
+TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
+    const auto sourcePath = TestArchive()
+                                .add("data\\A.txt", "one")
+                                .add("data\\a.TXT", "second")
+                                .add("data\\b.txt", "b")
+                                .writeTo(files, u"source.grf");
+    const auto targetPath = TestArchive()
+                                .add("data\\a.txt", "stored")
+                                .add("data\\A.TXT", "stored duplicate")
+                                .add("data\\keep.txt", "k")
+                                .writeTo(work, u"t.grf");
+    GrfArchive target;
+    ASSERT_TRUE(target.open(targetPath)) << describe(target);
+
+    ASSERT_EQ(mergeArchive(target, sourcePath), 0);
+
+    EXPECT_EQ(target.entries[0]->state, ENTRY_DELETED);
+    EXPECT_EQ(target.entries[1]->state, ENTRY_DELETED);
+    EXPECT_EQ(target.entries[2]->state, ENTRY_STORED);
+    ASSERT_EQ(target.addedEntries.size(), 2u);
+    GrfEntry* const a = target.findAdded("data\\a.txt");
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(a->name, "data\\a.TXT");
+    EXPECT_EQ(a->source, SOURCE_OTHER_ENTRY);
+    ASSERT_NE(a->sourceEntry, nullptr);
+    EXPECT_EQ(a->sourceEntry->name, "data\\a.TXT");
+    EXPECT_EQ(a->originalSize, 6u);
+    EXPECT_EQ(a->sourceEntry->owner->sourceRefs.load(), 2);
+    EXPECT_TRUE(target.modified);
+
+    // The source lives exactly as long as the entries drawing from it.
+    EXPECT_EQ(tryToUpdate(sourcePath), FILE_HELD);
+    target.close();
+    EXPECT_EQ(tryToUpdate(sourcePath), 0);
+}
+
+TEST_F(AddTest, ImportingOntoAnEntryOfTheSameSourceKeepsThatSourceAlive) {
+    const auto sourcePath = TestArchive().add("data\\X.txt", "1").add("data\\x.txt", "22").writeTo(files, u"s.grf");
+    // Held only by the references of the entries imported from it, as after a merge.
+    auto* const source = new GrfArchive;
+    ASSERT_TRUE(source->open(sourcePath)) << describe(*source);
+
+    GrfEntry* const first = archive.importEntry(source->entries[0].get());
+    GrfEntry* const second = archive.importEntry(source->entries[1].get());
+
+    EXPECT_EQ(first, second);
+    EXPECT_EQ(tryToUpdate(sourcePath), FILE_HELD) << "the source was destroyed while still in use";
+    EXPECT_EQ(second->sourceEntry, source->entries[1].get());
+    EXPECT_EQ(second->originalSize, 2u);
+    EXPECT_EQ(source->sourceRefs.load(), 1);
+    archive.close();
+    EXPECT_EQ(tryToUpdate(sourcePath), 0);
+}
+
+TEST_F(AddTest, FailedOrEmptyMergeLeavesNothingBehind) {
+    ASSERT_TRUE(writeFile(files, u"not.grf", std::string(100, 'z')));
+    const auto emptyPath = TestArchive().writeTo(files, u"empty.grf");
+    const struct {
+        const char* what;
+        std::u16string path;
+        int expected;
+    } cases[] = {
+        {"not an archive", files.file(u"not.grf"), RESULT_INVALID_ARCHIVE},
+        {"the target's own file, held open", work.file(u"target.grf"), FILE_HELD},
+        {"an archive without entries", emptyPath, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(mergeArchive(archive, c.path), c.expected);
+        EXPECT_TRUE(archive.addedEntries.empty());
+        EXPECT_FALSE(archive.modified);
+    }
+    // The empty archive was opened, referenced by nothing, and released again.
+    EXPECT_EQ(tryToUpdate(emptyPath), 0);
+}
