@@ -1,0 +1,177 @@
+#include "archive/extract.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <memory>
+#include <new>
+
+#include "archive/archive.h"
+#include "archive/legacy_decode.h"
+#include "archive/progress_sink.h"
+#include "archive/result_codes.h"
+#include "platform/disk_ops.h"
+#include "platform/exclusive_file.h"
+
+namespace {
+
+constexpr uint32_t INFLATE_CHUNK_BYTES = 65536;
+// deflate cannot shrink data by more than about 1032:1; an entry claiming more output than its
+// stream can produce gets only what the stream can produce, so a forged size cannot exhaust memory.
+constexpr uint64_t MAX_INFLATE_RATIO = 1033;
+constexpr uint64_t INFLATE_SLACK_BYTES = 1024;
+
+// inflateEnd runs however the scope is left.
+class InflateStream {
+public:
+    InflateStream() = default;
+    InflateStream(const InflateStream&) = delete;
+    InflateStream& operator=(const InflateStream&) = delete;
+    ~InflateStream() {
+        if (active) inflateEnd(&stream);
+    }
+    bool init() {
+        active = inflateInit(&stream) == Z_OK;
+        return active;
+    }
+    // inflateEnd's own answer: it fails when the stream state was damaged.
+    bool end() {
+        active = false;
+        return inflateEnd(&stream) == Z_OK;
+    }
+    z_stream stream{};
+
+private:
+    bool active = false;
+};
+
+bool isSeparator(char16_t c) {
+    // "/" separates on Windows as well, so it is never a plain character of a name.
+    return c == u'\\' || c == u'/';
+}
+
+bool isDotsAndSpaces(std::u16string_view component) {
+    return std::all_of(component.begin(), component.end(), [](char16_t c) { return c == u'.' || c == u' '; });
+}
+
+}  // namespace
+
+bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
+    if (state != ENTRY_STORED) return false;
+    GrfArchive& archive = *owner;
+
+    // The inflater must not run past the stored bytes.
+    if (compressedSize > storedSize) return archive.fail(RESULT_BAD_DATA);
+    // Checked against the file before allocating for it, so a forged size cannot exhaust memory.
+    const uint64_t fileLength = archive.file.size();
+    if (fileLength == UINT64_MAX || uint64_t(offset) + storedSize > fileLength) return archive.fail(RESULT_BAD_LENGTH);
+    std::unique_ptr<uint8_t[]> stored(new (std::nothrow) uint8_t[std::max<uint32_t>(storedSize, 1)]);
+    if (!stored) return archive.fail(RESULT_BAD_LENGTH);
+    if (!archive.file.seek(offset) || archive.file.read(stored.get(), storedSize) != storedSize) {
+        return archive.fail(RESULT_BAD_LENGTH);
+    }
+
+    const uint64_t capacity =
+        std::min<uint64_t>(originalSize, uint64_t(compressedSize) * MAX_INFLATE_RATIO + INFLATE_SLACK_BYTES);
+    std::unique_ptr<uint8_t[]> output(new (std::nothrow) uint8_t[std::max<uint64_t>(capacity, 1)]);
+    if (!output) return archive.fail(RESULT_BAD_DATA);
+
+    if (coding >= 0) decodeData(stored.get(), storedSize, coding);
+
+    InflateStream inflater;
+    if (!inflater.init()) return archive.fail(RESULT_BAD_DATA);
+    z_stream& zs = inflater.stream;
+    zs.next_out = output.get();
+    zs.avail_out = uInt(capacity);
+
+    // Whole chunks, so progress moves within a large entry; a chunk shorter than the full size is
+    // the last and finishes the stream. A size that is a multiple of the chunk ends with an empty
+    // finishing call.
+    uint32_t consumed = 0;
+    for (;;) {
+        const uint32_t chunk = std::min(compressedSize - consumed, INFLATE_CHUNK_BYTES);
+        zs.next_in = stored.get() + consumed;
+        zs.avail_in = chunk;
+        const int result = inflate(&zs, chunk < INFLATE_CHUNK_BYTES ? Z_FINISH : Z_NO_FLUSH);
+        if (result != Z_OK && result != Z_STREAM_END) {
+            inflater.end();
+            progress.reportProgress(consumed, true);
+            return archive.fail(RESULT_BAD_DATA);
+        }
+        consumed += chunk;
+        progress.reportProgress(consumed, false);
+        if (chunk == INFLATE_CHUNK_BYTES) continue;
+        const bool ended = inflater.end();
+        progress.reportProgress(consumed, true);
+        if (!ended) return archive.fail(RESULT_BAD_DATA);
+        break;
+    }
+    // The entry's size becomes what the stream really held.
+    originalSize = uint32_t(capacity - zs.avail_out);
+    stored.reset();
+
+    // Opened only now, so a damaged entry never leaves a file behind.
+    platform::ExclusiveFile target;
+    if (target.open(targetPath, platform::ExclusiveFile::Mode::WRITE) != 0 || !target.isOpen()) {
+        return archive.fail(RESULT_OPEN_FAILED);
+    }
+    if (!target.write(output.get(), originalSize)) {
+        // A short file (a full disk) must not pass for the entry's data.
+        target.close();
+        platform::deleteFile(targetPath);
+        return archive.fail(RESULT_OPEN_FAILED);
+    }
+    target.close();
+    return true;
+}
+
+bool isSafeEntryPath(std::u16string_view name) {
+    size_t start = 0;
+    for (;;) {
+        const auto end = std::find_if(name.begin() + start, name.end(), isSeparator) - name.begin();
+        const std::u16string_view component = name.substr(start, size_t(end) - start);
+        // Empty covers a leading separator and doubled or trailing ones; Windows drops trailing dots
+        // and spaces, so "..." or ". ." could stand for "..".
+        if (component.empty() || isDotsAndSpaces(component)) return false;
+        // A drive ("C:") or an alternate data stream ("a.txt:x").
+        if (component.find(u':') != std::u16string_view::npos) return false;
+        if (size_t(end) == name.size()) return true;
+        start = size_t(end) + 1;
+    }
+}
+
+void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
+                          ProgressSink& worker) {
+    const std::u16string& fullName = entry.displayName(useKoreanNames);
+    worker.reportStatus(fullName.c_str());
+    if (entry.state != ENTRY_STORED) return;
+
+    // The name comes from an untrusted file: it may only ever name something below targetDir.
+    if (!isSafeEntryPath(fullName)) {
+        entry.owner->fail(RESULT_OPEN_FAILED);
+        return;
+    }
+    std::u16string name = fullName;
+    std::replace(name.begin(), name.end(), u'/', u'\\');
+    if (!keepDirs) name.erase(0, name.rfind(u'\\') + 1);
+
+    std::u16string path = targetDir;
+    if (path.empty() || path.back() != u'\\') path += u'\\';
+    path += name;
+    // Cutting the path would write some other file.
+    if (path.size() > MAX_PATH_UNITS) {
+        entry.owner->fail(RESULT_OPEN_FAILED);
+        return;
+    }
+
+    const size_t parentEnd = path.rfind(u'\\');
+    if (parentEnd != std::u16string::npos) {
+        const std::u16string parent = path.substr(0, parentEnd);
+        // Each level in turn; the ones that exist already (or a drive like "C:") just fail.
+        for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
+            if (at > 0) platform::createDirectory(parent.substr(0, at));
+        }
+        if (!parent.empty()) platform::createDirectory(parent);
+    }
+    entry.extractTo(path, worker);
+}

@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+class GrfEntry;
+class ProgressSink;
+
+// Longest path we create: 259 units, as the 260-unit buffers of the window allow.
+constexpr size_t MAX_PATH_UNITS = 259;
+
+// True when `name` can be joined below a directory without leaving it: no empty, "." or ".."
+// component (nor one of only dots and spaces), no leading separator, no ":". Both "\" and "/"
+// separate.
+bool isSafeEntryPath(std::u16string_view name);
+
+// Writes `entry` below `targetDir` (with its directories when `keepDirs`), named by its Korean or
+// ANSI form; creates the directories on the way. A failure is left in entry.owner->lastError.
+void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
+                          ProgressSink& worker);

@@ -1,0 +1,284 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <zlib.h>
+
+#include "archive/archive.h"
+#include "archive/extract.h"
+#include "archive/progress_sink.h"
+#include "archive/result_codes.h"
+#include "platform/code_page.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct RecordingSink : ProgressSink {
+    void reportStatus(const char16_t* text) override { statuses.emplace_back(text); }
+    void reportProgress(uint32_t bytes, bool commit) override { progress.emplace_back(bytes, commit); }
+    std::vector<std::u16string> statuses;
+    std::vector<std::pair<uint32_t, bool>> progress;
+};
+
+// A zlib stream of stored blocks, so a test can pick the stream's exact length:
+// 2 header bytes, 5 bytes per block, the data, 4 check bytes.
+std::vector<uint8_t> storedStream(const std::vector<uint8_t>& data, size_t blocks) {
+    std::vector<uint8_t> out = {0x78, 0x01};
+    size_t at = 0;
+    for (size_t b = 0; b < blocks; ++b) {
+        const size_t length = b + 1 == blocks ? data.size() - at : data.size() / blocks;
+        out.push_back(b + 1 == blocks ? 1 : 0);
+        out.push_back(uint8_t(length));
+        out.push_back(uint8_t(length >> 8));
+        out.push_back(uint8_t(~length));
+        out.push_back(uint8_t(~length >> 8));
+        out.insert(out.end(), data.begin() + at, data.begin() + at + length);
+        at += length;
+    }
+    const uint32_t check = adler32(1, data.data(), uInt(data.size()));
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(uint8_t(check >> shift));
+    return out;
+}
+
+// A stream of exactly `length` bytes (at least 6 + 5 × blocks) and the data it holds.
+std::pair<std::vector<uint8_t>, std::vector<uint8_t>> streamOfLength(size_t length, size_t blocks) {
+    const auto data = noiseData(length - 6 - 5 * blocks, uint32_t(length));
+    auto stream = storedStream(data, blocks);
+    EXPECT_EQ(stream.size(), length);
+    return {data, stream};
+}
+
+std::vector<uint8_t> readFile(const TempDir& dir, const std::u16string& relative) {
+    return readWholeFile(dir.native(relative));
+}
+
+// Every file below `root`, as relative generic paths.
+std::set<std::string> treeOf(const fs::path& root) {
+    std::set<std::string> out;
+    for (const auto& item : fs::recursive_directory_iterator(root)) {
+        out.insert(fs::relative(item.path(), root).generic_string() + (item.is_directory() ? "/" : ""));
+    }
+    return out;
+}
+
+class Extract : public ::testing::Test {
+protected:
+    GrfArchive& open(const TestArchive& writer) {
+        const auto path = writer.writeTo(dir, u"in.grf");
+        EXPECT_TRUE(archive.open(path)) << describe(archive);
+        return archive;
+    }
+    TempDir dir;
+    GrfArchive archive;
+    RecordingSink sink;
+};
+
+TEST_F(Extract, StreamLengthsAroundTheChunkReportWholeChunks) {
+    const struct { size_t length; size_t blocks; std::vector<std::pair<uint32_t, bool>> progress; } cases[] = {
+        {11, 1, {{11, false}, {11, true}}},
+        {65535, 1, {{65535, false}, {65535, true}}},
+        // A whole chunk is not the last: an empty finishing call follows.
+        {65536, 2, {{65536, false}, {65536, false}, {65536, true}}},
+        {65537, 2, {{65536, false}, {65537, false}, {65537, true}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        const auto [data, stream] = streamOfLength(c.length, c.blocks);
+        GrfArchive local;
+        const auto path = TestArchive().add("data\\a.bin", data).stream(stream).writeTo(dir, u"chunk.grf");
+        ASSERT_TRUE(local.open(path)) << describe(local);
+        GrfEntry& entry = *local.entries[0];
+        EXPECT_EQ(entry.compressedSize, c.length);
+        RecordingSink progress;
+        ASSERT_TRUE(entry.extractTo(dir.file(u"out.bin"), progress)) << describe(local);
+        EXPECT_EQ(readFile(dir, u"out.bin"), data);
+        EXPECT_EQ(progress.progress, c.progress);
+    }
+}
+
+TEST_F(Extract, EveryCodingComesBackToItsOriginalBytes) {
+    const auto small = sampleData(1);
+    const auto text = sampleData(70000, 3);
+    const auto noise = noiseData(9000, 5);  // long enough for shuffled blocks in the mixed coding
+    const struct { const char* what; TestArchive writer; std::vector<uint8_t> data; } cases[] = {
+        {"plain, empty", TestArchive().add("data\\e.txt", ""), {}},
+        {"plain, one byte", TestArchive().add("data\\a.txt", small), small},
+        {"plain, large", TestArchive().add("data\\a.txt", text), text},
+        {"mixed flag 3", TestArchive().add("data\\a.bmp", noise).flags(3), noise},
+        {"header-only flag 5", TestArchive().add("data\\a.gat", noise).flags(5), noise},
+        {"legacy mixed", TestArchive().legacy().add("data\\a.bmp", noise), noise},
+        {"legacy header-only", TestArchive().legacy().add("data\\A.GND", text), text},
+        {"legacy without a dot", TestArchive().legacy().add("data\\README", noise), noise},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GrfArchive local;
+        ASSERT_TRUE(local.open(c.writer.writeTo(dir, u"coded.grf"))) << describe(local);
+        RecordingSink progress;
+        ASSERT_TRUE(local.entries[0]->extractTo(dir.file(u"out.bin"), progress)) << describe(local);
+        EXPECT_EQ(readFile(dir, u"out.bin"), c.data);
+        ASSERT_FALSE(progress.progress.empty());
+        EXPECT_EQ(progress.progress.back(), std::make_pair(local.entries[0]->compressedSize, true));
+    }
+}
+
+TEST_F(Extract, ShortStreamCorrectsTheSizeAndAHugeClaimDoesNotExhaustMemory) {
+    const auto data = sampleData(5000);
+    for (uint32_t claimed : {6000u, 0xFFFFFFF0u}) {
+        SCOPED_TRACE(claimed);
+        GrfArchive local;
+        ASSERT_TRUE(local.open(TestArchive().add("data\\a.txt", data).originalSize(claimed).writeTo(dir, u"s.grf")));
+        GrfEntry& entry = *local.entries[0];
+        ASSERT_TRUE(entry.extractTo(dir.file(u"out.txt"), sink)) << describe(local);
+        EXPECT_EQ(readFile(dir, u"out.txt"), data);
+        EXPECT_EQ(entry.originalSize, 5000u);
+    }
+}
+
+TEST_F(Extract, FailuresRecordTheirCodeAndLeaveNoFile) {
+    const auto data = sampleData(3000);
+    const auto stream = deflateBytes(data);
+    auto spoiled = stream;
+    for (size_t i = 10; i < 40; ++i) spoiled[i] ^= 0xA5;
+    auto cut = stream;
+    cut.resize(cut.size() / 2);
+    const struct { const char* what; TestArchive writer; int expected; bool progressed; } cases[] = {
+        {"inflates beyond originalSize", TestArchive().add("data\\a.txt", data).originalSize(2999), RESULT_BAD_DATA, true},
+        {"damaged stream", TestArchive().add("data\\a.txt", data).stream(spoiled), RESULT_BAD_DATA, true},
+        {"stream ends early", TestArchive().add("data\\a.txt", data).stream(cut), RESULT_BAD_DATA, true},
+        {"compressedSize 0", TestArchive().legacy().add("data\\a.txt", data).compressedSize(0), RESULT_BAD_DATA, true},
+        {"compressedSize beyond storedSize", TestArchive().add("data\\a.txt", data).storedSize(100), RESULT_BAD_DATA, false},
+        {"data beyond the file", TestArchive().add("data\\a.txt", data).dataOffset(0x7FFFFFF0), RESULT_BAD_LENGTH, false},
+        {"storedSize beyond the file", TestArchive().add("data\\a.txt", data).storedSize(0xFFFFFF00), RESULT_BAD_LENGTH, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GrfArchive local;
+        ASSERT_TRUE(local.open(c.writer.writeTo(dir, u"bad.grf"))) << describe(local);
+        RecordingSink progress;
+        EXPECT_FALSE(local.entries[0]->extractTo(dir.file(u"out.txt"), progress));
+        EXPECT_EQ(local.lastError, c.expected) << describe(local);
+        EXPECT_FALSE(fs::exists(dir.native(u"out.txt")));
+        if (c.progressed) {
+            ASSERT_FALSE(progress.progress.empty());
+            EXPECT_TRUE(progress.progress.back().second);
+            EXPECT_LT(progress.progress.back().first, local.entries[0]->compressedSize + 1);
+        } else {
+            EXPECT_TRUE(progress.progress.empty());
+        }
+        EXPECT_TRUE(local.file.isOpen());
+    }
+}
+
+TEST_F(Extract, OnlyStoredEntriesAreExtracted) {
+    open(TestArchive().add("data\\a.txt", "aaa"));
+    GrfEntry& entry = *archive.entries[0];
+    for (int32_t state : {ENTRY_ADDED, ENTRY_DELETED}) {
+        entry.state = state;
+        EXPECT_FALSE(entry.extractTo(dir.file(u"out.txt"), sink));
+        EXPECT_EQ(archive.lastError, 0);
+    }
+    EXPECT_TRUE(sink.progress.empty());
+    EXPECT_FALSE(fs::exists(dir.native(u"out.txt")));
+}
+
+TEST_F(Extract, ReplacesAnExistingFileAndReportsATargetThatCannotBeOpened) {
+    open(TestArchive().add("data\\a.txt", "new"));
+    {
+        std::ofstream old(dir.native(u"out.txt"), std::ios::binary);
+        old << "a much longer old content";
+    }
+    ASSERT_TRUE(archive.entries[0]->extractTo(dir.file(u"out.txt"), sink)) << describe(archive);
+    EXPECT_EQ(readFile(dir, u"out.txt"), toBytes("new"));
+
+    fs::create_directory(dir.native(u"taken"));
+    EXPECT_FALSE(archive.entries[0]->extractTo(dir.file(u"taken"), sink));
+    EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+    EXPECT_FALSE(archive.entries[0]->extractTo(dir.file(u"missing\\out.txt"), sink));
+    EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+}
+
+TEST_F(Extract, IntoDirectoryWithAndWithoutItsDirectories) {
+    open(TestArchive()
+             .add("data\\texture\\a.bmp", "first")
+             .add("data\\sprite\\a.bmp", "second")
+             .add("top.txt", "top"));
+    const auto target = dir.file(u"out");
+    for (const auto& entry : archive.entries) extractIntoDirectory(*entry, target, true, false, sink);
+    EXPECT_EQ(readFile(dir, u"out\\data\\texture\\a.bmp"), toBytes("first"));
+    EXPECT_EQ(readFile(dir, u"out\\data\\sprite\\a.bmp"), toBytes("second"));
+    EXPECT_EQ(readFile(dir, u"out\\top.txt"), toBytes("top"));
+    // The status names the whole entry, before its directories are dropped.
+    EXPECT_EQ(sink.statuses, (std::vector<std::u16string>{u"data\\texture\\a.bmp", u"data\\sprite\\a.bmp", u"top.txt"}));
+
+    // Flat: the later of two equal file names wins; a trailing backslash gets no second one.
+    for (const auto& entry : archive.entries) extractIntoDirectory(*entry, dir.file(u"flat\\"), false, false, sink);
+    EXPECT_EQ(treeOf(dir.native(u"flat")), (std::set<std::string>{"a.bmp", "top.txt"}));
+    EXPECT_EQ(readFile(dir, u"flat\\a.bmp"), toBytes("second"));
+}
+
+TEST_F(Extract, NameFormChoosesFileAndDirectoryNames) {
+    ASSERT_TRUE(platform::setAnsiCodePage(1252));
+    // "data\몬스터\한.txt" in code page 949.
+    open(TestArchive().add("data\\\xB8\xF3\xBD\xBA\xC5\xCD\\\xC7\xD1.txt", "k"));
+    GrfEntry& entry = *archive.entries[0];
+    extractIntoDirectory(entry, dir.file(u"korean"), true, true, sink);
+    extractIntoDirectory(entry, dir.file(u"ansi"), true, false, sink);
+    EXPECT_EQ(readFile(dir, u"korean\\data\\몬스터\\한.txt"), toBytes("k"));
+    EXPECT_EQ(readFile(dir, entry.nameAnsi.size() ? u"ansi\\" + entry.nameAnsi : u"none"), toBytes("k"));
+    EXPECT_EQ(entry.nameAnsi, u"data\\\u00B8\u00F3\u00BD\u00BA\u00C5\u00CD\\\u00C7\u00D1.txt");
+}
+
+TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {
+    const char* const hostile[] = {
+        "..\\evil.txt", "data\\..\\..\\evil.txt", "\\evil.txt", "/evil.txt", "data/../../evil.txt",
+        "C:\\evil.txt", "C:evil.txt", "data\\a.txt:hidden", "data\\\\evil.txt", "data\\", "", ".",
+        "data\\...\\evil.txt", "data\\.. \\evil.txt", "data\\.\\evil.txt",
+    };
+    TestArchive writer;
+    for (const char* name : hostile) writer.add(name, "evil");
+    writer.add("data\\good.txt", "good");
+    open(writer);
+
+    const auto target = dir.file(u"out\\deep");
+    for (bool keepDirs : {true, false}) {
+        for (const auto& entry : archive.entries) {
+            SCOPED_TRACE(entry->name);
+            archive.lastError = 0;
+            extractIntoDirectory(*entry, target, keepDirs, false, sink);
+            if (entry->name != "data\\good.txt") EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+        }
+    }
+    // The whole work directory holds the archive, the target and the one good file, nothing else.
+    EXPECT_EQ(treeOf(dir.native()), (std::set<std::string>{"in.grf", "out/", "out/deep/", "out/deep/data/",
+                                                           "out/deep/data/good.txt", "out/deep/good.txt"}));
+    EXPECT_FALSE(fs::exists(fs::path(dir.native()).parent_path() / "evil.txt"));
+}
+
+TEST_F(Extract, PathsOfTwoHundredSixtyUnitsAreRefused) {
+    const std::u16string target = dir.file(u"o");
+    // The joined path: target, a backslash, the name.
+    const size_t room = MAX_PATH_UNITS - target.size() - 1;
+    ASSERT_GT(room, 10u);
+    const std::string fits = "d\\" + std::string(room - 2, 'f');
+    const std::string tooLong = fits + "g";
+    open(TestArchive().add(fits, "fits").add(tooLong, "long"));
+    extractIntoDirectory(*archive.entries[1], target, true, false, sink);
+    EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+    archive.lastError = 0;
+    extractIntoDirectory(*archive.entries[0], target, true, false, sink);
+    EXPECT_EQ(archive.lastError, 0) << describe(archive);
+    EXPECT_EQ(treeOf(dir.native(u"o")), (std::set<std::string>{"d/", "d/" + std::string(room - 2, 'f')}));
+}
+
+TEST(SafeEntryPath, AcceptsOrdinaryNames) {
+    for (const char16_t* name : {u"data\\a.txt", u"a", u"data\\.hidden", u"data\\a..b\\c.txt", u"데이터\\파일.bmp"}) {
+        EXPECT_TRUE(isSafeEntryPath(name));
+    }
+}
+
+}  // namespace
