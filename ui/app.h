@@ -1,0 +1,39 @@
+#pragma once
+#include <windows.h>
+#include <shobjidl.h>
+
+#include <cstdint>
+#include <vector>
+
+class GrfArchive;
+class TaskWorker;
+
+enum UiState : int { UI_NO_ARCHIVE = 0, UI_ARCHIVE_OPEN = 1, UI_BUSY = 2 };
+
+// The window-side state. One of each; read and written on the window thread only (the worker
+// reaches its TaskWorker through its own reference, never through this).
+struct App {
+    HINSTANCE instance = nullptr;
+    HWND mainWindow = nullptr;
+    GrfArchive* currentArchive = nullptr;   // owned; heap-allocated because a recompress replaces it
+    TaskWorker* worker = nullptr;           // not owned
+    ITaskbarList3* taskbarList = nullptr;   // one reference, or null
+    // Registered before WinMain runs, during static initialisation.
+    UINT taskbarButtonCreatedMessage = RegisterWindowMessageW(L"TaskbarButtonCreated");
+    int uiState = UI_NO_ARCHIVE;
+    uint64_t shownTotal = 0;
+    std::vector<uint32_t> visibleEntries;   // list indexes, one per row
+    int sortColumn = 0;
+    int sortDirection = 1;
+    WNDPROC originalFilterProc = nullptr;
+    // From the hand-over of a recompress until its end: the worker destroys currentArchive in
+    // that time, so the list must not touch it.
+    bool listDetached = false;
+};
+
+extern App app;
+
+// The archive the list may read, or null.
+inline GrfArchive* listArchive() {
+    return app.listDetached ? nullptr : app.currentArchive;
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Resource and control ids, shared by resources/main.rc and the window code.
+
+#define IDD_MAIN 101
+#define IDI_MAIN 102
+
+#define IDB_ENTRY_STORED 108
+#define IDB_ENTRY_ADDED 109
+#define IDB_ENTRY_DELETED 110
+#define IDB_ENTRY_STORED_MASK 111
+#define IDB_ENTRY_ADDED_MASK 112
+#define IDB_ENTRY_DELETED_MASK 113
+
+#define IDC_ENTRY_LIST 1001
+#define IDC_NEW 1002
+#define IDC_OPEN 1003
+#define IDC_CLOSE 1004
+#define IDC_EXIT 1005
+#define IDC_EXTRACT_SELECTED 1006
+#define IDC_EXTRACT_ALL 1007
+#define IDC_ADD_DIRECTORY 1008
+#define IDC_ADD_ARCHIVE 1009
+#define IDC_DELETE_SELECTED 1010
+#define IDC_RECOMPRESS 1011
+#define IDC_LEVEL 1012
+#define IDC_FILTER 1013
+#define IDC_KOREAN_NAMES 1014
+#define IDC_STATUS 1015
+#define IDC_PROGRESS 1016
+#define IDC_KEEP_DIRS 1017

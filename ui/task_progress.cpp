@@ -1,0 +1,160 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include "archive/archive.h"
+#include "archive/result_codes.h"
+#include "ui/app.h"
+#include "ui/controls.h"
+#include "ui/main_dialog.h"
+#include "ui/resource.h"
+#include "ui/ui_seam.h"
+#include "ui/wide.h"
+#include "worker/task_args.h"
+#include "worker/task_messages.h"
+
+namespace {
+
+// The bar takes signed 32-bit positions.
+constexpr uint64_t LARGEST_BAR_VALUE = 0x7FFFFFFF;
+constexpr UINT MARQUEE_INTERVAL_MS = 25;
+
+bool isAddingTask(uint32_t code) {
+    return code == TASK_ADD_DIRECTORY || code == TASK_ADD_ARCHIVE;
+}
+
+void setMarquee(bool on) {
+    const HWND bar = control(IDC_PROGRESS);
+    if (on) {
+        changeStyle(bar, PBS_MARQUEE, true);
+        SendMessageW(bar, PBM_SETMARQUEE, TRUE, MARQUEE_INTERVAL_MS);
+    } else {
+        changeStyle(bar, PBS_MARQUEE, false);
+        SendMessageW(bar, PBM_SETMARQUEE, FALSE, 0);
+    }
+}
+
+void showError(int code) {
+    uiSeam.messageBox(app.mainWindow, asWide(resultText(code)), L"错误", MB_ICONERROR);
+}
+
+void endWithoutArchive() {
+    if (app.currentArchive != nullptr) {
+        app.currentArchive->close();
+        delete app.currentArchive;
+        app.currentArchive = nullptr;
+    }
+    app.visibleEntries.clear();
+    setListItemCount(0);
+    refreshTitle();
+    setControlText(IDC_STATUS, L"就绪");
+    setUiState(UI_NO_ARCHIVE);
+}
+
+// Answers true when the window goes on with an archive.
+bool adoptRecompressed(LPARAM result) {
+    auto* const record = reinterpret_cast<RecompressArgs*>(result);
+    app.listDetached = false;
+    if (record == nullptr) {
+        app.currentArchive = nullptr;
+        return false;
+    }
+    app.currentArchive = record->resultArchive;
+    const int32_t error = record->error;
+    delete record;
+    if (error != 0) {
+        showError(error);
+    }
+    if (app.currentArchive == nullptr) {
+        return false;
+    }
+    applyFilter();
+    return true;
+}
+
+}  // namespace
+
+void setTaskbarState(TBPFLAG state) {
+    if (app.taskbarList != nullptr) {
+        app.taskbarList->SetProgressState(app.mainWindow, state);
+    }
+}
+
+void onTaskbarButtonCreated() {
+    // Each announcement (again after the shell restarts) brings a fresh object; the old one goes.
+    if (app.taskbarList != nullptr) {
+        app.taskbarList->Release();
+        app.taskbarList = nullptr;
+    }
+    ITaskbarList3* list = nullptr;
+    if (SUCCEEDED(uiSeam.createTaskbarList(&list))) {
+        app.taskbarList = list;
+    }
+}
+
+void onTaskStarted(uint32_t code) {
+    setUiState(UI_BUSY);
+    if (isAddingTask(code)) {
+        setMarquee(true);
+    }
+}
+
+void onTaskStatus(const wchar_t* text) {
+    setControlText(IDC_STATUS, text);
+}
+
+void onTaskTotal(uint64_t total) {
+    app.shownTotal = total;
+    const uint64_t top = total <= LARGEST_BAR_VALUE ? total : LARGEST_BAR_VALUE;
+    PostMessageW(control(IDC_PROGRESS), PBM_SETRANGE32, 0, static_cast<LPARAM>(top));
+    setTaskbarState(TBPF_INDETERMINATE);
+}
+
+void onTaskProgress(uint64_t done) {
+    uint32_t position = static_cast<uint32_t>(done);
+    if (app.shownTotal > LARGEST_BAR_VALUE) {
+        position = static_cast<uint32_t>(static_cast<double>(done) * 2147483647.0 / static_cast<double>(app.shownTotal));
+    }
+    PostMessageW(control(IDC_PROGRESS), PBM_SETPOS, position, 0);
+    if (app.taskbarList != nullptr) {
+        app.taskbarList->SetProgressValue(app.mainWindow, done, app.shownTotal);
+    }
+}
+
+void onTaskFinished(uint32_t code, LPARAM result) {
+    switch (code) {
+    case TASK_EXTRACT_ONE:
+    case TASK_EXTRACT_SELECTED:
+    case TASK_EXTRACT_ALL:
+        refreshStatusLine();
+        if (static_cast<int32_t>(result) < 0) {
+            showError(static_cast<int32_t>(result));
+        }
+        break;
+    case TASK_ADD_DIRECTORY:
+    case TASK_ADD_ARCHIVE:
+        applyFilter();
+        setMarquee(false);
+        break;
+    case TASK_SAVE:
+        // Saved or not, the archive closes: that is what the user asked for with Yes.
+        endWithoutArchive();
+        return;
+    case TASK_RECOMPRESS:
+        if (!adoptRecompressed(result)) {
+            // Nothing came back to continue with (the task broke off): the window starts over.
+            endWithoutArchive();
+            setTaskbarState(TBPF_NOPROGRESS);
+            return;
+        }
+        break;
+    default: break;
+    }
+    setTaskbarState(GetForegroundWindow() == app.mainWindow ? TBPF_NOPROGRESS : TBPF_PAUSED);
+    setUiState(UI_ARCHIVE_OPEN);
+}
+
+void onActivate() {
+    if (app.uiState != UI_BUSY) {
+        setTaskbarState(TBPF_NOPROGRESS);
+    }
+}

@@ -1,0 +1,23 @@
+#pragma once
+#include <windows.h>
+#include <commdlg.h>
+#include <shobjidl.h>
+
+#include <string>
+
+// Everything the window asks of the user or of the shell goes through here, so the tests can
+// answer in place of the real pickers, message boxes and taskbar.
+struct UiSeam {
+    BOOL (*getSaveFileName)(OPENFILENAMEW* request);
+    BOOL (*getOpenFileName)(OPENFILENAMEW* request);
+    // False when cancelled; `folder` holds the chosen path otherwise.
+    bool (*browseForFolder)(HWND owner, const wchar_t* title, std::wstring& folder);
+    int (*messageBox)(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
+    // An initialised taskbar list object with one reference, or a failure code.
+    HRESULT (*createTaskbarList)(ITaskbarList3** list);
+};
+
+extern UiSeam uiSeam;
+
+// The real implementations, for tests that put them back.
+UiSeam systemUiSeam();
