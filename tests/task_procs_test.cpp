@@ -1,0 +1,275 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+#include "archive/result_codes.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/recording_channel.h"
+#include "tests/support/temp_dir.h"
+#include "worker/task_worker.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string narrow(const std::u16string& text) {
+    std::string out;
+    for (const char16_t unit : text) out.push_back(unit < 0x80 ? char(unit) : '?');
+    return out;
+}
+
+// The messages of one task as lines, a run of progress messages as its last value. Checks on
+// the way that each message travels as the window expects it (sent or posted) and that
+// progress never goes back.
+std::vector<std::string> summary(const std::vector<RecordedMessage>& messages) {
+    std::vector<std::string> lines;
+    uint64_t lastProgress = 0;
+    bool inProgress = false;
+    for (const RecordedMessage& m : messages) {
+        const bool expectSent = m.message != WM_TASK_PROGRESS && m.message != WM_TASK_FINISHED;
+        EXPECT_EQ(m.sent, expectSent) << describe(m);
+        if (m.message == WM_TASK_PROGRESS) {
+            const uint64_t done = joinHalves(m.wParam, m.lParam);
+            EXPECT_GE(done, inProgress ? lastProgress : 0) << describe(messages);
+            lastProgress = done;
+            if (inProgress) lines.pop_back();
+            lines.push_back("progress " + std::to_string(done));
+            inProgress = true;
+            continue;
+        }
+        inProgress = false;
+        switch (m.message) {
+        case WM_TASK_STARTED: lines.push_back("started " + std::to_string(m.wParam)); break;
+        case WM_TASK_STATUS: lines.push_back("status " + narrow(m.text)); break;
+        case WM_TASK_TOTAL: lines.push_back("total " + std::to_string(joinHalves(m.wParam, m.lParam))); break;
+        case WM_TASK_FINISHED:
+            lines.push_back("finished " + std::to_string(m.wParam) + " " +
+                            (m.wParam == TASK_RECOMPRESS ? std::string("record") : std::to_string(m.lParam)));
+            break;
+        default: lines.push_back("unexpected " + describe(m)); break;
+        }
+    }
+    return lines;
+}
+
+// The real procedures on a running worker, one task at a time, as the window drives them.
+class TaskRun {
+public:
+    TaskRun() {
+        installTaskProcedures(worker);
+        EXPECT_TRUE(worker.start());
+    }
+
+    // Runs one task to its WM_TASK_FINISHED and answers its messages; `finished` gets the lParam.
+    std::vector<std::string> run(uint32_t code, void* record, intptr_t* finished = nullptr) {
+        const size_t before = channel.messages().size();
+        worker.startTask(code, record);
+        ++finishedCount;
+        EXPECT_TRUE(channel.waitForFinished(finishedCount)) << describe(channel.messages());
+        const auto all = channel.messages();
+        const std::vector<RecordedMessage> mine(all.begin() + before, all.end());
+        if (finished != nullptr && !mine.empty()) *finished = mine.back().lParam;
+        return summary(mine);
+    }
+
+    RecordingChannel channel;
+    TaskWorker worker{channel};
+
+private:
+    size_t finishedCount = 0;
+};
+
+using Lines = std::vector<std::string>;
+
+std::string sizeText(uint64_t value) { return std::to_string(value); }
+
+}  // namespace
+
+TEST(TaskProcs, ExtractOneReportsTargetTotalAndResult) {
+    TempDir dir;
+    TestArchive().add("data\\a.txt", sampleData(200000, 1)).add("data\\far.txt", "x").dataOffset(1 << 24).writeTo(dir);
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+    GrfEntry* entry = archive.findStored("data\\a.txt");
+    GrfEntry* unreadable = archive.findStored("data\\far.txt");
+    ASSERT_NE(entry, nullptr);
+    ASSERT_NE(unreadable, nullptr);
+    TaskRun run;
+
+    const std::u16string target = dir.file(u"out.txt");
+    EXPECT_EQ(run.run(TASK_EXTRACT_ONE, new ExtractOneArgs{entry, target}),
+              (Lines{"started 1", "status " + narrow(target), "total " + sizeText(entry->compressedSize),
+                     "progress " + sizeText(entry->compressedSize), "finished 1 0"}));
+    EXPECT_EQ(readWholeFile(dir.native(u"out.txt")), sampleData(200000, 1));
+
+    const std::u16string other = dir.file(u"far.txt");
+    EXPECT_EQ(run.run(TASK_EXTRACT_ONE, new ExtractOneArgs{unreadable, other}),
+              (Lines{"started 1", "status " + narrow(other), "total " + sizeText(unreadable->compressedSize), "finished 1 " + std::to_string(RESULT_BAD_LENGTH)}));
+}
+
+TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
+    TempDir dir;
+    TestArchive().add("data\\one\\x.txt", "first").add("data\\two\\x.txt", "second").add("data\\y.txt", "third").writeTo(dir);
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(dir.file(u"test.grf")));
+    GrfEntry* first = archive.findStored("data\\one\\x.txt");
+    GrfEntry* second = archive.findStored("data\\two\\x.txt");
+    GrfEntry* third = archive.findStored("data\\y.txt");
+    TaskRun run;
+
+    // Without directories both x.txt land on the same file, the later one winning.
+    auto* selected = new ExtractListArgs;
+    selected->keepDirs = 0;
+    selected->selection = new std::vector<GrfEntry*>{first, second};
+    selected->targetDir = dir.file(u"flat");
+    const uint64_t pair = uint64_t(first->compressedSize) + second->compressedSize;
+    EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, selected),
+              (Lines{"started 2", "total " + sizeText(pair), "status data\\one\\x.txt",
+                     "progress " + sizeText(first->compressedSize), "status data\\two\\x.txt",
+                     "progress " + sizeText(pair), "finished 2 0"}));
+    EXPECT_EQ(readWholeFile(dir.native(u"flat\\x.txt")), toBytes("second"));
+
+    // A deleted entry counts in the total but is not extracted.
+    third->state = ENTRY_DELETED;
+    auto* all = new ExtractAllArgs;
+    all->archive = &archive;
+    all->targetDir = dir.file(u"tree");
+    EXPECT_EQ(run.run(TASK_EXTRACT_ALL, all),
+              (Lines{"started 3", "total " + sizeText(pair + third->compressedSize), "status data\\one\\x.txt",
+                     "progress " + sizeText(first->compressedSize), "status data\\two\\x.txt",
+                     "progress " + sizeText(pair), "status data\\y.txt", "finished 3 0"}));
+    EXPECT_EQ(readWholeFile(dir.native(u"tree\\data\\one\\x.txt")), toBytes("first"));
+    EXPECT_FALSE(fs::exists(fs::path(dir.native(u"tree\\data\\y.txt"))));
+
+    GrfArchive empty;
+    ASSERT_TRUE(empty.create(dir.file(u"empty.grf")));
+    auto* none = new ExtractAllArgs;
+    none->archive = &empty;
+    none->targetDir = dir.file(u"none");
+    EXPECT_EQ(run.run(TASK_EXTRACT_ALL, none), (Lines{"started 3", "total 0", "finished 3 0"}));
+}
+
+TEST(TaskProcs, AddingTasksSendNoTotalAndNoProgress) {
+    TempDir dir;
+    fs::create_directories(fs::path(dir.native(u"src\\a")));
+    std::ofstream(fs::path(dir.native(u"src\\a\\b.txt"))) << "bee";
+    TestArchive().add("data\\other.txt", "other").writeTo(dir, u"other.grf");
+    std::ofstream(fs::path(dir.native(u"junk.grf"))) << "not an archive at all, but long enough for a header";
+    GrfArchive archive;
+    ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
+    TaskRun run;
+
+    // With and without the trailing backslash the names are the same.
+    for (const std::u16string& directory : {dir.file(u"src"), dir.file(u"src") + u"\\"}) {
+        auto* args = new AddDirectoryArgs;
+        args->archive = &archive;
+        args->directory = directory;
+        EXPECT_EQ(run.run(TASK_ADD_DIRECTORY, args), (Lines{"started 4", "status data\\a\\b.txt", "finished 4 0"}));
+    }
+    EXPECT_EQ(archive.addedEntries.size(), 1u);
+
+    EXPECT_EQ(run.run(TASK_ADD_ARCHIVE, new AddArchiveArgs{&archive, dir.file(u"junk.grf")}),
+              (Lines{"started 5", "finished 5 " + std::to_string(RESULT_INVALID_ARCHIVE)}));
+    EXPECT_EQ(run.run(TASK_ADD_ARCHIVE, new AddArchiveArgs{&archive, dir.file(u"other.grf")}),
+              (Lines{"started 5", "finished 5 0"}));
+    ASSERT_EQ(archive.addedEntries.size(), 2u);
+    EXPECT_EQ(archive.addedEntries[1]->name, "data\\other.txt");
+}
+
+TEST(TaskProcs, SaveReportsEachPendingEntryAndItsResult) {
+    TempDir dir;
+    {
+        std::ofstream out(fs::path(dir.native(u"big.bin")), std::ios::binary);
+        const auto data = sampleData(100000, 2);
+        out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+    }
+    TaskRun run;
+    {
+        GrfArchive archive;
+        ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
+        auto entry = std::make_unique<GrfEntry>(&archive);
+        entry->setSourceFile("data\\big.bin", dir.file(u"big.bin"), 100000);
+        archive.appendAdded(std::move(entry));
+        auto gone = std::make_unique<GrfEntry>(&archive);
+        gone->setSourceFile("data\\gone.bin", dir.file(u"gone.bin"), 77);
+        gone->state = ENTRY_DELETED;
+        archive.appendAdded(std::move(gone));
+        EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}),
+                  (Lines{"started 6", "total 100000", "status data\\big.bin", "progress 100000", "finished 6 0"}));
+    }
+    {
+        GrfArchive archive;
+        ASSERT_TRUE(archive.open(dir.file(u"test.grf")));
+        EXPECT_EQ(archive.entries.size(), 1u);
+        EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}), (Lines{"started 6", "total 0", "finished 6 0"}));
+        auto missing = std::make_unique<GrfEntry>(&archive);
+        missing->setSourceFile("data\\missing.bin", dir.file(u"missing.bin"), 5);
+        archive.appendAdded(std::move(missing));
+        EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}),
+                  (Lines{"started 6", "total 5", "status data\\missing.bin",
+                         "finished 6 " + std::to_string(RESULT_OPEN_FAILED)}));
+    }
+}
+
+TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
+    TempDir dir;
+    const auto data = sampleData(90000, 3);
+    TestArchive().level(1).add("data\\a.txt", data).add("data\\b.txt", "bee").writeTo(dir);
+    auto damaged = deflateBytes(sampleData(500, 4));
+    damaged[damaged.size() / 2] ^= 0x55;
+    TestArchive().add("data\\bad.txt", sampleData(500, 4)).stream(damaged).writeTo(dir, u"bad.grf");
+    TaskRun run;
+    const auto runRecompress = [&](GrfArchive* archive, std::vector<std::string>& lines) {
+        auto* record = new RecompressArgs{0, 9, archive, nullptr, 0};
+        intptr_t finished = 0;
+        lines = run.run(TASK_RECOMPRESS, record, &finished);
+        EXPECT_EQ(finished, reinterpret_cast<intptr_t>(record));
+        return std::unique_ptr<RecompressArgs>(record);
+    };
+
+    std::vector<std::string> lines;
+    auto* old = new GrfArchive;
+    ASSERT_TRUE(old->open(dir.file(u"test.grf")));
+    auto done = runRecompress(old, lines);
+    EXPECT_EQ(lines, (Lines{"started 7", "total " + sizeText(data.size() + 3), "status data\\a.txt",
+                            "progress " + sizeText(data.size()), "status data\\b.txt",
+                            "progress " + sizeText(data.size() + 3), "finished 7 record"}));
+    EXPECT_EQ(done->error, 0);
+    std::unique_ptr<GrfArchive> result(done->resultArchive);
+    ASSERT_NE(result, nullptr);
+    ASSERT_EQ(result->entries.size(), 2u);
+    EXPECT_EQ(result->entries[0]->offset, 46u);
+
+    // Failure B: the old file stays and is opened again.
+    auto* bad = new GrfArchive;
+    ASSERT_TRUE(bad->open(dir.file(u"bad.grf")));
+    done = runRecompress(bad, lines);
+    EXPECT_EQ(lines, (Lines{"started 7", "total 500", "status data\\bad.txt", "finished 7 record"}));
+    EXPECT_EQ(done->error, RESULT_BAD_DATA);
+    std::unique_ptr<GrfArchive> reopened(done->resultArchive);
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_TRUE(reopened->file.isOpen());
+
+    // Failure A: no temporary file beside the archive; the window keeps its archive.
+    reopened->path = dir.file(u"missing\\bad.grf");
+    done = runRecompress(reopened.get(), lines);
+    EXPECT_EQ(lines, (Lines{"started 7", "finished 7 record"}));
+    EXPECT_NE(done->error, 0);
+    EXPECT_EQ(done->resultArchive, reopened.get());
+
+    // The worker goes on with the next task.
+    auto* all = new ExtractAllArgs;
+    all->archive = result.get();
+    all->targetDir = dir.file(u"out");
+    EXPECT_EQ(run.run(TASK_EXTRACT_ALL, all).back(), "finished 3 0");
+    EXPECT_EQ(readWholeFile(dir.native(u"out\\data\\a.txt")), data);
+
+    for (const auto& item : fs::directory_iterator(fs::path(dir.native()))) {
+        EXPECT_EQ(item.path().extension(), item.is_directory() ? "" : ".grf") << item.path();
+    }
+}
