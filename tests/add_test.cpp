@@ -2,7 +2,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <memory>
+#include <shared_mutex>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -364,4 +367,33 @@ TEST_F(AddTest, FailedOrEmptyMergeLeavesNothingBehind) {
     }
     // The empty archive was opened, referenced by nothing, and released again.
     EXPECT_EQ(tryToUpdate(emptyPath), 0);
+}
+
+TEST_F(AddTest, TheWindowMayReadTheListWhileATaskAdds) {
+    for (int i = 0; i < 200; ++i) {
+        const std::string name = "d" + std::to_string(i % 7) + "\\f" + std::to_string(i) + ".txt";
+        ASSERT_TRUE(writeFile(files, std::u16string(name.begin(), name.end())));
+    }
+    ASSERT_TRUE(writeFile(files, u"x.txt"));
+    // What the list view does while it paints: count rows and read names under the shared lock.
+    std::atomic<bool> done{false};
+    size_t unitsRead = 0;  // the window thread's own; read after the join
+    std::thread window([&] {
+        while (!done.load()) {
+            const std::shared_lock lock(archive.listLock);
+            for (const auto& entry : archive.addedEntries) {
+                unitsRead += entry->nameAnsi.size() + entry->name.size() + size_t(entry->state);
+            }
+        }
+    });
+
+    addDirectory(worker, archive, files.path());
+    GrfEntry* const x = archive.findAdded("data\\x.txt");
+    const bool renamed = x != nullptr && x->rename("data\\y.txt");
+    done = true;
+    window.join();
+    EXPECT_TRUE(renamed);
+    EXPECT_EQ(archive.addedEntries.size(), 201u);
+    EXPECT_EQ(archive.findAdded("data\\y.txt"), x);
+    RecordProperty("unitsRead", std::to_string(unitsRead));
 }
