@@ -32,7 +32,8 @@ configure() {   # configure PRESET DIR [cmake args...]
     (cd "$repo" && cmake --preset "$preset" -B "$dir" "$@" > "$dir.configure.log" 2>&1) \
         || { cat "$dir.configure.log"; return 1; }
 }
-build() { cmake --build "$1" -j"$jobs"; }
+# Keeps going past a failed target, so that the tests of everything that did build still run.
+build() { cmake --build "$1" -j"$jobs" -- -k 0; }
 run_ctest() {   # run_ctest DIR [ctest args...]
     local dir=$1; shift
     ctest --test-dir "$dir" --output-on-failure --timeout 300 "$@"
@@ -40,14 +41,22 @@ run_ctest() {   # run_ctest DIR [ctest args...]
 
 # --- Linux -------------------------------------------------------------------------------
 linux_dir=$build_root/linux
-step "linux: configure" configure linux "$linux_dir" &&
-step "linux: build" build "$linux_dir" &&
-step "linux: tests" run_ctest "$linux_dir" -j"$jobs"
+if step "linux: configure" configure linux "$linux_dir"; then
+    step "linux: build" build "$linux_dir"
+    step "linux: tests" run_ctest "$linux_dir" -j"$jobs"
+fi
 
 # --- Extra Linux checks -------------------------------------------------------------------
 # Each hook builds its own tree under $build_root and returns non-zero on failure.
 hook_asan_ubsan() {   # the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer
-    return 0
+    local dir=$build_root/linux-asan
+    local flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+    configure linux "$dir" "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_C_FLAGS=$flags" \
+        "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" || return 1
+    local built=0
+    build "$dir" || built=1
+    ASAN_OPTIONS="detect_leaks=1:abort_on_error=0" UBSAN_OPTIONS="print_stacktrace=1" \
+        run_ctest "$dir" -j"$jobs" && return $built
 }
 hook_tsan() {         # the worker tests under ThreadSanitizer
     local dir=$build_root/linux-tsan
@@ -91,7 +100,7 @@ warm_wine() {
 }
 
 step "windows: configure" configure windows "$win_dir" &&
-step "windows: build" build "$win_dir" &&
+{ step "windows: build" build "$win_dir"; true; } &&
 step "windows: wine prefix" "$repo/scripts/wine-prefix.sh" &&
 step "windows: display" start_display &&
 step "windows: wine session" warm_wine &&
