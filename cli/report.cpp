@@ -9,7 +9,7 @@
 
 const char* explainResult(int code) {
     switch (code) {
-    case RESULT_INVALID_ARCHIVE: return "not an archive: the header is short or its magic is wrong";
+    case RESULT_INVALID_ARCHIVE: return "not an archive, too short or wrong magic";
     case RESULT_BAD_VERSION: return "the archive's version is not supported";
     case RESULT_BAD_LENGTH: return "the archive is too short for a position it names";
     case RESULT_TABLE_SHORT: return "the file table is incomplete or malformed";
@@ -42,7 +42,8 @@ void reportUsage(const std::string& problem, const std::string& command) {
 }
 
 void reportResult(int code, const std::string& context) {
-    std::string explanation = code > 0 ? "" : explainResult(code);
-    if (!context.empty()) explanation += explanation.empty() ? context : ": " + context;
+    std::string explanation = context;
+    const std::string reason = code > 0 ? "" : explainResult(code);
+    if (!reason.empty()) explanation += explanation.empty() ? reason : ": " + reason;
     reportError(code, explanation);
 }

@@ -10,7 +10,7 @@ constexpr int EXIT_USAGE = 2;
 // "quarnel-cli: error CODE: TEXT (explanation)". A positive code is the system's error
 // number and gets the system's message; a result code gets the program's own text.
 void reportError(int code, const std::string& explanation);
-// reportError with the code's own explanation followed by `context` (what was being done).
+// reportError with `context` (what was being done) followed by the code's own explanation.
 void reportResult(int code, const std::string& context);
 // "quarnel-cli: error: explanation", for failures that have no code.
 void reportFailure(const std::string& explanation);
