@@ -1,0 +1,413 @@
+// The main dialog's commands and states, driven in-process with the pickers and boxes answered.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "archive/archive.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/ui_harness.h"
+#include "ui/main_dialog.h"
+#include "ui/resource.h"
+#include "ui/wide.h"
+#include "worker/task_args.h"
+
+namespace {
+
+constexpr int BUTTONS[] = {IDC_NEW, IDC_OPEN, IDC_CLOSE, IDC_EXIT, IDC_EXTRACT_SELECTED, IDC_EXTRACT_ALL,
+                           IDC_ADD_DIRECTORY, IDC_ADD_ARCHIVE, IDC_DELETE_SELECTED, IDC_RECOMPRESS};
+
+std::wstring wide(const std::u16string& text) {
+    return asWide(text);
+}
+
+// A pending entry as adding would leave it, without running a task.
+GrfEntry* addPending(GrfArchive& archive, const std::string& name, uint32_t size) {
+    auto fresh = std::make_unique<GrfEntry>(&archive);
+    fresh->setSourceFile(name, u"C:\\nowhere\\file", size);
+    GrfEntry* const entry = archive.appendAdded(std::move(fresh));
+    archive.addedIndex.insert(entry->key, entry);
+    archive.modified = true;
+    return entry;
+}
+
+class MainDialogTest : public UiTest {
+protected:
+    void openSample() {
+        path = TestArchive().add("data\\a.txt", "alpha").add("data\\b.txt", "bravo bravo").writeTo(dir);
+        openArchive(path);
+    }
+
+    TempDir dir;
+    std::u16string path;
+};
+
+TEST_F(MainDialogTest, StartsEmptyWithTheTemplateTextsAndDefaults) {
+    EXPECT_EQ(title(), L"Quarnel v2");
+    EXPECT_EQ(statusText(), L"就绪");
+    const struct { int id; const wchar_t* text; } texts[] = {
+        {IDC_NEW, L"新建"}, {IDC_OPEN, L"打开"}, {IDC_CLOSE, L"关闭"}, {IDC_EXIT, L"退出"},
+        {IDC_EXTRACT_SELECTED, L"提取选定"}, {IDC_EXTRACT_ALL, L"提取全部"}, {IDC_ADD_DIRECTORY, L"添加目录"},
+        {IDC_ADD_ARCHIVE, L"添加Grf"}, {IDC_DELETE_SELECTED, L"删除选定"}, {IDC_RECOMPRESS, L"重新压缩"},
+        {IDC_KOREAN_NAMES, L"使用Unicode编码"}, {IDC_KEEP_DIRS, L"提取时保持目录结构"},
+    };
+    for (const auto& expected : texts) {
+        EXPECT_EQ(text(item(expected.id)), expected.text) << expected.id;
+    }
+    const HWND levels = item(IDC_LEVEL);
+    ASSERT_EQ(SendMessageW(levels, CB_GETCOUNT, 0, 0), 10);
+    const wchar_t* const levelTexts[] = {L"0 - 不压缩", L"1 - 最快速度", L"2", L"3", L"4", L"5",
+                                         L"6 - 默认压缩率", L"7", L"8", L"9 - 最大压缩率"};
+    for (int i = 0; i < 10; ++i) {
+        wchar_t buffer[64] = {};
+        SendMessageW(levels, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(buffer));
+        EXPECT_STREQ(buffer, levelTexts[i]);
+    }
+    EXPECT_EQ(SendMessageW(levels, CB_GETCURSEL, 0, 0), 6);
+    EXPECT_EQ(SendMessageW(item(IDC_KEEP_DIRS), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_EQ(SendMessageW(item(IDC_KOREAN_NAMES), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+
+    const LONG_PTR style = GetWindowLongPtrW(dialog, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX), WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX);
+    EXPECT_EQ(style & (WS_THICKFRAME | WS_MAXIMIZEBOX), 0);
+    EXPECT_NE(GetClassLongPtrW(dialog, GCLP_HICON), 0);
+
+    const HWND list = item(IDC_ENTRY_LIST);
+    EXPECT_TRUE(GetWindowLongPtrW(list, GWL_STYLE) & LVS_OWNERDATA);
+    EXPECT_EQ(SendMessageW(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0) & 0x10121, 0x10121);
+    const struct { const wchar_t* header; int width; int format; } columns[] = {
+        {L"文件名", 460, LVCFMT_LEFT}, {L"压缩长度", 72, LVCFMT_RIGHT}, {L"原始长度", 72, LVCFMT_RIGHT},
+        {L"位置", 72, LVCFMT_RIGHT}};
+    for (int c = 0; c < 4; ++c) {
+        wchar_t header[32] = {};
+        LVCOLUMNW column{};
+        column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT;
+        column.pszText = header;
+        column.cchTextMax = 32;
+        ASSERT_TRUE(SendMessageW(list, LVM_GETCOLUMNW, c, reinterpret_cast<LPARAM>(&column)));
+        EXPECT_STREQ(header, columns[c].header);
+        EXPECT_EQ(column.cx, columns[c].width);
+        EXPECT_EQ(column.fmt & LVCFMT_JUSTIFYMASK, columns[c].format);
+    }
+    const HIMAGELIST images = reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
+    EXPECT_EQ(ImageList_GetImageCount(images), 3);
+}
+
+TEST_F(MainDialogTest, EnablesControlsByState) {
+    const struct { int id; bool noArchive; bool open; bool busy; } table[] = {
+        {IDC_NEW, true, false, false}, {IDC_OPEN, true, false, false}, {IDC_CLOSE, false, true, false},
+        {IDC_EXIT, true, true, false}, {IDC_EXTRACT_SELECTED, false, true, false},
+        {IDC_EXTRACT_ALL, false, true, false}, {IDC_ADD_DIRECTORY, false, true, false},
+        {IDC_ADD_ARCHIVE, false, true, false}, {IDC_DELETE_SELECTED, false, true, false},
+        {IDC_RECOMPRESS, false, true, false}, {IDC_LEVEL, true, true, false}, {IDC_FILTER, false, true, false},
+        {IDC_KOREAN_NAMES, true, true, false}, {IDC_KEEP_DIRS, true, true, false},
+        {IDC_ENTRY_LIST, true, true, true},
+    };
+    for (const int state : {UI_NO_ARCHIVE, UI_ARCHIVE_OPEN, UI_BUSY, UI_NO_ARCHIVE}) {
+        setUiState(state);
+        SCOPED_TRACE(state);
+        EXPECT_EQ(app.uiState, state);
+        for (const auto& row : table) {
+            const bool expected = state == UI_NO_ARCHIVE ? row.noArchive : state == UI_ARCHIVE_OPEN ? row.open : row.busy;
+            EXPECT_EQ(IsWindowEnabled(item(row.id)) != FALSE, expected) << row.id;
+        }
+        const bool editable = (GetWindowLongPtrW(item(IDC_ENTRY_LIST), GWL_STYLE) & LVS_EDITLABELS) != 0;
+        EXPECT_EQ(editable, state != UI_BUSY);
+    }
+}
+
+TEST_F(MainDialogTest, NewAndOpenAskWithTheirPickersAndShowTheArchive) {
+    const std::u16string created = dir.file(u"new.grf");
+    seamLog.fileAnswers.push_back(wide(created));
+    click(IDC_NEW);
+    ASSERT_EQ(seamLog.fileAsks.size(), 1u);
+    const auto& ask = seamLog.fileAsks[0];
+    EXPECT_TRUE(ask.save);
+    EXPECT_EQ(ask.filter, L"GRF文件(*.grf;*.gpf)|*.grf;*.gpf");
+    EXPECT_EQ(ask.title, L"请选择要新建的GRF文件");
+    EXPECT_EQ(ask.flags, 0x20006u);
+    EXPECT_EQ(ask.defaultExtension, L"grf");
+    EXPECT_EQ(ask.initialFile, L"");
+    ASSERT_NE(app.currentArchive, nullptr);
+    EXPECT_EQ(app.uiState, UI_ARCHIVE_OPEN);
+    EXPECT_EQ(title(), L"Quarnel v2 - " + wide(created));
+    EXPECT_EQ(statusText(), L"显示 0 个文件 / 添加 0 个文件 / 总共 0 个文件");
+
+    click(IDC_CLOSE);
+    EXPECT_EQ(app.currentArchive, nullptr);
+    EXPECT_TRUE(seamLog.boxes.empty()) << "an unmodified archive closes without asking";
+
+    openSample();
+    const auto& openAsk = seamLog.fileAsks.back();
+    EXPECT_FALSE(openAsk.save);
+    EXPECT_EQ(openAsk.filter, L"GRF文件(*.grf;*.gpf)|*.grf;*.gpf|所有文件(*.*)|*.*");
+    EXPECT_EQ(openAsk.title, L"请选择要打开的GRF文件");
+    EXPECT_EQ(openAsk.flags, 0x21804u);
+    EXPECT_EQ(openAsk.defaultExtension, L"grf");
+    EXPECT_EQ(rowCount(), 2);
+    EXPECT_EQ(statusText(), L"显示 2 个文件 / 添加 0 个文件 / 总共 2 个文件");
+    EXPECT_EQ(title(), L"Quarnel v2 - " + wide(path));
+}
+
+TEST_F(MainDialogTest, FailedOrCancelledOpenLeavesTheWindowAsItWas) {
+    const std::string notArchive = dir.native(u"plain.grf");
+    std::ofstream(notArchive, std::ios::binary) << "this is not an archive at all, just some text";
+    seamLog.fileAnswers.push_back(wide(dir.file(u"plain.grf")));
+    click(IDC_OPEN);
+    seamLog.fileAnswers.push_back(L"");  // cancel
+    click(IDC_OPEN);
+    seamLog.fileAnswers.push_back(wide(dir.file(u"missing\\dir\\new.grf")));
+    click(IDC_NEW);
+    EXPECT_EQ(seamLog.fileAsks.size(), 3u);
+    EXPECT_EQ(app.currentArchive, nullptr);
+    EXPECT_EQ(app.uiState, UI_NO_ARCHIVE);
+    EXPECT_EQ(title(), L"Quarnel v2");
+    EXPECT_EQ(statusText(), L"就绪");
+    EXPECT_TRUE(seamLog.boxes.empty());
+    EXPECT_TRUE(IsWindowEnabled(item(IDC_OPEN)));
+}
+
+TEST_F(MainDialogTest, ClosingAModifiedArchiveFollowsTheAnswer) {
+    openSample();
+    addPending(*app.currentArchive, "data\\new.txt", 3);
+
+    seamLog.boxAnswers.push_back(IDCANCEL);
+    click(IDC_CLOSE);
+    ASSERT_EQ(seamLog.boxes.size(), 1u);
+    EXPECT_EQ(seamLog.boxes[0].text, L"文件已修改，是否需要保存修改？");
+    EXPECT_EQ(seamLog.boxes[0].caption, L"关闭文件");
+    EXPECT_EQ(seamLog.boxes[0].type, static_cast<UINT>(MB_ICONQUESTION | MB_YESNOCANCEL));
+    EXPECT_NE(app.currentArchive, nullptr);
+    EXPECT_EQ(app.uiState, UI_ARCHIVE_OPEN);
+    EXPECT_EQ(worker->taskCode, 0u);
+
+    SendMessageW(item(IDC_LEVEL), CB_SETCURSEL, 9, 0);
+    SendMessageW(item(IDC_KOREAN_NAMES), BM_SETCHECK, BST_CHECKED, 0);
+    seamLog.boxAnswers.push_back(IDYES);
+    click(IDC_CLOSE);
+    void* record = nullptr;
+    ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_SAVE));
+    auto* const save = static_cast<SaveArgs*>(record);
+    EXPECT_EQ(save->archive, app.currentArchive);
+    EXPECT_EQ(save->level, 9);
+    EXPECT_EQ(save->useKoreanNames, 1);
+    delete save;
+    EXPECT_EQ(app.uiState, UI_BUSY) << "busy from the hand-over on";
+    EXPECT_FALSE(IsWindowEnabled(item(IDC_CLOSE)));
+
+    // The save's end closes the archive whatever its result.
+    sendFinished(TASK_SAVE, RESULT_BAD_LENGTH);
+    EXPECT_EQ(app.currentArchive, nullptr);
+    EXPECT_EQ(app.uiState, UI_NO_ARCHIVE);
+    EXPECT_EQ(title(), L"Quarnel v2");
+    EXPECT_EQ(statusText(), L"就绪");
+    EXPECT_EQ(rowCount(), 0);
+    EXPECT_EQ(seamLog.boxes.size(), 2u) << "a save's result is not shown";
+
+    openSample();
+    addPending(*app.currentArchive, "data\\new.txt", 3);
+    seamLog.boxAnswers.push_back(IDNO);
+    click(IDC_CLOSE);
+    EXPECT_EQ(app.currentArchive, nullptr);
+    EXPECT_EQ(app.uiState, UI_NO_ARCHIVE);
+    EXPECT_EQ(rowCount(), 0);
+    EXPECT_EQ(worker->taskCode, 0u);
+}
+
+TEST_F(MainDialogTest, WindowCloseWaitsForTasksAndForTheSave) {
+    openSample();
+    setUiState(UI_BUSY);
+    SendMessageW(dialog, WM_CLOSE, 0, 0);
+    click(IDC_CLOSE);
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_NE(app.currentArchive, nullptr);
+    EXPECT_TRUE(seamLog.boxes.empty());
+
+    // Exit on a modified archive answered Yes saves and keeps the window; the next Exit ends it.
+    setUiState(UI_ARCHIVE_OPEN);
+    addPending(*app.currentArchive, "data\new.txt", 3);
+    seamLog.boxAnswers.push_back(IDYES);
+    click(IDC_EXIT);
+    pump();
+    EXPECT_EQ(takeHandedOverTask(), static_cast<uint32_t>(TASK_SAVE));
+    EXPECT_TRUE(IsWindow(dialog));
+    sendFinished(TASK_SAVE, 0);
+    click(IDC_EXIT);
+    pump();
+    EXPECT_FALSE(IsWindow(dialog));
+    dialog = nullptr;
+}
+
+TEST_F(MainDialogTest, ExitOnAnUnmodifiedArchiveEndsTheWindowAtOnce) {
+    openSample();
+    click(IDC_EXIT);
+    pump();
+    EXPECT_EQ(app.currentArchive, nullptr);
+    EXPECT_FALSE(IsWindow(dialog));
+    dialog = nullptr;
+}
+
+TEST_F(MainDialogTest, TaskCommandsHandOverFilledRecords) {
+    openSample();
+    GrfArchive* const archive = app.currentArchive;
+    SendMessageW(item(IDC_KEEP_DIRS), BM_SETCHECK, BST_UNCHECKED, 0);
+    SendMessageW(item(IDC_KOREAN_NAMES), BM_SETCHECK, BST_CHECKED, 0);
+    SendMessageW(item(IDC_LEVEL), CB_SETCURSEL, 3, 0);
+    void* record = nullptr;
+
+    seamLog.folderAnswers.push_back(L"C:\\out");
+    click(IDC_EXTRACT_ALL);
+    EXPECT_EQ(seamLog.folderTitles.back(), L"请选择要提取到的目录");
+    ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_EXTRACT_ALL));
+    {
+        std::unique_ptr<ExtractAllArgs> all(static_cast<ExtractAllArgs*>(record));
+        EXPECT_EQ(all->archive, archive);
+        EXPECT_EQ(all->targetDir, u"C:\\out");
+        EXPECT_EQ(all->keepDirs, 0);
+        EXPECT_EQ(all->useKoreanNames, 1);
+    }
+    setUiState(UI_ARCHIVE_OPEN);
+
+    seamLog.folderAnswers.push_back(L"C:\\in");
+    click(IDC_ADD_DIRECTORY);
+    EXPECT_EQ(seamLog.folderTitles.back(), L"请选择要添加目录");
+    ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_ADD_DIRECTORY));
+    {
+        std::unique_ptr<AddDirectoryArgs> add(static_cast<AddDirectoryArgs*>(record));
+        EXPECT_EQ(add->archive, archive);
+        EXPECT_EQ(add->directory, u"C:\\in");
+        EXPECT_EQ(add->useKoreanNames, 1);
+    }
+    setUiState(UI_ARCHIVE_OPEN);
+
+    seamLog.fileAnswers.push_back(L"C:\\other.grf");
+    click(IDC_ADD_ARCHIVE);
+    EXPECT_EQ(seamLog.fileAsks.back().title, L"请选择要打开的GRF文件");
+    EXPECT_EQ(seamLog.fileAsks.back().flags, 0x21804u);
+    ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_ADD_ARCHIVE));
+    {
+        std::unique_ptr<AddArchiveArgs> add(static_cast<AddArchiveArgs*>(record));
+        EXPECT_EQ(add->archive, archive);
+        EXPECT_EQ(add->otherPath, u"C:\\other.grf");
+    }
+    setUiState(UI_ARCHIVE_OPEN);
+
+    // Cancelled pickers and a No to the recompress question hand over nothing.
+    click(IDC_EXTRACT_ALL);
+    click(IDC_ADD_DIRECTORY);
+    click(IDC_ADD_ARCHIVE);
+    seamLog.boxAnswers.push_back(IDNO);
+    click(IDC_RECOMPRESS);
+    EXPECT_EQ(worker->taskCode, 0u);
+    EXPECT_EQ(app.uiState, UI_ARCHIVE_OPEN);
+    EXPECT_EQ(rowCount(), 2);
+
+    seamLog.boxAnswers.push_back(IDYES);
+    click(IDC_RECOMPRESS);
+    EXPECT_EQ(seamLog.boxes.back().text, L"重新压缩Grf文件会丢弃当前所有的更改，是否继续？");
+    EXPECT_EQ(seamLog.boxes.back().caption, L"重新压缩");
+    EXPECT_EQ(seamLog.boxes.back().type, static_cast<UINT>(MB_ICONQUESTION | MB_YESNO));
+    ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_RECOMPRESS));
+    auto* const recompress = static_cast<RecompressArgs*>(record);
+    EXPECT_EQ(recompress->archive, archive);
+    EXPECT_EQ(recompress->level, 3);
+    EXPECT_EQ(recompress->useKoreanNames, 1);
+    EXPECT_EQ(recompress->resultArchive, nullptr);
+    EXPECT_EQ(rowCount(), 0) << "the list lets go of an archive the worker will destroy";
+    EXPECT_EQ(entryForIndex(0), nullptr);
+
+    // The task's end brings the archive back (here: the same one, as a failed rewrite would).
+    recompress->resultArchive = archive;
+    sendFinished(TASK_RECOMPRESS, reinterpret_cast<LPARAM>(recompress));
+    EXPECT_EQ(app.currentArchive, archive);
+    EXPECT_EQ(rowCount(), 2);
+    EXPECT_EQ(app.uiState, UI_ARCHIVE_OPEN);
+}
+
+TEST_F(MainDialogTest, ExtractAllNeedsAStoredEntry) {
+    seamLog.fileAnswers.push_back(wide(dir.file(u"new.grf")));
+    click(IDC_NEW);
+    addPending(*app.currentArchive, "data\\only-added.txt", 4);
+    applyFilter();
+    seamLog.folderAnswers.push_back(L"C:\\out");
+    click(IDC_EXTRACT_ALL);
+    EXPECT_TRUE(seamLog.folderTitles.empty());
+    EXPECT_EQ(worker->taskCode, 0u);
+}
+
+TEST_F(MainDialogTest, ExtractSelectedTakesStoredRowsOnly) {
+    openSample();  // rows 0, 1 stored: data\a.txt, data\b.txt
+    addPending(*app.currentArchive, "data\\c.txt", 4);
+    addPending(*app.currentArchive, "data\\d.txt", 4);
+    applyFilter();
+    ASSERT_EQ(rowCount(), 4);
+    void* record = nullptr;
+
+    // One stored row: a save picker that starts with the entry's name.
+    selectRows({1});
+    seamLog.fileAnswers.push_back(L"C:\\out\\b.txt");
+    click(IDC_EXTRACT_SELECTED);
+    ASSERT_EQ(seamLog.fileAsks.size(), 2u);
+    const auto& ask = seamLog.fileAsks.back();
+    EXPECT_TRUE(ask.save);
+    EXPECT_EQ(ask.initialFile, L"data\\b.txt");
+    EXPECT_EQ(ask.filter, L"所有文件(*.*)|*.*");
+    EXPECT_EQ(ask.title, L"(none)");
+    EXPECT_EQ(ask.flags, 0x20006u);
+    EXPECT_EQ(ask.defaultExtension, L"");
+    ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_EXTRACT_ONE));
+    {
+        std::unique_ptr<ExtractOneArgs> one(static_cast<ExtractOneArgs*>(record));
+        EXPECT_EQ(one->entry, app.currentArchive->entries[1].get());
+        EXPECT_EQ(one->targetPath, u"C:\\out\\b.txt");
+    }
+    setUiState(UI_ARCHIVE_OPEN);
+
+    // One added row: nothing, not even a picker.
+    selectRows({2});
+    click(IDC_EXTRACT_SELECTED);
+    EXPECT_EQ(seamLog.fileAsks.size(), 2u);
+    EXPECT_TRUE(seamLog.folderTitles.empty());
+
+    // Several rows: the stored ones in row order; added rows only are still a (empty) task.
+    const struct { std::initializer_list<int> rows; size_t expected; } cases[] = {{{0, 1, 3}, 2}, {{2, 3}, 0}};
+    for (const auto& c : cases) {
+        selectRows(c.rows);
+        seamLog.folderAnswers.push_back(L"C:\\many");
+        click(IDC_EXTRACT_SELECTED);
+        EXPECT_EQ(seamLog.folderTitles.back(), L"请选择要提取到的目录");
+        ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_EXTRACT_SELECTED));
+        std::unique_ptr<ExtractListArgs> list(static_cast<ExtractListArgs*>(record));
+        ASSERT_NE(list->selection, nullptr);
+        EXPECT_EQ(list->selection->size(), c.expected);
+        if (c.expected == 2) {
+            EXPECT_EQ((*list->selection)[0], app.currentArchive->entries[0].get());
+            EXPECT_EQ((*list->selection)[1], app.currentArchive->entries[1].get());
+        }
+        EXPECT_EQ(list->targetDir, u"C:\\many");
+        EXPECT_EQ(list->keepDirs, 1);
+        setUiState(UI_ARCHIVE_OPEN);
+    }
+}
+
+TEST_F(MainDialogTest, DeleteSelectedMarksRowsAndTheTitleFollowsLater) {
+    openSample();
+    selectRows({0});
+    click(IDC_DELETE_SELECTED);
+    pump();
+    EXPECT_EQ(app.currentArchive->entries[0]->state, ENTRY_DELETED);
+    EXPECT_EQ(app.currentArchive->entries[1]->state, ENTRY_STORED);
+    EXPECT_TRUE(app.currentArchive->modified);
+    EXPECT_EQ(rowCount(), 2) << "deleted rows stay";
+    EXPECT_EQ(rowImage(0), 2);
+    EXPECT_EQ(cell(0, 1), std::to_wstring(app.currentArchive->entries[0]->compressedSize));
+    EXPECT_EQ(title(), L"Quarnel v2 - " + wide(path));
+    pressEnterInFilter();
+    EXPECT_EQ(title(), L"Quarnel v2 - " + wide(path) + L"*");
+
+    selectRows({});
+    click(IDC_DELETE_SELECTED);
+    EXPECT_EQ(app.currentArchive->entries[1]->state, ENTRY_STORED);
+}
+
+}  // namespace
