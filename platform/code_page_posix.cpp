@@ -4,7 +4,6 @@
 
 #include <array>
 #include <atomic>
-#include <memory>
 #include <mutex>
 #include <span>
 #include <vector>
@@ -239,20 +238,24 @@ void CodePageTable::buildReverse(uint32_t codePage) {
     }
 }
 
-struct TableSlot {
-    std::once_flag once;
-    std::unique_ptr<CodePageTable> table;
-};
+// Built on first use and never freed, so a reader needs nothing but one acquire load.
+std::atomic<const CodePageTable*> tables[CODE_PAGE_COUNT];
+std::mutex tableBuildMutex;
 
-TableSlot tableSlots[CODE_PAGE_COUNT];
-
-// The table of a supported code page, built on first use; null for any other code page.
+// The table of a supported code page; null for any other code page.
 const CodePageTable* tableFor(uint32_t codePage) {
     for (size_t i = 0; i < CODE_PAGE_COUNT; ++i) {
         if (CODE_PAGES[i].codePage != codePage) continue;
-        TableSlot& slot = tableSlots[i];
-        std::call_once(slot.once, [&] { slot.table = std::make_unique<CodePageTable>(CODE_PAGES[i]); });
-        return slot.table.get();
+        const CodePageTable* table = tables[i].load(std::memory_order_acquire);
+        if (table == nullptr) {
+            const std::lock_guard<std::mutex> lock(tableBuildMutex);
+            table = tables[i].load(std::memory_order_relaxed);
+            if (table == nullptr) {
+                table = new CodePageTable(CODE_PAGES[i]);
+                tables[i].store(table, std::memory_order_release);
+            }
+        }
+        return table;
     }
     return nullptr;
 }
@@ -272,13 +275,16 @@ bool setAnsiCodePage(uint32_t codePage) {
 }
 
 std::u16string decodeText(std::string_view bytes, uint32_t codePage) {
+    // Each unit takes one or two bytes, so longer input can never fit a name.
+    if (bytes.size() > 2 * MAX_NAME_UNITS) return {};
     const CodePageTable* table = tableFor(codePage);
     if (table == nullptr) return {};
-    std::u16string text;
-    text.resize(bytes.size());
+    // Decode on the stack and allocate once at the exact length: this runs for every name
+    // of an archive, twice.
+    char16_t buffer[2 * MAX_NAME_UNITS];
+    char16_t* out = buffer;
     const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
     const auto* const end = in + bytes.size();
-    char16_t* out = text.data();
     while (in != end) {
         const uint8_t b = *in++;
         if (b < 0x80) {
@@ -295,10 +301,9 @@ std::u16string decodeText(std::string_view bytes, uint32_t codePage) {
         if (unit == UNMAPPED) return {};
         *out++ = unit;
     }
-    const size_t units = size_t(out - text.data());
+    const size_t units = size_t(out - buffer);
     if (units > MAX_NAME_UNITS) return {};
-    text.resize(units);
-    return text;
+    return std::u16string(buffer, units);
 }
 
 std::optional<std::string> encodeText(std::u16string_view text, uint32_t codePage) {
