@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -52,8 +53,11 @@ std::pair<std::vector<uint8_t>, std::vector<uint8_t>> streamOfLength(size_t leng
     return {data, stream};
 }
 
-std::vector<uint8_t> readFile(const TempDir& dir, const std::u16string& relative) {
-    return readWholeFile(dir.native(relative));
+// Through a wide path: on Windows a narrow one could not spell the Korean names.
+std::vector<uint8_t> readFile(const TempDir& dir, std::u16string relative) {
+    std::replace(relative.begin(), relative.end(), u'\\', u'/');
+    std::ifstream in(fs::path(dir.native()) / fs::path(relative), std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 // Every file below `root`, as relative generic paths.
@@ -250,7 +254,9 @@ TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {
             SCOPED_TRACE(entry->name);
             archive.lastError = 0;
             extractIntoDirectory(*entry, target, keepDirs, false, sink);
-            if (entry->name != "data\\good.txt") EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+            if (entry->name != "data\\good.txt") {
+                EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+            }
         }
     }
     // The whole work directory holds the archive, the target and the one good file, nothing else.

@@ -213,7 +213,9 @@ TEST(FileTable, LegacyRecordsDecodeNamesAndDeriveCoding) {
         EXPECT_EQ(entry.name, expected[i].name);
         EXPECT_EQ(entry.coding, expected[i].coding);
         EXPECT_EQ(entry.flags, expected[i].flags);
-        if (expected[i].compressedSize) EXPECT_EQ(entry.compressedSize, expected[i].compressedSize);
+        if (expected[i].compressedSize) {
+            EXPECT_EQ(entry.compressedSize, expected[i].compressedSize);
+        }
         EXPECT_EQ(entry.storedSize % 8, 0u);
         EXPECT_EQ(entry.state, ENTRY_STORED);
     }
