@@ -14,7 +14,7 @@ namespace {
 
 // The child parses its command line the way the runtime does: quotes around each word, and
 // backslashes doubled only where they precede a quote.
-std::wstring quoted(const std::wstring& word) {
+std::wstring quoteArgument(const std::wstring& word) {
     std::wstring out = L"\"";
     size_t backslashes = 0;
     for (const wchar_t c : word) {
@@ -43,8 +43,8 @@ CliResult runCliProgram(const std::vector<std::string>& arguments, const std::st
     for (wchar_t& c : exe) {
         if (c == L'/') c = L'\\';
     }
-    std::vector<std::wstring> words{quoted(exe)};
-    for (const std::string& argument : arguments) words.push_back(quoted(wide(argument)));
+    std::vector<std::wstring> words{quoteArgument(exe)};
+    for (const std::string& argument : arguments) words.push_back(quoteArgument(wide(argument)));
     std::vector<const wchar_t*> argv;
     for (const std::wstring& word : words) argv.push_back(word.c_str());
     argv.push_back(nullptr);
