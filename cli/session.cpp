@@ -74,8 +74,8 @@ std::optional<std::string> Session::nameBytes(const std::string& nameArgument) {
     }
     auto bytes = platform::encodeText(utf8ToUtf16(nameArgument), nameCodePage());
     if (!bytes) {
-        reportFailure("'" + nameArgument + "' cannot be written in code page " +
-                      std::to_string(nameCodePage()) + " (try --korean, --ansi-codepage or --hex)");
+        reportFailure("'" + nameArgument + "' cannot be written in code page " + std::to_string(nameCodePage()) +
+                      " within " + std::to_string(MAX_NAME_BYTES) + " bytes (try --korean, --ansi-codepage or --hex)");
     }
     return bytes;
 }

@@ -144,6 +144,11 @@ TEST_F(Cli, FailuresGiveOneErrorLineAndTheirStatus) {
         {"-o with two names", {"extract", good, "data\\a.txt", "x", "-o", "f"}, 2, "quarnel-cli: error: -o"},
         {"no such entry", {"extract", good, "data\\nope.txt", "-o", path("f")}, 1, "quarnel-cli: error: no entry"},
         {"bad hex name", {"delete", good, "--hex", "6g"}, 1, "quarnel-cli: error: '6g' is not a hexadecimal"},
+        // A zero byte would end the name early in the table and shift every field after it.
+        {"zero byte in a new name", {"rename", good, "--hex", "646174615c612e747874", "610062"}, 1,
+         "quarnel-cli: error: '610062' is not a valid entry name"},
+        {"new name too long", {"rename", good, "data\\a.txt", std::string(260, 'n')}, 1,
+         "quarnel-cli: error: 'nnn"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
