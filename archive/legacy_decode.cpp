@@ -1,5 +1,6 @@
 #include "archive/legacy_decode.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -189,22 +190,27 @@ void decodeData(uint8_t* data, size_t length, int32_t coding) {
     if (coding < 0) return;
     const RoundTables& tables = roundTables();
     const size_t blocks = length / BLOCK_BYTES;
+    const size_t headBlocks = std::min(blocks, ALWAYS_DECODED_BLOCKS);
+    for (size_t i = 0; i < headBlocks; ++i) decodeBlockWith(tables, data + i * BLOCK_BYTES);
+    // Header-only coding touches nothing after the first blocks.
+    if (coding == 0) return;
+
     const size_t period = mixedPeriod(coding);
+    // Counting down to the next multiple of the period spares a division per block, which
+    // would cost more than everything else the loop does for most blocks.
+    size_t untilRound = (period - ALWAYS_DECODED_BLOCKS % period) % period;
     size_t counter = 0;
-    for (size_t i = 0; i < blocks; ++i) {
+    for (size_t i = ALWAYS_DECODED_BLOCKS; i < blocks; ++i) {
         uint8_t* block = data + i * BLOCK_BYTES;
-        if (i < ALWAYS_DECODED_BLOCKS) {
+        if (untilRound == 0) {
             decodeBlockWith(tables, block);
-        } else if (coding == 0) {
-            // Header-only coding touches nothing after the first blocks.
-            break;
-        } else if (i % period == 0) {
-            decodeBlockWith(tables, block);
+            untilRound = period;
         } else if (counter == 7) {
             shuffleBlock(block);
             counter = 1;
         } else {
             ++counter;
         }
+        --untilRound;
     }
 }

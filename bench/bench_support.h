@@ -1,0 +1,29 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+// Median wall time in milliseconds of `repetitions` runs of `work`.
+double medianMs(int repetitions, const std::function<void()>& work);
+
+// Deterministic pseudo-random numbers, so every run measures the same input.
+class Generator {
+public:
+    explicit Generator(uint64_t seed) : state(seed * 0x9E3779B97F4A7C15ull + 1) {}
+    uint32_t next() {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return uint32_t(state >> 16);
+    }
+    uint32_t below(uint32_t bound) { return next() % bound; }
+
+private:
+    uint64_t state;
+};
+
+std::vector<uint8_t> deflateAll(const std::vector<uint8_t>& data, int level);
+// Heap bytes in use right now (glibc); 0 where it cannot be told.
+size_t heapInUse();
