@@ -35,6 +35,7 @@ int runCheck(Session& session) {
         done += entry->compressedSize;
         if (result == 0) continue;
         ++damaged;
+        session.bar.clear();
         const char16_t* text = resultText(result);
         std::string line = utf16ToUtf8(session.shownName(*entry)) + ": error " + std::to_string(result) + ": " +
                            utf16ToUtf8(text ? text : u"");
@@ -42,6 +43,7 @@ int runCheck(Session& session) {
         writeOut(line + "\n");
     }
     platform::deleteFile(*scratch);
+    session.bar.clear();
 
     const size_t count = archive->entries.size();
     writeOut(std::to_string(count) + (count == 1 ? " entry" : " entries") + " checked, " + std::to_string(damaged) +

@@ -33,7 +33,7 @@ public:
 private:
     void takeFailure() {
         if (archive.lastError == 0) return;
-        session.bar.end();
+        session.bar.clear();
         reportResult(archive.lastError, "cannot extract " + utf16ToUtf8(current));
         archive.lastError = 0;
         ++failures;

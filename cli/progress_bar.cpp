@@ -45,11 +45,13 @@ void ProgressBar::begin() {
         startTime = Clock::now();
         started = true;
     }
-    if (!totalFixed) {
-        totalKnown = false;
-        total = 0;
-        done = 0;
+    if (totalFixed) {
+        draw(false);
+        return;
     }
+    totalKnown = false;
+    total = 0;
+    done = 0;
     draw(true);
 }
 
@@ -78,6 +80,11 @@ void ProgressBar::fixTotal(uint64_t newTotal) {
 }
 
 void ProgressBar::end() {
+    // One bar over several tasks stays up between them; clear() takes it away at the end.
+    if (!totalFixed) clear();
+}
+
+void ProgressBar::clear() {
     if (!enabled || !drawn) return;
     const int columns = terminalColumns();
     std::string blank = "\r";

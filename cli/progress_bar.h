@@ -15,8 +15,10 @@ public:
     void setTotal(uint64_t total);
     void setDone(uint64_t done);
     void setStatus(std::u16string_view text);
-    // Clears the line so that later output starts at the left margin.
+    // A task ended: clears the line so that later output starts at the left margin.
     void end();
+    // Clears the line whatever the mode.
+    void clear();
 
     // Several tasks shown as one bar: `total` over all of them, and `base` bytes already
     // done by the earlier ones, added to every task's own count.
