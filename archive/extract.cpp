@@ -54,6 +54,30 @@ bool isDotsAndSpaces(std::u16string_view component) {
     return std::all_of(component.begin(), component.end(), [](char16_t c) { return c == u'.' || c == u' '; });
 }
 
+// Windows opens these names as devices in every directory: "data\con.txt" would write to the
+// console, not to a file below the target. Refused on every system, so both extract alike.
+bool isDeviceName(std::u16string_view component) {
+    std::u16string_view base = component.substr(0, component.find(u'.'));
+    // Windows drops trailing spaces too: "con " is still the console.
+    while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
+    auto upper = [](char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c; };
+    auto equals = [&](std::u16string_view name) {
+        return base.size() == name.size() &&
+               std::equal(base.begin(), base.end(), name.begin(), [&](char16_t a, char16_t b) { return upper(a) == b; });
+    };
+    for (const std::u16string_view name : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
+        if (equals(name)) return true;
+    }
+    if (base.size() == 4 && base[3] >= u'1' && base[3] <= u'9') {
+        const std::u16string_view prefix = base.substr(0, 3);
+        auto prefixIs = [&](std::u16string_view name) {
+            return std::equal(prefix.begin(), prefix.end(), name.begin(), [&](char16_t a, char16_t b) { return upper(a) == b; });
+        };
+        if (prefixIs(u"COM") || prefixIs(u"LPT")) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
@@ -135,6 +159,7 @@ bool isSafeEntryPath(std::u16string_view name) {
         if (component.empty() || isDotsAndSpaces(component)) return false;
         // A drive ("C:") or an alternate data stream ("a.txt:x").
         if (component.find(u':') != std::u16string_view::npos) return false;
+        if (isDeviceName(component)) return false;
         if (size_t(end) == name.size()) return true;
         start = size_t(end) + 1;
     }

@@ -9,8 +9,8 @@ class ProgressSink;
 constexpr size_t MAX_PATH_UNITS = 259;
 
 // True when `name` can be joined below a directory without leaving it: no empty, "." or ".."
-// component (nor one of only dots and spaces), no leading separator, no ":". Both "\" and "/"
-// separate.
+// component (nor one of only dots and spaces), no leading separator, no ":", no device name such
+// as "con" or "com1.txt". Both "\" and "/" separate.
 bool isSafeEntryPath(std::u16string_view name);
 
 // Writes `entry` below `targetDir` (with its directories when `keepDirs`), named by its Korean or

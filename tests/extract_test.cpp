@@ -242,6 +242,7 @@ TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {
         "..\\evil.txt", "data\\..\\..\\evil.txt", "\\evil.txt", "/evil.txt", "data/../../evil.txt",
         "C:\\evil.txt", "C:evil.txt", "data\\a.txt:hidden", "data\\\\evil.txt", "data\\", "", ".",
         "data\\...\\evil.txt", "data\\.. \\evil.txt", "data\\.\\evil.txt",
+        "data\\con.txt", "data\\NUL", "data\\Com1.wav", "lpt9\\a.txt", "data\\aux.tar.gz", "data\\con .txt",
     };
     TestArchive writer;
     for (const char* name : hostile) writer.add(name, "evil");
@@ -282,7 +283,8 @@ TEST_F(Extract, PathsOfTwoHundredSixtyUnitsAreRefused) {
 }
 
 TEST(SafeEntryPath, AcceptsOrdinaryNames) {
-    for (const char16_t* name : {u"data\\a.txt", u"a", u"data\\.hidden", u"data\\a..b\\c.txt", u"데이터\\파일.bmp"}) {
+    for (const char16_t* name : {u"data\\a.txt", u"a", u"data\\.hidden", u"data\\a..b\\c.txt", u"데이터\\파일.bmp",
+                                 u"data\\console.txt", u"data\\com10.txt", u"data\\com.txt", u"nul_x\\auxiliary"}) {
         EXPECT_TRUE(isSafeEntryPath(name));
     }
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
 
 #include "archive/archive.h"
 #include "archive/byte_reader.h"
@@ -253,6 +254,39 @@ TEST(FileTable, LegacyRecordMustFitInTheTable) {
             EXPECT_EQ(archive.lastError, RESULT_TABLE_SHORT);
         }
     }
+}
+
+TEST(FileTable, LegacyLastNameBlockRunsIntoTheFixedFields) {
+    // L = 16: a 10-byte name area is two blocks, so the second block covers the 4 skipped bytes
+    // and the first 2 bytes of packedSize, which are stored coded and read as decoded.
+    std::vector<uint8_t> record(16 + 21, 0);
+    record[0] = 16;
+    const char name[] = "abc.bmp";
+    std::memcpy(record.data() + 6, name, sizeof(name));
+    const uint32_t compressed = 300, original = 1000;
+    const uint32_t packedSize = compressed + original + 715;
+    const uint32_t fields[] = {packedSize, 312 + 37579, original};
+    for (size_t f = 0; f < 3; ++f) {
+        for (int i = 0; i < 4; ++i) record[20 + 4 * f + i] = uint8_t(fields[f] >> (8 * i));
+    }
+    record[16 + 16] = 1;
+    encodeNameArea(record.data() + 6, 16);
+
+    auto bytes = TestArchive().legacy().bytes();
+    bytes.insert(bytes.end(), record.begin(), record.end());
+    bytes[38] = 8;
+    TempDir dir;
+    {
+        std::ofstream out(dir.native(u"l.grf"), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(dir.file(u"l.grf"))) << describe(archive);
+    ASSERT_EQ(archive.entries.size(), 1u);
+    EXPECT_EQ(archive.entries[0]->name, "abc.bmp");
+    EXPECT_EQ(archive.entries[0]->compressedSize, compressed);
+    EXPECT_EQ(archive.entries[0]->storedSize, 312u);
+    EXPECT_EQ(archive.entries[0]->coding, 3);
 }
 
 TEST(FileTable, WriteRecordRoundTripsThroughParseRecord) {
