@@ -60,10 +60,13 @@ hook_asan_ubsan() {   # the unit tests under AddressSanitizer and UndefinedBehav
 }
 hook_tsan() {         # the worker tests under ThreadSanitizer
     local dir=$build_root/linux-tsan
+    local tests="task_worker_test add_test task_procs_test"
     configure linux "$dir" "-DCMAKE_CXX_FLAGS=-fsanitize=thread" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" &&
-    cmake --build "$dir" -j"$jobs" --target task_worker_test add_test &&
-    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$dir/tests/task_worker_test" &&
-    TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$dir/tests/add_test"
+    cmake --build "$dir" -j"$jobs" --target $tests || return 1
+    local test
+    for test in $tests; do
+        TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$dir/tests/$test" || return 1
+    done
 }
 hook_fuzz() {         # bounded runs of the fuzz targets
     return 0
