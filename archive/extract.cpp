@@ -180,8 +180,9 @@ void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool
     std::replace(name.begin(), name.end(), u'/', u'\\');
     if (!keepDirs) name.erase(0, name.rfind(u'\\') + 1);
 
+    // An empty target means the current directory; a separator in front would mean the root.
     std::u16string path = targetDir;
-    if (path.empty() || path.back() != u'\\') path += u'\\';
+    if (!path.empty() && path.back() != u'\\') path += u'\\';
     path += name;
     // Cutting the path would write some other file.
     if (path.size() > MAX_PATH_UNITS) {
