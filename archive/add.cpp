@@ -39,7 +39,9 @@ void GrfEntry::setSourceEntry(GrfEntry* newSource) {
 }
 
 bool GrfEntry::rename(std::string_view newName) {
-    if (newName.empty() || newName.size() > MAX_NAME_BYTES) {
+    // The table keeps names NUL-terminated: a zero byte inside would end the name early and
+    // make the rest of the record unreadable.
+    if (newName.empty() || newName.size() > MAX_NAME_BYTES || newName.find('\0') != std::string_view::npos) {
         return false;
     }
     // Deleted entries still hold their names, and so does every entry of either list.

@@ -217,6 +217,7 @@ TEST_F(AddTest, RenameRefusesTakenNamesAndRekeysTheEntry) {
         {"a deleted entry still holds its name", "data\\gone.txt", false},
         {"more than 259 bytes", "data\\" + std::string(255, 'n'), false},
         {"empty", "", false},
+        {"a zero byte inside", std::string("data\\c\0d.txt", 12), false},
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.what);
