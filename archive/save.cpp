@@ -173,7 +173,9 @@ bool loadSourceEntry(const GrfEntry& sourceEntry, std::unique_ptr<uint8_t[]>& in
     if (fileEnd == UINT64_MAX || storedEnd > fileEnd) {
         return sourceArchive.fail(RESULT_BAD_LENGTH);
     }
-    if (sourceEntry.originalSize > uint64_t(sourceEntry.compressedSize) * MAX_INFLATE_RATIO + 64) {
+    // Only the stored bytes can be inflated, however long the stream claims to be.
+    const size_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
+    if (sourceEntry.originalSize > uint64_t(streamLength) * MAX_INFLATE_RATIO + 64) {
         return sourceArchive.fail(RESULT_BAD_DATA);
     }
     const auto stored = allocate(sourceEntry.storedSize);
@@ -188,7 +190,6 @@ bool loadSourceEntry(const GrfEntry& sourceEntry, std::unique_ptr<uint8_t[]>& in
     if (sourceEntry.coding >= 0) {
         decodeData(stored.get(), sourceEntry.storedSize, sourceEntry.coding);
     }
-    const size_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
     const auto produced = inflateStream({stored.get(), streamLength}, {input.get(), sourceEntry.originalSize});
     if (!produced) {
         return sourceArchive.fail(RESULT_BAD_DATA);
