@@ -69,7 +69,33 @@ hook_tsan() {         # the worker tests under ThreadSanitizer
     done
 }
 hook_fuzz() {         # bounded runs of the fuzz targets
-    return 0
+    # clang with libFuzzer, ASan and UBSan; FUZZ_SECONDS per target (default 60).
+    local dir=$build_root/linux-fuzz seconds=${FUZZ_SECONDS:-60}
+    local targets="open extract decode save" target
+    configure linux "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARNEL_FUZZ=ON || return 1
+    local builds="quarnel_fuzz_seeds"
+    for target in $targets; do builds="$builds ${target}_fuzzer"; done
+    cmake --build "$dir" -j"$jobs" --target $builds || return 1
+    # Each run starts from the seeds and its own earlier finds; crash inputs land in artifacts/.
+    local work=$dir/fuzz-work
+    rm -rf "$work/seeds" && "$dir/fuzz/quarnel_fuzz_seeds" "$work/seeds" || return 1
+    mkdir -p "$work/artifacts"
+    local failed_targets=""
+    for target in $targets; do
+        local corpus=$work/corpus-$target seeds=$work/seeds/archives
+        [ "$target" = decode ] && seeds=$work/seeds/decode
+        mkdir -p "$corpus"
+        lap "fuzzing $target for $seconds s"
+        # -timeout catches a hang; -rss_limit_mb and malloc limit catch an allocation of a claimed size.
+        if ! "$dir/fuzz/${target}_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+                -dict="$repo/fuzz/dict" -artifact_prefix="$work/artifacts/$target-" -print_final_stats=1 \
+                "$corpus" "$seeds" > "$work/$target.log" 2>&1; then
+            tail -n 60 "$work/$target.log"
+            failed_targets="$failed_targets $target"
+        fi
+        grep -E '^#[0-9]+.*DONE|stat::(number_of_executed_units|average_exec_per_sec)' "$work/$target.log"
+    done
+    [ -z "$failed_targets" ] || { echo "fuzz targets that failed:$failed_targets"; return 1; }
 }
 step "linux: asan+ubsan" hook_asan_ubsan
 step "linux: tsan" hook_tsan
