@@ -24,17 +24,17 @@ const std::string TARGET = "box/out";
 
 void resetTarget() {
     std::error_code ignored;
-    fs::remove_all(scratchNativePath(TARGET), ignored);
-    fs::create_directories(scratchNativePath(TARGET));
+    fs::remove_all(scratchPath(TARGET), ignored);
+    fs::create_directories(scratchPath(TARGET));
 }
 
 // Everything below the scratch directory must be the archive, the box or inside the target.
 void checkNothingOutsideTarget() {
-    const fs::path root(scratchRoot());
-    const fs::path target = root / "box" / "out";
+    const fs::path& root = scratchRoot();
+    const fs::path target = scratchPath(TARGET);
     for (auto item = fs::recursive_directory_iterator(root); item != fs::recursive_directory_iterator(); ++item) {
         const fs::path& path = item->path();
-        if (path == root / ARCHIVE_NAME || path == root / BOX) continue;
+        if (path == scratchPath(ARCHIVE_NAME) || path == scratchPath(BOX)) continue;
         if (path == target) {
             item.disable_recursion_pending();
             continue;
@@ -64,7 +64,7 @@ void extractAll(GrfArchive& archive, bool keepDirs, bool useKoreanNames) {
         FUZZ_CHECK(entry.originalSize <= claimedSize);
         std::u16string name = entry.displayName(useKoreanNames);
         if (!keepDirs) name.erase(0, name.find_last_of(u"\\/") + 1);
-        const std::string written = platform::nativePathUtf8(targetDir + u"\\" + name);
+        const fs::path written = systemPath(targetDir + u"\\" + name);
         std::error_code error;
         FUZZ_CHECK(fs::is_regular_file(written, error));
         FUZZ_CHECK(fs::file_size(written, error) == entry.originalSize);

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "archive/progress_sink.h"
@@ -13,12 +14,15 @@
 
 [[noreturn]] void fuzzFailure(const char* what, const char* file, int line);
 
-// A directory of this process's own, removed at exit; its native (UTF-8, slashes) path.
-// Fuzzers run many processes side by side, so each gets its own.
-const std::string& scratchRoot();
-// `relative` (slash-separated) below the scratch directory, in the core's form.
+// A directory of this process's own, removed at exit. Fuzzers run many processes side by side,
+// so each gets its own.
+const std::filesystem::path& scratchRoot();
+// `relative` (slash-separated) below the scratch directory, as the system spells it.
+std::filesystem::path scratchPath(const std::string& relative);
+// The same in the core's form: UTF-16 with backslashes.
 std::u16string scratchCorePath(const std::string& relative);
-std::string scratchNativePath(const std::string& relative);
+// A path the core built, as the system spells it.
+std::filesystem::path systemPath(const std::u16string& corePath);
 // Writes the bytes as the file `relative` below the scratch directory.
 void writeScratchFile(const std::string& relative, const uint8_t* data, size_t size);
 

@@ -83,7 +83,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         QuietProgress progress;
         FUZZ_CHECK(entry.extractTo(scratchCorePath("added.out"), progress));
         FUZZ_CHECK(entry.originalSize == ADDED_TEXT.size());
-        std::ifstream file(scratchNativePath("added.out"), std::ios::binary);
+        std::ifstream file(scratchPath("added.out"), std::ios::binary);
         const std::string back{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
         FUZZ_CHECK(back == ADDED_TEXT);
     }
