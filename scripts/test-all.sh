@@ -6,6 +6,10 @@
 #   JOBS                parallel build jobs (default: number of cores)
 set -uo pipefail
 
+# Bash reads a script while it runs it; the braces make it read all of this first, so that
+# editing the script during a run (it takes a while) cannot derail the run.
+{
+
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${QUARNEL_BUILD_ROOT:-$repo/build}
 jobs=${JOBS:-$(nproc)}
@@ -142,3 +146,5 @@ if [ ${#failed[@]} -gt 0 ]; then
     exit 1
 fi
 echo "all steps passed"
+exit 0
+}
