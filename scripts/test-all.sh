@@ -4,6 +4,7 @@
 #   QUARNEL_BUILD_ROOT  where the build trees go (default: build/ in the checkout)
 #   WINEPREFIX          the Wine prefix (default: <build root>/wineprefix)
 #   JOBS                parallel build jobs (default: number of cores)
+# Arguments pick parts: linux, asan, tsan, fuzz, windows (default: all of them).
 set -uo pipefail
 
 # Bash reads a script while it runs it; the braces make it read all of this first, so that
@@ -16,6 +17,8 @@ jobs=${JOBS:-$(nproc)}
 export WINEPREFIX=${WINEPREFIX:-$build_root/wineprefix}
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$build_root"
+parts=" ${*:-linux asan tsan fuzz windows} "
+wants() { [[ $parts == *" $1 "* ]]; }
 
 t0=$(date +%s)
 failed=()
@@ -45,7 +48,7 @@ run_ctest() {   # run_ctest DIR [ctest args...]
 
 # --- Linux -------------------------------------------------------------------------------
 linux_dir=$build_root/linux
-if step "linux: configure" configure linux "$linux_dir"; then
+if wants linux && step "linux: configure" configure linux "$linux_dir"; then
     step "linux: build" build "$linux_dir"
     step "linux: tests" run_ctest "$linux_dir" -j"$jobs"
 fi
@@ -101,9 +104,9 @@ hook_fuzz() {         # bounded runs of the fuzz targets
     done
     [ -z "$failed_targets" ] || { echo "fuzz targets that failed:$failed_targets"; return 1; }
 }
-step "linux: asan+ubsan" hook_asan_ubsan
-step "linux: tsan" hook_tsan
-step "linux: fuzz" hook_fuzz
+wants asan && step "linux: asan+ubsan" hook_asan_ubsan
+wants tsan && step "linux: tsan" hook_tsan
+wants fuzz && step "linux: fuzz" hook_fuzz
 
 # --- Windows under Wine -------------------------------------------------------------------
 win_dir=$build_root/windows
@@ -132,6 +135,7 @@ warm_wine() {
     wine cmd /c exit > /dev/null 2>&1 < /dev/null
 }
 
+wants windows &&
 step "windows: configure" configure windows "$win_dir" &&
 { step "windows: build" build "$win_dir"; true; } &&
 step "windows: wine prefix" "$repo/scripts/wine-prefix.sh" &&
