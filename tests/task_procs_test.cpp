@@ -273,3 +273,31 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
         EXPECT_EQ(item.path().extension(), item.is_directory() ? "" : ".grf") << item.path();
     }
 }
+
+TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheResult) {
+    TempDir dir;
+    GrfArchive archive;
+    ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
+    auto* args = new ExtractListArgs;
+    args->selection = new std::vector<GrfEntry*>;
+    args->targetDir = dir.file(u"out");
+    // Entries that claim the largest sizes: their data are nowhere, so each extraction fails.
+    for (const char* name : {"data\\huge1.bin", "data\\huge2.bin"}) {
+        auto entry = std::make_unique<GrfEntry>(&archive);
+        entry->setName(name);
+        entry->state = ENTRY_STORED;
+        entry->source = SOURCE_ARCHIVE;
+        entry->compressedSize = entry->storedSize = entry->originalSize = 0xFFFFFFFFu;
+        entry->offset = 46;
+        args->selection->push_back(entry.get());
+        archive.entries.push_back(std::move(entry));
+    }
+    TaskRun run;
+    EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, args),
+              (Lines{"started 2", "total 8589934590", "status data\\huge1.bin", "status data\\huge2.bin", "finished 2 0"}));
+    for (const RecordedMessage& m : run.channel.messages()) {
+        if (m.message != WM_TASK_TOTAL) continue;
+        EXPECT_EQ(m.wParam, 1u);
+        EXPECT_EQ(uint32_t(m.lParam), 0xFFFFFFFEu);
+    }
+}
