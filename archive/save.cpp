@@ -137,8 +137,9 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress) {
     {
         // The window's list reads `entries` while we work; it must not see a half-sorted vector.
         const std::unique_lock lock(listLock);
-        std::stable_sort(entries.begin(), entries.end(),
-                  [](const auto& a, const auto& b) { return a->offset < b->offset; });
+        // Stable, so entries at the same position keep their table order.
+        const auto byOffset = [](const auto& a, const auto& b) { return a->offset < b->offset; };
+        std::stable_sort(entries.begin(), entries.end(), byOffset);
     }
     FreeList freeList;
     if (!buildFreeList(*this, freeList)) {
@@ -160,7 +161,7 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress) {
 namespace {
 
 // The data of a stored entry of another archive, decoded and inflated; false with the code in
-// `sourceArchive.lastError` and `owner.lastError`.
+// that archive's lastError.
 bool loadSourceEntry(const GrfEntry& sourceEntry, std::unique_ptr<uint8_t[]>& input, uint32_t& length) {
     GrfArchive& sourceArchive = *sourceEntry.owner;
     // Only a stored entry has data in its file. A deletion mark does not matter: the bytes are

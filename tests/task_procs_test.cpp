@@ -109,7 +109,8 @@ TEST(TaskProcs, ExtractOneReportsTargetTotalAndResult) {
 
     const std::u16string other = dir.file(u"far.txt");
     EXPECT_EQ(run.run(TASK_EXTRACT_ONE, new ExtractOneArgs{unreadable, other}),
-              (Lines{"started 1", "status " + narrow(other), "total " + sizeText(unreadable->compressedSize), "finished 1 " + std::to_string(RESULT_BAD_LENGTH)}));
+              (Lines{"started 1", "status " + narrow(other), "total " + sizeText(unreadable->compressedSize),
+                     "finished 1 " + std::to_string(RESULT_BAD_LENGTH)}));
 }
 
 TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
