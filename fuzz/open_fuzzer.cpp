@@ -1,6 +1,7 @@
 // Opens arbitrary bytes as an archive and reads back every entry's fields and both name forms.
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 #include "archive/archive.h"
 #include "archive/result_codes.h"
@@ -20,7 +21,13 @@ bool equalFolded(const std::string& a, const std::string& b) {
 
 }  // namespace
 
+// The ANSI form goes through whichever code page the user's system has; the last byte picks one,
+// so the multi-byte tables see hostile names too.
+constexpr uint32_t ANSI_CODE_PAGES[] = {1252, 932, 936, 949, 950, 874, 1250, 1251, 1253, 1254, 1255, 1256, 1257, 1258};
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const size_t choice = size ? data[size - 1] : 0;
+    FUZZ_CHECK(platform::setAnsiCodePage(ANSI_CODE_PAGES[choice % std::size(ANSI_CODE_PAGES)]));
     writeScratchFile("in.grf", data, size);
     GrfArchive archive;
     if (!archive.open(scratchCorePath("in.grf"))) {

@@ -49,6 +49,9 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> archiveSeeds() {
                                    .add("data/../slash.txt", "slash")
                                    .add("data\\ . \\dots.txt", "dots")
                                    .add("data\\file.txt:stream", "stream")
+                                   .add("data\\.. \\trailing.txt", "trailing space")
+                                   .add("data\\nul", "device")
+                                   .add("data\\..\\", "only a parent")
                                    .bytes()},
         {"legacy-escaping.grf", TestArchive().legacy().add("..\\..\\up.gat", "up").add("data\\\\x.bmp", "x").bytes()},
         // Sizes and positions no file can hold.
