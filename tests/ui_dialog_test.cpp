@@ -238,6 +238,26 @@ TEST_F(MainDialogTest, WindowCloseWaitsForTasksAndForTheSave) {
     dialog = nullptr;
 }
 
+TEST_F(MainDialogTest, CommandsDoNothingWhileATaskRuns) {
+    openSample();
+    GrfArchive* const archive = app.currentArchive;
+    selectRows({0, 1});
+    setUiState(UI_BUSY);
+    seamLog.fileAnswers.assign(4, wide(path));
+    seamLog.folderAnswers.assign(4, L"C:\\out");
+    seamLog.boxAnswers.assign(4, IDYES);
+    for (const int id : BUTTONS) {
+        click(id);
+    }
+    pump();
+    EXPECT_EQ(app.currentArchive, archive);
+    EXPECT_EQ(archive->entries[0]->state, ENTRY_STORED);
+    EXPECT_EQ(worker->taskCode, 0u);
+    EXPECT_TRUE(seamLog.fileAsks.size() == 1 && seamLog.folderTitles.empty() && seamLog.boxes.empty());
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_EQ(app.uiState, UI_BUSY);
+}
+
 TEST_F(MainDialogTest, ExitOnAnUnmodifiedArchiveEndsTheWindowAtOnce) {
     openSample();
     click(IDC_EXIT);

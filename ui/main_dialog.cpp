@@ -158,6 +158,11 @@ void onRecompress() {
 }
 
 void onCommand(WPARAM command) {
+    // Disabled buttons are not enough: a click message sent to a disabled button still arrives
+    // here, and New or Open would then destroy the archive the running task works on.
+    if (app.uiState == UI_BUSY) {
+        return;
+    }
     switch (command) {
     case IDC_NEW: startArchive(true); break;
     case IDC_OPEN: startArchive(false); break;
