@@ -196,21 +196,33 @@ void decodeData(uint8_t* data, size_t length, int32_t coding) {
     if (coding == 0) return;
 
     const size_t period = mixedPeriod(coding);
-    // Counting down to the next multiple of the period spares a division per block, which
-    // would cost more than everything else the loop does for most blocks.
+    // Most blocks are left alone, so the walk jumps from one block that needs work to the next
+    // instead of stepping through each: to the next multiple of the period (a round), and within
+    // the stretch before it to the block where the counter reaches 7 (a shuffle).
     size_t untilRound = (period - ALWAYS_DECODED_BLOCKS % period) % period;
     size_t counter = 0;
-    for (size_t i = ALWAYS_DECODED_BLOCKS; i < blocks; ++i) {
-        uint8_t* block = data + i * BLOCK_BYTES;
+    size_t i = ALWAYS_DECODED_BLOCKS;
+    while (i < blocks) {
         if (untilRound == 0) {
-            decodeBlockWith(tables, block);
-            untilRound = period;
-        } else if (counter == 7) {
-            shuffleBlock(block);
-            counter = 1;
-        } else {
-            ++counter;
+            decodeBlockWith(tables, data + i * BLOCK_BYTES);
+            ++i;
+            untilRound = period - 1;
+            continue;
         }
-        --untilRound;
+        size_t stretch = std::min(untilRound, blocks - i);
+        untilRound -= stretch;
+        while (stretch > 0) {
+            const size_t untilShuffle = 7 - counter;
+            if (untilShuffle >= stretch) {
+                counter += stretch;
+                i += stretch;
+                break;
+            }
+            i += untilShuffle;
+            shuffleBlock(data + i * BLOCK_BYTES);
+            ++i;
+            counter = 1;
+            stretch -= untilShuffle + 1;
+        }
     }
 }
