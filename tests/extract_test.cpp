@@ -186,6 +186,9 @@ TEST_F(Extract, OnlyStoredEntriesAreExtracted) {
         EXPECT_FALSE(entry.extractTo(dir.file(u"out.txt"), sink));
         EXPECT_EQ(archive.lastError, 0);
     }
+    // Into a directory: not even the entry's directories appear.
+    extractIntoDirectory(entry, dir.file(u"out"), true, false, sink);
+    EXPECT_FALSE(fs::exists(dir.native(u"out")));
     EXPECT_TRUE(sink.progress.empty());
     EXPECT_FALSE(fs::exists(dir.native(u"out.txt")));
 }
