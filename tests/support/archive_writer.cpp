@@ -150,7 +150,7 @@ int32_t digitCount(uint32_t value) {
 }
 
 std::vector<uint8_t> sampleData(size_t size, uint32_t seed) {
-    static const char* const WORDS[] = {"sprite ", "texture ", "monster ", "prontera ", "alpha ",
+    static const char* const WORDS[] = {"sprite ", "texture ", "monster ", "harbour ", "alpha ",
                                         "0.25 ", "\r\n", "effect ", "palette ", "wall "};
     std::vector<uint8_t> out;
     out.reserve(size);
