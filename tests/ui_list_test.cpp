@@ -199,6 +199,48 @@ TEST_F(EntryListTest, NamesDifferingOnlyInLetterCaseCompareEqual) {
     EXPECT_GT(compareByOffsetDescending(&storedThenAdded[0], &storedThenAdded[1]), 0);
 }
 
+TEST_F(EntryListTest, EverySortAgreesWithItsComparator) {
+    openWith({});
+    GrfArchive& archive = *app.currentArchive;
+    // Long shared prefixes, names ending inside others, letter case, high bytes, equal keys.
+    const std::string prefix = "data\\texture\\\xC0\xAF\xC0\xFA\xC0\xCE\xC5\xCD\xC6\xE4\xC0\xCC\xBD\xBA\\";
+    uint32_t seed = 99;
+    const auto next = [&seed] { return seed = seed * 1103515245 + 12345, seed >> 16; };
+    static const char* const tails[] = {"a", "A", "ab", "aB_", "_", "b.bmp", "B.BMP", "\xB0\xA1", "z", "", "a\\x"};
+    for (int i = 0; i < 400; ++i) {
+        std::string name = (i % 3 == 0 ? prefix : "data\\") + tails[next() % 11];
+        for (uint32_t k = next() % 4; k > 0; --k) {
+            name += tails[next() % 11];
+        }
+        auto entry = std::make_unique<GrfEntry>(&archive);
+        entry->setName(name);
+        entry->compressedSize = next() % 5;
+        entry->originalSize = next() % 5;
+        entry->offset = next() % 5 == 0 ? 0xFFFFFFFFu : next();
+        if (i % 4 == 0) {
+            archive.appendAdded(std::move(entry));
+        } else {
+            entry->state = ENTRY_STORED;
+            archive.entries.push_back(std::move(entry));
+        }
+    }
+    applyFilter();
+    using Comparator = int (*)(const void*, const void*);
+    const Comparator ascending[] = {compareByNameAscending, compareByCompressedSizeAscending,
+                                    compareByOriginalSizeAscending, compareByOffsetAscending};
+    const Comparator descending[] = {compareByNameDescending, compareByCompressedSizeDescending,
+                                     compareByOriginalSizeDescending, compareByOffsetDescending};
+    for (const int column : {0, 0, 1, 1, 2, 2, 3, 3}) {
+        sortByColumn(column);
+        const Comparator compare = app.sortDirection > 0 ? ascending[column] : descending[column];
+        SCOPED_TRACE(testing::Message() << "column " << column << " direction " << app.sortDirection);
+        ASSERT_EQ(app.visibleEntries.size(), 400u);
+        for (size_t row = 1; row < app.visibleEntries.size(); ++row) {
+            ASSERT_LE(compare(&app.visibleEntries[row - 1], &app.visibleEntries[row]), 0) << "rows " << row - 1 << ", " << row;
+        }
+    }
+}
+
 TEST_F(EntryListTest, RenameRefusesTakenUnencodableAndOverlongNames) {
     openWith({"data\\a.txt", "data\\b.txt"}, {"data\\c.txt"});
     app.currentArchive->modified = false;

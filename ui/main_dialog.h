@@ -28,7 +28,7 @@ LRESULT CALLBACK filterKeyProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 // Sorts the rows by `column`; a repeated column reverses the direction.
 void sortByColumn(int column);
 
-// qsort comparators over list indexes.
+// The order of each column, as qsort-style comparators over list indexes (negative, zero, positive).
 int compareByNameAscending(const void* a, const void* b);
 int compareByNameDescending(const void* a, const void* b);
 int compareByCompressedSizeAscending(const void* a, const void* b);
