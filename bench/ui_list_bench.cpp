@@ -36,7 +36,8 @@ std::string makeName(uint32_t index, Generator& random) {
     } else {
         name += "interface\\item\\";
     }
-    name += "_" + std::to_string(index);
+    name += '_';
+    name += std::to_string(index);
     while (name.size() < 38 + random.below(6)) name += char('a' + random.below(26));
     name += SUFFIXES[random.below(8)];
     return name;

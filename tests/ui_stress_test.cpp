@@ -20,7 +20,12 @@ class ListStressTest : public UiTest {
 protected:
     void writeFiles(const TempDir& folder, int first, int count) {
         for (int i = first; i < first + count; ++i) {
-            const fs::path target = fs::path(folder.native()) / ("d" + std::to_string(i % 16)) / ("f" + std::to_string(i) + ".txt");
+            std::string folderName = "d";
+            folderName += std::to_string(i % 16);
+            std::string fileName = "f";
+            fileName += std::to_string(i);
+            fileName += ".txt";
+            const fs::path target = fs::path(folder.native()) / folderName / fileName;
             fs::create_directories(target.parent_path());
             std::ofstream(target, std::ios::binary) << "file " << i << std::string(static_cast<size_t>(i % 300), 'x');
         }
