@@ -6,7 +6,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 : "${WINEDLLOVERRIDES:=mscoree,mshtml=}"
 export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
 
-if [ ! -f "$WINEPREFIX/.quarnel-prefix-ready" ]; then
+if [ ! -f "$WINEPREFIX/.quarnel-prefix-2" ]; then
     mkdir -p "$WINEPREFIX"
     flock "$WINEPREFIX/.prepare.lock" "$repo/scripts/wine-prefix.sh" >/dev/null 2>&1 </dev/null
 fi

@@ -11,7 +11,8 @@ export WINEPREFIX
 export WINEDEBUG
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
-marker="$WINEPREFIX/.quarnel-prefix-ready"
+# Named after what the prefix holds, so that older prefixes get the newer settings.
+marker="$WINEPREFIX/.quarnel-prefix-2"
 [ -f "$marker" ] && exit 0
 
 mkdir -p "$WINEPREFIX"
@@ -36,6 +37,9 @@ trap 'rm -f "$reg"' EXIT
         printf '"%s"="%s"\r\n' "$f" "$face"
     done
     printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Decorated"="N"\r\n"Managed"="N"\r\n'
+    # A crashing test prints its backtrace and ends, instead of waiting in a crash dialog
+    # until ctest's time-out.
+    printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n'
     printf '\r\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"FontSmoothing"="2"\r\n'
     printf '"FontSmoothingType"=dword:00000001\r\n"FontSmoothingGamma"=dword:00000578\r\n'
     printf '\r\n[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink]\r\n'
