@@ -2,6 +2,8 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -157,11 +159,18 @@ void onRecompress() {
     handOverTask(TASK_RECOMPRESS, record.release());
 }
 
-void onCommand(WPARAM command) {
+// Answers whether `command` is one of the dialog's clicks.
+bool onCommand(WPARAM command) {
+    static constexpr int COMMANDS[] = {IDC_NEW, IDC_OPEN, IDC_CLOSE, IDC_EXIT, IDC_EXTRACT_SELECTED,
+                                       IDC_EXTRACT_ALL, IDC_ADD_DIRECTORY, IDC_ADD_ARCHIVE, IDC_DELETE_SELECTED,
+                                       IDC_RECOMPRESS, IDC_KOREAN_NAMES};
+    if (std::find(std::begin(COMMANDS), std::end(COMMANDS), static_cast<int>(command)) == std::end(COMMANDS)) {
+        return false;
+    }
     // Disabled buttons are not enough: a click message sent to a disabled button still arrives
     // here, and New or Open would then destroy the archive the running task works on.
     if (app.uiState == UI_BUSY) {
-        return;
+        return true;
     }
     switch (command) {
     case IDC_NEW: startArchive(true); break;
@@ -178,6 +187,7 @@ void onCommand(WPARAM command) {
     case IDC_KOREAN_NAMES: invalidateList(); break;
     default: break;
     }
+    return true;
 }
 
 void resetToNoArchive() {
@@ -326,8 +336,7 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         initMainDialog(window);
         return 0;
     case WM_COMMAND:
-        onCommand(wParam);
-        return 1;
+        return onCommand(wParam) ? 1 : 0;
     case WM_NOTIFY: {
         auto* const notification = reinterpret_cast<NMHDR*>(lParam);
         if (notification->idFrom != IDC_ENTRY_LIST) {
