@@ -1,7 +1,9 @@
 // The main dialog's commands and states, driven in-process with the pickers and boxes answered.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "archive/archive.h"
 #include "tests/support/archive_writer.h"
@@ -91,6 +93,116 @@ TEST_F(MainDialogTest, StartsEmptyWithTheTemplateTextsAndDefaults) {
     }
     const HIMAGELIST images = reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
     EXPECT_EQ(ImageList_GetImageCount(images), 3);
+}
+
+// Reads a DLGTEMPLATEEX: the dialog's own fields, then one record per control.
+class TemplateReader {
+public:
+    explicit TemplateReader(const uint8_t* bytes) : cursor(bytes), start(bytes) {}
+    uint16_t word() { uint16_t v; std::memcpy(&v, cursor, 2); cursor += 2; return v; }
+    uint32_t dword() { uint32_t v; std::memcpy(&v, cursor, 4); cursor += 4; return v; }
+    uint8_t byte() { return *cursor++; }
+    int16_t coordinate() { return static_cast<int16_t>(word()); }
+    std::wstring text() {
+        std::wstring result;
+        for (uint16_t c = word(); c != 0; c = word()) result += static_cast<wchar_t>(c);
+        return result;
+    }
+    // A string, or an ordinal shown as "#n" (the predefined classes use 0x80 to 0x85).
+    std::wstring nameOrOrdinal() {
+        const uint16_t first = word();
+        if (first == 0xFFFF) {
+            static const wchar_t* const predefined[] = {L"Button", L"Edit", L"Static", L"ListBox", L"ScrollBar", L"ComboBox"};
+            const uint16_t ordinal = word();
+            return ordinal >= 0x80 && ordinal <= 0x85 ? predefined[ordinal - 0x80] : L"#" + std::to_wstring(ordinal);
+        }
+        cursor -= 2;
+        return text();
+    }
+    void alignToDword() { cursor = start + ((cursor - start + 3) & ~size_t(3)); }
+    void skip(size_t bytes) { cursor += bytes; }
+
+private:
+    const uint8_t* cursor;
+    const uint8_t* start;
+};
+
+TEST(DialogTemplate, HoldsEveryControlAtItsPlace) {
+    const HMODULE module = GetModuleHandleW(nullptr);
+    const HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(IDD_MAIN), MAKEINTRESOURCEW(5));  // RT_DIALOG
+    ASSERT_NE(found, nullptr);
+    TemplateReader in(static_cast<const uint8_t*>(LockResource(LoadResource(module, found))));
+    ASSERT_EQ(in.word(), 1);
+    ASSERT_EQ(in.word(), 0xFFFF);
+    in.dword();
+    EXPECT_EQ(in.dword(), 0u) << "extended style";
+    EXPECT_EQ(in.dword(), 0x80CA0840u) << "style";
+    const uint16_t count = in.word();
+    EXPECT_EQ(in.coordinate(), 0);
+    EXPECT_EQ(in.coordinate(), 0);
+    EXPECT_EQ(in.coordinate(), 481);
+    EXPECT_EQ(in.coordinate(), 281);
+    EXPECT_EQ(in.nameOrOrdinal(), L"") << "menu";
+    EXPECT_EQ(in.nameOrOrdinal(), L"") << "class";
+    EXPECT_EQ(in.text(), L"Quarnel v2");
+    EXPECT_EQ(in.word(), 9) << "points";
+    in.word();
+    in.byte();  // italic
+    EXPECT_EQ(in.byte(), 0x86) << "GB2312 character set";
+    EXPECT_EQ(in.text(), L"宋体");
+
+    const struct { int id; const wchar_t* cls; const wchar_t* text; uint32_t style; int x, y, w, h; } controls[] = {
+        {IDC_ENTRY_LIST, L"SysListView32", L"", 0x50811A89, 7, 7, 467, 222},
+        {IDC_NEW, L"Button", L"新建", 0x50010000, 7, 232, 50, 14},
+        {IDC_OPEN, L"Button", L"打开", 0x50010000, 7, 248, 50, 14},
+        {IDC_CLOSE, L"Button", L"关闭", 0x50010000, 59, 232, 50, 14},
+        {IDC_EXIT, L"Button", L"退出", 0x50010000, 59, 248, 50, 14},
+        {IDC_EXTRACT_SELECTED, L"Button", L"提取选定", 0x50010000, 111, 232, 50, 14},
+        {IDC_EXTRACT_ALL, L"Button", L"提取全部", 0x50010000, 111, 248, 50, 14},
+        {IDC_ADD_DIRECTORY, L"Button", L"添加目录", 0x50010000, 163, 232, 50, 14},
+        {IDC_ADD_ARCHIVE, L"Button", L"添加Grf", 0x50010000, 163, 248, 50, 14},
+        {IDC_DELETE_SELECTED, L"Button", L"删除选定", 0x50010000, 215, 232, 50, 14},
+        {IDC_RECOMPRESS, L"Button", L"重新压缩", 0x50010000, 215, 248, 50, 14},
+        {-1, L"Static", L"压缩率:", 0x50020000, 272, 234, 29, 8},
+        {IDC_LEVEL, L"ComboBox", L"", 0x50210103, 303, 232, 73, 29},
+        {-1, L"Static", L"过滤:", 0x50020000, 380, 234, 21, 8},
+        {IDC_FILTER, L"Edit", L"", 0x50810080, 405, 232, 69, 14},
+        {IDC_KOREAN_NAMES, L"Button", L"使用Unicode编码", 0x50010003, 272, 250, 71, 10},
+        {IDC_STATUS, L"Static", L"就绪", 0x50020000, 7, 266, 257, 8},
+        {IDC_PROGRESS, L"msctls_progress32", L"", 0x50800000, 272, 264, 202, 10},
+        {IDC_KEEP_DIRS, L"Button", L"提取时保持目录结构", 0x50010003, 356, 250, 88, 10},
+    };
+    ASSERT_EQ(count, std::size(controls));
+    for (const auto& expected : controls) {
+        SCOPED_TRACE(expected.id);
+        in.alignToDword();
+        in.dword();
+        EXPECT_EQ(in.dword(), 0u) << "extended style";
+        EXPECT_EQ(in.dword(), expected.style);
+        EXPECT_EQ(in.coordinate(), expected.x);
+        EXPECT_EQ(in.coordinate(), expected.y);
+        EXPECT_EQ(in.coordinate(), expected.w);
+        EXPECT_EQ(in.coordinate(), expected.h);
+        EXPECT_EQ(static_cast<int32_t>(in.dword()), expected.id);
+        EXPECT_EQ(_wcsicmp(in.nameOrOrdinal().c_str(), expected.cls), 0) << "class";
+        EXPECT_EQ(in.nameOrOrdinal(), expected.text);
+        in.skip(in.word());
+    }
+
+    // Six images in the icon group; the row bitmaps are 16 x 16 at 8 and 1 bits per pixel.
+    const HRSRC icons = FindResourceW(module, MAKEINTRESOURCEW(IDI_MAIN), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+    ASSERT_NE(icons, nullptr);
+    const auto* group = static_cast<const uint16_t*>(LockResource(LoadResource(module, icons)));
+    EXPECT_EQ(group[2], 6);
+    for (const int id : {IDB_ENTRY_STORED, IDB_ENTRY_ADDED, IDB_ENTRY_DELETED, IDB_ENTRY_STORED_MASK,
+                         IDB_ENTRY_ADDED_MASK, IDB_ENTRY_DELETED_MASK}) {
+        const HRSRC bitmap = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(2));  // RT_BITMAP
+        ASSERT_NE(bitmap, nullptr) << id;
+        const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, bitmap)));
+        EXPECT_EQ(header->biWidth, 16) << id;
+        EXPECT_EQ(header->biHeight, 16) << id;
+        EXPECT_EQ(header->biBitCount, id < IDB_ENTRY_STORED_MASK ? 8 : 1) << id;
+    }
 }
 
 TEST_F(MainDialogTest, EnablesControlsByState) {
