@@ -2,7 +2,8 @@
 // pickers, real message boxes. New -> Add directory -> Close (save) -> Open -> filter -> sort ->
 // Extract all, then the extracted tree is compared with the source; then a recompress at level 9
 // and a second extraction of the recompressed archive.
-//   ui_drive PROGRAM.EXE [--pause-ms N]
+//   ui_drive PROGRAM.EXE [--pause-ms N] [--extra-files N]
+// (pauses and extra files make the busy states long enough to look at)
 // Prints one line per step; exit code 0 when every check passed.
 #include <windows.h>
 #include <commctrl.h>
@@ -29,6 +30,7 @@ constexpr UINT BFFM_SETSELECTION_WIDE = WM_USER + 103;
 
 int failures = 0;
 DWORD pauseMs = 0;
+int extraFiles = 0;
 HANDLE program = nullptr;
 
 void check(bool ok, const std::string& what) {
@@ -301,6 +303,11 @@ void writeSourceTree(const fs::path& root) {
         }
         std::ofstream(target, std::ios::binary) << bytes;
     }
+    for (int i = 0; i < extraFiles; ++i) {
+        const fs::path target = root / L"bulk" / std::to_wstring(i % 50) / (std::to_wstring(i) + L".txt");
+        fs::create_directories(target.parent_path());
+        std::ofstream(target, std::ios::binary) << std::string(static_cast<size_t>(i % 5000), char('a' + i % 26));
+    }
 }
 
 bool idle(HWND mainWindow) {
@@ -326,8 +333,13 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: ui_drive PROGRAM.EXE [--pause-ms N]\n");
         return 2;
     }
-    if (argc >= 4 && std::wstring(argv[2]) == L"--pause-ms") {
-        pauseMs = static_cast<DWORD>(_wtoi(argv[3]));
+    for (int i = 2; i + 1 < argc; i += 2) {
+        const std::wstring option = argv[i];
+        if (option == L"--pause-ms") {
+            pauseMs = static_cast<DWORD>(_wtoi(argv[i + 1]));
+        } else if (option == L"--extra-files") {
+            extraFiles = _wtoi(argv[i + 1]);
+        }
     }
     wchar_t tempPath[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, tempPath);
