@@ -45,8 +45,17 @@ protected:
             const int rows = rowCount();
             for (int k = 0; k < 8 && rows > 0; ++k) {
                 const int row = (rounds * 7919 + k * 104729) % rows;
-                (void)cell(row, k % 4);
-                (void)rowImage(row);
+                // A row read from freed or half-changed memory would not look like one of ours.
+                const std::wstring name = cell(row, 0);
+                const bool plausible = name.rfind(L"data\\d", 0) == 0 && name.size() > 9 &&
+                                       name.compare(name.size() - 4, 4, L".txt") == 0;
+                if (!plausible) {
+                    ++implausibleCells;
+                }
+                const int image = rowImage(row);
+                if (image < 0 || image > 2) {
+                    ++implausibleCells;
+                }
             }
             // The worker's sent messages get through here, and it changes the archive right after:
             // no waiting, so that its changes overlap the next round's reads.
@@ -57,6 +66,7 @@ protected:
     }
 
     TempDir dir;
+    int implausibleCells = 0;
 };
 
 TEST_F(ListStressTest, SortingAndPaintingDuringAddingSavingAndRecompressing) {
@@ -112,6 +122,7 @@ TEST_F(ListStressTest, SortingAndPaintingDuringAddingSavingAndRecompressing) {
     std::printf("list rounds during: first add %d, second add %d, save %d, recompress %d\n", firstAdd, secondAdd,
                 save, recompress);
     EXPECT_GT(firstAdd + secondAdd, 0);
+    EXPECT_EQ(implausibleCells, 0);
 }
 
 }  // namespace
