@@ -28,7 +28,7 @@
 namespace {
 
 // Shared hold on the list archive's lock, or nothing when no archive is readable. Not re-entrant:
-// entryForIndex and the comparators run inside one of these and never take another.
+// entryForIndex and the sort run inside one of these and never take another.
 class ListReadLock {
 public:
     ListReadLock() {

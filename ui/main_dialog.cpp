@@ -44,6 +44,9 @@ struct FileRequest {
         request.Flags = flags;
         request.lpstrDefExt = defaultExtension;
     }
+    // The request points into the object itself.
+    FileRequest(const FileRequest&) = delete;
+    FileRequest& operator=(const FileRequest&) = delete;
 };
 
 void destroyCurrentArchive() {
