@@ -288,20 +288,59 @@ void refreshStatusLine() {
 
 namespace {
 
+// Sixteen folded bytes of a name from `depth` on, big-endian and zero-padded, so that comparing
+// the two words compares those bytes as the name order does (a name ending inside the window
+// sorts before its extensions; names hold no zero bytes).
+struct NameKey {
+    uint64_t head;
+    uint64_t next;
+    const std::string* name;
+    uint32_t index;
+};
+
+void takeNameWindow(NameKey& key, size_t depth) {
+    key.head = 0;
+    key.next = 0;
+    for (size_t i = 0; i < 16; ++i) {
+        const size_t at = depth + i;
+        uint64_t& word = i < 8 ? key.head : key.next;
+        word = word << 8 | (at < key.name->size() ? foldedByte((*key.name)[at]) : 0);
+    }
+}
+
+// Sorts by sixteen bytes at a time and goes deeper only into runs that are equal so far: names
+// share long prefixes, and comparing whole names would touch each name's memory at every step.
+void sortNames(std::vector<NameKey>::iterator first, std::vector<NameKey>::iterator last, size_t depth,
+               bool ascending) {
+    for (auto key = first; key != last; ++key) {
+        takeNameWindow(*key, depth);
+    }
+    std::sort(first, last, [ascending](const NameKey& a, const NameKey& b) {
+        const NameKey& x = ascending ? a : b;
+        const NameKey& y = ascending ? b : a;
+        return x.head != y.head ? x.head < y.head : x.next < y.next;
+    });
+    for (auto run = first; run != last;) {
+        auto end = run + 1;
+        bool longer = run->name->size() > depth + 16;
+        while (end != last && end->head == run->head && end->next == run->next) {
+            longer = longer || end->name->size() > depth + 16;
+            ++end;
+        }
+        // Names whose windows are all equal and that all end inside them are equal: any order.
+        if (end - run > 1 && longer) {
+            sortNames(run, end, depth + 16, ascending);
+        }
+        run = end;
+    }
+}
+
 // The sort works on keys taken from the entries once, not through the comparators: resolving two
 // entries per comparison costs several cache misses each, which made a 400,000-row sort take
 // seconds. The order is the comparators' order; rows they call equal have no order either way.
 void sortRows(int column, bool ascending) {
     std::vector<uint32_t>& rows = app.visibleEntries;
     if (column == 0) {
-        // Sixteen folded bytes of each name, from where the names first differ, settle most
-        // comparisons without touching the names themselves; equal keys fall back to them.
-        struct NameKey {
-            uint64_t head;
-            uint64_t next;
-            const std::string* name;
-            uint32_t index;
-        };
         static const std::string NO_NAME;
         std::vector<NameKey> keys;
         keys.reserve(rows.size());
@@ -309,34 +348,7 @@ void sortRows(int column, bool ascending) {
             const GrfEntry* const entry = entryForIndex(index);
             keys.push_back({0, 0, entry != nullptr ? &entry->name : &NO_NAME, index});
         }
-        size_t shared = keys.empty() ? 0 : keys.front().name->size();
-        for (const NameKey& key : keys) {
-            const std::string& first = *keys.front().name;
-            size_t same = 0;
-            while (same < shared && same < key.name->size() && foldedByte(first[same]) == foldedByte((*key.name)[same])) {
-                ++same;
-            }
-            shared = same;
-        }
-        for (NameKey& key : keys) {
-            // Big-endian, zero-padded: a name that ends inside the window sorts before its extensions.
-            for (size_t i = 0; i < 16; ++i) {
-                const size_t at = shared + i;
-                uint64_t& word = i < 8 ? key.head : key.next;
-                word = word << 8 | (at < key.name->size() ? foldedByte((*key.name)[at]) : 0);
-            }
-        }
-        const auto less = [](const NameKey& a, const NameKey& b) {
-            if (a.head != b.head) {
-                return a.head < b.head;
-            }
-            return a.next != b.next ? a.next < b.next : compareNamesFolded(*a.name, *b.name) < 0;
-        };
-        if (ascending) {
-            std::sort(keys.begin(), keys.end(), less);
-        } else {
-            std::sort(keys.begin(), keys.end(), [&less](const NameKey& a, const NameKey& b) { return less(b, a); });
-        }
+        sortNames(keys.begin(), keys.end(), 0, ascending);
         for (size_t i = 0; i < keys.size(); ++i) {
             rows[i] = keys[i].index;
         }
