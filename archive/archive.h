@@ -106,7 +106,10 @@ public:
     // Appends a fresh pending entry to addedEntries (the caller names it and indexes it).
     GrfEntry* appendAdded(std::unique_ptr<GrfEntry> entry);
 
+    // Compresses on one thread per core; the file written is the same with any thread count.
     bool save(int level, bool useKoreanNames, ProgressSink& progress);
+    // `threads` 0 or 1 compresses each entry in turn on the calling thread.
+    bool save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads);
     bool writeTable(int level);
 
     // Records why an operation failed; call sites read `return fail(...)`.

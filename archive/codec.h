@@ -6,21 +6,29 @@
 #include <span>
 #include <vector>
 
-// Deflate and inflate of zlib streams (RFC 1950). One implementation is linked in; the zlib one
-// is the reference, a faster library may take its place behind the same functions.
+// Deflate and inflate of zlib streams (RFC 1950). One implementation is linked in, chosen at build
+// time: zlib everywhere, or libdeflate where it is available (whole buffers only, about twice
+// as fast). Every function is safe to call from several threads at once.
 
 // Input is fed in chunks of this size so that progress moves within a large entry.
 constexpr size_t CODEC_CHUNK_BYTES = 65536;
+
+// The implementation linked in, for benchmarks and logs: u"zlib" or u"libdeflate".
+const char16_t* codecName();
 
 // Output room that holds the stream of `length` input bytes at any level.
 uint64_t deflateCapacity(uint64_t length);
 
 // Compresses `input` at `level` (0 to 9) into `output` (resized to the stream's length).
-// `onChunk`, when set, gets the input bytes consumed so far after every chunk.
+// `onChunk`, when set, gets the input bytes consumed so far after every chunk; an implementation
+// without streaming calls it once, with the whole input, when the stream is done.
 // False when the compressor fails or runs out of memory.
 bool deflateStream(std::span<const uint8_t> input, int level, std::vector<uint8_t>& output,
                    const std::function<void(size_t consumed)>& onChunk = {});
 
 // Inflates the zlib stream `input` into `output`; the bytes produced, which may be fewer than
 // `output` holds. nullopt when the stream is damaged, ends early or does not fit.
-std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<uint8_t> output);
+// `onChunk`, when set, gets the input bytes consumed so far as the work proceeds (after every
+// chunk, or once at the end), also when the stream turns out damaged.
+std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<uint8_t> output,
+                                    const std::function<void(size_t consumed)>& onChunk = {});

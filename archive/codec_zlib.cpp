@@ -23,6 +23,10 @@ struct InflateGuard {
 
 }  // namespace
 
+const char16_t* codecName() {
+    return u"zlib";
+}
+
 uint64_t deflateCapacity(uint64_t length) {
     return length + (length >> 12) + (length >> 14) + (length >> 25) + 13;
 }
@@ -73,16 +77,19 @@ bool deflateStream(std::span<const uint8_t> input, int level, std::vector<uint8_
     return true;
 }
 
-std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<uint8_t> output) {
+std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<uint8_t> output,
+                                    const std::function<void(size_t consumed)>& onChunk) {
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK) {
         return std::nullopt;
     }
     const InflateGuard guard{&stream};
+    // Without a progress listener the input goes in slices as large as zlib takes.
+    const size_t chunkBytes = onChunk ? CODEC_CHUNK_BYTES : MAX_SLICE;
     size_t consumed = 0;
     size_t produced = 0;
     for (;;) {
-        const size_t inSlice = std::min(input.size() - consumed, MAX_SLICE);
+        const size_t inSlice = std::min(input.size() - consumed, chunkBytes);
         const size_t outSlice = std::min(output.size() - produced, MAX_SLICE);
         stream.next_in = const_cast<Bytef*>(input.data() + consumed);
         stream.avail_in = static_cast<uInt>(inSlice);
@@ -91,8 +98,12 @@ std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<ui
         stream.next_out = output.empty() ? &noRoom : output.data() + produced;
         stream.avail_out = static_cast<uInt>(outSlice);
         const int status = inflate(&stream, Z_NO_FLUSH);
-        consumed += inSlice - stream.avail_in;
+        const size_t used = inSlice - stream.avail_in;
+        consumed += used;
         produced += outSlice - stream.avail_out;
+        if (onChunk && (used > 0 || status != Z_OK)) {
+            onChunk(consumed);
+        }
         if (status == Z_STREAM_END) {
             return produced;
         }

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <new>
 
 #include "archive/archive.h"
+#include "archive/codec.h"
 #include "archive/legacy_decode.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
@@ -20,6 +22,8 @@ constexpr uint32_t INFLATE_CHUNK_BYTES = 65536;
 // stream can produce gets only what the stream can produce, so a forged size cannot exhaust memory.
 constexpr uint64_t MAX_INFLATE_RATIO = 1033;
 constexpr uint64_t INFLATE_SLACK_BYTES = 1024;
+// A batch writes its files in pieces so that progress also moves while a large one goes to disk.
+constexpr size_t WRITE_PIECE_BYTES = 65536;
 
 // inflateEnd runs however the scope is left.
 class InflateStream {
@@ -80,25 +84,82 @@ bool isDeviceName(std::u16string_view component) {
 
 }  // namespace
 
+bool readEntryData(const GrfEntry& entry, EntryData& data) {
+    GrfArchive& archive = *entry.owner;
+    // The inflater must not run past the stored bytes.
+    if (entry.compressedSize > entry.storedSize) return data.fail(RESULT_BAD_DATA);
+    // Checked against the file before allocating for it, so a forged size cannot exhaust memory.
+    const uint64_t fileLength = archive.file.size();
+    if (fileLength == UINT64_MAX || uint64_t(entry.offset) + entry.storedSize > fileLength) {
+        return data.fail(RESULT_BAD_LENGTH);
+    }
+    data.stored.reset(new (std::nothrow) uint8_t[std::max<uint32_t>(entry.storedSize, 1)]);
+    if (!data.stored) return data.fail(RESULT_BAD_LENGTH);
+    if (!archive.file.seek(entry.offset) || archive.file.read(data.stored.get(), entry.storedSize) != entry.storedSize) {
+        return data.fail(RESULT_BAD_LENGTH);
+    }
+    data.storedSize = entry.storedSize;
+    data.compressedSize = entry.compressedSize;
+    data.coding = entry.coding;
+    data.capacity = std::min<uint64_t>(entry.originalSize,
+                                       uint64_t(entry.compressedSize) * MAX_INFLATE_RATIO + INFLATE_SLACK_BYTES);
+    data.output.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(data.capacity, 1)]);
+    if (!data.output) return data.fail(RESULT_BAD_DATA);
+    return true;
+}
+
+bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk) {
+    if (data.coding >= 0) decodeData(data.stored.get(), data.storedSize, data.coding);
+    const auto produced =
+        inflateStream({data.stored.get(), data.compressedSize}, {data.output.get(), size_t(data.capacity)}, onChunk);
+    data.stored.reset();
+    if (!produced) return data.fail(RESULT_BAD_DATA);
+    data.length = uint32_t(*produced);
+    return true;
+}
+
+int writeEntryFile(const EntryData& data, const std::u16string& targetPath,
+                   const std::function<void(size_t written)>& onWritten) {
+    // Opened only now, so a damaged entry never leaves a file behind.
+    platform::ExclusiveFile target;
+    if (target.open(targetPath, platform::ExclusiveFile::Mode::WRITE) != 0 || !target.isOpen()) {
+        return RESULT_OPEN_FAILED;
+    }
+    for (size_t written = 0; written < data.length;) {
+        const size_t piece = std::min<size_t>(data.length - written, WRITE_PIECE_BYTES);
+        if (!target.write(data.output.get() + written, piece)) {
+            // A short file (a full disk) must not pass for the entry's data.
+            target.close();
+            platform::deleteFile(targetPath);
+            return RESULT_OPEN_FAILED;
+        }
+        written += piece;
+        if (onWritten) onWritten(written);
+    }
+    target.close();
+    return 0;
+}
+
+std::function<void(size_t)> writeProgress(const EntryData& data, ProgressSink& progress, size_t& reported) {
+    // The last piece is left to the entry's commit.
+    return [&data, &progress, &reported](size_t written) {
+        if (written >= data.length) return;
+        const size_t share = size_t(uint64_t(data.compressedSize) * written / data.length);
+        if (share > reported) {
+            reported = share;
+            progress.reportProgress(uint32_t(share), false);
+        }
+    };
+}
+
 bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
     if (state != ENTRY_STORED) return false;
     GrfArchive& archive = *owner;
-
-    // The inflater must not run past the stored bytes.
-    if (compressedSize > storedSize) return archive.fail(RESULT_BAD_DATA);
-    // Checked against the file before allocating for it, so a forged size cannot exhaust memory.
-    const uint64_t fileLength = archive.file.size();
-    if (fileLength == UINT64_MAX || uint64_t(offset) + storedSize > fileLength) return archive.fail(RESULT_BAD_LENGTH);
-    std::unique_ptr<uint8_t[]> stored(new (std::nothrow) uint8_t[std::max<uint32_t>(storedSize, 1)]);
-    if (!stored) return archive.fail(RESULT_BAD_LENGTH);
-    if (!archive.file.seek(offset) || archive.file.read(stored.get(), storedSize) != storedSize) {
-        return archive.fail(RESULT_BAD_LENGTH);
-    }
-
-    const uint64_t capacity =
-        std::min<uint64_t>(originalSize, uint64_t(compressedSize) * MAX_INFLATE_RATIO + INFLATE_SLACK_BYTES);
-    std::unique_ptr<uint8_t[]> output(new (std::nothrow) uint8_t[std::max<uint64_t>(capacity, 1)]);
-    if (!output) return archive.fail(RESULT_BAD_DATA);
+    EntryData data;
+    if (!readEntryData(*this, data)) return archive.fail(data.error);
+    const std::unique_ptr<uint8_t[]>& stored = data.stored;
+    const std::unique_ptr<uint8_t[]>& output = data.output;
+    const uint64_t capacity = data.capacity;
 
     if (coding >= 0) decodeData(stored.get(), storedSize, coding);
 
@@ -130,9 +191,12 @@ bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progres
         if (!ended) return archive.fail(RESULT_BAD_DATA);
         break;
     }
-    // The entry's size becomes what the stream really held.
-    originalSize = uint32_t(capacity - zs.avail_out);
-    stored.reset();
+    {
+        // The entry's size becomes what the stream really held; the window's list reads it.
+        const std::unique_lock lock(archive.listLock);
+        originalSize = uint32_t(capacity - zs.avail_out);
+    }
+    data.stored.reset();
 
     // Opened only now, so a damaged entry never leaves a file behind.
     platform::ExclusiveFile target;
@@ -165,17 +229,11 @@ bool isSafeEntryPath(std::u16string_view name) {
     }
 }
 
-void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
-                          ProgressSink& worker) {
+std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::u16string& targetDir, bool keepDirs,
+                                              bool useKoreanNames) {
     const std::u16string& fullName = entry.displayName(useKoreanNames);
-    worker.reportStatus(fullName.c_str());
-    if (entry.state != ENTRY_STORED) return;
-
     // The name comes from an untrusted file: it may only ever name something below targetDir.
-    if (!isSafeEntryPath(fullName)) {
-        entry.owner->fail(RESULT_OPEN_FAILED);
-        return;
-    }
+    if (!isSafeEntryPath(fullName)) return std::nullopt;
     std::u16string name = fullName;
     std::replace(name.begin(), name.end(), u'/', u'\\');
     if (!keepDirs) name.erase(0, name.rfind(u'\\') + 1);
@@ -185,19 +243,30 @@ void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool
     if (!path.empty() && path.back() != u'\\') path += u'\\';
     path += name;
     // Cutting the path would write some other file.
-    if (path.size() > MAX_PATH_UNITS) {
+    if (path.size() > MAX_PATH_UNITS) return std::nullopt;
+    return path;
+}
+
+void createParentDirectories(const std::u16string& path) {
+    const size_t parentEnd = path.rfind(u'\\');
+    if (parentEnd == std::u16string::npos) return;
+    const std::u16string parent = path.substr(0, parentEnd);
+    // Each level in turn; the ones that exist already (or a drive like "C:") just fail.
+    for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
+        if (at > 0) platform::createDirectory(parent.substr(0, at));
+    }
+    if (!parent.empty()) platform::createDirectory(parent);
+}
+
+void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
+                          ProgressSink& worker) {
+    worker.reportStatus(entry.displayName(useKoreanNames).c_str());
+    if (entry.state != ENTRY_STORED) return;
+    const auto path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
+    if (!path) {
         entry.owner->fail(RESULT_OPEN_FAILED);
         return;
     }
-
-    const size_t parentEnd = path.rfind(u'\\');
-    if (parentEnd != std::u16string::npos) {
-        const std::u16string parent = path.substr(0, parentEnd);
-        // Each level in turn; the ones that exist already (or a drive like "C:") just fail.
-        for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
-            if (at > 0) platform::createDirectory(parent.substr(0, at));
-        }
-        if (!parent.empty()) platform::createDirectory(parent);
-    }
-    entry.extractTo(path, worker);
+    createParentDirectories(*path);
+    entry.extractTo(*path, worker);
 }

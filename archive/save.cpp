@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <deque>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -14,6 +17,7 @@
 #include "archive/legacy_decode.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
+#include "archive/work_pool.h"
 
 namespace {
 
@@ -133,121 +137,132 @@ bool buildFreeList(GrfArchive& archive, FreeList& freeList) {
     return true;
 }
 
-bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress) {
-    {
-        // The window's list reads `entries` while we work; it must not see a half-sorted vector.
-        const std::unique_lock lock(listLock);
-        // Stable, so entries at the same position keep their table order.
-        const auto byOffset = [](const auto& a, const auto& b) { return a->offset < b->offset; };
-        std::stable_sort(entries.begin(), entries.end(), byOffset);
-    }
-    FreeList freeList;
-    if (!buildFreeList(*this, freeList)) {
-        return false;
-    }
-    for (const auto& entry : addedEntries) {
-        // A pending entry the user removed takes no space and needs no source.
-        if (entry->state == ENTRY_DELETED) {
-            continue;
-        }
-        progress.reportStatus(entry->displayName(useKoreanNames).c_str());
-        if (!entry->storeData(freeList, level, progress)) {
-            return false;
-        }
-    }
-    return writeTable(level);
-}
-
 namespace {
 
-// The data of a stored entry of another archive, decoded and inflated; false with the code in
-// that archive's lastError.
-bool loadSourceEntry(const GrfEntry& sourceEntry, std::unique_ptr<uint8_t[]>& input, uint32_t& length) {
+// What a pending entry stores, gathered in three steps: read on the thread that owns the files
+// (`readSource`), made plain (`prepareInput`, safe on any thread), then compressed.
+struct SourceData {
+    // Another archive's entry: its stored bytes, still coded and compressed.
+    std::unique_ptr<uint8_t[]> stored;
+    uint32_t storedSize = 0;
+    size_t streamLength = 0;
+    uint32_t originalSize = 0;
+    int32_t coding = -1;
+    // The plain bytes to compress.
+    std::unique_ptr<uint8_t[]> input;
+    uint32_t inputLength = 0;
+    // The failure's code, and whether it belongs to the source archive.
+    int error = 0;
+    bool sourceFailed = false;
+
+    bool fail(int code, bool ofSource) {
+        error = code;
+        sourceFailed = ofSource;
+        return false;
+    }
+};
+
+// A stored entry of another archive. Only a stored entry has data in its file; a deletion mark
+// does not matter: the bytes are still there, and a repack keeps such entries.
+bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
     GrfArchive& sourceArchive = *sourceEntry.owner;
-    // Only a stored entry has data in its file. A deletion mark does not matter: the bytes are
-    // still there, and a repack keeps such entries.
     if (sourceEntry.source != SOURCE_ARCHIVE) {
-        return sourceArchive.fail(RESULT_BAD_LENGTH);
+        return data.fail(RESULT_BAD_LENGTH, true);
     }
     const uint64_t fileEnd = sourceArchive.file.size();
     const uint64_t storedEnd = uint64_t(sourceEntry.offset) + sourceEntry.storedSize;
     if (fileEnd == UINT64_MAX || storedEnd > fileEnd) {
-        return sourceArchive.fail(RESULT_BAD_LENGTH);
+        return data.fail(RESULT_BAD_LENGTH, true);
     }
     // Only the stored bytes can be inflated, however long the stream claims to be.
-    const size_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
-    if (sourceEntry.originalSize > uint64_t(streamLength) * MAX_INFLATE_RATIO + 64) {
-        return sourceArchive.fail(RESULT_BAD_DATA);
+    data.streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
+    if (sourceEntry.originalSize > uint64_t(data.streamLength) * MAX_INFLATE_RATIO + 64) {
+        return data.fail(RESULT_BAD_DATA, true);
     }
-    const auto stored = allocate(sourceEntry.storedSize);
-    input = allocate(sourceEntry.originalSize);
-    if (!stored || !input) {
-        return sourceArchive.fail(RESULT_BAD_DATA);
+    data.stored = allocate(sourceEntry.storedSize);
+    if (!data.stored) {
+        return data.fail(RESULT_BAD_DATA, true);
     }
     if (!sourceArchive.file.seek(sourceEntry.offset) ||
-        sourceArchive.file.read(stored.get(), sourceEntry.storedSize) != sourceEntry.storedSize) {
-        return sourceArchive.fail(RESULT_BAD_LENGTH);
+        sourceArchive.file.read(data.stored.get(), sourceEntry.storedSize) != sourceEntry.storedSize) {
+        return data.fail(RESULT_BAD_LENGTH, true);
     }
-    if (sourceEntry.coding >= 0) {
-        decodeData(stored.get(), sourceEntry.storedSize, sourceEntry.coding);
-    }
-    const auto produced = inflateStream({stored.get(), streamLength}, {input.get(), sourceEntry.originalSize});
-    if (!produced) {
-        return sourceArchive.fail(RESULT_BAD_DATA);
-    }
-    // A stream that inflates short is stored with the length it has.
-    length = static_cast<uint32_t>(*produced);
+    data.storedSize = sourceEntry.storedSize;
+    data.originalSize = sourceEntry.originalSize;
+    data.coding = sourceEntry.coding;
     return true;
 }
 
 // The disk file as it is now: a file that changed its length since it was added is taken whole.
-int loadSourceFile(const std::u16string& path, std::unique_ptr<uint8_t[]>& input, uint32_t& length) {
+bool readSourceFile(const std::u16string& path, SourceData& data) {
     platform::ExclusiveFile file;
     if (file.open(path, platform::ExclusiveFile::Mode::READ) != 0) {
-        return RESULT_OPEN_FAILED;
+        return data.fail(RESULT_OPEN_FAILED, false);
     }
     const uint64_t size = file.size();
     if (size == UINT64_MAX || size > MAX_FILE_END) {
-        return RESULT_BAD_LENGTH;
+        return data.fail(RESULT_BAD_LENGTH, false);
     }
-    input = allocate(size);
-    if (!input) {
-        return RESULT_BAD_DATA;
+    data.input = allocate(size);
+    if (!data.input) {
+        return data.fail(RESULT_BAD_DATA, false);
     }
-    length = static_cast<uint32_t>(file.read(input.get(), size));
-    return 0;
+    data.inputLength = static_cast<uint32_t>(file.read(data.input.get(), size));
+    return true;
 }
 
-}  // namespace
-
-bool GrfEntry::storeData(FreeList& freeList, int level, ProgressSink& progress) {
-    GrfArchive& archive = *owner;
-    std::unique_ptr<uint8_t[]> input;
-    uint32_t inputLength = 0;
-    if (source == SOURCE_OTHER_ENTRY && sourceEntry != nullptr) {
-        if (!loadSourceEntry(*sourceEntry, input, inputLength)) {
-            return archive.fail(sourceEntry->owner->lastError);
-        }
-    } else if (source == SOURCE_DISK_FILE) {
-        const int code = loadSourceFile(sourcePath, input, inputLength);
-        if (code != 0) {
-            return archive.fail(code);
-        }
-    } else {
-        // A pending entry without a source has nothing to store.
-        return archive.fail(RESULT_OPEN_FAILED);
+// Reads the entry's source; touches the files, so only the saving thread calls it.
+bool readSource(const GrfEntry& entry, SourceData& data) {
+    if (entry.source == SOURCE_OTHER_ENTRY && entry.sourceEntry != nullptr) {
+        return readSourceEntry(*entry.sourceEntry, data);
     }
-
-    std::vector<uint8_t> stream;
-    const bool compressed =
-        deflateStream({input.get(), inputLength}, level, stream,
-                      [&progress](size_t consumed) { progress.reportProgress(uint32_t(consumed), false); });
-    progress.reportProgress(compressed ? inputLength : 0, true);
-    input.reset();
-    if (!compressed || stream.size() > MAX_FILE_END) {
-        return archive.fail(RESULT_BAD_DATA);
+    if (entry.source == SOURCE_DISK_FILE) {
+        return readSourceFile(entry.sourcePath, data);
     }
+    // A pending entry without a source has nothing to store.
+    return data.fail(RESULT_OPEN_FAILED, false);
+}
 
+// Decodes and inflates the stored bytes of another archive's entry; no file or archive is touched.
+bool prepareInput(SourceData& data) {
+    if (!data.stored) {
+        return data.error == 0;
+    }
+    data.input = allocate(data.originalSize);
+    if (!data.input) {
+        return data.fail(RESULT_BAD_DATA, true);
+    }
+    if (data.coding >= 0) {
+        decodeData(data.stored.get(), data.storedSize, data.coding);
+    }
+    const auto produced = inflateStream({data.stored.get(), data.streamLength}, {data.input.get(), data.originalSize});
+    data.stored.reset();
+    if (!produced) {
+        return data.fail(RESULT_BAD_DATA, true);
+    }
+    // A stream that inflates short is stored with the length it has.
+    data.inputLength = static_cast<uint32_t>(*produced);
+    return true;
+}
+
+// The failure of reading or preparing a source, in the archive (and the source archive when it
+// was that one's data).
+bool failEntry(GrfEntry& entry, const SourceData& data) {
+    if (data.sourceFailed && entry.sourceEntry != nullptr) {
+        entry.sourceEntry->owner->fail(data.error);
+    }
+    return entry.owner->fail(data.error);
+}
+
+// Streams are written in pieces of this size: one write for most entries, while the bar can still
+// move as a large one goes to disk.
+constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
+
+// Places the stream first fit (or at the end) and writes it. `onWritten` hears of the stream
+// bytes written so far.
+bool placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_t>& stream, uint32_t inputLength,
+                   const std::function<void(size_t written)>& onWritten) {
+    GrfArchive& archive = *entry.owner;
     const uint32_t length = static_cast<uint32_t>(stream.size());
     uint64_t position = 0;
     if (const auto gap = takeFirstFit(freeList, length)) {
@@ -262,15 +277,205 @@ bool GrfEntry::storeData(FreeList& freeList, int level, ProgressSink& progress) 
     if (position == UINT64_MAX || position + length > MAX_FILE_END) {
         return archive.fail(RESULT_BAD_LENGTH);
     }
-    if (!archive.file.seek(position) || !archive.file.write(stream.data(), length)) {
+    if (!archive.file.seek(position)) {
         return archive.fail(RESULT_BAD_LENGTH);
     }
+    for (size_t written = 0; written < length;) {
+        const size_t piece = std::min<size_t>(length - written, WRITE_PIECE_BYTES);
+        if (!archive.file.write(stream.data() + written, piece)) {
+            return archive.fail(RESULT_BAD_LENGTH);
+        }
+        written += piece;
+        if (onWritten) {
+            onWritten(written);
+        }
+    }
     const std::unique_lock lock(archive.listLock);
-    originalSize = inputLength;
-    compressedSize = length;
-    storedSize = length;
-    offset = static_cast<uint32_t>(position);
+    entry.originalSize = inputLength;
+    entry.compressedSize = length;
+    entry.storedSize = length;
+    entry.offset = static_cast<uint32_t>(position);
     return true;
+}
+
+// A codec that takes whole buffers gives no progress while it works, so the bar also moves as the
+// stream reaches the file, by the share of the input the written part stands for. Only what goes
+// beyond `reported`, and never the end, which the entry's commit reports.
+std::function<void(size_t)> writeProgress(uint32_t inputLength, size_t length, ProgressSink& progress,
+                                          size_t& reported) {
+    return [=, &progress, &reported](size_t written) {
+        if (written >= length) {
+            return;
+        }
+        const size_t share = size_t(uint64_t(inputLength) * written / length);
+        if (share > reported) {
+            reported = share;
+            progress.reportProgress(uint32_t(share), false);
+        }
+    };
+}
+
+// One pending entry on its way through the pool: read by the saving thread, then prepared and
+// compressed by a pool thread, then placed and written by the saving thread in list order.
+class StoreJob : public WorkItem {
+public:
+    StoreJob(GrfEntry& entry, int level, const std::atomic<bool>& cancelled)
+        : entry(entry), level(level), cancelled(cancelled) {}
+
+    void run() override {
+        if (cancelled || !prepareInput(data)) {
+            return;
+        }
+        compressed = deflateStream({data.input.get(), data.inputLength}, level, stream,
+                                   [this](size_t bytes) { consumed.store(bytes, std::memory_order_relaxed); });
+        data.input.reset();
+    }
+
+    GrfEntry& entry;
+    const int level;
+    const std::atomic<bool>& cancelled;
+    SourceData data;
+    std::vector<uint8_t> stream;
+    bool compressed = false;
+    // Input bytes the compressor has taken so far; the saving thread turns it into progress.
+    std::atomic<size_t> consumed{0};
+    uint64_t footprint = 0;
+};
+
+// Entries read ahead beyond the one being written, per pool thread, and the bytes they may hold
+// together (more when a single entry is larger): enough to keep every core busy while the
+// saving thread reads and writes, without ever holding the whole archive.
+constexpr size_t AHEAD_PER_THREAD = 3;
+constexpr uint64_t AHEAD_BYTES = 96ull << 20;
+// How often the saving thread looks at the compressor's progress while it waits.
+constexpr uint32_t PROGRESS_POLL_MS = 50;
+
+}  // namespace
+
+bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress) {
+    return save(level, useKoreanNames, progress, WorkPool::defaultThreads());
+}
+
+bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads) {
+    {
+        // The window's list reads `entries` while we work; it must not see a half-sorted vector.
+        const std::unique_lock lock(listLock);
+        // Stable, so entries at the same position keep their table order.
+        const auto byOffset = [](const auto& a, const auto& b) { return a->offset < b->offset; };
+        std::stable_sort(entries.begin(), entries.end(), byOffset);
+    }
+    FreeList freeList;
+    if (!buildFreeList(*this, freeList)) {
+        return false;
+    }
+    if (threads <= 1) {
+        for (const auto& entry : addedEntries) {
+            // A pending entry the user removed takes no space and needs no source.
+            if (entry->state == ENTRY_DELETED) {
+                continue;
+            }
+            progress.reportStatus(entry->displayName(useKoreanNames).c_str());
+            if (!entry->storeData(freeList, level, progress)) {
+                return false;
+            }
+        }
+        return writeTable(level);
+    }
+
+    // Compressed sizes do not depend on timing, so compressing ahead and placing in list order
+    // with the same first fit writes the very file the loop above writes.
+    std::atomic<bool> cancelled{false};
+    std::deque<std::unique_ptr<StoreJob>> ahead;
+    // Declared after the jobs so that it ends (and runs what is queued) before they go.
+    WorkPool pool(threads);
+    const size_t maxAhead = AHEAD_PER_THREAD * threads;
+    uint64_t aheadBytes = 0;
+    size_t nextIndex = 0;
+    const auto readAhead = [&] {
+        while (nextIndex < addedEntries.size() && ahead.size() < maxAhead) {
+            GrfEntry& entry = *addedEntries[nextIndex];
+            if (entry.state == ENTRY_DELETED) {
+                ++nextIndex;
+                continue;
+            }
+            const uint64_t expected = uint64_t(entry.originalSize) * 2;
+            if (!ahead.empty() && aheadBytes + expected > AHEAD_BYTES) {
+                break;
+            }
+            ++nextIndex;
+            auto job = std::make_unique<StoreJob>(entry, level, cancelled);
+            readSource(entry, job->data);
+            // The stored bytes, the plain ones and the stream, which is about as long at most.
+            const uint64_t plain = std::max<uint64_t>(job->data.originalSize, job->data.inputLength);
+            job->footprint = std::max(expected, job->data.storedSize + 2 * plain);
+            aheadBytes += job->footprint;
+            pool.submit(*job);
+            ahead.push_back(std::move(job));
+        }
+    };
+    const auto stop = [&cancelled] {
+        cancelled = true;
+        return false;
+    };
+
+    readAhead();
+    while (!ahead.empty()) {
+        StoreJob& job = *ahead.front();
+        progress.reportStatus(job.entry.displayName(useKoreanNames).c_str());
+        // Progress while the pool compresses; a codec that streams moves the bar chunk by chunk.
+        size_t reported = 0;
+        while (!pool.wait(job, PROGRESS_POLL_MS)) {
+            const size_t consumed = job.consumed.load(std::memory_order_relaxed);
+            if (consumed > reported) {
+                reported = consumed;
+                progress.reportProgress(uint32_t(reported), false);
+            }
+        }
+        const std::unique_ptr<StoreJob> done = std::move(ahead.front());
+        ahead.pop_front();
+        aheadBytes -= done->footprint;
+        if (done->data.error != 0) {
+            failEntry(done->entry, done->data);
+            return stop();
+        }
+        const uint32_t inputLength = done->data.inputLength;
+        if (!done->compressed || done->stream.size() > MAX_FILE_END) {
+            progress.reportProgress(done->compressed ? inputLength : 0, true);
+            fail(RESULT_BAD_DATA);
+            return stop();
+        }
+        // Keep the pool busy while this thread writes.
+        readAhead();
+        const auto onWritten = writeProgress(inputLength, done->stream.size(), progress, reported);
+        if (!placeAndWrite(done->entry, freeList, done->stream, inputLength, onWritten)) {
+            progress.reportProgress(inputLength, true);
+            return stop();
+        }
+        progress.reportProgress(inputLength, true);
+    }
+    return writeTable(level);
+}
+
+bool GrfEntry::storeData(FreeList& freeList, int level, ProgressSink& progress) {
+    SourceData data;
+    if (!readSource(*this, data) || !prepareInput(data)) {
+        return failEntry(*this, data);
+    }
+    std::vector<uint8_t> stream;
+    size_t reported = 0;
+    const bool compressed = deflateStream({data.input.get(), data.inputLength}, level, stream, [&](size_t consumed) {
+        reported = consumed;
+        progress.reportProgress(uint32_t(consumed), false);
+    });
+    data.input.reset();
+    if (!compressed || stream.size() > MAX_FILE_END) {
+        progress.reportProgress(compressed ? data.inputLength : 0, true);
+        return owner->fail(RESULT_BAD_DATA);
+    }
+    const bool written = placeAndWrite(*this, freeList, stream, data.inputLength,
+                                       writeProgress(data.inputLength, stream.size(), progress, reported));
+    progress.reportProgress(data.inputLength, true);
+    return written;
 }
 
 bool GrfArchive::writeTable(int level) {

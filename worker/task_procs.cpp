@@ -5,7 +5,9 @@
 #include "archive/add.h"
 #include "archive/archive.h"
 #include "archive/extract.h"
+#include "archive/extract_batch.h"
 #include "archive/repack.h"
+#include "archive/work_pool.h"
 #include "worker/task_worker.h"
 
 namespace {
@@ -41,9 +43,8 @@ void extractEach(TaskWorker& worker, const std::vector<GrfEntry*>& selection, co
         total += entry->compressedSize;
     }
     announceTotal(worker, total);
-    for (GrfEntry* entry : selection) {
-        extractIntoDirectory(*entry, targetDir, keepDirs, useKoreanNames, worker);
-    }
+    // Inflated on one thread per core, written here in list order.
+    extractEntries(selection, targetDir, keepDirs, useKoreanNames, worker, WorkPool::defaultThreads());
 }
 
 void extractSelected(TaskWorker& worker) {

@@ -1,0 +1,133 @@
+#include "archive/extract_batch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "archive/archive.h"
+#include "archive/extract.h"
+#include "archive/progress_sink.h"
+#include "archive/result_codes.h"
+#include "archive/work_pool.h"
+
+namespace {
+
+// One entry of the batch: read by the extracting thread, inflated by a pool thread, written by
+// the extracting thread in list order.
+class InflateJob : public WorkItem {
+public:
+    explicit InflateJob(GrfEntry& entry) : entry(entry) {}
+
+    void run() override {
+        inflated = inflateEntryData(data, [this](size_t bytes) { consumed.store(bytes, std::memory_order_relaxed); });
+    }
+
+    GrfEntry& entry;
+    std::optional<std::u16string> path;  // nullopt when the name is refused
+    EntryData data;
+    bool submitted = false;
+    bool inflated = false;
+    // Stored bytes the inflater has taken so far; the extracting thread turns it into progress.
+    std::atomic<size_t> consumed{0};
+    uint64_t footprint = 0;
+};
+
+// Entries read ahead per pool thread, and the bytes they may hold together (more when a single
+// entry is larger).
+constexpr size_t AHEAD_PER_THREAD = 4;
+constexpr uint64_t AHEAD_BYTES = 96ull << 20;
+constexpr uint32_t PROGRESS_POLL_MS = 50;
+
+}  // namespace
+
+void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16string& targetDir, bool keepDirs,
+                    bool useKoreanNames, ProgressSink& progress, unsigned threads) {
+    if (threads <= 1) {
+        for (GrfEntry* entry : selection) {
+            extractIntoDirectory(*entry, targetDir, keepDirs, useKoreanNames, progress);
+        }
+        return;
+    }
+
+    std::deque<std::unique_ptr<InflateJob>> ahead;
+    // Declared after the jobs so that it ends (and runs what is queued) before they go.
+    WorkPool pool(threads);
+    const size_t maxAhead = AHEAD_PER_THREAD * threads;
+    uint64_t aheadBytes = 0;
+    size_t nextIndex = 0;
+    const auto readAhead = [&] {
+        while (nextIndex < selection.size() && ahead.size() < maxAhead) {
+            GrfEntry& entry = *selection[nextIndex];
+            const uint64_t expected = uint64_t(entry.storedSize) + entry.originalSize;
+            if (!ahead.empty() && aheadBytes + expected > AHEAD_BYTES) {
+                break;
+            }
+            ++nextIndex;
+            auto job = std::make_unique<InflateJob>(entry);
+            if (entry.state == ENTRY_STORED) {
+                job->path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
+                if (job->path && readEntryData(entry, job->data)) {
+                    job->footprint = job->data.storedSize + job->data.capacity;
+                    aheadBytes += job->footprint;
+                    job->submitted = true;
+                    pool.submit(*job);
+                }
+            }
+            ahead.push_back(std::move(job));
+        }
+    };
+
+    readAhead();
+    while (!ahead.empty()) {
+        InflateJob& job = *ahead.front();
+        GrfEntry& entry = job.entry;
+        progress.reportStatus(entry.displayName(useKoreanNames).c_str());
+        size_t reported = 0;
+        if (job.submitted) {
+            while (!pool.wait(job, PROGRESS_POLL_MS)) {
+                const size_t consumed = job.consumed.load(std::memory_order_relaxed);
+                if (consumed > reported && consumed < job.data.compressedSize) {
+                    reported = consumed;
+                    progress.reportProgress(uint32_t(reported), false);
+                }
+            }
+        }
+        const std::unique_ptr<InflateJob> done = std::move(ahead.front());
+        ahead.pop_front();
+        aheadBytes -= done->footprint;
+        // Keep the pool busy while this thread writes.
+        readAhead();
+
+        // Each failure is the entry's own, recorded when its turn comes, as a lone extraction would.
+        if (entry.state != ENTRY_STORED) {
+            continue;
+        }
+        if (!done->path) {
+            entry.owner->fail(RESULT_OPEN_FAILED);
+            continue;
+        }
+        if (!done->submitted) {
+            entry.owner->fail(done->data.error);
+            continue;
+        }
+        if (!done->inflated) {
+            progress.reportProgress(uint32_t(reported), true);
+            entry.owner->fail(done->data.error);
+            continue;
+        }
+        {
+            // The entry's size becomes what the stream really held.
+            const std::unique_lock lock(entry.owner->listLock);
+            entry.originalSize = done->data.length;
+        }
+        createParentDirectories(*done->path);
+        const int written = writeEntryFile(done->data, *done->path, writeProgress(done->data, progress, reported));
+        progress.reportProgress(done->data.compressedSize, true);
+        if (written != 0) {
+            entry.owner->fail(written);
+        }
+    }
+}

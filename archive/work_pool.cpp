@@ -1,0 +1,71 @@
+#include "archive/work_pool.h"
+
+#include <chrono>
+
+WorkPool::WorkPool(unsigned threadCount) {
+    threads.reserve(threadCount);
+    for (unsigned i = 0; i < threadCount; ++i) {
+        threads.emplace_back([this] { threadMain(); });
+    }
+}
+
+WorkPool::~WorkPool() {
+    {
+        const std::lock_guard guard(lock);
+        stopping = true;
+    }
+    queued.notify_all();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+unsigned WorkPool::defaultThreads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : cores;
+}
+
+void WorkPool::submit(WorkItem& item) {
+    if (threads.empty()) {
+        item.run();
+        finish(item);
+        return;
+    }
+    {
+        const std::lock_guard guard(lock);
+        queue.push_back(&item);
+    }
+    queued.notify_one();
+}
+
+bool WorkPool::wait(WorkItem& item, uint32_t timeoutMs) {
+    std::unique_lock guard(lock);
+    return done.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&item] { return item.finished.load(); });
+}
+
+void WorkPool::finish(WorkItem& item) {
+    // Set under the lock, so a waiter between its check and its sleep cannot miss the signal.
+    {
+        const std::lock_guard guard(lock);
+        item.finished = true;
+    }
+    done.notify_all();
+}
+
+void WorkPool::threadMain() {
+    for (;;) {
+        WorkItem* item = nullptr;
+        {
+            std::unique_lock guard(lock);
+            queued.wait(guard, [this] { return stopping || !queue.empty(); });
+            // Queued items still run when stopping: their owners may be waiting for them.
+            if (queue.empty()) {
+                return;
+            }
+            item = queue.front();
+            queue.pop_front();
+        }
+        item->run();
+        finish(*item);
+    }
+}

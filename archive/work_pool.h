@@ -1,0 +1,47 @@
+#pragma once
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// One piece of work for the pool. The submitter keeps it alive until it has finished.
+class WorkItem {
+public:
+    virtual ~WorkItem() = default;
+    virtual void run() = 0;
+    // Set by the pool once run() has returned.
+    std::atomic<bool> finished{false};
+};
+
+// A few threads that run submitted items in the order given. Only the thread that created the
+// pool submits and waits; the destructor runs what is still queued, then joins.
+class WorkPool {
+public:
+    // With 0 threads every item runs inside submit().
+    explicit WorkPool(unsigned threads);
+    WorkPool(const WorkPool&) = delete;
+    WorkPool& operator=(const WorkPool&) = delete;
+    ~WorkPool();
+
+    // One thread per core, at least one.
+    static unsigned defaultThreads();
+    unsigned threadCount() const { return unsigned(threads.size()); }
+
+    void submit(WorkItem& item);
+    // True once `item` has finished; false when `timeoutMs` passed first.
+    bool wait(WorkItem& item, uint32_t timeoutMs);
+
+private:
+    void threadMain();
+    void finish(WorkItem& item);
+
+    std::mutex lock;
+    std::condition_variable queued;
+    std::condition_variable done;
+    std::deque<WorkItem*> queue;
+    bool stopping = false;
+    std::vector<std::thread> threads;
+};

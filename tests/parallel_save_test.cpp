@@ -1,0 +1,341 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "archive/archive.h"
+#include "archive/extract.h"
+#include "archive/extract_batch.h"
+#include "archive/progress_sink.h"
+#include "archive/result_codes.h"
+#include "tests/support/archive_writer.h"
+#include "tests/support/temp_dir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What a save or an extraction reports, checked the way the task worker turns it into messages:
+// absolute, never going back, and only ever from the thread that runs the operation.
+struct ProgressLog : ProgressSink {
+    explicit ProgressLog(GrfArchive* watched = nullptr) : watched(watched) {}
+
+    GrfArchive* watched;  // its lastError is taken (and cleared) at every status and at the end
+    std::thread::id owner = std::this_thread::get_id();
+    std::vector<std::u16string> statuses;
+    std::vector<int> codes;  // the code the previous entry left
+    uint64_t committed = 0;
+    uint64_t shown = 0;
+    // Reports strictly inside an entry, as (entry's status index, bytes).
+    std::vector<std::pair<size_t, uint32_t>> inside;
+    bool wentBack = false;
+    bool otherThread = false;
+
+    void takeCode() {
+        if (watched == nullptr) return;
+        codes.push_back(watched->lastError);
+        watched->lastError = 0;
+    }
+    void reportStatus(const char16_t* text) override {
+        otherThread |= std::this_thread::get_id() != owner;
+        if (!statuses.empty()) takeCode();
+        statuses.emplace_back(text);
+    }
+    void reportProgress(uint32_t bytes, bool commit) override {
+        otherThread |= std::this_thread::get_id() != owner;
+        const uint64_t done = committed + bytes;
+        wentBack |= done < shown;
+        shown = done;
+        if (commit) {
+            committed = done;
+        } else if (bytes > 0) {
+            inside.emplace_back(statuses.size() - 1, bytes);
+        }
+    }
+    void finish() {
+        if (!statuses.empty()) takeCode();
+    }
+};
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(fs::path(path), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+GrfEntry* addFile(GrfArchive& archive, const TempDir& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
+    std::u16string file = u"src";
+    for (const char digit : std::to_string(archive.addedEntries.size())) file += char16_t(digit);
+    writeFile(dir.native(file), bytes);
+    auto entry = std::make_unique<GrfEntry>(&archive);
+    entry->setSourceFile(name, dir.file(file), uint32_t(bytes.size()));
+    GrfEntry* added = archive.appendAdded(std::move(entry));
+    archive.addedIndex.insert(added->key, added);
+    return added;
+}
+
+// An archive whose saved file has gaps: the spaces of deleted entries and of the first table.
+void writeArchiveWithGaps(const TempDir& dir) {
+    TestArchive()
+        .add("data\\keep1.txt", sampleData(3000, 1))
+        .add("data\\gone1.bin", noiseData(5000, 2))
+        .add("data\\keep2.txt", sampleData(800, 3))
+        .add("data\\gone2.bin", noiseData(20000, 4))
+        .add("data\\keep3.txt", sampleData(12000, 5))
+        .add("data\\gone3.bin", noiseData(700, 6))
+        .writeTo(dir);
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+    for (const char* name : {"data\\gone1.bin", "data\\gone2.bin", "data\\gone3.bin"}) {
+        archive.findStored(name)->state = ENTRY_DELETED;
+    }
+    ProgressLog log;
+    ASSERT_TRUE(archive.save(6, false, log, 1)) << describe(archive);
+}
+
+struct Scenario {
+    const char* what;
+    int level;
+    std::function<void(const TempDir&)> makeBase;  // writes test.grf (and any source archive)
+    std::function<void(GrfArchive&, const TempDir&)> edit;
+    int result;  // lastError of a failed save, 0 when it succeeds
+};
+
+struct Outcome {
+    std::vector<uint8_t> file;
+    int error = 0;
+    int sourceError = 0;
+    ProgressLog log;
+};
+
+Outcome saveWith(const Scenario& scenario, unsigned threads) {
+    TempDir dir;
+    Outcome outcome;
+    scenario.makeBase(dir);
+    {
+        GrfArchive archive;
+        if (!fs::exists(fs::path(dir.native(u"test.grf")))) {
+            EXPECT_TRUE(archive.create(dir.file(u"test.grf")));
+        } else {
+            EXPECT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+        }
+        // The source archive outlives the save: entries borrowed from it hold references.
+        auto* source = new GrfArchive;
+        GrfArchive::addSourceRef(source);
+        if (fs::exists(fs::path(dir.native(u"source.grf")))) {
+            EXPECT_TRUE(source->open(dir.file(u"source.grf"))) << describe(*source);
+            for (size_t i = 0; i < source->entries.size(); ++i) {
+                archive.importEntry(source->entryAt(int64_t(i)));
+            }
+        }
+        scenario.edit(archive, dir);
+        uint64_t total = 0;
+        for (const auto& entry : archive.addedEntries) {
+            if (entry->state != ENTRY_DELETED) total += entry->originalSize;
+        }
+        const bool saved = archive.save(scenario.level, false, outcome.log, threads);
+        EXPECT_EQ(saved, scenario.result == 0);
+        outcome.error = saved ? 0 : archive.lastError;
+        outcome.sourceError = source->lastError;
+        EXPECT_FALSE(outcome.log.wentBack);
+        EXPECT_FALSE(outcome.log.otherThread);
+        if (saved) {
+            EXPECT_EQ(outcome.log.committed, total);
+        }
+        archive.close();
+        GrfArchive::releaseSourceRef(source);
+    }
+    outcome.file = readWholeFile(dir.native(u"test.grf"));
+    return outcome;
+}
+
+const auto noBase = [](const TempDir&) {};
+
+}  // namespace
+
+TEST(ParallelSave, WritesTheFileAOneThreadSaveWrites) {
+    const auto addMixed = [](GrfArchive& archive, const TempDir& dir) {
+        // Sizes around the gaps, so that first fit picks different gaps in a different order.
+        addFile(archive, dir, "data\\big.bin", noiseData(3 << 20, 10));
+        addFile(archive, dir, "data\\small.bin", noiseData(600, 11));
+        addFile(archive, dir, "data\\empty.txt", {});
+        addFile(archive, dir, "data\\text.txt", sampleData(200000, 12));
+        addFile(archive, dir, "data\\mid.bin", noiseData(4900, 13));
+        addFile(archive, dir, "data\\one.txt", toBytes("x"));
+        addFile(archive, dir, "data\\later.bin", noiseData(15000, 14))->state = ENTRY_DELETED;
+        for (int i = 0; i < 30; ++i) {
+            addFile(archive, dir, "data\\many\\" + std::to_string(i) + ".txt", sampleData(100 + i * 997, 20 + i));
+        }
+    };
+    const auto withSource = [](const TempDir& dir) {
+        writeArchiveWithGaps(dir);
+        TestArchive()
+            .add("data\\keep2.txt", sampleData(900, 40))  // replaces the stored namesake
+            .add("data\\coded.bmp", noiseData(9000, 41)).flags(3)
+            .add("data\\header.gat", sampleData(70000, 42)).flags(5)
+            .add("data\\plain.txt", sampleData(2 << 20, 43))
+            .writeTo(dir, u"source.grf");
+    };
+    const auto missingThird = [](GrfArchive& archive, const TempDir& dir) {
+        addFile(archive, dir, "data\\a.bin", noiseData(4000, 50));
+        addFile(archive, dir, "data\\b.txt", sampleData(90000, 51));
+        addFile(archive, dir, "data\\c.bin", noiseData(10, 52));
+        fs::remove(fs::path(dir.native(u"src2")));
+        addFile(archive, dir, "data\\d.bin", noiseData(2000, 53));
+    };
+    const auto damagedSource = [](const TempDir& dir) {
+        writeArchiveWithGaps(dir);
+        auto spoiled = deflateBytes(sampleData(40000, 60));
+        spoiled[spoiled.size() / 2] ^= 0x55;
+        TestArchive()
+            .add("data\\fine.txt", sampleData(30000, 61))
+            .add("data\\spoiled.txt", sampleData(40000, 60)).stream(spoiled)
+            .add("data\\after.txt", sampleData(500, 62))
+            .writeTo(dir, u"source.grf");
+    };
+    const auto nothing = [](GrfArchive&, const TempDir&) {};
+    const Scenario scenarios[] = {
+        {"fresh archive", 6, noBase, addMixed, 0},
+        {"gaps", 6, writeArchiveWithGaps, addMixed, 0},
+        {"gaps, level 0", 0, writeArchiveWithGaps, addMixed, 0},
+        {"gaps, level 9", 9, writeArchiveWithGaps, addMixed, 0},
+        {"imports of coded entries into gaps", 6, withSource, addMixed, 0},
+        {"missing source file", 6, writeArchiveWithGaps, missingThird, RESULT_OPEN_FAILED},
+        {"damaged source entry", 6, damagedSource, nothing, RESULT_BAD_DATA},
+    };
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.what);
+        const Outcome single = saveWith(scenario, 1);
+        ASSERT_FALSE(single.file.empty());
+        EXPECT_EQ(single.error, scenario.result);
+        for (const unsigned threads : {2u, 5u}) {
+            SCOPED_TRACE(std::to_string(threads) + " threads");
+            const Outcome parallel = saveWith(scenario, threads);
+            EXPECT_EQ(parallel.error, single.error);
+            EXPECT_EQ(parallel.sourceError, single.sourceError);
+            EXPECT_TRUE(parallel.file == single.file) << "files differ";
+            // Statuses name the entries in list order, up to the failed one.
+            EXPECT_EQ(parallel.log.statuses, single.log.statuses);
+            EXPECT_EQ(parallel.log.committed, single.log.committed);
+        }
+    }
+}
+
+TEST(ParallelSave, ProgressMovesInsideALargeEntry) {
+    TempDir dir;
+    GrfArchive archive;
+    ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
+    addFile(archive, dir, "data\\small.txt", sampleData(5000, 1));
+    addFile(archive, dir, "data\\large.bin", noiseData(3 << 20, 2));
+    addFile(archive, dir, "data\\after.txt", sampleData(7000, 3));
+    ProgressLog log;
+    ASSERT_TRUE(archive.save(6, false, log, 2)) << describe(archive);
+    EXPECT_EQ(log.statuses, (std::vector<std::u16string>{u"data\\small.txt", u"data\\large.bin", u"data\\after.txt"}));
+    EXPECT_EQ(log.committed, 5000u + (3u << 20) + 7000u);
+    EXPECT_FALSE(log.wentBack);
+    EXPECT_FALSE(log.otherThread);
+    const bool movedInside = std::any_of(log.inside.begin(), log.inside.end(), [](const auto& report) {
+        return report.first == 1 && report.second < (3u << 20);
+    });
+    EXPECT_TRUE(movedInside);
+}
+
+TEST(ParallelExtract, EachEntryKeepsItsOwnResultAndFile) {
+    TempDir dir;
+    auto spoiled = deflateBytes(sampleData(90000, 1));
+    spoiled[spoiled.size() / 2] ^= 0x55;
+    auto cut = deflateBytes(sampleData(5000, 2));
+    cut.resize(cut.size() - 10);
+    const auto large = noiseData(3 << 20, 3);
+    TestArchive()
+        .add("data\\first.txt", sampleData(40000, 4))
+        .add("data\\spoiled.txt", sampleData(90000, 1)).stream(spoiled)
+        .add("data\\large.bin", large)
+        .add("data\\cut.txt", sampleData(5000, 2)).stream(cut)
+        .add("data\\coded.bmp", noiseData(9000, 5)).flags(3)
+        .add("data\\past-the-end.txt", sampleData(100, 6)).dataOffset(50000000)
+        .add("data\\longer-than-stored.txt", sampleData(100, 7)).compressedSize(100000)
+        .add("..\\escape.txt", sampleData(100, 8))
+        .add("data\\deleted.txt", sampleData(100, 9))
+        .add("data\\short-claim.txt", sampleData(3000, 10)).originalSize(2000)
+        .add("data\\long-claim.txt", sampleData(3000, 11)).originalSize(9000)
+        .add("data\\empty.txt", "")
+        .add("data\\last.txt", sampleData(1000, 12))
+        .writeTo(dir);
+    // The same entries one at a time, as a lone extraction does them, against the batch.
+    const auto run = [&](unsigned threads, const std::u16string& target) {
+        // Sizes are corrected by extraction; every run starts from the table's.
+        GrfArchive fresh;
+        EXPECT_TRUE(fresh.open(dir.file(u"test.grf"))) << describe(fresh);
+        fresh.findStored("data\\deleted.txt")->state = ENTRY_DELETED;
+        std::vector<GrfEntry*> entries;
+        for (const auto& entry : fresh.entries) entries.push_back(entry.get());
+        ProgressLog log(&fresh);
+        extractEntries(entries, dir.file(target), true, false, log, threads);
+        log.finish();
+        EXPECT_FALSE(log.wentBack);
+        EXPECT_FALSE(log.otherThread);
+        std::vector<uint32_t> sizes;
+        for (const auto& entry : fresh.entries) sizes.push_back(entry->originalSize);
+        return std::make_tuple(log.statuses, log.codes, sizes);
+    };
+    const auto [statuses, codes, sizes] = run(1, u"one");
+    const std::vector<int> expected{0, RESULT_BAD_DATA, 0, RESULT_BAD_DATA, 0, RESULT_BAD_LENGTH, RESULT_BAD_DATA,
+                                    RESULT_OPEN_FAILED, 0, RESULT_BAD_DATA, 0, 0, 0};
+    EXPECT_EQ(codes, expected);
+    for (const unsigned threads : {2u, 3u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const std::u16string target = u"batch" + std::u16string(1, char16_t(u'0' + threads));
+        const auto [batchStatuses, batchCodes, batchSizes] = run(threads, target);
+        EXPECT_EQ(batchStatuses, statuses);
+        EXPECT_EQ(batchCodes, codes);
+        EXPECT_EQ(batchSizes, sizes);
+        // The same files, and none for a failed entry.
+        std::map<std::string, std::vector<uint8_t>> one, batch;
+        for (const auto& [tree, files] : {std::pair{u"one", &one}, std::pair{target.c_str(), &batch}}) {
+            for (const auto& item : fs::recursive_directory_iterator(fs::path(dir.native(tree)))) {
+                if (item.is_regular_file()) {
+                    (*files)[fs::relative(item.path(), fs::path(dir.native(tree))).generic_string()] =
+                        readWholeFile(item.path().string());
+                }
+            }
+        }
+        EXPECT_EQ(batch, one);
+        EXPECT_EQ(batch.size(), 6u);
+        EXPECT_EQ(batch["data/large.bin"], large);
+        EXPECT_EQ(batch["data/long-claim.txt"], sampleData(3000, 11));
+    }
+}
+
+TEST(ParallelExtract, ProgressReachesTheTotalAndMovesInsideALargeEntry) {
+    TempDir dir;
+    TestArchive()
+        .add("data\\a.txt", sampleData(30000, 1))
+        .add("data\\large.bin", noiseData(3 << 20, 2))
+        .add("data\\b.txt", sampleData(100, 3))
+        .writeTo(dir);
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+    std::vector<GrfEntry*> selection;
+    uint64_t total = 0;
+    for (const auto& entry : archive.entries) {
+        selection.push_back(entry.get());
+        total += entry->compressedSize;
+    }
+    ProgressLog log;
+    extractEntries(selection, dir.file(u"out"), false, false, log, 2);
+    EXPECT_EQ(log.statuses, (std::vector<std::u16string>{u"data\\a.txt", u"data\\large.bin", u"data\\b.txt"}));
+    EXPECT_EQ(log.committed, total);
+    EXPECT_FALSE(log.wentBack);
+    EXPECT_FALSE(log.otherThread);
+    const uint32_t largeStored = archive.findStored("data\\large.bin")->compressedSize;
+    EXPECT_TRUE(std::any_of(log.inside.begin(), log.inside.end(),
+                            [&](const auto& report) { return report.first == 1 && report.second < largeStored; }));
+    EXPECT_EQ(readWholeFile(dir.native(u"out\\large.bin")), noiseData(3 << 20, 2));
+}
