@@ -42,7 +42,13 @@ public:
     static void setWriteFaultHook(std::function<bool()> hook);
 
 private:
+    // A stream must be repositioned between reading and writing; Microsoft's runtime otherwise
+    // drops the write while reporting success. We track the direction and do it ourselves.
+    enum class Access : uint8_t { NONE, READ, WRITE };
+    void turnTo(Access next);
+
     void* handle = nullptr;  // the runtime's FILE*, kept opaque so this header stays standard C++
+    Access lastAccess = Access::NONE;
 };
 
 }  // namespace platform

@@ -33,12 +33,14 @@ FILE* asFile(void* handle) {
 
 }  // namespace
 
-ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept : handle(std::exchange(other.handle, nullptr)) {}
+ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept
+    : handle(std::exchange(other.handle, nullptr)), lastAccess(std::exchange(other.lastAccess, Access::NONE)) {}
 
 ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept {
     if (this != &other) {
         close();
         handle = std::exchange(other.handle, nullptr);
+        lastAccess = std::exchange(other.lastAccess, Access::NONE);
     }
     return *this;
 }
@@ -89,7 +91,13 @@ int ExclusiveFile::open(const std::u16string& path, Mode mode) {
     return 0;
 }
 
+void ExclusiveFile::turnTo(Access next) {
+    if (lastAccess != Access::NONE && lastAccess != next) fseeko(asFile(handle), 0, SEEK_CUR);
+    lastAccess = next;
+}
+
 void ExclusiveFile::close() {
+    lastAccess = Access::NONE;
     if (handle != nullptr) {
         std::fclose(asFile(handle));   // closing the descriptor drops the lock
         handle = nullptr;
@@ -98,10 +106,12 @@ void ExclusiveFile::close() {
 
 bool ExclusiveFile::seek(uint64_t position) {
     if (handle == nullptr || position > uint64_t(INT64_MAX)) return false;
+    lastAccess = Access::NONE;
     return fseeko(asFile(handle), off_t(position), SEEK_SET) == 0;
 }
 
 bool ExclusiveFile::seekEnd() {
+    lastAccess = Access::NONE;
     return handle != nullptr && fseeko(asFile(handle), 0, SEEK_END) == 0;
 }
 
@@ -124,11 +134,13 @@ uint64_t ExclusiveFile::size() const {
 
 size_t ExclusiveFile::read(void* buffer, size_t count) {
     if (handle == nullptr) return 0;
+    turnTo(Access::READ);
     return std::fread(buffer, 1, count, asFile(handle));
 }
 
 bool ExclusiveFile::write(const void* buffer, size_t count) {
     if (handle == nullptr || !writeAllowed()) return false;
+    turnTo(Access::WRITE);
     return std::fwrite(buffer, 1, count, asFile(handle)) == count;
 }
 

@@ -29,12 +29,14 @@ FILE* asFile(void* handle) {
 
 }  // namespace
 
-ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept : handle(std::exchange(other.handle, nullptr)) {}
+ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept
+    : handle(std::exchange(other.handle, nullptr)), lastAccess(std::exchange(other.lastAccess, Access::NONE)) {}
 
 ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept {
     if (this != &other) {
         close();
         handle = std::exchange(other.handle, nullptr);
+        lastAccess = std::exchange(other.lastAccess, Access::NONE);
     }
     return *this;
 }
@@ -61,7 +63,13 @@ int ExclusiveFile::open(const std::u16string& path, Mode mode) {
     return 0;
 }
 
+void ExclusiveFile::turnTo(Access next) {
+    if (lastAccess != Access::NONE && lastAccess != next) _fseeki64(asFile(handle), 0, SEEK_CUR);
+    lastAccess = next;
+}
+
 void ExclusiveFile::close() {
+    lastAccess = Access::NONE;
     if (handle != nullptr) {
         std::fclose(asFile(handle));
         handle = nullptr;
@@ -70,10 +78,12 @@ void ExclusiveFile::close() {
 
 bool ExclusiveFile::seek(uint64_t position) {
     if (handle == nullptr || position > uint64_t(INT64_MAX)) return false;
+    lastAccess = Access::NONE;
     return _fseeki64(asFile(handle), static_cast<__int64>(position), SEEK_SET) == 0;
 }
 
 bool ExclusiveFile::seekEnd() {
+    lastAccess = Access::NONE;
     return handle != nullptr && _fseeki64(asFile(handle), 0, SEEK_END) == 0;
 }
 
@@ -96,11 +106,13 @@ uint64_t ExclusiveFile::size() const {
 
 size_t ExclusiveFile::read(void* buffer, size_t count) {
     if (handle == nullptr) return 0;
+    turnTo(Access::READ);
     return std::fread(buffer, 1, count, asFile(handle));
 }
 
 bool ExclusiveFile::write(const void* buffer, size_t count) {
     if (handle == nullptr || !writeAllowed()) return false;
+    turnTo(Access::WRITE);
     return std::fwrite(buffer, 1, count, asFile(handle)) == count;
 }
 

@@ -109,6 +109,27 @@ TEST(ExclusiveFile, CreateTruncatesAndPositionsAreSixtyFourBit) {
     EXPECT_EQ(readWhole(path), "0123456789");
 }
 
+TEST(ExclusiveFile, SwitchesBetweenReadingAndWritingWithoutASeek) {
+    // Microsoft's runtime drops a write that follows a read directly, and reports success.
+    TempDir dir;
+    const std::u16string path = dir.file(u"mixed.grf");
+    ExclusiveFile file;
+    ASSERT_EQ(file.open(path, Mode::CREATE), 0);
+    ASSERT_TRUE(file.write("0123456789", 10));
+    ASSERT_TRUE(file.seek(2));
+    char got[3] = {};
+    ASSERT_EQ(file.read(got, 3), 3u);
+    EXPECT_EQ(std::string(got, 3), "234");
+    ASSERT_TRUE(file.write("XY", 2));
+    EXPECT_EQ(file.tell(), 7u);
+    ASSERT_TRUE(file.seek(0));
+    ASSERT_TRUE(file.write("ab", 2));
+    ASSERT_EQ(file.read(got, 3), 3u);
+    EXPECT_EQ(std::string(got, 3), "234");
+    file.close();
+    EXPECT_EQ(readWhole(path), "ab234XY789");
+}
+
 TEST(ExclusiveFile, MovedFileKeepsItsHold) {
     TempDir dir;
     const std::u16string path = dir.file(u"moved.grf");
