@@ -230,6 +230,7 @@ std::wstring answerMessageBox(const std::wstring& caption, int button) {
         return L"(no box)";
     }
     const std::wstring text = textOf(GetDlgItem(box, 0xFFFF));
+    step("message-box");
     press(GetDlgItem(box, button));
     waitGone(box);
     return text;
