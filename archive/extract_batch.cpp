@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <unordered_set>
 
 #include "archive/archive.h"
 #include "archive/extract.h"
@@ -15,25 +16,53 @@
 
 namespace {
 
-// One entry of the batch: read by the extracting thread, inflated by a pool thread, written by
-// the extracting thread in list order.
+// Files up to this size are created and written by the pool thread that inflated them: with many
+// small files the extraction is bound by file creation, which then runs on every core. Larger
+// ones are written by the extracting thread in pieces, so that the bar moves while they go to disk.
+constexpr uint32_t POOL_WRITE_MAX_BYTES = 1 << 20;
+
+// One entry of the batch: read by the extracting thread, inflated (and, when small, written) by a
+// pool thread, its outcome taken up by the extracting thread in list order.
 class InflateJob : public WorkItem {
 public:
     explicit InflateJob(GrfEntry& entry) : entry(entry) {}
 
     void run() override {
         inflated = inflateEntryData(data, [this](size_t bytes) { consumed.store(bytes, std::memory_order_relaxed); });
+        if (inflated && writeInPool && data.length <= POOL_WRITE_MAX_BYTES) {
+            createParentDirectories(*path);
+            writeResult = writeEntryFile(data, *path, {});
+            written = true;
+            data.output.reset();
+        }
     }
 
     GrfEntry& entry;
     std::optional<std::u16string> path;  // nullopt when the name is refused
+    std::u16string pathKey;              // the path as a case-blind file system sees it
     EntryData data;
     bool submitted = false;
+    // False when an entry still ahead of this one goes to the same file: then the extracting
+    // thread writes it in its turn, so that the later entry wins as it does one at a time.
+    bool writeInPool = false;
     bool inflated = false;
+    bool written = false;
+    int writeResult = 0;
     // Stored bytes the inflater has taken so far; the extracting thread turns it into progress.
     std::atomic<size_t> consumed{0};
     uint64_t footprint = 0;
 };
+
+// Windows folds the case of names; folding ASCII here is enough to keep two entries that differ
+// only so from being written at once (entries differing in other letters' case are rarer still,
+// and then merely race for the same file as two separate extractions would).
+std::u16string pathKeyOf(const std::u16string& path) {
+    std::u16string key = path;
+    for (char16_t& c : key) {
+        if (c >= u'a' && c <= u'z') c = char16_t(c - 0x20);
+    }
+    return key;
+}
 
 // Entries read ahead per pool thread, and the bytes they may hold together (more when a single
 // entry is larger).
@@ -58,6 +87,8 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
     const size_t maxAhead = AHEAD_PER_THREAD * threads;
     uint64_t aheadBytes = 0;
     size_t nextIndex = 0;
+    // Target paths of the entries ahead, until each is written.
+    std::unordered_multiset<std::u16string> pathsAhead;
     const auto readAhead = [&] {
         while (nextIndex < selection.size() && ahead.size() < maxAhead) {
             GrfEntry& entry = *selection[nextIndex];
@@ -69,6 +100,11 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
             auto job = std::make_unique<InflateJob>(entry);
             if (entry.state == ENTRY_STORED) {
                 job->path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
+                if (job->path) {
+                    job->pathKey = pathKeyOf(*job->path);
+                    job->writeInPool = pathsAhead.count(job->pathKey) == 0;
+                    pathsAhead.insert(job->pathKey);
+                }
                 if (job->path && readEntryData(entry, job->data)) {
                     job->footprint = job->data.storedSize + job->data.capacity;
                     aheadBytes += job->footprint;
@@ -98,8 +134,15 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
         const std::unique_ptr<InflateJob> done = std::move(ahead.front());
         ahead.pop_front();
         aheadBytes -= done->footprint;
-        // Keep the pool busy while this thread writes.
+        // Keep the pool busy while this thread writes; the entry's path stays taken until then.
         readAhead();
+        struct PathRelease {
+            std::unordered_multiset<std::u16string>& paths;
+            const InflateJob& job;
+            ~PathRelease() {
+                if (job.path) paths.erase(paths.find(job.pathKey));
+            }
+        } release{pathsAhead, *done};
 
         // Each failure is the entry's own, recorded when its turn comes, as a lone extraction would.
         if (entry.state != ENTRY_STORED) {
@@ -123,8 +166,11 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
             const std::unique_lock lock(entry.owner->listLock);
             entry.originalSize = done->data.length;
         }
-        createParentDirectories(*done->path);
-        const int written = writeEntryFile(done->data, *done->path, writeProgress(done->data, progress, reported));
+        int written = done->writeResult;
+        if (!done->written) {
+            createParentDirectories(*done->path);
+            written = writeEntryFile(done->data, *done->path, writeProgress(done->data, progress, reported));
+        }
         progress.reportProgress(done->data.compressedSize, true);
         if (written != 0) {
             entry.owner->fail(written);

@@ -67,7 +67,7 @@ hook_asan_ubsan() {   # the unit tests under AddressSanitizer and UndefinedBehav
 }
 hook_tsan() {         # the worker tests under ThreadSanitizer
     local dir=$build_root/linux-tsan
-    local tests="task_worker_test add_test task_procs_test"
+    local tests="task_worker_test add_test task_procs_test parallel_save_test"
     configure linux "$dir" "-DCMAKE_CXX_FLAGS=-fsanitize=thread" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" &&
     cmake --build "$dir" -j"$jobs" --target $tests || return 1
     local test

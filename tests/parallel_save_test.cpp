@@ -339,3 +339,22 @@ TEST(ParallelExtract, ProgressReachesTheTotalAndMovesInsideALargeEntry) {
                             [&](const auto& report) { return report.first == 1 && report.second < largeStored; }));
     EXPECT_EQ(readWholeFile(dir.native(u"out\\large.bin")), noiseData(3 << 20, 2));
 }
+
+TEST(ParallelExtract, FlatExtractionKeepsTheLastOfItsNamesakes) {
+    TempDir dir;
+    TestArchive archiveWriter;
+    // Namesakes close together and far apart, small and large.
+    for (int i = 0; i < 12; ++i) {
+        archiveWriter.add("data\\d" + std::to_string(i) + "\\same.txt", sampleData(i == 5 ? (2 << 20) : 3000, 100 + i));
+        archiveWriter.add("data\\d" + std::to_string(i) + "\\other" + std::to_string(i) + ".txt", sampleData(500, i));
+    }
+    archiveWriter.writeTo(dir);
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+    std::vector<GrfEntry*> selection;
+    for (const auto& entry : archive.entries) selection.push_back(entry.get());
+    ProgressLog log;
+    extractEntries(selection, dir.file(u"flat"), false, false, log, 3);
+    EXPECT_EQ(readWholeFile(dir.native(u"flat\\same.txt")), sampleData(3000, 111));
+    EXPECT_EQ(readWholeFile(dir.native(u"flat\\other7.txt")), sampleData(500, 7));
+}

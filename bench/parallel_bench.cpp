@@ -1,0 +1,246 @@
+// Save, repack and extract all on one thread per core against single-thread baselines, on the same
+// generated tree in one run:
+//   parallel_bench [work directory] [megabytes] [repetitions]
+// Baselines: zlib deflate at level 6 of every file's bytes, one after the other on one thread, the
+// bytes already in memory (save and repack after adding the tree); unzip of a zip -6 archive of
+// the tree into a fresh directory (extract all; not on Windows). Times are wall-clock minima of the
+// repetitions, with the tree in the page cache.
+#include <zlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "archive/archive.h"
+#include "archive/codec.h"
+#include "archive/extract_batch.h"
+#include "archive/name_hash.h"
+#include "archive/progress_sink.h"
+#include "archive/repack.h"
+#include "archive/work_pool.h"
+#include "platform/disk_ops.h"
+#include "worker/task_worker.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class NullChannel : public MessageChannel {
+public:
+    intptr_t send(uint32_t, uintptr_t, intptr_t) override { return 0; }
+    void post(uint32_t, uintptr_t, intptr_t) override {}
+};
+
+class NullSink : public ProgressSink {
+public:
+    void reportStatus(const char16_t*) override {}
+    void reportProgress(uint32_t, bool) override {}
+};
+
+struct Random {
+    uint64_t state;
+    uint32_t next() {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return uint32_t(state >> 33);
+    }
+    uint32_t below(uint32_t n) { return next() % n; }
+};
+
+// The kinds a client's data folder holds: text and tables, bitmaps with runs and a palette,
+// height maps that change slowly, and packed data (sounds, jpegs) that hardly compress.
+std::vector<uint8_t> content(Random& random, size_t size) {
+    static const char* const WORDS[] = {"sprite", "texture", "ground", "palette", "frame", "monster", "effect",
+                                        "alpha",  "index",   "model",  "water",   "height", "light", "shadow",
+                                        "0",      "1",       "12",     "255",     "1024",  "\r\n",  "\t"};
+    std::vector<uint8_t> out;
+    out.reserve(size + 16);
+    switch (random.below(10)) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+        while (out.size() < size) {
+            const char* word = WORDS[random.below(std::size(WORDS))];
+            out.insert(out.end(), word, word + std::char_traits<char>::length(word));
+            out.push_back(random.below(9) == 0 ? '\n' : ' ');
+        }
+        break;
+    case 4:
+    case 5:
+    case 6:
+        while (out.size() < size) {
+            out.insert(out.end(), 1 + random.below(24), uint8_t(random.below(40)));
+        }
+        break;
+    case 7:
+    case 8: {
+        uint32_t level = 128;
+        while (out.size() < size) {
+            level = (level + random.below(5) - 2) & 0xFF;
+            out.push_back(uint8_t(level));
+            out.push_back(uint8_t(random.below(4)));
+        }
+        break;
+    }
+    default:
+        while (out.size() < size) {
+            const uint32_t value = random.next();
+            out.insert(out.end(), reinterpret_cast<const uint8_t*>(&value), reinterpret_cast<const uint8_t*>(&value) + 4);
+        }
+    }
+    out.resize(size);
+    return out;
+}
+
+// Sizes from 256 bytes to 96 KiB, even on a log scale, and a large file (1 to 4 MiB) in every
+// thousand: about 18,000 files for 300 MB.
+std::vector<std::vector<uint8_t>> generateTree(const fs::path& root, uint64_t totalBytes) {
+    Random random{7};
+    std::vector<std::vector<uint8_t>> files;
+    uint64_t written = 0;
+    for (int index = 0; written < totalBytes; ++index) {
+        size_t size = size_t(256.0 * std::pow(384.0, double(random.below(10000)) / 10000.0));
+        if (index % 1000 == 999) size = (1u << 20) + random.below(3u << 20);
+        const fs::path file = root / ("dir" + std::to_string(index % 41)) / ("sub" + std::to_string(index % 7)) /
+                              ("file" + std::to_string(index) + ".dat");
+        fs::create_directories(file.parent_path());
+        auto data = content(random, size);
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+        written += data.size();
+        files.push_back(std::move(data));
+    }
+    return files;
+}
+
+template <typename Work>
+double seconds(Work&& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+bool run(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const fs::path work = fs::absolute(argc > 1 ? argv[1] : "quarnel-parallel-bench");
+    const uint64_t megabytes = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 300;
+    const int repetitions = std::max(1, argc > 3 ? std::atoi(argv[3]) : 1);
+    buildHashTable();
+
+    const fs::path tree = work / "tree";
+    fs::remove_all(work);
+    fs::create_directories(tree);
+    std::vector<std::vector<uint8_t>> files = generateTree(tree, megabytes << 20);
+    uint64_t treeBytes = 0;
+    for (const auto& file : files) treeBytes += file.size();
+    const double mb = double(treeBytes) / 1e6;
+    const std::u16string treePath = platform::corePathFromUtf8(tree.string());
+    const std::u16string archivePath = platform::corePathFromUtf8((work / "tree.grf").string());
+    const unsigned threads = WorkPool::defaultThreads();
+    std::printf("tree: %zu files, %.1f MB; codec %s; %u threads\n", files.size(), mb,
+                codecName()[0] == u'z' ? "zlib" : "libdeflate", threads);
+
+    NullChannel channel;
+    TaskWorker worker(channel);
+    NullSink sink;
+    const auto best = [&](auto&& work) {
+        double fastest = 1e30;
+        for (int rep = 0; rep < repetitions; ++rep) fastest = std::min(fastest, seconds(work));
+        return fastest;
+    };
+    const auto line = [&](const char* what, double time) {
+        std::printf("%-44s %7.2f s  %7.1f MB/s\n", what, time, mb / time);
+        std::fflush(stdout);
+    };
+
+    // The baseline: zlib's own deflate, level 6, one file after the other.
+    uint64_t zlibBytes = 0;
+    const double zlibTime = best([&] {
+        zlibBytes = 0;
+        std::vector<uint8_t> out;
+        for (const auto& file : files) {
+            uLongf length = compressBound(uLong(file.size()));
+            out.resize(length);
+            compress2(out.data(), &length, file.data(), uLong(file.size()), 6);
+            zlibBytes += length;
+        }
+    });
+    files.clear();
+    files.shrink_to_fit();
+    line("zlib deflate L6, one thread (baseline)", zlibTime);
+
+    const auto save = [&](unsigned saveThreads) {
+        fs::remove(work / "tree.grf");
+        GrfArchive archive;
+        AddDirectoryArgs args;
+        args.archive = &archive;
+        args.directory = treePath;
+        if (!archive.create(archivePath)) std::exit(1);
+        worker.addDirectoryTree(args, treePath.size() + 1, treePath);
+        if (!archive.save(6, false, sink, saveThreads)) {
+            std::fprintf(stderr, "save failed: %d\n", archive.lastError);
+            std::exit(1);
+        }
+    };
+    const double saveOne = best([&] { save(1); });
+    line("add tree + save L6, one thread", saveOne);
+    const double saveAll = best([&] { save(threads); });
+    line("add tree + save L6, all threads", saveAll);
+    const uint64_t savedBytes = fs::file_size(work / "tree.grf");
+
+    const double repackTime = best([&] {
+        auto* old = new GrfArchive;
+        old->open(archivePath);
+        const RecompressResult result = recompressArchive(old, 6, false, sink, [](uint64_t) {});
+        if (result.error != 0) {
+            std::fprintf(stderr, "repack failed: %d\n", result.error);
+            std::exit(1);
+        }
+        delete result.archive;
+    });
+    line("repack L6, all threads", repackTime);
+
+    const auto extract = [&](unsigned extractThreads, const fs::path& target) {
+        fs::remove_all(target);
+        fs::create_directories(target);
+        GrfArchive archive;
+        archive.open(archivePath);
+        std::vector<GrfEntry*> all;
+        for (const auto& entry : archive.entries) all.push_back(entry.get());
+        extractEntries(all, platform::corePathFromUtf8(target.string()), true, false, sink, extractThreads);
+    };
+    const double extractOne = best([&] { extract(1, work / "out1"); });
+    line("extract all, one thread", extractOne);
+    const double extractAll = best([&] { extract(threads, work / "out"); });
+    line("extract all, all threads", extractAll);
+
+    std::printf("archive %.1f MB, zlib streams %.1f MB\n", double(savedBytes) / 1e6, double(zlibBytes) / 1e6);
+    std::printf("save / zlib baseline:   %.2fx\n", zlibTime / saveAll);
+    std::printf("repack / zlib baseline: %.2fx\n", zlibTime / repackTime);
+#ifndef _WIN32
+    const std::string zipCommand = "cd '" + work.string() + "' && zip -r -6 -q tree.zip tree";
+    if (!run(zipCommand)) {
+        std::fprintf(stderr, "zip failed\n");
+        return 1;
+    }
+    const double unzipTime = best([&] {
+        fs::remove_all(work / "unzipped");
+        run("unzip -q -d '" + (work / "unzipped").string() + "' '" + (work / "tree.zip").string() + "'");
+    });
+    line("unzip of zip -6 (baseline)", unzipTime);
+    std::printf("extract all / unzip:    %.2fx\n", unzipTime / extractAll);
+#endif
+    fs::remove_all(work);
+    return 0;
+}
