@@ -158,7 +158,7 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
         }
         if (!done->inflated) {
             progress.reportProgress(uint32_t(reported), true);
-            entry.owner->fail(done->data.error);
+            entry.owner->fail(done->data.error != 0 ? done->data.error : RESULT_BAD_DATA);
             continue;
         }
         {

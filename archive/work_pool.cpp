@@ -27,7 +27,7 @@ unsigned WorkPool::defaultThreads() {
 
 void WorkPool::submit(WorkItem& item) {
     if (threads.empty()) {
-        item.run();
+        runGuarded(item);
         finish(item);
         return;
     }
@@ -41,6 +41,16 @@ void WorkPool::submit(WorkItem& item) {
 bool WorkPool::wait(WorkItem& item, uint32_t timeoutMs) {
     std::unique_lock guard(lock);
     return done.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&item] { return item.finished.load(); });
+}
+
+void WorkPool::runGuarded(WorkItem& item) {
+    // An exception must not end a pool thread (and with it the program); the item keeps the
+    // results of a failure, which its owner reports as for any failed entry.
+    try {
+        item.run();
+    } catch (...) {
+        item.threw = true;
+    }
 }
 
 void WorkPool::finish(WorkItem& item) {
@@ -65,7 +75,7 @@ void WorkPool::threadMain() {
             item = queue.front();
             queue.pop_front();
         }
-        item->run();
+        runGuarded(*item);
         finish(*item);
     }
 }

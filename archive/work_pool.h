@@ -14,6 +14,8 @@ public:
     virtual void run() = 0;
     // Set by the pool once run() has returned.
     std::atomic<bool> finished{false};
+    // run() ended by an exception (an allocation failure, most likely).
+    bool threw = false;
 };
 
 // A few threads that run submitted items in the order given. Only the thread that created the
@@ -36,6 +38,7 @@ public:
 
 private:
     void threadMain();
+    static void runGuarded(WorkItem& item);
     void finish(WorkItem& item);
 
     std::mutex lock;
