@@ -174,7 +174,7 @@ CodePageTable::CodePageTable(const CodePageInfo& info) {
     const bool doubleByte = info.leadBytes[0].first <= info.leadBytes[0].last;
     if (doubleByte) pairs.assign(128 * 256, UNMAPPED);
 
-    // UTF-16 in host order: we read the units straight out of the buffer.
+    // Little-endian UTF-16, as on every machine we build for: the units come straight out of the buffer.
     const iconv_t cd = iconv_open("UTF-16LE", info.iconvName);
     if (cd != iconv_t(-1)) {
         for (unsigned b = 1; b < 256; ++b) {
