@@ -323,7 +323,15 @@ public:
         : entry(entry), level(level), cancelled(cancelled) {}
 
     void run() override {
-        if (cancelled || !prepareInput(data)) {
+        if (cancelled) {
+            return;
+        }
+        // Disk files are opened and read here: with many small files that takes as long as
+        // compressing them, and every thread opens a file of its own.
+        if (readHere && !readSourceFile(diskPath, data)) {
+            return;
+        }
+        if (!prepareInput(data)) {
             return;
         }
         compressed = deflateStream({data.input.get(), data.inputLength}, level, stream,
@@ -334,6 +342,8 @@ public:
     GrfEntry& entry;
     const int level;
     const std::atomic<bool>& cancelled;
+    bool readHere = false;
+    std::u16string diskPath;
     SourceData data;
     std::vector<uint8_t> stream;
     bool compressed = false;
@@ -404,7 +414,13 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
             }
             ++nextIndex;
             auto job = std::make_unique<StoreJob>(entry, level, cancelled);
-            readSource(entry, job->data);
+            if (entry.source == SOURCE_DISK_FILE) {
+                job->readHere = true;
+                job->diskPath = entry.sourcePath;
+            } else {
+                // Another archive's file is shared by all its entries: read on this thread only.
+                readSource(entry, job->data);
+            }
             // The stored bytes, the plain ones and the stream, which is about as long at most.
             const uint64_t plain = std::max<uint64_t>(job->data.originalSize, job->data.inputLength);
             job->footprint = std::max(expected, job->data.storedSize + 2 * plain);
