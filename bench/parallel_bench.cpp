@@ -145,9 +145,11 @@ double seconds(Work&& work) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+#ifndef _WIN32
 bool run(const std::string& command) {
     return std::system(command.c_str()) == 0;
 }
+#endif
 
 }  // namespace
 
