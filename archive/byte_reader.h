@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "archive/little_endian.h"
+
 // Little-endian fields from a span. Reading past the end yields zeros and clears ok(),
 // so a parser checks once per record instead of once per field.
 class ByteReader {
@@ -18,9 +20,9 @@ public:
     }
     uint32_t u32() {
         if (!need(4)) return 0;
-        const uint8_t* p = bytes.data() + position;
+        const uint32_t value = loadU32(bytes.data() + position);
         position += 4;
-        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        return value;
     }
     std::span<const uint8_t> take(size_t count) {
         if (!need(count)) return {};

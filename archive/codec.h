@@ -16,6 +16,11 @@ constexpr size_t CODEC_CHUNK_BYTES = 65536;
 // The implementation linked in, for benchmarks and logs: u"zlib" or u"libdeflate".
 const char16_t* codecName();
 
+// Deflate cannot shrink data by more than about 1032:1, so a stream of `streamLength` bytes never
+// inflates to more than this (with room to spare); a size claimed beyond it is damage, and
+// allocating it would only exhaust memory.
+constexpr uint64_t maxInflatedSize(uint64_t streamLength) { return streamLength * 1033 + 1024; }
+
 // Output room that holds the stream of `length` input bytes at any level.
 uint64_t deflateCapacity(uint64_t length);
 

@@ -18,10 +18,6 @@
 namespace {
 
 constexpr uint32_t INFLATE_CHUNK_BYTES = 65536;
-// deflate cannot shrink data by more than about 1032:1; an entry claiming more output than its
-// stream can produce gets only what the stream can produce, so a forged size cannot exhaust memory.
-constexpr uint64_t MAX_INFLATE_RATIO = 1033;
-constexpr uint64_t INFLATE_SLACK_BYTES = 1024;
 // A batch writes its files in pieces so that progress also moves while a large one goes to disk.
 constexpr size_t WRITE_PIECE_BYTES = 65536;
 
@@ -101,8 +97,9 @@ bool readEntryData(const GrfEntry& entry, EntryData& data) {
     data.storedSize = entry.storedSize;
     data.compressedSize = entry.compressedSize;
     data.coding = entry.coding;
+    // An entry claiming more than its stream can produce gets only what it can produce.
     data.capacity = std::min<uint64_t>(entry.originalSize,
-                                       uint64_t(entry.compressedSize) * MAX_INFLATE_RATIO + INFLATE_SLACK_BYTES);
+                                       maxInflatedSize(entry.compressedSize));
     data.output.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(data.capacity, 1)]);
     if (!data.output) return data.fail(RESULT_BAD_DATA);
     return true;

@@ -7,7 +7,9 @@
 
 #include "archive/archive.h"
 #include "archive/byte_reader.h"
+#include "archive/codec.h"
 #include "archive/header.h"
+#include "archive/little_endian.h"
 #include "archive/legacy_decode.h"
 #include "archive/result_codes.h"
 
@@ -33,10 +35,6 @@ constexpr uint32_t LEGACY_PACKED_BIAS = 715;
 constexpr uint32_t LEGACY_STORED_BIAS = 37579;
 constexpr size_t CODING_BLOCK = 8;
 
-// deflate cannot expand data by more than about 1032:1, so a table head that claims more
-// than this names output that cannot exist; allocating it would only exhaust memory.
-constexpr uint64_t MAX_INFLATE_RATIO = 1032;
-
 int32_t decimalDigits(uint32_t value) {
     int32_t digits = 1;
     while (value >= 10) {
@@ -44,17 +42,6 @@ int32_t decimalDigits(uint32_t value) {
         ++digits;
     }
     return digits;
-}
-
-uint32_t getU32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void putU32(std::vector<uint8_t>& out, uint32_t value) {
-    out.push_back(uint8_t(value));
-    out.push_back(uint8_t(value >> 8));
-    out.push_back(uint8_t(value >> 16));
-    out.push_back(uint8_t(value >> 24));
 }
 
 uint8_t lowerAscii(char c) {
@@ -114,7 +101,7 @@ bool GrfEntry::parseRecord(uint32_t majorVersion, ByteReader& cursor) {
     }
     ByteReader whole = cursor;
     const std::span<const uint8_t> table = whole.take(whole.remaining());
-    const uint32_t nameField = getU32(table.data());
+    const uint32_t nameField = loadU32(table.data());
     const size_t fixedStart = size_t(nameField) + LEGACY_FIXED_OFFSET;
     if (table[fixedStart + LEGACY_FLAG_OFFSET - LEGACY_FIXED_OFFSET] == 0) {
         cursor.skip(recordLength);
@@ -183,11 +170,11 @@ bool GrfEntry::writeRecord(std::vector<uint8_t>& out) const {
     if (state == ENTRY_DELETED) return false;
     out.insert(out.end(), name.begin(), name.end());
     out.push_back(0);
-    putU32(out, compressedSize);
-    putU32(out, storedSize);
-    putU32(out, originalSize);
+    appendU32(out, compressedSize);
+    appendU32(out, storedSize);
+    appendU32(out, originalSize);
     out.push_back(coding > 0 ? FLAG_MIXED : flags);
-    putU32(out, offset - uint32_t(HEADER_SIZE));
+    appendU32(out, offset - uint32_t(HEADER_SIZE));
     return true;
 }
 
@@ -227,8 +214,8 @@ bool GrfArchive::readTable() {
         if (!file.seek(tableStart) || file.read(head, sizeof(head)) != sizeof(head)) {
             return failRead(RESULT_BAD_LENGTH);
         }
-        const uint32_t packedTableSize = getU32(head);
-        const uint32_t tableSize = getU32(head + 4);
+        const uint32_t packedTableSize = loadU32(head);
+        const uint32_t tableSize = loadU32(head + 4);
         // Checked against the file before anything is allocated for it.
         if (fileLength == UINT64_MAX || tableStart + TABLE_HEAD_SIZE + packedTableSize > fileLength) {
             return failRead(RESULT_TABLE_SHORT);
@@ -237,7 +224,7 @@ bool GrfArchive::readTable() {
         if (!packed) return failRead(RESULT_TABLE_SHORT);
         if (file.read(packed.get(), packedTableSize) != packedTableSize) return failRead(RESULT_TABLE_SHORT);
 
-        const uint64_t capacity = std::min<uint64_t>(tableSize, uint64_t(packedTableSize) * MAX_INFLATE_RATIO + 64);
+        const uint64_t capacity = std::min<uint64_t>(tableSize, maxInflatedSize(packedTableSize));
         table.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(capacity, 1)]);
         if (!table) return failRead(RESULT_BAD_DATA);
         uLongf inflated = uLongf(capacity);

@@ -1,5 +1,7 @@
 #include "archive/header.h"
 
+#include "archive/little_endian.h"
+
 #include <cstring>
 
 namespace {
@@ -13,18 +15,6 @@ constexpr size_t RAW_COUNT_OFFSET = 38;
 constexpr size_t VERSION_OFFSET = 42;
 // rawCount carries the record count plus this constant.
 constexpr int32_t RAW_COUNT_EXTRA = 7;
-
-uint32_t getU32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void putU32(uint8_t* p, uint32_t value) {
-    p[0] = uint8_t(value);
-    p[1] = uint8_t(value >> 8);
-    p[2] = uint8_t(value >> 16);
-    p[3] = uint8_t(value >> 24);
-}
-
 }  // namespace
 
 GrfHeader GrfHeader::empty() {
@@ -42,10 +32,10 @@ GrfHeader GrfHeader::parse(std::span<const uint8_t, HEADER_SIZE> bytes) {
     GrfHeader header;
     std::memcpy(header.magic.data(), bytes.data() + MAGIC_OFFSET, header.magic.size());
     std::memcpy(header.headerFill.data(), bytes.data() + FILL_OFFSET, header.headerFill.size());
-    header.tableOffset = getU32(bytes.data() + TABLE_OFFSET_OFFSET);
-    header.countBias = getU32(bytes.data() + COUNT_BIAS_OFFSET);
-    header.rawCount = getU32(bytes.data() + RAW_COUNT_OFFSET);
-    header.version = getU32(bytes.data() + VERSION_OFFSET);
+    header.tableOffset = loadU32(bytes.data() + TABLE_OFFSET_OFFSET);
+    header.countBias = loadU32(bytes.data() + COUNT_BIAS_OFFSET);
+    header.rawCount = loadU32(bytes.data() + RAW_COUNT_OFFSET);
+    header.version = loadU32(bytes.data() + VERSION_OFFSET);
     return header;
 }
 
@@ -53,10 +43,10 @@ std::array<uint8_t, HEADER_SIZE> GrfHeader::serialize() const {
     std::array<uint8_t, HEADER_SIZE> bytes{};
     std::memcpy(bytes.data() + MAGIC_OFFSET, magic.data(), magic.size());
     std::memcpy(bytes.data() + FILL_OFFSET, headerFill.data(), headerFill.size());
-    putU32(bytes.data() + TABLE_OFFSET_OFFSET, tableOffset);
-    putU32(bytes.data() + COUNT_BIAS_OFFSET, countBias);
-    putU32(bytes.data() + RAW_COUNT_OFFSET, rawCount);
-    putU32(bytes.data() + VERSION_OFFSET, version);
+    storeU32(bytes.data() + TABLE_OFFSET_OFFSET, tableOffset);
+    storeU32(bytes.data() + COUNT_BIAS_OFFSET, countBias);
+    storeU32(bytes.data() + RAW_COUNT_OFFSET, rawCount);
+    storeU32(bytes.data() + VERSION_OFFSET, version);
     return bytes;
 }
 

@@ -14,6 +14,7 @@
 #include "archive/archive.h"
 #include "archive/codec.h"
 #include "archive/header.h"
+#include "archive/little_endian.h"
 #include "archive/legacy_decode.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
@@ -25,21 +26,6 @@ namespace {
 constexpr uint64_t MAX_FILE_END = std::numeric_limits<uint32_t>::max();
 constexpr size_t TABLE_HEAD_BYTES = 8;  // packedTableSize, tableSize
 constexpr size_t MAX_RECORD_BYTES = MAX_NAME_BYTES + 18;
-// Deflate cannot expand data by more than about 1032 to 1; a claim beyond that is damage and
-// must not become an allocation.
-constexpr uint64_t MAX_INFLATE_RATIO = 1032;
-
-void putU32(uint8_t* p, uint32_t value) {
-    p[0] = uint8_t(value);
-    p[1] = uint8_t(value >> 8);
-    p[2] = uint8_t(value >> 16);
-    p[3] = uint8_t(value >> 24);
-}
-
-uint32_t getU32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 // A buffer whose allocation failure becomes a result code instead of an exception.
 std::unique_ptr<uint8_t[]> allocate(uint64_t size) {
     if (size > std::numeric_limits<size_t>::max()) {
@@ -73,7 +59,7 @@ OccupiedRange currentTable(platform::ExclusiveFile& file, uint64_t fileEnd) {
     if (header.majorVersion() == 2) {
         std::array<uint8_t, TABLE_HEAD_BYTES> head{};
         if (file.seek(start) && file.read(head.data(), head.size()) == head.size()) {
-            return {start, start + TABLE_HEAD_BYTES + getU32(head.data())};
+            return {start, start + TABLE_HEAD_BYTES + loadU32(head.data())};
         }
     }
     return {start, fileEnd};
@@ -176,7 +162,7 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
     }
     // Only the stored bytes can be inflated, however long the stream claims to be.
     data.streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
-    if (sourceEntry.originalSize > uint64_t(data.streamLength) * MAX_INFLATE_RATIO + 64) {
+    if (sourceEntry.originalSize > maxInflatedSize(data.streamLength)) {
         return data.fail(RESULT_BAD_DATA, true);
     }
     data.stored = allocate(sourceEntry.storedSize);
@@ -512,8 +498,8 @@ bool GrfArchive::writeTable(int level) {
         return fail(RESULT_BAD_DATA);
     }
     std::vector<uint8_t> table(TABLE_HEAD_BYTES);
-    putU32(table.data(), uint32_t(stream.size()));
-    putU32(table.data() + 4, uint32_t(records.size()));
+    storeU32(table.data(), uint32_t(stream.size()));
+    storeU32(table.data() + 4, uint32_t(records.size()));
     table.insert(table.end(), stream.begin(), stream.end());
 
     GrfHeader header;
