@@ -18,8 +18,14 @@ marker="$WINEPREFIX/.quarnel-prefix-2"
 mkdir -p "$WINEPREFIX"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     # The "wine32 is missing" and "no driver could be loaded" lines that come here are harmless.
-    wineboot -i > "$WINEPREFIX/wineboot.log" 2>&1
-    wineserver -w
+    # Judged by the registry it leaves: its exit status is not reliable on a fresh prefix.
+    wineboot -i > "$WINEPREFIX/wineboot.log" 2>&1 || true
+    wineserver -w || true
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "wine-prefix: wineboot made no prefix in $WINEPREFIX:" >&2
+        cat "$WINEPREFIX/wineboot.log" >&2
+        exit 1
+    fi
 fi
 
 face="WenQuanYi Micro Hei"
@@ -49,7 +55,13 @@ trap 'rm -f "$reg"' EXIT
     done
     printf '\r\n'
 } | iconv -f UTF-8 -t UTF-16LE | { printf '\xff\xfe'; cat; } > "$reg"
-wine reg import "$reg" > /dev/null 2>&1
+# Once more after the server has settled: right after wineboot the first import can fail.
+import_settings() { wine reg import "$reg" > "$WINEPREFIX/reg-import.log" 2>&1; }
+if ! import_settings && ! { wineserver -w; sleep 1; import_settings; }; then
+    echo "wine-prefix: the settings could not be imported:" >&2
+    cat "$WINEPREFIX/reg-import.log" >&2
+    exit 1
+fi
 
 # Debian's Wine looks for its own fonts in the wrong place; without these the caption
 # buttons show letters instead of glyphs.
