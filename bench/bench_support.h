@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "archive/progress_sink.h"
+#include "worker/message_channel.h"
+
 // Median wall time in milliseconds of `repetitions` runs of `work`.
 double medianMs(int repetitions, const std::function<void()>& work);
 
@@ -27,3 +30,16 @@ private:
 std::vector<uint8_t> deflateAll(const std::vector<uint8_t>& data, int level);
 // Heap bytes in use right now (glibc); 0 where it cannot be told.
 size_t heapInUse();
+
+// Progress and messages that go nowhere: the benchmarks time the work, not its reporting.
+class NullSink : public ProgressSink {
+public:
+    void reportStatus(const char16_t*) override {}
+    void reportProgress(uint32_t, bool) override {}
+};
+
+class NullChannel : public MessageChannel {
+public:
+    intptr_t send(uint32_t, uintptr_t, intptr_t) override { return 0; }
+    void post(uint32_t, uintptr_t, intptr_t) override {}
+};

@@ -23,12 +23,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class NullSink : public ProgressSink {
-public:
-    void reportStatus(const char16_t*) override {}
-    void reportProgress(uint32_t, bool) override {}
-};
-
 // Contents of the kinds a client's data folder holds: text, bitmaps with runs, packed noise.
 std::vector<uint8_t> makeContent(size_t size, Generator& random) {
     std::vector<uint8_t> out(size);

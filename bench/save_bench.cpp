@@ -21,24 +21,13 @@
 #include "archive/name_hash.h"
 #include "archive/progress_sink.h"
 #include "archive/repack.h"
+#include "bench/bench_support.h"
 #include "platform/disk_ops.h"
 #include "worker/task_worker.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-class NullChannel : public MessageChannel {
-public:
-    intptr_t send(uint32_t, uintptr_t, intptr_t) override { return 0; }
-    void post(uint32_t, uintptr_t, intptr_t) override {}
-};
-
-class NullSink : public ProgressSink {
-public:
-    void reportStatus(const char16_t*) override {}
-    void reportProgress(uint32_t, bool) override {}
-};
 
 // Small deterministic generator, so every run compresses the same bytes.
 struct Random {
