@@ -27,6 +27,17 @@ private:
     uint64_t state;
 };
 
+// A plain linear congruential sequence: the save benchmarks' corpora are made from it, so their
+// figures stay comparable from run to run.
+struct Random {
+    uint64_t state;
+    uint32_t next() {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return uint32_t(state >> 33);
+    }
+    uint32_t below(uint32_t n) { return next() % n; }
+};
+
 std::vector<uint8_t> deflateAll(const std::vector<uint8_t>& data, int level);
 // Heap bytes in use right now (glibc); 0 where it cannot be told.
 size_t heapInUse();

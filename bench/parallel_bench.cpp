@@ -36,15 +36,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Random {
-    uint64_t state;
-    uint32_t next() {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return uint32_t(state >> 33);
-    }
-    uint32_t below(uint32_t n) { return next() % n; }
-};
-
 // The kinds a client's data folder holds: text and tables, bitmaps with runs and a palette,
 // height maps that change slowly, and packed data (sounds, jpegs) that hardly compress.
 std::vector<uint8_t> content(Random& random, size_t size) {

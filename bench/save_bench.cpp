@@ -29,15 +29,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Small deterministic generator, so every run compresses the same bytes.
-struct Random {
-    uint64_t state;
-    uint32_t next() {
-        state = state * 6364136223846793005ull + 1442695040888963407ull;
-        return uint32_t(state >> 33);
-    }
-};
-
 const char* const WORDS[] = {"sprite", "texture", "ground", "palette", "frame", "monster", "effect", "alpha",
                              "index", "model", "water", "height", "light", "shadow", "sound", "table",
                              "0", "1", "12", "255", "1024", "\r\n", "\t", "=", ";", ",", "data", "map"};
