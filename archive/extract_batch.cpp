@@ -65,8 +65,9 @@ std::u16string pathKeyOf(const std::u16string& path) {
 }
 
 // Entries read ahead per pool thread, and the bytes they may hold together (more when a single
-// entry is larger).
-constexpr size_t AHEAD_PER_THREAD = 4;
+// entry is larger). Many entries, so that a large one at the front does not leave the other
+// threads idle; the byte bound limits memory.
+constexpr size_t AHEAD_PER_THREAD = 64;
 constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 constexpr uint32_t PROGRESS_POLL_MS = 50;
 

@@ -340,8 +340,10 @@ public:
 
 // Entries read ahead beyond the one being written, per pool thread, and the bytes they may hold
 // together (more when a single entry is larger): enough to keep every core busy while the
-// saving thread reads and writes, without ever holding the whole archive.
-constexpr size_t AHEAD_PER_THREAD = 3;
+// saving thread reads and writes, without ever holding the whole archive. The count is high so
+// that the other threads work through many small entries while a large one holds up the front;
+// the byte bound is what limits memory.
+constexpr size_t AHEAD_PER_THREAD = 64;
 constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 // How often the saving thread looks at the compressor's progress while it waits.
 constexpr uint32_t PROGRESS_POLL_MS = 50;

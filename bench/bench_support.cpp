@@ -34,7 +34,9 @@ std::vector<uint8_t> deflateAll(const std::vector<uint8_t>& data, int level) {
 
 size_t heapInUse() {
 #if defined(__GLIBC__)
-    return mallinfo2().uordblks;
+    // Large blocks are mapped on their own and counted apart from the heap's arenas.
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
 #else
     return 0;
 #endif

@@ -39,7 +39,8 @@ struct Random {
 };
 
 std::vector<uint8_t> deflateAll(const std::vector<uint8_t>& data, int level);
-// Heap bytes in use right now (glibc); 0 where it cannot be told.
+// Bytes allocated and not yet freed right now, large mapped blocks included (glibc); 0 where it
+// cannot be told.
 size_t heapInUse();
 
 // Progress and messages that go nowhere: the benchmarks time the work, not its reporting.
