@@ -40,7 +40,11 @@ void WorkPool::submit(WorkItem& item) {
 
 bool WorkPool::wait(WorkItem& item, uint32_t timeoutMs) {
     std::unique_lock guard(lock);
-    return done.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&item] { return item.finished.load(); });
+    awaited = &item;
+    const bool finished =
+        done.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&item] { return item.finished.load(); });
+    awaited = nullptr;
+    return finished;
 }
 
 void WorkPool::runGuarded(WorkItem& item) {
@@ -55,11 +59,17 @@ void WorkPool::runGuarded(WorkItem& item) {
 
 void WorkPool::finish(WorkItem& item) {
     // Set under the lock, so a waiter between its check and its sleep cannot miss the signal.
+    bool awaitedNow = false;
     {
         const std::lock_guard guard(lock);
         item.finished = true;
+        awaitedNow = awaited == &item;
     }
-    done.notify_all();
+    // Only the item waited for wakes the waiter: every wake-up costs a switch (and under Wine a
+    // round trip to its server), and most items finish while the waiter is busy elsewhere.
+    if (awaitedNow) {
+        done.notify_one();
+    }
 }
 
 void WorkPool::threadMain() {

@@ -45,6 +45,8 @@ private:
     std::condition_variable queued;
     std::condition_variable done;
     std::deque<WorkItem*> queue;
+    // The item the submitting thread is waiting for, if it is waiting.
+    WorkItem* awaited = nullptr;
     bool stopping = false;
     std::vector<std::thread> threads;
 };
