@@ -13,6 +13,8 @@ bool replaceFile(const std::u16string& source, const std::u16string& target);
 // True for anything but a directory; isDirectory for directories only.
 bool fileExists(const std::u16string& path);
 bool isDirectory(const std::u16string& path);
+// True when both paths name one existing file, however each is spelled (links included).
+bool sameFile(const std::u16string& first, const std::u16string& second);
 // The path as the operating system spells it: UTF-8 with slashes on POSIX, unchanged on Windows.
 std::string nativePathUtf8(const std::u16string& path);
 // Turns an OS path (argv, UTF-8 on POSIX) into the core's backslash form.

@@ -67,6 +67,13 @@ bool isDirectory(const std::u16string& path) {
     return stat(nativePathUtf8(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool sameFile(const std::u16string& first, const std::u16string& second) {
+    struct stat a {};
+    struct stat b {};
+    return stat(nativePathUtf8(first).c_str(), &a) == 0 && stat(nativePathUtf8(second).c_str(), &b) == 0 &&
+           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 std::string nativePathUtf8(const std::u16string& path) {
     std::string out;
     out.reserve(path.size());

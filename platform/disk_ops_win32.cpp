@@ -10,6 +10,17 @@ const wchar_t* wide(const std::u16string& text) {
     return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
+// The volume and the file's number on it. No access is asked for, so a file that someone holds
+// without sharing can still be looked at.
+bool identityOf(const std::u16string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE handle = CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    return known;
+}
+
 }  // namespace
 
 bool createDirectory(const std::u16string& path) {
@@ -33,6 +44,13 @@ bool fileExists(const std::u16string& path) {
 bool isDirectory(const std::u16string& path) {
     const DWORD attributes = GetFileAttributesW(wide(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool sameFile(const std::u16string& first, const std::u16string& second) {
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return identityOf(first, a) && identityOf(second, b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
 std::string nativePathUtf8(const std::u16string& path) {

@@ -170,6 +170,26 @@ TEST_F(AddTest, AddingAgainReusesPendingEntriesAndRevivesDeletedOnes) {
     EXPECT_EQ(a->originalSize, 7u);
 }
 
+TEST_F(AddTest, LeavesOutTheArchiveItselfSoThatItCanStillBeSaved) {
+    // A file exactly as long as the archive is someone else's all the same.
+    const auto archiveLength = fs::file_size(work.native(u"target.grf"));
+    ASSERT_TRUE(writeFile(work, u"twin.bin", std::string(archiveLength, 't')));
+    ASSERT_TRUE(writeFile(work, u"sub\\a.txt", "abc"));
+    const std::vector<std::string> expected{"data\\sub\\a.txt", "data\\twin.bin"};
+    const std::u16string spellings[] = {work.path(), work.path() + u"\\.\\"};
+    for (const std::u16string& directory : spellings) {
+        SCOPED_TRACE(std::string(directory.begin(), directory.end()));
+        addDirectory(worker, archive, directory);
+        EXPECT_EQ(addedNames(archive), expected);
+    }
+
+    ASSERT_TRUE(archive.save(6, false, worker)) << archive.lastError;
+    archive.close();
+    GrfArchive reopened;
+    ASSERT_TRUE(reopened.open(work.file(u"target.grf"))) << reopened.lastError;
+    EXPECT_EQ(reopened.entries.size(), 2u);
+}
+
 TEST_F(AddTest, SkipsFilesWhoseNamesTheCodePageCannotHold) {
     ASSERT_TRUE(writeFile(files, u"plain.txt"));
     // Hangul has no place in the western code page; in code page 949 each syllable takes two

@@ -3,6 +3,7 @@
 #include "archive/add.h"
 #include "archive/archive.h"
 #include "platform/code_page.h"
+#include "platform/disk_ops.h"
 #include "platform/dir_walk.h"
 #include "worker/task_worker.h"
 
@@ -24,6 +25,9 @@ std::u16string joinPath(const std::u16string& directory, const std::u16string& n
 // Depth-first in the file system's order: a subdirectory is walked as soon as it is listed.
 void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, const std::u16string& directory) {
     GrfArchive& archive = *args.archive;
+    // Nothing writes the archive while the walk runs, so its length singles out the few files
+    // that could be the archive itself.
+    const uint64_t archiveLength = archive.file.size();
     platform::listDirectory(directory, [&](const platform::DirItem& item) {
         // A POSIX name may hold a backslash, which would read as one more directory level.
         if (item.name.find(u'\\') != std::u16string::npos) {
@@ -35,6 +39,12 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
         }
         if (item.isDirectory) {
             addDirectoryTree(args, prefixLength, full);
+            return;
+        }
+
+        // The archive's own file: the save, which holds it, could not read it, and every save
+        // would fail.
+        if (item.size == archiveLength && platform::sameFile(full, archive.path)) {
             return;
         }
 
