@@ -125,7 +125,8 @@ void UiTest::SetUp() {
     app.taskbarButtonCreatedMessage = registered;
     app.instance = GetModuleHandleW(nullptr);
     dialog = CreateDialogParamW(app.instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainDialogProc, 0);
-    ASSERT_NE(dialog, nullptr);
+    // This failed once under Wine and never again; the system's error code is all there is to go on.
+    ASSERT_NE(dialog, nullptr) << "CreateDialogParamW failed with error " << GetLastError();
     app.mainWindow = dialog;
     setUiState(UI_NO_ARCHIVE);
     channel = std::make_unique<WindowChannel>(dialog);
