@@ -69,6 +69,12 @@ int runAdd(Session& session) {
 int runMerge(Session& session) {
     const std::string& path = session.options.args[0];
     const std::string& other = session.options.args[1];
+    // The archive holds its own file, so opening it a second time could only fail with a bare
+    // "permission denied".
+    if (platform::sameFile(corePath(path), corePath(other))) {
+        reportFailure("cannot merge " + other + " into itself");
+        return EXIT_FAILED;
+    }
     bool created = false;
     ArchiveHandle archive = openOrCreate(session, path, created);
     if (!archive) return EXIT_FAILED;

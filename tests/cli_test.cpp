@@ -259,6 +259,11 @@ TEST_F(Cli, AddAndMergeCreateAMissingArchiveButNotOnFailure) {
     EXPECT_EQ(failed.status, 1);
     EXPECT_EQ(failed.err.rfind("quarnel-cli: error 2: ", 0), 0u) << failed.err;
     EXPECT_FALSE(fs::exists(path("new3.grf")));
+
+    const CliResult itself = run({"merge", path("new1.grf"), path("./new1.grf")});
+    EXPECT_EQ(itself.status, 1);
+    EXPECT_NE(itself.err.find("into itself"), std::string::npos) << itself.err;
+    EXPECT_EQ(listedNames(path("new1.grf")), std::vector<std::string>{"data\\\\x.txt"});
 }
 
 TEST_F(Cli, CheckNamesDamagedEntries) {
