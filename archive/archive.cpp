@@ -56,8 +56,16 @@ bool GrfArchive::create(const std::u16string& newPath) {
 }
 
 bool GrfArchive::open(const std::u16string& newPath) {
+    return openAs(newPath, platform::ExclusiveFile::Mode::UPDATE);
+}
+
+bool GrfArchive::openForReading(const std::u16string& newPath) {
+    return openAs(newPath, platform::ExclusiveFile::Mode::READ);
+}
+
+bool GrfArchive::openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode) {
     close();
-    lastError = file.open(newPath, platform::ExclusiveFile::Mode::UPDATE);
+    lastError = file.open(newPath, mode);
     if (lastError != 0 || !file.isOpen()) {
         file.close();
         return false;

@@ -94,7 +94,11 @@ public:
     mutable std::shared_mutex listLock;
 
     bool create(const std::u16string& newPath);
+    // Opened for reading and saving: no one else may open the file meanwhile.
     bool open(const std::u16string& newPath);
+    // Opened to read only (listing, extracting): others may read the file too, nobody may write
+    // it, and a read-only file opens as well. Such an archive cannot be saved.
+    bool openForReading(const std::u16string& newPath);
     bool readTable();
     void close();
 
@@ -122,4 +126,7 @@ public:
     static void addSourceRef(GrfArchive* archive);
     // The last release deletes the archive.
     static void releaseSourceRef(GrfArchive* archive);
+
+private:
+    bool openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode);
 };

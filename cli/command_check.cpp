@@ -10,7 +10,7 @@
 // a damaged entry fails here exactly as it would fail there.
 int runCheck(Session& session) {
     const CliOptions& options = session.options;
-    const ArchiveHandle archive = session.openArchive(options.args[0]);
+    const ArchiveHandle archive = session.openArchive(options.args[0], Session::Access::READ);
     if (!archive || !session.startWorker()) return EXIT_FAILED;
     const auto scratch = makeTempFile();
     if (!scratch) {

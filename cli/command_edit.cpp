@@ -18,7 +18,7 @@ void discardNewArchive(ArchiveHandle& archive) {
 // The archive to add to: opened, or created when the path does not exist yet.
 ArchiveHandle openOrCreate(Session& session, const std::string& pathArgument, bool& created) {
     created = !platform::fileExists(corePath(pathArgument));
-    return created ? session.createArchive(pathArgument) : session.openArchive(pathArgument);
+    return created ? session.createArchive(pathArgument) : session.openArchive(pathArgument, Session::Access::UPDATE);
 }
 
 // Saves, and on failure removes an archive this command created.
@@ -96,7 +96,7 @@ int runMerge(Session& session) {
 
 int runDelete(Session& session) {
     const CliOptions& options = session.options;
-    ArchiveHandle archive = session.openArchive(options.args[0]);
+    ArchiveHandle archive = session.openArchive(options.args[0], Session::Access::UPDATE);
     if (!archive) return EXIT_FAILED;
     std::vector<GrfEntry*> doomed;
     for (size_t i = 1; i < options.args.size(); ++i) {
@@ -115,7 +115,7 @@ int runDelete(Session& session) {
 int runRename(Session& session) {
     const CliOptions& options = session.options;
     const std::string& newArgument = options.args[2];
-    ArchiveHandle archive = session.openArchive(options.args[0]);
+    ArchiveHandle archive = session.openArchive(options.args[0], Session::Access::UPDATE);
     if (!archive) return EXIT_FAILED;
     GrfEntry* entry = session.findEntry(*archive, options.args[1]);
     if (!entry) return EXIT_FAILED;

@@ -99,7 +99,7 @@ int extractOne(Session& session, GrfEntry& entry) {
 
 int runExtract(Session& session) {
     const CliOptions& options = session.options;
-    const ArchiveHandle archive = session.openArchive(options.args[0]);
+    const ArchiveHandle archive = session.openArchive(options.args[0], Session::Access::READ);
     if (!archive) return EXIT_FAILED;
 
     std::vector<GrfEntry*> selection;

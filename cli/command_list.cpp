@@ -72,7 +72,7 @@ std::string tableRow(const GrfEntry& entry, const std::u16string& shownName) {
 
 int runList(Session& session) {
     const CliOptions& options = session.options;
-    const ArchiveHandle archive = session.openArchive(options.args[0]);
+    const ArchiveHandle archive = session.openArchive(options.args[0], Session::Access::READ);
     if (!archive) return EXIT_FAILED;
 
     const std::u16string filter = options.filter ? utf8ToUtf16(*options.filter) : u"";

@@ -4,7 +4,7 @@
 
 int runRepack(Session& session) {
     const CliOptions& options = session.options;
-    ArchiveHandle archive = session.openArchive(options.args[0]);
+    ArchiveHandle archive = session.openArchive(options.args[0], Session::Access::UPDATE);
     if (!archive || !session.startWorker()) return EXIT_FAILED;
 
     // The task takes the archive over: it destroys it once the rewritten file replaces it, or

@@ -31,9 +31,11 @@ intptr_t Session::runTask(uint32_t code, void* args) {
     return channel.waitFinished();
 }
 
-ArchiveHandle Session::openArchive(const std::string& pathArgument) {
+ArchiveHandle Session::openArchive(const std::string& pathArgument, Access access) {
     auto archive = std::make_unique<GrfArchive>();
-    if (!archive->open(corePath(pathArgument))) {
+    const std::u16string path = corePath(pathArgument);
+    const bool opened = access == Access::READ ? archive->openForReading(path) : archive->open(path);
+    if (!opened) {
         reportResult(archive->lastError, "cannot open " + pathArgument);
         return nullptr;
     }

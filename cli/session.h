@@ -36,8 +36,11 @@ public:
     // Runs the save task at --level; false (and the error line written) when it fails.
     bool saveArchive(GrfArchive& archive, const std::string& pathArgument);
 
+    // READ lets list, extract and check work on a read-only file or beside other readers; UPDATE
+    // is for commands that save.
+    enum class Access { READ, UPDATE };
     // Opens an existing archive; null (and the error line written) when it does not open.
-    ArchiveHandle openArchive(const std::string& pathArgument);
+    ArchiveHandle openArchive(const std::string& pathArgument, Access access);
     // Creates an empty archive (the header only, not yet openable until saved); null and the
     // error line when it cannot be created.
     ArchiveHandle createArchive(const std::string& pathArgument);

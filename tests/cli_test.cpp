@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/exclusive_file.h"
 #include "tests/support/cli_archive_writer.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/temp_dir.h"
@@ -183,6 +184,28 @@ TEST_F(Cli, ExtractWritesTreesFlatFilesAndStandardOutput) {
     ASSERT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(piped.out, binaryPayload());
     EXPECT_TRUE(piped.err.empty()) << piped.err;
+}
+
+TEST_F(Cli, ReadingCommandsWorkOnAReadOnlyArchiveThatAnotherProgramReads) {
+    const std::string archive = writeSample();
+    const auto writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    fs::permissions(archive, writable, fs::perm_options::remove);
+    // Writable again at the end, or the test directory could not be removed on Windows.
+    struct Restore {
+        std::string file;
+        fs::perms perms;
+        ~Restore() { fs::permissions(file, perms, fs::perm_options::add); }
+    } restore{archive, writable};
+    // A game reading its data meanwhile; it lets others read, as we do.
+    platform::ExclusiveFile reader;
+    ASSERT_EQ(reader.open(dir.file(u"sample.grf"), platform::ExclusiveFile::Mode::READ), 0);
+
+    EXPECT_EQ(listedNames(archive).size(), 3u);
+    const CliResult extracted = run({"extract", archive, "data\\a.txt", "-o", path("a.txt")});
+    EXPECT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_EQ(readFileBytes(path("a.txt")), "hello");
+    const CliResult checked = run({"check", archive});
+    EXPECT_EQ(checked.status, 0) << checked.err;
 }
 
 TEST_F(Cli, ExtractRefusesNamesThatLeaveTheTarget) {
