@@ -32,6 +32,37 @@ std::vector<uint8_t> deflateAll(const std::vector<uint8_t>& data, int level) {
     return out;
 }
 
+namespace {
+
+// One hangul syllable in code page 949 (the KS X 1001 syllable rows).
+void appendHangul(std::string& name, Generator& random) {
+    name += char(0xB0 + random.below(0x19));
+    name += char(0xA1 + random.below(0x5E));
+}
+
+}  // namespace
+
+std::string makeEntryName(uint32_t index, Generator& random) {
+    static const char* const FOLDERS[] = {"texture", "sprite", "model", "wav", "effect", "palette"};
+    static const char* const SUFFIXES[] = {".bmp", ".spr", ".act", ".rsm", ".wav", ".str", ".gat", ".tga"};
+    std::string name = "data\\";
+    name += FOLDERS[random.below(6)];
+    name += '\\';
+    const bool korean = random.below(10) < 7;
+    if (korean) {
+        const uint32_t syllables = 3 + random.below(4);
+        for (uint32_t i = 0; i < syllables; ++i) appendHangul(name, random);
+        name += '\\';
+        for (uint32_t i = 0; i < 2 + random.below(5); ++i) appendHangul(name, random);
+    } else {
+        name += "interface\\item\\";
+    }
+    name += "_" + std::to_string(index);
+    while (name.size() < 38 + random.below(6)) name += char('a' + random.below(26));
+    name += SUFFIXES[random.below(8)];
+    return name;
+}
+
 size_t heapInUse() {
 #if defined(__GLIBC__)
     // Large blocks are mapped on their own and counted apart from the heap's arenas.

@@ -38,6 +38,10 @@ struct Random {
     uint32_t below(uint32_t n) { return next() % n; }
 };
 
+// Names like a client's data folder: a few directory levels, about 45 bytes, most with Korean
+// parts (code page 949 bytes); `index` keeps them apart.
+std::string makeEntryName(uint32_t index, Generator& random);
+
 std::vector<uint8_t> deflateAll(const std::vector<uint8_t>& data, int level);
 // Bytes allocated and not yet freed right now, large mapped blocks included (glibc); 0 where it
 // cannot be told.

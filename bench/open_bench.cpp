@@ -14,34 +14,6 @@
 
 namespace {
 
-// One hangul syllable in code page 949 (the KS X 1001 syllable rows).
-void appendHangul(std::string& name, Generator& random) {
-    name += char(0xB0 + random.below(0x19));
-    name += char(0xA1 + random.below(0x5E));
-}
-
-// Names like a client's data folder: a few directory levels, about 45 bytes, most with Korean parts.
-std::string makeName(uint32_t index, Generator& random) {
-    static const char* const FOLDERS[] = {"texture", "sprite", "model", "wav", "effect", "palette"};
-    static const char* const SUFFIXES[] = {".bmp", ".spr", ".act", ".rsm", ".wav", ".str", ".gat", ".tga"};
-    std::string name = "data\\";
-    name += FOLDERS[random.below(6)];
-    name += '\\';
-    const bool korean = random.below(10) < 7;
-    if (korean) {
-        const uint32_t syllables = 3 + random.below(4);
-        for (uint32_t i = 0; i < syllables; ++i) appendHangul(name, random);
-        name += '\\';
-        for (uint32_t i = 0; i < 2 + random.below(5); ++i) appendHangul(name, random);
-    } else {
-        name += "interface\\item\\";
-    }
-    name += "_" + std::to_string(index);
-    while (name.size() < 38 + random.below(6)) name += char('a' + random.below(26));
-    name += SUFFIXES[random.below(8)];
-    return name;
-}
-
 void putU32(std::vector<uint8_t>& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(value >> (8 * i)));
 }
@@ -57,7 +29,7 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> table;
     size_t nameBytes = 0;
     for (uint32_t i = 0; i < count; ++i) {
-        const std::string name = makeName(i, random);
+        const std::string name = makeEntryName(i, random);
         nameBytes += name.size();
         table.insert(table.end(), name.begin(), name.end());
         table.push_back(0);

@@ -20,29 +20,6 @@
 
 namespace {
 
-// Names like a client's data folder, most with Korean parts (code page 949 bytes).
-std::string makeName(uint32_t index, Generator& random) {
-    static const char* const FOLDERS[] = {"texture", "sprite", "model", "wav", "effect", "palette"};
-    static const char* const SUFFIXES[] = {".bmp", ".spr", ".act", ".rsm", ".wav", ".str", ".gat", ".tga"};
-    std::string name = "data\\";
-    name += FOLDERS[random.below(6)];
-    name += '\\';
-    if (random.below(10) < 7) {
-        for (uint32_t i = 0, n = 3 + random.below(4); i < n; ++i) {
-            name += char(0xB0 + random.below(0x19));
-            name += char(0xA1 + random.below(0x5E));
-        }
-        name += '\\';
-    } else {
-        name += "interface\\item\\";
-    }
-    name += '_';
-    name += std::to_string(index);
-    while (name.size() < 38 + random.below(6)) name += char('a' + random.below(26));
-    name += SUFFIXES[random.below(8)];
-    return name;
-}
-
 void settle(HWND list) {
     UpdateWindow(list);
     MSG message;
@@ -81,7 +58,7 @@ int main(int argc, char** argv) {
     archive->entries.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
         auto entry = std::make_unique<GrfEntry>(archive);
-        entry->setName(makeName(i, random));
+        entry->setName(makeEntryName(i, random));
         entry->state = ENTRY_STORED;
         entry->originalSize = random.next() % 500000;
         entry->compressedSize = entry->originalSize / 3;
