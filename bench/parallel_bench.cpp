@@ -228,11 +228,13 @@ int main(int argc, char** argv) {
     line("codec L6 in memory, all threads", codecAll);
     files.clear();
     files.shrink_to_fit();
+    std::vector<std::u16string> corePaths;
+    for (const fs::path& path : paths) corePaths.push_back(platform::corePathFromUtf8(path.string()));
     const double readTime = best(repetitions, nothing, [&] {
         std::vector<uint8_t> buffer;
-        for (const fs::path& path : paths) {
+        for (const std::u16string& path : corePaths) {
             platform::ExclusiveFile file;
-            if (file.open(platform::corePathFromUtf8(path.string()), platform::ExclusiveFile::Mode::READ) != 0) {
+            if (file.open(path, platform::ExclusiveFile::Mode::READ) != 0) {
                 std::exit(1);
             }
             buffer.resize(size_t(file.size()));
