@@ -17,6 +17,7 @@
 #include <string>
 
 #include "archive/archive.h"
+#include "archive/entry_list_model.h"
 #include "platform/code_page.h"
 #include "ui/app.h"
 #include "ui/controls.h"
@@ -55,7 +56,7 @@ constexpr Column COLUMNS[] = {
 
 bool isStoredIndex(uint32_t index) {
     const GrfArchive* const archive = listArchive();
-    return archive != nullptr && index < archive->entries.size();
+    return archive != nullptr && isStoredRow(*archive, index);
 }
 
 // Copies as much of `text` as the list's buffer holds, terminator included.
@@ -130,79 +131,35 @@ bool renameEntry(const NMLVDISPINFOW& info) {
     return true;
 }
 
-// ASCII letters fold to lower case, every other byte compares by its unsigned value.
-unsigned char foldedByte(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
-}
-
-int compareNamesFolded(const std::string& a, const std::string& b) {
-    const size_t length = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < length; ++i) {
-        // Names share long prefixes: equal bytes need no folding.
-        if (a[i] == b[i]) {
-            continue;
-        }
-        const unsigned char x = foldedByte(a[i]);
-        const unsigned char y = foldedByte(b[i]);
-        if (x != y) {
-            return x < y ? -1 : 1;
-        }
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-uint32_t indexAt(const void* element) {
-    return *static_cast<const uint32_t*>(element);
-}
-
-int compareNames(const void* a, const void* b) {
-    const GrfEntry* const x = entryForIndex(indexAt(a));
-    const GrfEntry* const y = entryForIndex(indexAt(b));
-    if (x == nullptr || y == nullptr) {
+// The column's order as a qsort-style comparator over list indexes.
+template <ListColumn column, bool ascending>
+int compareColumn(const void* a, const void* b) {
+    const GrfArchive* const archive = listArchive();
+    if (archive == nullptr) {
         return 0;
     }
-    return compareNamesFolded(x->name, y->name);
-}
-
-// Stored rows before added rows, then by the field, as unsigned 32-bit numbers.
-template <uint32_t GrfEntry::*field>
-int compareField(const void* a, const void* b) {
-    const uint32_t i = indexAt(a);
-    const uint32_t j = indexAt(b);
-    const bool storedI = isStoredIndex(i);
-    const bool storedJ = isStoredIndex(j);
-    if (storedI != storedJ) {
-        return storedI ? -1 : 1;
-    }
-    const GrfEntry* const x = entryForIndex(i);
-    const GrfEntry* const y = entryForIndex(j);
-    if (x == nullptr || y == nullptr) {
-        return 0;
-    }
-    const uint32_t u = x->*field;
-    const uint32_t v = y->*field;
-    return u < v ? -1 : (u > v ? 1 : 0);
+    return compareRows(*archive, *static_cast<const uint32_t*>(a), *static_cast<const uint32_t*>(b), column,
+                       ascending);
 }
 
 }  // namespace
 
-int compareByNameAscending(const void* a, const void* b) { return compareNames(a, b); }
-int compareByNameDescending(const void* a, const void* b) { return compareNames(b, a); }
+int compareByNameAscending(const void* a, const void* b) { return compareColumn<ListColumn::NAME, true>(a, b); }
+int compareByNameDescending(const void* a, const void* b) { return compareColumn<ListColumn::NAME, false>(a, b); }
 int compareByCompressedSizeAscending(const void* a, const void* b) {
-    return compareField<&GrfEntry::compressedSize>(a, b);
+    return compareColumn<ListColumn::COMPRESSED_SIZE, true>(a, b);
 }
 int compareByCompressedSizeDescending(const void* a, const void* b) {
-    return compareField<&GrfEntry::compressedSize>(b, a);
+    return compareColumn<ListColumn::COMPRESSED_SIZE, false>(a, b);
 }
 int compareByOriginalSizeAscending(const void* a, const void* b) {
-    return compareField<&GrfEntry::originalSize>(a, b);
+    return compareColumn<ListColumn::ORIGINAL_SIZE, true>(a, b);
 }
 int compareByOriginalSizeDescending(const void* a, const void* b) {
-    return compareField<&GrfEntry::originalSize>(b, a);
+    return compareColumn<ListColumn::ORIGINAL_SIZE, false>(a, b);
 }
-int compareByOffsetAscending(const void* a, const void* b) { return compareField<&GrfEntry::offset>(a, b); }
-int compareByOffsetDescending(const void* a, const void* b) { return compareField<&GrfEntry::offset>(b, a); }
+int compareByOffsetAscending(const void* a, const void* b) { return compareColumn<ListColumn::OFFSET, true>(a, b); }
+int compareByOffsetDescending(const void* a, const void* b) { return compareColumn<ListColumn::OFFSET, false>(a, b); }
 
 void setUpEntryList(HWND list) {
     HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR8 | ILC_MASK, 3, 0);
@@ -232,15 +189,7 @@ void setUpEntryList(HWND list) {
 
 GrfEntry* entryForIndex(uint32_t index) {
     const GrfArchive* const archive = listArchive();
-    if (archive == nullptr) {
-        return nullptr;
-    }
-    const size_t stored = archive->entries.size();
-    if (index < stored) {
-        return archive->entries[index].get();
-    }
-    const size_t added = index - stored;
-    return added < archive->addedEntries.size() ? archive->addedEntries[added].get() : nullptr;
+    return archive != nullptr ? entryForRow(*archive, index) : nullptr;
 }
 
 void applyFilter() {
@@ -251,20 +200,10 @@ void applyFilter() {
     const HWND box = control(IDC_FILTER);
     std::wstring filter(static_cast<size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
     filter.resize(static_cast<size_t>(GetWindowTextW(box, filter.data(), static_cast<int>(filter.size()))));
-    const std::u16string_view wanted(reinterpret_cast<const char16_t*>(filter.data()), filter.size());
-    const bool korean = useKoreanNames();
-    app.visibleEntries.clear();
+    const EntryFilter wanted(std::u16string_view(reinterpret_cast<const char16_t*>(filter.data()), filter.size()));
     {
         const ListReadLock lock;
-        const auto addMatches = [&](const auto& list, uint32_t firstIndex) {
-            for (size_t i = 0; i < list.size(); ++i) {
-                if (list[i]->displayName(korean).find(wanted) != std::u16string::npos) {
-                    app.visibleEntries.push_back(firstIndex + static_cast<uint32_t>(i));
-                }
-            }
-        };
-        addMatches(archive->entries, 0);
-        addMatches(archive->addedEntries, static_cast<uint32_t>(archive->entries.size()));
+        app.visibleEntries = filterRows(*archive, wanted, useKoreanNames());
     }
     setListItemCount(app.visibleEntries.size());
     refreshTitle();
@@ -286,100 +225,6 @@ void refreshStatusLine() {
     setControlText(IDC_STATUS, text);
 }
 
-namespace {
-
-// Sixteen folded bytes of a name from `depth` on, big-endian and zero-padded, so that comparing
-// the two words compares those bytes as the name order does (a name ending inside the window
-// sorts before its extensions; names hold no zero bytes).
-struct NameKey {
-    uint64_t head;
-    uint64_t next;
-    const std::string* name;
-    uint32_t index;
-};
-
-void takeNameWindow(NameKey& key, size_t depth) {
-    key.head = 0;
-    key.next = 0;
-    for (size_t i = 0; i < 16; ++i) {
-        const size_t at = depth + i;
-        uint64_t& word = i < 8 ? key.head : key.next;
-        word = word << 8 | (at < key.name->size() ? foldedByte((*key.name)[at]) : 0);
-    }
-}
-
-// Sorts by sixteen bytes at a time and goes deeper only into runs that are equal so far: names
-// share long prefixes, and comparing whole names would touch each name's memory at every step.
-void sortNames(std::vector<NameKey>::iterator first, std::vector<NameKey>::iterator last, size_t depth,
-               bool ascending) {
-    for (auto key = first; key != last; ++key) {
-        takeNameWindow(*key, depth);
-    }
-    std::sort(first, last, [ascending](const NameKey& a, const NameKey& b) {
-        const NameKey& x = ascending ? a : b;
-        const NameKey& y = ascending ? b : a;
-        return x.head != y.head ? x.head < y.head : x.next < y.next;
-    });
-    for (auto run = first; run != last;) {
-        auto end = run + 1;
-        bool longer = run->name->size() > depth + 16;
-        while (end != last && end->head == run->head && end->next == run->next) {
-            longer = longer || end->name->size() > depth + 16;
-            ++end;
-        }
-        // Names whose windows are all equal and that all end inside them are equal: any order.
-        if (end - run > 1 && longer) {
-            sortNames(run, end, depth + 16, ascending);
-        }
-        run = end;
-    }
-}
-
-// The sort works on keys taken from the entries once, not through the comparators: resolving two
-// entries per comparison costs several cache misses each, which made a 400,000-row sort take
-// seconds. The order is the comparators' order; rows they call equal have no order either way.
-void sortRows(int column, bool ascending) {
-    std::vector<uint32_t>& rows = app.visibleEntries;
-    if (column == 0) {
-        static const std::string NO_NAME;
-        std::vector<NameKey> keys;
-        keys.reserve(rows.size());
-        for (const uint32_t index : rows) {
-            const GrfEntry* const entry = entryForIndex(index);
-            keys.push_back({0, 0, entry != nullptr ? &entry->name : &NO_NAME, index});
-        }
-        sortNames(keys.begin(), keys.end(), 0, ascending);
-        for (size_t i = 0; i < keys.size(); ++i) {
-            rows[i] = keys[i].index;
-        }
-        return;
-    }
-    // Stored rows before added ones, then the field: one 64-bit key per row.
-    struct NumberKey {
-        uint64_t key;
-        uint32_t index;
-    };
-    std::vector<NumberKey> keys;
-    keys.reserve(rows.size());
-    for (const uint32_t index : rows) {
-        const GrfEntry* const entry = entryForIndex(index);
-        uint32_t value = 0;
-        if (entry != nullptr) {
-            value = column == 1 ? entry->compressedSize : column == 2 ? entry->originalSize : entry->offset;
-        }
-        const uint64_t group = isStoredIndex(index) ? 0 : 1;
-        keys.push_back({group << 32 | value, index});
-    }
-    std::sort(keys.begin(), keys.end(), [ascending](const NumberKey& a, const NumberKey& b) {
-        return ascending ? a.key < b.key : b.key < a.key;
-    });
-    for (size_t i = 0; i < keys.size(); ++i) {
-        rows[i] = keys[i].index;
-    }
-}
-
-}  // namespace
-
 void sortByColumn(int column) {
     if (column == app.sortColumn) {
         app.sortDirection = -app.sortDirection;
@@ -390,9 +235,9 @@ void sortByColumn(int column) {
     if (app.sortColumn < 0 || app.sortColumn > 3) {
         return;
     }
-    {
+    if (const GrfArchive* const archive = listArchive()) {
         const ListReadLock lock;
-        sortRows(app.sortColumn, app.sortDirection > 0);
+        sortRows(*archive, app.visibleEntries, static_cast<ListColumn>(app.sortColumn), app.sortDirection > 0);
     }
     invalidateList();
 }

@@ -1,0 +1,136 @@
+// The entry list the window and the command line share: rows, filter and sort.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "archive/archive.h"
+#include "archive/entry_list_model.h"
+#include "archive/name_hash.h"
+#include "platform/code_page.h"
+
+namespace {
+
+class EntryListModelTest : public testing::Test {
+protected:
+    void SetUp() override {
+        buildHashTable();
+        platform::setAnsiCodePage(platform::CODE_PAGE_WESTERN);
+    }
+
+    GrfEntry& store(const std::string& name, uint32_t compressed = 0, uint32_t original = 0, uint32_t offset = 0) {
+        auto entry = std::make_unique<GrfEntry>(&archive);
+        entry->setName(name);
+        entry->state = ENTRY_STORED;
+        entry->compressedSize = compressed;
+        entry->originalSize = original;
+        entry->offset = offset;
+        archive.entries.push_back(std::move(entry));
+        return *archive.entries.back();
+    }
+
+    GrfEntry& add(const std::string& name, uint32_t compressed = 0) {
+        auto entry = std::make_unique<GrfEntry>(&archive);
+        entry->setSourceFile(name, u"/nowhere", 7);
+        entry->compressedSize = compressed;
+        return *archive.appendAdded(std::move(entry));
+    }
+
+    std::vector<std::string> namesOf(const std::vector<uint32_t>& rows) const {
+        std::vector<std::string> names;
+        for (const uint32_t row : rows) {
+            names.push_back(entryForRow(archive, row)->name);
+        }
+        return names;
+    }
+
+    std::vector<uint32_t> allRows() const {
+        return filterRows(archive, EntryFilter(u""), false);
+    }
+
+    GrfArchive archive;
+};
+
+TEST_F(EntryListModelTest, RowsAreStoredEntriesThenAddedOnes) {
+    store("data\\a.txt");
+    store("data\\b.txt");
+    add("data\\c.txt");
+    EXPECT_EQ(allRows(), (std::vector<uint32_t>{0, 1, 2}));
+    EXPECT_TRUE(isStoredRow(archive, 1));
+    EXPECT_FALSE(isStoredRow(archive, 2));
+    EXPECT_EQ(entryForRow(archive, 2)->name, "data\\c.txt");
+    EXPECT_EQ(entryForRow(archive, 3), nullptr);
+}
+
+TEST_F(EntryListModelTest, FilterMatchesTheShownNameOfTheChosenForm) {
+    store("data\\Alpha.txt");
+    store("data\\\xB5\xA5.txt");   // two Latin-1 characters, or one Hangul syllable in 949
+    add("data\\alpha2.txt");
+    const struct { const char16_t* filter; bool korean; std::vector<std::string> names; } cases[] = {
+        {u"", false, {"data\\Alpha.txt", "data\\\xB5\xA5.txt", "data\\alpha2.txt"}},
+        {u"alpha", false, {"data\\alpha2.txt"}},
+        {u"\u00B5\u00A5", false, {"data\\\xB5\xA5.txt"}},
+        {u"\u00B5\u00A5", true, {}},
+        {u"\uB370", true, {"data\\\xB5\xA5.txt"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "korean " << c.korean << " filter of " << std::u16string(c.filter).size());
+        EXPECT_EQ(namesOf(filterRows(archive, EntryFilter(c.filter), c.korean)), c.names);
+    }
+}
+
+TEST_F(EntryListModelTest, EverySortAgreesWithItsComparatorAndKeepsTiesInListOrder) {
+    // Long shared prefixes, names ending inside others and at the sort's sixteen-byte steps,
+    // letter case, high bytes, equal keys, added rows among stored ones.
+    const std::string prefix = "data\\texture\\\xC0\xAF\xC0\xFA\xC0\xCE\xC5\xCD\xC6\xE4\xC0\xCC\xBD\xBA\\";
+    uint32_t seed = 7;
+    const auto next = [&seed] { return seed = seed * 1103515245 + 12345, seed >> 16; };
+    static const char* const tails[] = {"a", "A", "ab", "aB_", "_", "b.bmp", "B.BMP", "\xB0\xA1", "z", "", "a\\x"};
+    for (int i = 0; i < 300; ++i) {
+        std::string name = (i % 3 == 0 ? prefix : "data\\") + tails[next() % 11];
+        for (uint32_t k = next() % 3; k > 0; --k) {
+            name += tails[next() % 11];
+        }
+        if (i % 5 == 0) {
+            add(name, next() % 4);
+        } else {
+            store(name, next() % 4, next() % 4, next() % 7 == 0 ? 0xFFFFFFFFu : next());
+        }
+    }
+    for (const char* name : {"data\\abcdefghijkl", "data\\abcdefghijk", "data\\ABCDEFGHIJK", "data\\abcdefghijk\\",
+                             "data\\abcdefghijk\\0123456789abcde", "data\\abcdefghijk\\0123456789abcd"}) {
+        store(name);
+    }
+    for (const ListColumn column :
+         {ListColumn::NAME, ListColumn::COMPRESSED_SIZE, ListColumn::ORIGINAL_SIZE, ListColumn::OFFSET}) {
+        for (const bool ascending : {true, false}) {
+            SCOPED_TRACE(testing::Message() << "column " << int(column) << " ascending " << ascending);
+            std::vector<uint32_t> rows = allRows();
+            sortRows(archive, rows, column, ascending);
+            ASSERT_EQ(rows.size(), 306u);
+            for (size_t i = 1; i < rows.size(); ++i) {
+                const int order = compareRows(archive, rows[i - 1], rows[i], column, ascending);
+                ASSERT_LE(order, 0) << "rows " << i - 1 << ", " << i;
+                if (order == 0) {
+                    ASSERT_EQ(rows[i - 1] < rows[i], ascending) << "tie at rows " << i - 1 << ", " << i;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(EntryListModelTest, NumberColumnsPutStoredRowsFirstAndNamesFoldOnlyAsciiLetters) {
+    store("data\\b.txt", 30);
+    store("data\\_x.txt", 10);
+    store("DATA\\B.TXT", 20);
+    add("data\\a.txt", 1);
+    std::vector<uint32_t> rows = allRows();
+    sortRows(archive, rows, ListColumn::COMPRESSED_SIZE, true);
+    EXPECT_EQ(rows, (std::vector<uint32_t>{1, 2, 0, 3}));
+    sortRows(archive, rows, ListColumn::COMPRESSED_SIZE, false);
+    EXPECT_EQ(rows, (std::vector<uint32_t>{3, 0, 2, 1}));
+    sortRows(archive, rows, ListColumn::NAME, true);
+    EXPECT_EQ(namesOf(rows), (std::vector<std::string>{"data\\_x.txt", "data\\a.txt", "data\\b.txt", "DATA\\B.TXT"}));
+    EXPECT_EQ(compareRows(archive, 0, 2, ListColumn::NAME, true), 0);
+}
+
+}  // namespace
