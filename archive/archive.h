@@ -64,8 +64,6 @@ public:
 
     // Inflates a stored entry into `targetPath`; the reason for false is in owner->lastError.
     bool extractTo(const std::u16string& targetPath, ProgressSink& progress);
-    // Compresses a pending entry, places it first fit and writes it; reason in owner->lastError.
-    bool storeData(FreeList& freeList, int level, ProgressSink& progress);
 
 private:
     void releaseSource();

@@ -1,49 +1,14 @@
 #include "archive/extract.h"
 
-#include <zlib.h>
-
 #include <algorithm>
-#include <memory>
 #include <mutex>
-#include <new>
 
 #include "archive/archive.h"
-#include "archive/codec.h"
-#include "archive/legacy_decode.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
 #include "platform/disk_ops.h"
-#include "platform/exclusive_file.h"
 
 namespace {
-
-constexpr uint32_t INFLATE_CHUNK_BYTES = 65536;
-// A batch writes its files in pieces so that progress also moves while a large one goes to disk.
-constexpr size_t WRITE_PIECE_BYTES = 65536;
-
-// inflateEnd runs however the scope is left.
-class InflateStream {
-public:
-    InflateStream() = default;
-    InflateStream(const InflateStream&) = delete;
-    InflateStream& operator=(const InflateStream&) = delete;
-    ~InflateStream() {
-        if (active) inflateEnd(&stream);
-    }
-    bool init() {
-        active = inflateInit(&stream) == Z_OK;
-        return active;
-    }
-    // inflateEnd's own answer: it fails when the stream state was damaged.
-    bool end() {
-        active = false;
-        return inflateEnd(&stream) == Z_OK;
-    }
-    z_stream stream{};
-
-private:
-    bool active = false;
-};
 
 bool isSeparator(char16_t c) {
     // "/" separates on Windows as well, so it is never a plain character of a name.
@@ -80,134 +45,25 @@ bool isDeviceName(std::u16string_view component) {
 
 }  // namespace
 
-bool readEntryData(const GrfEntry& entry, EntryData& data) {
-    GrfArchive& archive = *entry.owner;
-    // The inflater must not run past the stored bytes.
-    if (entry.compressedSize > entry.storedSize) return data.fail(RESULT_BAD_DATA);
-    // Checked against the file before allocating for it, so a forged size cannot exhaust memory.
-    const uint64_t fileLength = archive.file.size();
-    if (fileLength == UINT64_MAX || uint64_t(entry.offset) + entry.storedSize > fileLength) {
-        return data.fail(RESULT_BAD_LENGTH);
-    }
-    data.stored.reset(new (std::nothrow) uint8_t[std::max<uint32_t>(entry.storedSize, 1)]);
-    if (!data.stored) return data.fail(RESULT_BAD_LENGTH);
-    if (!archive.file.seek(entry.offset) || archive.file.read(data.stored.get(), entry.storedSize) != entry.storedSize) {
-        return data.fail(RESULT_BAD_LENGTH);
-    }
-    data.storedSize = entry.storedSize;
-    data.compressedSize = entry.compressedSize;
-    data.coding = entry.coding;
-    // An entry claiming more than its stream can produce gets only what it can produce.
-    data.capacity = std::min<uint64_t>(entry.originalSize,
-                                       maxInflatedSize(entry.compressedSize));
-    data.output.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(data.capacity, 1)]);
-    if (!data.output) return data.fail(RESULT_BAD_DATA);
-    return true;
-}
-
-bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk) {
-    if (data.coding >= 0) decodeData(data.stored.get(), data.storedSize, data.coding);
-    const auto produced =
-        inflateStream({data.stored.get(), data.compressedSize}, {data.output.get(), size_t(data.capacity)}, onChunk);
-    data.stored.reset();
-    if (!produced) return data.fail(RESULT_BAD_DATA);
-    data.length = uint32_t(*produced);
-    return true;
-}
-
-int writeEntryFile(const EntryData& data, const std::u16string& targetPath,
-                   const std::function<void(size_t written)>& onWritten) {
-    // Opened only now, so a damaged entry never leaves a file behind.
-    platform::ExclusiveFile target;
-    if (target.open(targetPath, platform::ExclusiveFile::Mode::WRITE) != 0 || !target.isOpen()) {
-        return RESULT_OPEN_FAILED;
-    }
-    for (size_t written = 0; written < data.length;) {
-        const size_t piece = std::min<size_t>(data.length - written, WRITE_PIECE_BYTES);
-        if (!target.write(data.output.get() + written, piece)) {
-            // A short file (a full disk) must not pass for the entry's data.
-            target.close();
-            platform::deleteFile(targetPath);
-            return RESULT_OPEN_FAILED;
-        }
-        written += piece;
-        if (onWritten) onWritten(written);
-    }
-    target.close();
-    return 0;
-}
-
-std::function<void(size_t)> writeProgress(const EntryData& data, ProgressSink& progress, size_t& reported) {
-    // The last piece is left to the entry's commit.
-    return [&data, &progress, &reported](size_t written) {
-        if (written >= data.length) return;
-        const size_t share = size_t(uint64_t(data.compressedSize) * written / data.length);
-        if (share > reported) {
-            reported = share;
-            progress.reportProgress(uint32_t(share), false);
-        }
-    };
-}
-
 bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
     if (state != ENTRY_STORED) return false;
     GrfArchive& archive = *owner;
     EntryData data;
     if (!readEntryData(*this, data)) return archive.fail(data.error);
-    const std::unique_ptr<uint8_t[]>& stored = data.stored;
-    const std::unique_ptr<uint8_t[]>& output = data.output;
-    const uint64_t capacity = data.capacity;
-
-    if (coding >= 0) decodeData(stored.get(), storedSize, coding);
-
-    InflateStream inflater;
-    if (!inflater.init()) return archive.fail(RESULT_BAD_DATA);
-    z_stream& zs = inflater.stream;
-    zs.next_out = output.get();
-    zs.avail_out = uInt(capacity);
-
-    // Whole chunks, so progress moves within a large entry; a chunk shorter than the full size is
-    // the last and finishes the stream. A size that is a multiple of the chunk ends with an empty
-    // finishing call.
-    uint32_t consumed = 0;
-    for (;;) {
-        const uint32_t chunk = std::min(compressedSize - consumed, INFLATE_CHUNK_BYTES);
-        zs.next_in = stored.get() + consumed;
-        zs.avail_in = chunk;
-        const int result = inflate(&zs, chunk < INFLATE_CHUNK_BYTES ? Z_FINISH : Z_NO_FLUSH);
-        if (result != Z_OK && result != Z_STREAM_END) {
-            inflater.end();
-            progress.reportProgress(consumed, true);
-            return archive.fail(RESULT_BAD_DATA);
-        }
-        consumed += chunk;
-        progress.reportProgress(consumed, false);
-        if (chunk == INFLATE_CHUNK_BYTES) continue;
-        const bool ended = inflater.end();
-        progress.reportProgress(consumed, true);
-        if (!ended) return archive.fail(RESULT_BAD_DATA);
-        break;
-    }
+    size_t consumed = 0;
+    const bool inflated = inflateEntryData(data, [&](size_t bytes) {
+        consumed = bytes;
+        progress.reportProgress(uint32_t(bytes), false);
+    });
+    progress.reportProgress(uint32_t(inflated ? compressedSize : consumed), true);
+    if (!inflated) return archive.fail(data.error);
     {
         // The entry's size becomes what the stream really held; the window's list reads it.
         const std::unique_lock lock(archive.listLock);
-        originalSize = uint32_t(capacity - zs.avail_out);
+        originalSize = data.length;
     }
-    data.stored.reset();
-
-    // Opened only now, so a damaged entry never leaves a file behind.
-    platform::ExclusiveFile target;
-    if (target.open(targetPath, platform::ExclusiveFile::Mode::WRITE) != 0 || !target.isOpen()) {
-        return archive.fail(RESULT_OPEN_FAILED);
-    }
-    if (!target.write(output.get(), originalSize)) {
-        // A short file (a full disk) must not pass for the entry's data.
-        target.close();
-        platform::deleteFile(targetPath);
-        return archive.fail(RESULT_OPEN_FAILED);
-    }
-    target.close();
-    return true;
+    const int written = writeEntryFile(data, targetPath, {});
+    return written == 0 || archive.fail(written);
 }
 
 bool isSafeEntryPath(std::u16string_view name) {

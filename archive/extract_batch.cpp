@@ -1,8 +1,6 @@
 #include "archive/extract_batch.h"
 
 #include <algorithm>
-#include <atomic>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -10,9 +8,9 @@
 
 #include "archive/archive.h"
 #include "archive/extract.h"
+#include "archive/ordered_pipeline.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
-#include "archive/work_pool.h"
 
 namespace {
 
@@ -20,16 +18,21 @@ namespace {
 // small files the extraction is bound by file creation, which then runs on every core. Larger
 // ones are written by the extracting thread in pieces, so that the bar moves while they go to disk.
 constexpr uint32_t POOL_WRITE_MAX_BYTES = 1 << 20;
+// The bytes the entries read ahead may hold together (more when a single entry is larger).
+constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 
 // One entry of the batch: read by the extracting thread, inflated (and, when small, written) by a
 // pool thread, its outcome taken up by the extracting thread in list order.
-class InflateJob : public WorkItem {
+class InflateJob : public PipelineJob {
 public:
     explicit InflateJob(GrfEntry& entry) : entry(entry) {}
 
     void run() override {
-        inflated = inflateEntryData(data, [this](size_t bytes) { consumed.store(bytes, std::memory_order_relaxed); });
-        if (inflated && writeInPool && data.length <= POOL_WRITE_MAX_BYTES) {
+        // Only the commit reports the whole entry.
+        inflated = inflateEntryData(data, [this](size_t bytes) {
+            if (bytes < data.compressedSize) advance(bytes);
+        });
+        if (inflated && writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
             createParentDirectories(*path);
             writeResult = writeEntryFile(data, *path, {});
             written = true;
@@ -41,16 +44,12 @@ public:
     std::optional<std::u16string> path;  // nullopt when the name is refused
     std::u16string pathKey;              // the path as a case-blind file system sees it
     EntryData data;
-    bool submitted = false;
     // False when an entry still ahead of this one goes to the same file: then the extracting
     // thread writes it in its turn, so that the later entry wins as it does one at a time.
-    bool writeInPool = false;
+    bool writeHere = false;
     bool inflated = false;
     bool written = false;
     int writeResult = 0;
-    // Stored bytes the inflater has taken so far; the extracting thread turns it into progress.
-    std::atomic<size_t> consumed{0};
-    uint64_t footprint = 0;
 };
 
 // Windows folds the case of names; folding ASCII here is enough to keep two entries that differ
@@ -64,77 +63,46 @@ std::u16string pathKeyOf(const std::u16string& path) {
     return key;
 }
 
-// Entries read ahead per pool thread, and the bytes they may hold together (more when a single
-// entry is larger). Many entries, so that a large one at the front does not leave the other
-// threads idle; the byte bound limits memory.
-constexpr size_t AHEAD_PER_THREAD = 64;
-constexpr uint64_t AHEAD_BYTES = 96ull << 20;
-constexpr uint32_t PROGRESS_POLL_MS = 50;
-
 }  // namespace
 
 void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16string& targetDir, bool keepDirs,
                     bool useKoreanNames, ProgressSink& progress, unsigned threads) {
-    if (threads <= 1) {
-        for (GrfEntry* entry : selection) {
-            extractIntoDirectory(*entry, targetDir, keepDirs, useKoreanNames, progress);
-        }
-        return;
-    }
-
-    std::deque<std::unique_ptr<InflateJob>> ahead;
-    // Declared after the jobs so that it ends (and runs what is queued) before they go.
-    WorkPool pool(threads);
-    const size_t maxAhead = AHEAD_PER_THREAD * threads;
-    uint64_t aheadBytes = 0;
+    OrderedPipeline pipeline(threads, AHEAD_BYTES);
     size_t nextIndex = 0;
     // Target paths of the entries ahead, until each is written.
     std::unordered_multiset<std::u16string> pathsAhead;
     const auto readAhead = [&] {
-        while (nextIndex < selection.size() && ahead.size() < maxAhead) {
+        while (nextIndex < selection.size()) {
             GrfEntry& entry = *selection[nextIndex];
-            const uint64_t expected = uint64_t(entry.storedSize) + entry.originalSize;
-            if (!ahead.empty() && aheadBytes + expected > AHEAD_BYTES) {
-                break;
-            }
+            if (!pipeline.hasRoom(uint64_t(entry.storedSize) + entry.originalSize)) break;
             ++nextIndex;
             auto job = std::make_unique<InflateJob>(entry);
+            job->runnable = false;
             if (entry.state == ENTRY_STORED) {
                 job->path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
                 if (job->path) {
                     job->pathKey = pathKeyOf(*job->path);
-                    job->writeInPool = pathsAhead.count(job->pathKey) == 0;
+                    job->writeHere = pathsAhead.count(job->pathKey) == 0;
                     pathsAhead.insert(job->pathKey);
                 }
                 if (job->path && readEntryData(entry, job->data)) {
                     job->footprint = job->data.storedSize + job->data.capacity;
-                    aheadBytes += job->footprint;
-                    job->submitted = true;
-                    pool.submit(*job);
+                    job->runnable = true;
                 }
             }
-            ahead.push_back(std::move(job));
+            pipeline.add(std::move(job));
         }
     };
 
     readAhead();
-    while (!ahead.empty()) {
-        InflateJob& job = *ahead.front();
-        GrfEntry& entry = job.entry;
+    while (!pipeline.empty()) {
+        GrfEntry& entry = static_cast<InflateJob&>(pipeline.front()).entry;
         progress.reportStatus(entry.displayName(useKoreanNames).c_str());
-        size_t reported = 0;
-        if (job.submitted) {
-            while (!pool.wait(job, PROGRESS_POLL_MS)) {
-                const size_t consumed = job.consumed.load(std::memory_order_relaxed);
-                if (consumed > reported && consumed < job.data.compressedSize) {
-                    reported = consumed;
-                    progress.reportProgress(uint32_t(reported), false);
-                }
-            }
-        }
-        const std::unique_ptr<InflateJob> done = std::move(ahead.front());
-        ahead.pop_front();
-        aheadBytes -= done->footprint;
+        uint64_t reported = 0;
+        const auto done = pipeline.takeAs<InflateJob>([&](uint64_t consumed) {
+            reported = consumed;
+            progress.reportProgress(uint32_t(consumed), false);
+        });
         // Keep the pool busy while this thread writes; the entry's path stays taken until then.
         readAhead();
         struct PathRelease {
@@ -153,7 +121,7 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
             entry.owner->fail(RESULT_OPEN_FAILED);
             continue;
         }
-        if (!done->submitted) {
+        if (!done->runnable) {
             entry.owner->fail(done->data.error);
             continue;
         }
@@ -170,7 +138,8 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
         int written = done->writeResult;
         if (!done->written) {
             createParentDirectories(*done->path);
-            written = writeEntryFile(done->data, *done->path, writeProgress(done->data, progress, reported));
+            written = writeEntryFile(done->data, *done->path,
+                                     writeShare(done->data.compressedSize, done->data.length, progress, reported));
         }
         progress.reportProgress(done->data.compressedSize, true);
         if (written != 0) {

@@ -1,5 +1,3 @@
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -227,11 +225,9 @@ bool GrfArchive::readTable() {
         const uint64_t capacity = std::min<uint64_t>(tableSize, maxInflatedSize(packedTableSize));
         table.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(capacity, 1)]);
         if (!table) return failRead(RESULT_BAD_DATA);
-        uLongf inflated = uLongf(capacity);
-        if (uncompress(table.get(), &inflated, packed.get(), packedTableSize) != Z_OK) {
-            return failRead(RESULT_BAD_DATA);
-        }
-        tableLength = inflated;
+        const auto inflated = inflateStream({packed.get(), packedTableSize}, {table.get(), size_t(capacity)});
+        if (!inflated) return failRead(RESULT_BAD_DATA);
+        tableLength = *inflated;
     }
 
     ByteReader cursor(std::span<const uint8_t>(table.get(), tableLength));

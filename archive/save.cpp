@@ -3,21 +3,21 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <deque>
 #include <functional>
+#include <span>
 #include <limits>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <vector>
 
 #include "archive/archive.h"
 #include "archive/codec.h"
 #include "archive/header.h"
 #include "archive/little_endian.h"
-#include "archive/legacy_decode.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
+#include "archive/entry_data.h"
+#include "archive/ordered_pipeline.h"
 #include "archive/work_pool.h"
 
 namespace {
@@ -26,15 +26,6 @@ namespace {
 constexpr uint64_t MAX_FILE_END = std::numeric_limits<uint32_t>::max();
 constexpr size_t TABLE_HEAD_BYTES = 8;  // packedTableSize, tableSize
 constexpr size_t MAX_RECORD_BYTES = MAX_NAME_BYTES + 18;
-// A buffer whose allocation failure becomes a result code instead of an exception.
-std::unique_ptr<uint8_t[]> allocate(uint64_t size) {
-    if (size > std::numeric_limits<size_t>::max()) {
-        return nullptr;
-    }
-    // One byte at least, so an empty entry still has a valid pointer.
-    return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[std::max<uint64_t>(size, 1)]);
-}
-
 bool readHeader(platform::ExclusiveFile& file, GrfHeader& header) {
     std::array<uint8_t, HEADER_SIZE> bytes{};
     if (!file.seek(0) || file.read(bytes.data(), bytes.size()) != bytes.size()) {
@@ -128,19 +119,15 @@ namespace {
 // What a pending entry stores, gathered in three steps: read on the thread that owns the files
 // (`readSource`), made plain (`prepareInput`, safe on any thread), then compressed.
 struct SourceData {
-    // Another archive's entry: its stored bytes, still coded and compressed.
-    std::unique_ptr<uint8_t[]> stored;
-    uint32_t storedSize = 0;
-    size_t streamLength = 0;
-    uint32_t originalSize = 0;
-    int32_t coding = -1;
-    // The plain bytes to compress.
-    std::unique_ptr<uint8_t[]> input;
-    uint32_t inputLength = 0;
+    // Another archive's entry: its stored bytes, inflated through the entry-data path. A disk
+    // file: its bytes, read straight into `plain.output`.
+    EntryData plain;
+    bool fromEntry = false;
     // The failure's code, and whether it belongs to the source archive.
     int error = 0;
     bool sourceFailed = false;
 
+    std::span<const uint8_t> input() const { return {plain.output.get(), plain.length}; }
     bool fail(int code, bool ofSource) {
         error = code;
         sourceFailed = ofSource;
@@ -151,31 +138,23 @@ struct SourceData {
 // A stored entry of another archive. Only a stored entry has data in its file; a deletion mark
 // does not matter: the bytes are still there, and a repack keeps such entries.
 bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
-    GrfArchive& sourceArchive = *sourceEntry.owner;
     if (sourceEntry.source != SOURCE_ARCHIVE) {
         return data.fail(RESULT_BAD_LENGTH, true);
     }
-    const uint64_t fileEnd = sourceArchive.file.size();
-    const uint64_t storedEnd = uint64_t(sourceEntry.offset) + sourceEntry.storedSize;
-    if (fileEnd == UINT64_MAX || storedEnd > fileEnd) {
+    const uint64_t fileEnd = sourceEntry.owner->file.size();
+    if (fileEnd == UINT64_MAX || uint64_t(sourceEntry.offset) + sourceEntry.storedSize > fileEnd) {
         return data.fail(RESULT_BAD_LENGTH, true);
     }
     // Only the stored bytes can be inflated, however long the stream claims to be.
-    data.streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
-    if (sourceEntry.originalSize > maxInflatedSize(data.streamLength)) {
+    const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
+    if (sourceEntry.originalSize > maxInflatedSize(streamLength)) {
         return data.fail(RESULT_BAD_DATA, true);
     }
-    data.stored = allocate(sourceEntry.storedSize);
-    if (!data.stored) {
-        return data.fail(RESULT_BAD_DATA, true);
+    if (!readStoredBytes(sourceEntry, streamLength, data.plain)) {
+        return data.fail(data.plain.error, true);
     }
-    if (!sourceArchive.file.seek(sourceEntry.offset) ||
-        sourceArchive.file.read(data.stored.get(), sourceEntry.storedSize) != sourceEntry.storedSize) {
-        return data.fail(RESULT_BAD_LENGTH, true);
-    }
-    data.storedSize = sourceEntry.storedSize;
-    data.originalSize = sourceEntry.originalSize;
-    data.coding = sourceEntry.coding;
+    data.fromEntry = true;
+    data.plain.capacity = sourceEntry.originalSize;
     return true;
 }
 
@@ -189,11 +168,10 @@ bool readSourceFile(const std::u16string& path, SourceData& data) {
     if (size == UINT64_MAX || size > MAX_FILE_END) {
         return data.fail(RESULT_BAD_LENGTH, false);
     }
-    data.input = allocate(size);
-    if (!data.input) {
+    if (!reserveOutput(size, data.plain)) {
         return data.fail(RESULT_BAD_DATA, false);
     }
-    data.inputLength = static_cast<uint32_t>(file.read(data.input.get(), size));
+    data.plain.length = static_cast<uint32_t>(file.read(data.plain.output.get(), size));
     return true;
 }
 
@@ -211,23 +189,13 @@ bool readSource(const GrfEntry& entry, SourceData& data) {
 
 // Decodes and inflates the stored bytes of another archive's entry; no file or archive is touched.
 bool prepareInput(SourceData& data) {
-    if (!data.stored) {
+    if (!data.fromEntry) {
         return data.error == 0;
     }
-    data.input = allocate(data.originalSize);
-    if (!data.input) {
-        return data.fail(RESULT_BAD_DATA, true);
-    }
-    if (data.coding >= 0) {
-        decodeData(data.stored.get(), data.storedSize, data.coding);
-    }
-    const auto produced = inflateStream({data.stored.get(), data.streamLength}, {data.input.get(), data.originalSize});
-    data.stored.reset();
-    if (!produced) {
-        return data.fail(RESULT_BAD_DATA, true);
-    }
     // A stream that inflates short is stored with the length it has.
-    data.inputLength = static_cast<uint32_t>(*produced);
+    if (!reserveOutput(data.plain.capacity, data.plain) || !inflateEntryData(data.plain, {})) {
+        return data.fail(RESULT_BAD_DATA, true);
+    }
     return true;
 }
 
@@ -247,7 +215,7 @@ constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
 // Places the stream first fit (or at the end) and writes it. `onWritten` hears of the stream
 // bytes written so far.
 bool placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_t>& stream, uint32_t inputLength,
-                   const std::function<void(size_t written)>& onWritten) {
+                   const std::function<void(uint64_t written)>& onWritten) {
     GrfArchive& archive = *entry.owner;
     const uint32_t length = static_cast<uint32_t>(stream.size());
     uint64_t position = 0;
@@ -284,26 +252,10 @@ bool placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_
     return true;
 }
 
-// A codec that takes whole buffers gives no progress while it works, so the bar also moves as the
-// stream reaches the file, by the share of the input the written part stands for. Only what goes
-// beyond `reported`, and never the end, which the entry's commit reports.
-std::function<void(size_t)> writeProgress(uint32_t inputLength, size_t length, ProgressSink& progress,
-                                          size_t& reported) {
-    return [=, &progress, &reported](size_t written) {
-        if (written >= length) {
-            return;
-        }
-        const size_t share = size_t(uint64_t(inputLength) * written / length);
-        if (share > reported) {
-            reported = share;
-            progress.reportProgress(uint32_t(share), false);
-        }
-    };
-}
-
-// One pending entry on its way through the pool: read by the saving thread, then prepared and
-// compressed by a pool thread, then placed and written by the saving thread in list order.
-class StoreJob : public WorkItem {
+// One pending entry on its way through the pipeline: read by the saving thread (or, for a disk
+// file, by the pool thread), then prepared and compressed by a pool thread, then placed and
+// written by the saving thread in list order.
+class StoreJob : public PipelineJob {
 public:
     StoreJob(GrfEntry& entry, int level, const std::atomic<bool>& cancelled)
         : entry(entry), level(level), cancelled(cancelled) {}
@@ -320,9 +272,12 @@ public:
         if (!prepareInput(data)) {
             return;
         }
-        compressed = deflateStream({data.input.get(), data.inputLength}, level, stream,
-                                   [this](size_t bytes) { consumed.store(bytes, std::memory_order_relaxed); });
-        data.input.reset();
+        // Only the commit reports the whole entry, so the writing still moves the bar.
+        const size_t inputLength = data.plain.length;
+        compressed = deflateStream(data.input(), level, stream, [this, inputLength](size_t bytes) {
+            if (bytes < inputLength) advance(bytes);
+        });
+        data.plain.output.reset();
     }
 
     GrfEntry& entry;
@@ -333,20 +288,12 @@ public:
     SourceData data;
     std::vector<uint8_t> stream;
     bool compressed = false;
-    // Input bytes the compressor has taken so far; the saving thread turns it into progress.
-    std::atomic<size_t> consumed{0};
-    uint64_t footprint = 0;
 };
 
-// Entries read ahead beyond the one being written, per pool thread, and the bytes they may hold
-// together (more when a single entry is larger): enough to keep every core busy while the
-// saving thread reads and writes, without ever holding the whole archive. The count is high so
-// that the other threads work through many small entries while a large one holds up the front;
-// the byte bound is what limits memory.
-constexpr size_t AHEAD_PER_THREAD = 64;
+// The bytes the entries read ahead may hold together (more when a single entry is larger):
+// enough to keep every core busy while the saving thread reads and writes, without ever holding
+// the whole archive.
 constexpr uint64_t AHEAD_BYTES = 96ull << 20;
-// How often the saving thread looks at the compressor's progress while it waits.
-constexpr uint32_t PROGRESS_POLL_MS = 50;
 
 }  // namespace
 
@@ -366,38 +313,23 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
     if (!buildFreeList(*this, freeList)) {
         return false;
     }
-    if (threads <= 1) {
-        for (const auto& entry : addedEntries) {
-            // A pending entry the user removed takes no space and needs no source.
-            if (entry->state == ENTRY_DELETED) {
-                continue;
-            }
-            progress.reportStatus(entry->displayName(useKoreanNames).c_str());
-            if (!entry->storeData(freeList, level, progress)) {
-                return false;
-            }
-        }
-        return writeTable(level);
-    }
 
     // Compressed sizes do not depend on timing, so compressing ahead and placing in list order
-    // with the same first fit writes the very file the loop above writes.
+    // with the same first fit writes the same file with any number of threads.
     std::atomic<bool> cancelled{false};
-    std::deque<std::unique_ptr<StoreJob>> ahead;
-    // Declared after the jobs so that it ends (and runs what is queued) before they go.
-    WorkPool pool(threads);
-    const size_t maxAhead = AHEAD_PER_THREAD * threads;
-    uint64_t aheadBytes = 0;
+    // After `cancelled`: the pipeline ends (and runs what is queued) before it goes.
+    OrderedPipeline pipeline(threads, AHEAD_BYTES);
     size_t nextIndex = 0;
     const auto readAhead = [&] {
-        while (nextIndex < addedEntries.size() && ahead.size() < maxAhead) {
+        while (nextIndex < addedEntries.size()) {
             GrfEntry& entry = *addedEntries[nextIndex];
+            // A pending entry the user removed takes no space and needs no source.
             if (entry.state == ENTRY_DELETED) {
                 ++nextIndex;
                 continue;
             }
             const uint64_t expected = uint64_t(entry.originalSize) * 2;
-            if (!ahead.empty() && aheadBytes + expected > AHEAD_BYTES) {
+            if (!pipeline.hasRoom(expected)) {
                 break;
             }
             ++nextIndex;
@@ -410,11 +342,9 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
                 readSource(entry, job->data);
             }
             // The stored bytes, the plain ones and the stream, which is about as long at most.
-            const uint64_t plain = std::max<uint64_t>(job->data.originalSize, job->data.inputLength);
-            job->footprint = std::max(expected, job->data.storedSize + 2 * plain);
-            aheadBytes += job->footprint;
-            pool.submit(*job);
-            ahead.push_back(std::move(job));
+            const uint64_t plain = std::max<uint64_t>(job->data.plain.capacity, job->data.plain.length);
+            job->footprint = std::max(expected, job->data.plain.storedSize + 2 * plain);
+            pipeline.add(std::move(job));
         }
     };
     const auto stop = [&cancelled] {
@@ -423,26 +353,19 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
     };
 
     readAhead();
-    while (!ahead.empty()) {
-        StoreJob& job = *ahead.front();
-        progress.reportStatus(job.entry.displayName(useKoreanNames).c_str());
+    while (!pipeline.empty()) {
+        progress.reportStatus(static_cast<StoreJob&>(pipeline.front()).entry.displayName(useKoreanNames).c_str());
         // Progress while the pool compresses; a codec that streams moves the bar chunk by chunk.
-        size_t reported = 0;
-        while (!pool.wait(job, PROGRESS_POLL_MS)) {
-            const size_t consumed = job.consumed.load(std::memory_order_relaxed);
-            if (consumed > reported) {
-                reported = consumed;
-                progress.reportProgress(uint32_t(reported), false);
-            }
-        }
-        const std::unique_ptr<StoreJob> done = std::move(ahead.front());
-        ahead.pop_front();
-        aheadBytes -= done->footprint;
+        uint64_t reported = 0;
+        const auto done = pipeline.takeAs<StoreJob>([&](uint64_t consumed) {
+            reported = consumed;
+            progress.reportProgress(uint32_t(consumed), false);
+        });
         if (done->data.error != 0) {
             failEntry(done->entry, done->data);
             return stop();
         }
-        const uint32_t inputLength = done->data.inputLength;
+        const uint32_t inputLength = done->data.plain.length;
         if (!done->compressed || done->stream.size() > MAX_FILE_END) {
             progress.reportProgress(done->compressed ? inputLength : 0, true);
             fail(RESULT_BAD_DATA);
@@ -450,7 +373,7 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
         }
         // Keep the pool busy while this thread writes.
         readAhead();
-        const auto onWritten = writeProgress(inputLength, done->stream.size(), progress, reported);
+        const auto onWritten = writeShare(inputLength, done->stream.size(), progress, reported);
         if (!placeAndWrite(done->entry, freeList, done->stream, inputLength, onWritten)) {
             progress.reportProgress(inputLength, true);
             return stop();
@@ -458,28 +381,6 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
         progress.reportProgress(inputLength, true);
     }
     return writeTable(level);
-}
-
-bool GrfEntry::storeData(FreeList& freeList, int level, ProgressSink& progress) {
-    SourceData data;
-    if (!readSource(*this, data) || !prepareInput(data)) {
-        return failEntry(*this, data);
-    }
-    std::vector<uint8_t> stream;
-    size_t reported = 0;
-    const bool compressed = deflateStream({data.input.get(), data.inputLength}, level, stream, [&](size_t consumed) {
-        reported = consumed;
-        progress.reportProgress(uint32_t(consumed), false);
-    });
-    data.input.reset();
-    if (!compressed || stream.size() > MAX_FILE_END) {
-        progress.reportProgress(compressed ? data.inputLength : 0, true);
-        return owner->fail(RESULT_BAD_DATA);
-    }
-    const bool written = placeAndWrite(*this, freeList, stream, data.inputLength,
-                                       writeProgress(data.inputLength, stream.size(), progress, reported));
-    progress.reportProgress(data.inputLength, true);
-    return written;
 }
 
 bool GrfArchive::writeTable(int level) {

@@ -81,14 +81,9 @@ protected:
     RecordingSink sink;
 };
 
-TEST_F(Extract, StreamLengthsAroundTheChunkReportWholeChunks) {
-    const struct { size_t length; size_t blocks; std::vector<std::pair<uint32_t, bool>> progress; } cases[] = {
-        {11, 1, {{11, false}, {11, true}}},
-        {65535, 1, {{65535, false}, {65535, true}}},
-        // A whole chunk is not the last: an empty finishing call follows.
-        {65536, 2, {{65536, false}, {65536, false}, {65536, true}}},
-        {65537, 2, {{65536, false}, {65537, false}, {65537, true}}},
-    };
+TEST_F(Extract, StreamLengthsAroundTheChunkComeBackWhole) {
+    // Around the codec's chunk: a whole chunk is not the last, an empty finishing call follows.
+    const struct { size_t length; size_t blocks; } cases[] = {{11, 1}, {65535, 1}, {65536, 2}, {65537, 2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.length);
         const auto [data, stream] = streamOfLength(c.length, c.blocks);
@@ -100,7 +95,13 @@ TEST_F(Extract, StreamLengthsAroundTheChunkReportWholeChunks) {
         RecordingSink progress;
         ASSERT_TRUE(entry.extractTo(dir.file(u"out.bin"), progress)) << describe(local);
         EXPECT_EQ(readFile(dir, u"out.bin"), data);
-        EXPECT_EQ(progress.progress, c.progress);
+        // Within the entry, never going back, and the whole stream once at the end.
+        ASSERT_FALSE(progress.progress.empty());
+        EXPECT_EQ(progress.progress.back(), std::make_pair(uint32_t(c.length), true));
+        for (size_t i = 0; i + 1 < progress.progress.size(); ++i) {
+            EXPECT_FALSE(progress.progress[i].second);
+            EXPECT_LE(progress.progress[i].first, progress.progress[i + 1].first);
+        }
     }
 }
 

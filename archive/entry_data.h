@@ -1,0 +1,43 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class GrfEntry;
+
+// The one path an entry's data takes out of an archive: read its stored bytes (the archive's
+// file, one thread at a time), decode and inflate them (any thread), write them to a file.
+// Extraction, the check, the preview and a save re-storing another archive's entry all use it.
+struct EntryData {
+    std::unique_ptr<uint8_t[]> stored;
+    uint32_t storedSize = 0;
+    uint32_t compressedSize = 0;  // the stream's length within the stored bytes
+    int32_t coding = -1;
+    std::unique_ptr<uint8_t[]> output;
+    uint64_t capacity = 0;  // room for the inflated bytes
+    uint32_t length = 0;    // inflated bytes
+    int error = 0;          // why a step failed
+
+    bool fail(int code) {
+        error = code;
+        return false;
+    }
+};
+
+// Reads the stored bytes of `entry` (checked against its file first, so a forged size cannot
+// exhaust memory); the stream is the first `streamLength` of them. Failures: RESULT_BAD_LENGTH.
+bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data);
+// Makes room for `capacity` inflated bytes; RESULT_BAD_DATA when there is none.
+bool reserveOutput(uint64_t capacity, EntryData& data);
+// For extraction: the entry's stored bytes and room for what its stream can produce.
+bool readEntryData(const GrfEntry& entry, EntryData& data);
+// Decodes and inflates; touches no file or entry, so any thread may run it. `onChunk` hears of the
+// stored bytes consumed. Frees the stored bytes.
+bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk);
+// readEntryData and inflateEntryData in one go: the entry's bytes in memory, for a preview.
+bool loadEntryData(const GrfEntry& entry, EntryData& data);
+// Creates `targetPath` and writes the inflated bytes; 0 or the result code. A file that cannot be
+// written whole is deleted. `onWritten` hears of the bytes written so far.
+int writeEntryFile(const EntryData& data, const std::u16string& targetPath,
+                   const std::function<void(size_t written)>& onWritten);
