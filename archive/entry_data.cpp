@@ -9,7 +9,7 @@
 #include "archive/legacy_decode.h"
 #include "archive/result_codes.h"
 #include "platform/disk_ops.h"
-#include "platform/exclusive_file.h"
+#include "platform/output_file.h"
 
 namespace {
 
@@ -75,8 +75,8 @@ bool loadEntryData(const GrfEntry& entry, EntryData& data) {
 int writeEntryFile(const EntryData& data, const std::u16string& targetPath,
                    const std::function<void(size_t written)>& onWritten) {
     // Opened only now, so a damaged entry never leaves a file behind.
-    platform::ExclusiveFile target;
-    if (target.open(targetPath, platform::ExclusiveFile::Mode::WRITE) != 0 || !target.isOpen()) {
+    platform::OutputFile target;
+    if (target.create(targetPath) != 0) {
         return RESULT_OPEN_FAILED;
     }
     // One write unless someone follows the progress.

@@ -111,6 +111,26 @@ void createParentDirectories(const std::u16string& path) {
     if (!parent.empty()) platform::createDirectory(parent);
 }
 
+void DirectoryMaker::createParentsOf(const std::u16string& path) {
+    const size_t parentEnd = path.rfind(u'\\');
+    if (parentEnd == std::u16string::npos || parentEnd == 0) return;
+    // Held while creating, so that no thread takes a directory for made before it is there.
+    const std::lock_guard guard(lock);
+    std::u16string parent = path.substr(0, parentEnd);
+    if (made.count(parent) != 0) return;
+    // The levels above, from the top; those made before cost a look-up, not a system call.
+    for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
+        if (at == 0) continue;
+        std::u16string level = parent.substr(0, at);
+        if (made.count(level) == 0) {
+            platform::createDirectory(level);
+            made.insert(std::move(level));
+        }
+    }
+    platform::createDirectory(parent);
+    made.insert(std::move(parent));
+}
+
 void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
                           ProgressSink& worker) {
     worker.reportStatus(entry.displayName(useKoreanNames).c_str());

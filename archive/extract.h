@@ -1,8 +1,10 @@
 #pragma once
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "archive/entry_data.h"
 
@@ -28,3 +30,15 @@ std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::
                                               bool useKoreanNames);
 // Creates the directories above `path`, each level in turn.
 void createParentDirectories(const std::u16string& path);
+
+// createParentDirectories for a batch: each directory is created once, however many entries it
+// holds. Any thread may call it.
+class DirectoryMaker {
+public:
+    void createParentsOf(const std::u16string& path);
+
+private:
+    std::mutex lock;
+    // Every directory created (or found there) so far.
+    std::unordered_set<std::u16string> made;
+};

@@ -32,8 +32,11 @@ public:
         inflated = inflateEntryData(data, [this](size_t bytes) {
             if (bytes < data.compressedSize) advance(bytes);
         });
-        if (inflated && writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
-            createParentDirectories(*path);
+        if (!path) {
+            // A check keeps nothing.
+            data.output.reset();
+        } else if (inflated && writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
+            directories->createParentsOf(*path);
             writeResult = writeEntryFile(data, *path, {});
             written = true;
             data.output.reset();
@@ -41,7 +44,8 @@ public:
     }
 
     GrfEntry& entry;
-    std::optional<std::u16string> path;  // nullopt when the name is refused
+    DirectoryMaker* directories = nullptr;
+    std::optional<std::u16string> path;  // nullopt when the name is refused, or in a check
     std::u16string pathKey;              // the path as a case-blind file system sees it
     EntryData data;
     // False when an entry still ahead of this one goes to the same file: then the extracting
@@ -65,8 +69,13 @@ std::u16string pathKeyOf(const std::u16string& path) {
 
 }  // namespace
 
-void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16string& targetDir, bool keepDirs,
-                    bool useKoreanNames, ProgressSink& progress, unsigned threads) {
+namespace {
+
+// Extraction into `targetDir`, or a check without it: the same reading, inflating and results.
+void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* targetDir, bool keepDirs,
+              bool useKoreanNames, ProgressSink& progress, unsigned threads) {
+    DirectoryMaker directories;
+    // After the directories: the pipeline ends (and runs what is queued) before they go.
     OrderedPipeline pipeline(threads, AHEAD_BYTES);
     size_t nextIndex = 0;
     // Target paths of the entries ahead, until each is written.
@@ -77,15 +86,18 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
             if (!pipeline.hasRoom(uint64_t(entry.storedSize) + entry.originalSize)) break;
             ++nextIndex;
             auto job = std::make_unique<InflateJob>(entry);
+            job->directories = &directories;
             job->runnable = false;
             if (entry.state == ENTRY_STORED) {
-                job->path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
-                if (job->path) {
-                    job->pathKey = pathKeyOf(*job->path);
-                    job->writeHere = pathsAhead.count(job->pathKey) == 0;
-                    pathsAhead.insert(job->pathKey);
+                if (targetDir != nullptr) {
+                    job->path = entryTargetPath(entry, *targetDir, keepDirs, useKoreanNames);
+                    if (job->path) {
+                        job->pathKey = pathKeyOf(*job->path);
+                        job->writeHere = pathsAhead.count(job->pathKey) == 0;
+                        pathsAhead.insert(job->pathKey);
+                    }
                 }
-                if (job->path && readEntryData(entry, job->data)) {
+                if ((job->path || targetDir == nullptr) && readEntryData(entry, job->data)) {
                     job->footprint = job->data.storedSize + job->data.capacity;
                     job->runnable = true;
                 }
@@ -117,7 +129,7 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
         if (entry.state != ENTRY_STORED) {
             continue;
         }
-        if (!done->path) {
+        if (!done->path && targetDir != nullptr) {
             entry.owner->fail(RESULT_OPEN_FAILED);
             continue;
         }
@@ -136,8 +148,8 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
             entry.originalSize = done->data.length;
         }
         int written = done->writeResult;
-        if (!done->written) {
-            createParentDirectories(*done->path);
+        if (done->path && !done->written) {
+            directories.createParentsOf(*done->path);
             written = writeEntryFile(done->data, *done->path,
                                      writeShare(done->data.compressedSize, done->data.length, progress, reported));
         }
@@ -146,4 +158,16 @@ void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16strin
             entry.owner->fail(written);
         }
     }
+}
+
+}  // namespace
+
+void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16string& targetDir, bool keepDirs,
+                    bool useKoreanNames, ProgressSink& progress, unsigned threads) {
+    runBatch(selection, &targetDir, keepDirs, useKoreanNames, progress, threads);
+}
+
+void checkEntries(const std::vector<GrfEntry*>& selection, bool useKoreanNames, ProgressSink& progress,
+                  unsigned threads) {
+    runBatch(selection, nullptr, false, useKoreanNames, progress, threads);
 }

@@ -313,6 +313,49 @@ TEST(ParallelExtract, EachEntryKeepsItsOwnResultAndFile) {
     }
 }
 
+TEST(ParallelCheck, FindsWhatExtractionFindsAndWritesNothing) {
+    TempDir dir;
+    auto spoiled = deflateBytes(sampleData(90000, 1));
+    spoiled[spoiled.size() / 2] ^= 0x55;
+    TestArchive()
+        .add("data\\first.txt", sampleData(40000, 4))
+        .add("data\\spoiled.txt", sampleData(90000, 1)).stream(spoiled)
+        .add("data\\large.bin", noiseData(3 << 20, 3))
+        .add("data\\past-the-end.txt", sampleData(100, 6)).dataOffset(50000000)
+        .add("..\\escape.txt", sampleData(100, 8))  // refused by extraction only: its data are fine
+        .add("data\\long-claim.txt", sampleData(3000, 11)).originalSize(9000)
+        .add("data\\empty.txt", "")
+        .writeTo(dir);
+    const auto filesIn = [&] {
+        size_t count = 0;
+        for (const auto& item : fs::recursive_directory_iterator(fs::path(dir.native(u"")))) count += item.is_regular_file();
+        return count;
+    };
+    const size_t before = filesIn();
+    for (const unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        GrfArchive archive;
+        ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+        std::vector<GrfEntry*> entries;
+        uint64_t total = 0;
+        for (const auto& entry : archive.entries) {
+            entries.push_back(entry.get());
+            total += entry->compressedSize;
+        }
+        ProgressLog log(&archive);
+        checkEntries(entries, false, log, threads);
+        log.finish();
+        EXPECT_EQ(log.codes, (std::vector<int>{0, RESULT_BAD_DATA, 0, RESULT_BAD_LENGTH, 0, 0, 0}));
+        EXPECT_EQ(log.statuses.size(), entries.size());
+        EXPECT_FALSE(log.wentBack);
+        EXPECT_FALSE(log.otherThread);
+        // What the failed entries read counts as far as they got; the others whole.
+        EXPECT_LE(log.committed, total);
+        EXPECT_EQ(archive.findStored("data\\long-claim.txt")->originalSize, 3000u);
+        EXPECT_EQ(filesIn(), before);
+    }
+}
+
 TEST(ParallelExtract, ProgressReachesTheTotalAndMovesInsideALargeEntry) {
     TempDir dir;
     TestArchive()
