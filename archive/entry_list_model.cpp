@@ -12,6 +12,10 @@ unsigned char foldedByte(char c) {
     return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
 }
 
+char16_t foldedUnit(char16_t unit) {
+    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
+}
+
 int compareNamesFolded(const std::string& a, const std::string& b) {
     const size_t length = a.size() < b.size() ? a.size() : b.size();
     for (size_t i = 0; i < length; ++i) {
@@ -102,10 +106,51 @@ bool isStoredRow(const GrfArchive& archive, uint32_t index) {
     return index < archive.entries.size();
 }
 
-EntryFilter::EntryFilter(std::u16string_view text) : wanted(text) {}
+// Letter case is folded for ASCII only, as names compare everywhere else; folding other
+// letters would make the filter disagree with the name look-up.
+EntryFilter::EntryFilter(std::u16string_view text)
+    : wanted(text), wildcard(text.find_first_of(u"*?") != std::u16string_view::npos) {
+    for (char16_t& unit : wanted) {
+        unit = foldedUnit(unit);
+    }
+}
 
 bool EntryFilter::matches(std::u16string_view shownName) const {
-    return shownName.find(wanted) != std::u16string_view::npos;
+    if (wildcard) {
+        return matchesWildcard(wanted, shownName);
+    }
+    if (wanted.empty()) {
+        return true;
+    }
+    return std::search(shownName.begin(), shownName.end(), wanted.begin(), wanted.end(),
+                       [](char16_t name, char16_t want) { return foldedUnit(name) == want; }) != shownName.end();
+}
+
+bool matchesWildcard(std::u16string_view pattern, std::u16string_view name) {
+    // Greedy with one saved star: on a mismatch the last star takes one more unit. Linear in
+    // practice and never recursive, whatever a pattern of many stars asks.
+    size_t p = 0;
+    size_t n = 0;
+    size_t starAt = std::u16string_view::npos;
+    size_t resumeAt = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && pattern[p] == u'*') {
+            starAt = p++;
+            resumeAt = n;
+        } else if (p < pattern.size() && (pattern[p] == u'?' || foldedUnit(pattern[p]) == foldedUnit(name[n]))) {
+            ++p;
+            ++n;
+        } else if (starAt != std::u16string_view::npos) {
+            p = starAt + 1;
+            n = ++resumeAt;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') {
+        ++p;
+    }
+    return p == pattern.size();
 }
 
 std::vector<uint32_t> filterRows(const GrfArchive& archive, const EntryFilter& filter, bool useKoreanNames) {

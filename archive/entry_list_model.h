@@ -18,15 +18,22 @@ GrfEntry* entryForRow(const GrfArchive& archive, uint32_t index);
 // True for rows of the table as read; added rows have no packed size or position yet.
 bool isStoredRow(const GrfArchive& archive, uint32_t index);
 
-// Which shown names a filter text lets through.
+// Which shown names a filter text lets through: every name for an empty text; with a * or ?
+// in it, the names the text matches whole as a wildcard pattern; else the names containing it.
+// ASCII letters match either case.
 class EntryFilter {
 public:
     explicit EntryFilter(std::u16string_view text);
     bool matches(std::u16string_view shownName) const;
 
 private:
-    std::u16string wanted;
+    std::u16string wanted;   // ASCII letters folded
+    bool wildcard;
 };
+
+// True when `pattern` matches all of `name`: * stands for any run of units, ? for one unit,
+// ASCII letters match either case.
+bool matchesWildcard(std::u16string_view pattern, std::u16string_view name);
 
 // The rows whose shown name (949 form or ANSI form) the filter lets through, in list order.
 std::vector<uint32_t> filterRows(const GrfArchive& archive, const EntryFilter& filter, bool useKoreanNames);

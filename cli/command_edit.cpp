@@ -99,11 +99,14 @@ int runDelete(Session& session) {
     ArchiveHandle archive = session.openArchive(options.args[0], Session::Access::UPDATE);
     if (!archive) return EXIT_FAILED;
     std::vector<GrfEntry*> doomed;
+    bool missing = false;
     for (size_t i = 1; i < options.args.size(); ++i) {
-        if (GrfEntry* entry = session.findEntry(*archive, options.args[i])) doomed.push_back(entry);
+        const std::vector<GrfEntry*> found = session.findEntries(*archive, options.args[i]);
+        missing = missing || found.empty();
+        doomed.insert(doomed.end(), found.begin(), found.end());
     }
     // All or nothing: a mistyped name should not leave the others deleted.
-    if (doomed.size() != options.args.size() - 1) return EXIT_FAILED;
+    if (missing) return EXIT_FAILED;
     for (GrfEntry* entry : doomed) {
         entry->state = ENTRY_DELETED;
         archive->modified = true;

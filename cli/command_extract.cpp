@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -105,14 +106,19 @@ int runExtract(Session& session) {
     std::vector<GrfEntry*> selection;
     bool missing = false;
     for (size_t i = 1; i < options.args.size(); ++i) {
-        GrfEntry* entry = session.findEntry(*archive, options.args[i]);
-        if (entry) {
-            selection.push_back(entry);
-        } else {
-            missing = true;
+        const std::vector<GrfEntry*> found = session.findEntries(*archive, options.args[i]);
+        missing = missing || found.empty();
+        for (GrfEntry* entry : found) {
+            // A name and a pattern may both mean one entry; it is written once.
+            if (std::find(selection.begin(), selection.end(), entry) == selection.end()) selection.push_back(entry);
         }
     }
     if (options.outputPath && selection.empty()) return EXIT_FAILED;
+    if (options.outputPath && selection.size() > 1) {
+        reportFailure("'" + options.args[1] + "' matches " + std::to_string(selection.size()) +
+                      " entries; -o writes exactly one");
+        return EXIT_FAILED;
+    }
     if (!session.startWorker()) return EXIT_FAILED;
     if (options.outputPath) return extractOne(session, *selection.front());
 

@@ -17,7 +17,8 @@ const std::vector<CommandInfo> COMMANDS = {
      "  --force              replace an existing file\n", 1, 1, OPT_FORCE},
     {"list", "ARCHIVE [--filter TEXT] [--sort name|packed|size|offset] [--reverse] [--json]",
      "list the entries",
-     "  --filter TEXT        only names containing TEXT (letter case matters)\n"
+     "  --filter TEXT        only names containing TEXT, or matching it whole when it holds * or ?\n"
+     "                       (ASCII letters match either case)\n"
      "  --sort KEY           order by name, packed (compressed) size, size or offset\n"
      "  --reverse            reverse the order\n"
      "  --json               one JSON object per line instead of the table\n",
@@ -26,7 +27,8 @@ const std::vector<CommandInfo> COMMANDS = {
      "extract entries (no NAME: every entry)",
      "  -C DIR               extract below DIR (default: the current directory)\n"
      "  --flat               leave out the directory part of each name\n"
-     "  -o FILE              write the one NAME to FILE; -o - writes it to standard output\n",
+     "  -o FILE              write the one NAME to FILE; -o - writes it to standard output\n"
+     "  A NAME holding * or ? takes every entry whose whole name it matches.\n",
      1, SIZE_MAX, OPT_DIR | OPT_FLAT | OPT_OUTPUT},
     {"add", "ARCHIVE DIR [--level N]", "add a directory tree as data\\..., then save",
      "  --level N            zlib level 0 to 9 (default 6)\n"
@@ -37,7 +39,8 @@ const std::vector<CommandInfo> COMMANDS = {
      "  A missing ARCHIVE is created first.\n",
      2, 2, OPT_LEVEL},
     {"delete", "ARCHIVE NAME ... [--level N]", "delete entries, then save",
-     "  --level N            zlib level 0 to 9 (default 6)\n", 2, SIZE_MAX, OPT_LEVEL},
+     "  --level N            zlib level 0 to 9 (default 6)\n"
+     "  A NAME holding * or ? takes every entry whose whole name it matches.\n", 2, SIZE_MAX, OPT_LEVEL},
     {"rename", "ARCHIVE OLD NEW [--level N]", "rename an entry, then save",
      "  --level N            zlib level 0 to 9 (default 6)\n", 3, 3, OPT_LEVEL},
     {"repack", "ARCHIVE [--level N]", "rewrite the archive compactly at a level",

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "archive/entry_list_model.h"
 #include "cli/report.h"
 #include "cli/console_io.h"
 #include "cli/text.h"
@@ -100,6 +101,23 @@ GrfEntry* Session::findEntry(GrfArchive& archive, const std::string& nameArgumen
     }
     if (!entry) reportFailure("no entry named '" + nameArgument + "'");
     return entry;
+}
+
+std::vector<GrfEntry*> Session::findEntries(GrfArchive& archive, const std::string& nameArgument) {
+    if (options.hex || nameArgument.find_first_of("*?") == std::string::npos) {
+        GrfEntry* const entry = findEntry(archive, nameArgument);
+        return entry ? std::vector<GrfEntry*>{entry} : std::vector<GrfEntry*>{};
+    }
+    std::u16string pattern = utf8ToUtf16(nameArgument);
+    for (char16_t& c : pattern) {
+        if (c == u'/') c = u'\\';
+    }
+    std::vector<GrfEntry*> matches;
+    for (const uint32_t row : filterRows(archive, EntryFilter(pattern), options.korean)) {
+        matches.push_back(entryForRow(archive, row));
+    }
+    if (matches.empty()) reportFailure("no entry matches '" + nameArgument + "'");
+    return matches;
 }
 
 std::u16string corePath(const std::string& argument) {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "archive/archive.h"
 #include "cli/console_channel.h"
@@ -46,6 +47,10 @@ public:
     ArchiveHandle createArchive(const std::string& pathArgument);
     // The entry a NAME argument means (stored first, then added); null and an error line when none.
     GrfEntry* findEntry(GrfArchive& archive, const std::string& nameArgument);
+    // The entries a NAME argument means: those whose shown name a pattern with * or ? matches
+    // whole (a slash standing for a backslash), else findEntry's one. Empty, and an error line
+    // written, when none.
+    std::vector<GrfEntry*> findEntries(GrfArchive& archive, const std::string& nameArgument);
     // The stored bytes a NAME argument stands for: --hex, else encoded in the chosen code page.
     // nullopt (and the error line written) when it cannot be.
     std::optional<std::string> nameBytes(const std::string& nameArgument);

@@ -106,8 +106,11 @@ TEST_F(Cli, ListFiltersAndSorts) {
         {"by size", {"--sort", "size"}, {"data\\\\a.txt", hangul, "data\\\\sub\\\\b.bin"}},
         {"by size, reversed", {"--sort=size", "--reverse"}, {"data\\\\sub\\\\b.bin", hangul, "data\\\\a.txt"}},
         {"by name", {"--sort", "name"}, {"data\\\\a.txt", "data\\\\sub\\\\b.bin", hangul}},
-        {"filter is case-sensitive", {"--filter", "B.bin"}, {}},
+        {"filter folds ASCII letters", {"--filter", "B.BIN"}, {"data\\\\sub\\\\b.bin"}},
         {"filter on the chosen form", {"--filter", HANGUL_UTF8}, {hangul}},
+        {"wildcard over the whole name", {"--filter", "*.TXT"}, {"data\\\\a.txt", hangul}},
+        {"wildcard ? is one character", {"--filter", "data\\??.txt"}, {hangul}},
+        {"wildcard must match whole", {"--filter", "sub*"}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -184,6 +187,26 @@ TEST_F(Cli, ExtractWritesTreesFlatFilesAndStandardOutput) {
     ASSERT_EQ(piped.status, 0) << piped.err;
     EXPECT_EQ(piped.out, binaryPayload());
     EXPECT_TRUE(piped.err.empty()) << piped.err;
+}
+
+TEST_F(Cli, ExtractAndDeleteTakePatternsForNames) {
+    const std::string archive = writeSample();
+    const CliResult some = run({"extract", archive, "DATA/*.TXT", "data/a.txt", "-C", path("out"), "--korean"});
+    ASSERT_EQ(some.status, 0) << some.err;
+    EXPECT_EQ(filesBelow(path("out")), (std::vector<std::string>{"data/a.txt", "data/" + HANGUL_UTF8 + ".txt"}));
+
+    const CliResult none = run({"extract", archive, "*.gat", "-C", path("none")});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "quarnel-cli: error: no entry matches '*.gat'\n");
+    const CliResult two = run({"extract", archive, "*.txt", "-o", path("f")});
+    EXPECT_EQ(two.status, 1);
+    EXPECT_EQ(two.err, "quarnel-cli: error: '*.txt' matches 2 entries; -o writes exactly one\n");
+
+    EXPECT_EQ(run({"delete", archive, "*.bin", "*.gat"}).status, 1) << "all or nothing";
+    EXPECT_EQ(listedNames(archive).size(), 3u);
+    const CliResult deleted = run({"delete", archive, "data\\s?b\\*"});
+    ASSERT_EQ(deleted.status, 0) << deleted.err;
+    EXPECT_EQ(listedNames(archive, {"--korean"}), (std::vector<std::string>{"data\\\\a.txt", "data\\\\" + HANGUL_UTF8 + ".txt"}));
 }
 
 TEST_F(Cli, ReadingCommandsWorkOnAReadOnlyArchiveThatAnotherProgramReads) {

@@ -61,21 +61,48 @@ TEST_F(EntryListModelTest, RowsAreStoredEntriesThenAddedOnes) {
     EXPECT_EQ(entryForRow(archive, 3), nullptr);
 }
 
-TEST_F(EntryListModelTest, FilterMatchesTheShownNameOfTheChosenForm) {
+TEST_F(EntryListModelTest, FilterFoldsAsciiCaseAndTakesWildcardsOverTheWholeShownName) {
     store("data\\Alpha.txt");
     store("data\\\xB5\xA5.txt");   // two Latin-1 characters, or one Hangul syllable in 949
+    store("data\\sprite\\frost_01.BMP");
     add("data\\alpha2.txt");
+    const std::vector<std::string> all = {"data\\Alpha.txt", "data\\\xB5\xA5.txt", "data\\sprite\\frost_01.BMP",
+                                          "data\\alpha2.txt"};
     const struct { const char16_t* filter; bool korean; std::vector<std::string> names; } cases[] = {
-        {u"", false, {"data\\Alpha.txt", "data\\\xB5\xA5.txt", "data\\alpha2.txt"}},
-        {u"alpha", false, {"data\\alpha2.txt"}},
+        {u"", false, all},
+        {u"", true, all},
+        {u"alpha", false, {"data\\Alpha.txt", "data\\alpha2.txt"}},
+        {u"SPRITE", false, {"data\\sprite\\frost_01.BMP"}},
+        {u"alpha2.txt2", false, {}},
+        // Only ASCII letters fold: the Latin-1 micro sign and yen sign have no case partner here.
         {u"\u00B5\u00A5", false, {"data\\\xB5\xA5.txt"}},
         {u"\u00B5\u00A5", true, {}},
         {u"\uB370", true, {"data\\\xB5\xA5.txt"}},
+        {u"*frost*.bmp", false, {"data\\sprite\\frost_01.BMP"}},
+        {u"frost*", false, {}},                    // a pattern covers the whole name
+        {u"*.TXT", false, {"data\\Alpha.txt", "data\\\xB5\xA5.txt", "data\\alpha2.txt"}},
+        {u"data\\?????.txt", false, {"data\\Alpha.txt"}},
+        {u"data\\??.txt", false, {"data\\\xB5\xA5.txt"}},
+        {u"data\\?.txt", true, {"data\\\xB5\xA5.txt"}},
+        {u"*", false, all},
+        {u"**a*a**", false, all},
+        {u"?", false, {}},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << "korean " << c.korean << " filter of " << std::u16string(c.filter).size());
+        SCOPED_TRACE(testing::Message() << "korean " << c.korean << ", filter of " << std::u16string(c.filter).size()
+                                        << " units, first " << int(c.filter[0]));
         EXPECT_EQ(namesOf(filterRows(archive, EntryFilter(c.filter), c.korean)), c.names);
     }
+}
+
+TEST(Wildcard, BacktracksWithoutBlowingUp) {
+    const std::u16string name(250, u'a');
+    EXPECT_FALSE(matchesWildcard(u"*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b", name));
+    EXPECT_TRUE(matchesWildcard(u"*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a", name));
+    EXPECT_TRUE(matchesWildcard(u"a*b*c", u"aXbYbZc"));
+    EXPECT_FALSE(matchesWildcard(u"a*b*c", u"aXbYbZcd"));
+    EXPECT_TRUE(matchesWildcard(u"", u""));
+    EXPECT_FALSE(matchesWildcard(u"", u"a"));
 }
 
 TEST_F(EntryListModelTest, EverySortAgreesWithItsComparatorAndKeepsTiesInListOrder) {

@@ -56,17 +56,19 @@ protected:
     TempDir dir;
 };
 
-TEST_F(EntryListTest, FilterIsACaseSensitiveSubstringOfTheShownName) {
+TEST_F(EntryListTest, FilterFoldsAsciiCaseAndTakesWildcards) {
     openWith({"data\\Alpha.txt", "data\\beta.txt", "data\\gamma.TXT"}, {"data\\alpha2.txt"});
     EXPECT_EQ(names(), (std::vector<std::wstring>{L"data\\Alpha.txt", L"data\\beta.txt", L"data\\gamma.TXT",
                                                   L"data\\alpha2.txt"}));
     EXPECT_EQ(statusText(), L"显示 4 个文件 / 添加 1 个文件 / 总共 4 个文件");
 
     const struct { const wchar_t* filter; std::vector<std::wstring> rows; } cases[] = {
-        {L"alpha", {L"data\\alpha2.txt"}},
-        {L"ALPHA", {}},
-        {L".txt", {L"data\\Alpha.txt", L"data\\beta.txt", L"data\\alpha2.txt"}},
-        {L"*.txt", {}},
+        {L"alpha", {L"data\\Alpha.txt", L"data\\alpha2.txt"}},
+        {L"ALPHA2", {L"data\\alpha2.txt"}},
+        {L".txt", {L"data\\Alpha.txt", L"data\\beta.txt", L"data\\gamma.TXT", L"data\\alpha2.txt"}},
+        {L"*a.txt", {L"data\\Alpha.txt", L"data\\beta.txt", L"data\\gamma.TXT"}},
+        {L"data\\?????.txt", {L"data\\Alpha.txt", L"data\\gamma.TXT"}},
+        {L"alpha*", {}},
         {L"", {L"data\\Alpha.txt", L"data\\beta.txt", L"data\\gamma.TXT", L"data\\alpha2.txt"}},
     };
     int shownBefore = rowCount();
