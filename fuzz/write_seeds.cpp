@@ -1,5 +1,5 @@
 // Writes the seed corpus with the tests' own archive writer:
-//   quarnel_fuzz_seeds DIR   makes DIR/archives (open, extract, save) and DIR/decode.
+//   quarnel_fuzz_seeds DIR   makes DIR/archives (open, extract, save), DIR/decode and DIR/tga.
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/support/archive_writer.h"
+#include "tests/support/tga_writer.h"
 
 namespace fs = std::filesystem;
 
@@ -86,6 +87,26 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> decodeSeeds() {
     };
 }
 
+// Each layout the decoder takes, plain and run-length coded.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> tgaSeeds() {
+    const TgaPicture picture = samplePicture(7, 5);
+    const struct { const char* name; TgaLayout layout; } layouts[] = {
+        {"rgb24", {TgaLayout::TRUE_COLOUR, 24}},
+        {"rgba32-top-down", {TgaLayout::TRUE_COLOUR, 32, false, true}},
+        {"rgb16-right-to-left", {TgaLayout::TRUE_COLOUR, 16, false, false, true}},
+        {"grey", {TgaLayout::GREY, 8}},
+        {"mapped", {TgaLayout::MAPPED, 8}},
+    };
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds;
+    for (const auto& l : layouts) {
+        seeds.push_back({std::string(l.name) + ".tga", writeTga(picture, l.layout)});
+        TgaLayout rle = l.layout;
+        rle.rle = true;
+        seeds.push_back({std::string(l.name) + "-rle.tga", writeTga(picture, rle)});
+    }
+    return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -97,7 +118,7 @@ int main(int argc, char** argv) {
     const struct {
         const char* dir;
         std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds;
-    } sets[] = {{"archives", archiveSeeds()}, {"decode", decodeSeeds()}};
+    } sets[] = {{"archives", archiveSeeds()}, {"decode", decodeSeeds()}, {"tga", tgaSeeds()}};
     for (const auto& set : sets) {
         fs::create_directories(root / set.dir);
         for (const auto& [name, bytes] : set.seeds) writeSeed(root / set.dir, name, bytes);

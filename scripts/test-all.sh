@@ -79,7 +79,7 @@ hook_tsan() {         # the worker tests under ThreadSanitizer
 hook_fuzz() {         # bounded runs of the fuzz targets
     # clang with libFuzzer, ASan and UBSan; FUZZ_SECONDS per target (default 60).
     local dir=$build_root/linux-fuzz seconds=${FUZZ_SECONDS:-60}
-    local targets="open extract decode save" target
+    local targets="open extract decode save tga" target
     configure linux "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARNEL_FUZZ=ON || return 1
     local builds="quarnel_fuzz_seeds"
     for target in $targets; do builds="$builds ${target}_fuzzer"; done
@@ -92,6 +92,7 @@ hook_fuzz() {         # bounded runs of the fuzz targets
     for target in $targets; do
         local corpus=$work/corpus-$target seeds=$work/seeds/archives
         [ "$target" = decode ] && seeds=$work/seeds/decode
+        [ "$target" = tga ] && seeds=$work/seeds/tga
         mkdir -p "$corpus"
         lap "fuzzing $target for $seconds s"
         # -timeout catches a hang; -rss_limit_mb and malloc limit catch an allocation of a claimed size.
