@@ -37,3 +37,8 @@ bool deflateStream(std::span<const uint8_t> input, int level, std::vector<uint8_
 // chunk, or once at the end), also when the stream turns out damaged.
 std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<uint8_t> output,
                                     const std::function<void(size_t consumed)>& onChunk = {});
+
+// The first `output.size()` bytes the stream inflates to, or all of them when it holds fewer:
+// the bytes produced. nullopt when the part read is damaged (or, for a stream shorter than
+// `output`, when it ends early).
+std::optional<size_t> inflatePrefix(std::span<const uint8_t> input, std::span<uint8_t> output);

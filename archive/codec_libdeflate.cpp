@@ -1,6 +1,8 @@
 #include "archive/codec.h"
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include <libdeflate.h>
 
@@ -87,4 +89,32 @@ std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<ui
         return std::nullopt;
     }
     return produced;
+}
+
+// The library inflates whole streams only: the stream goes into a buffer that grows until it
+// holds all of it (bounded by what the stream can inflate to), and its head is copied out.
+// Only a lack of room makes it grow; damage ends it at once.
+std::optional<size_t> inflatePrefix(std::span<const uint8_t> input, std::span<uint8_t> output) {
+    libdeflate_decompressor* instance = decompressor();
+    if (instance == nullptr) {
+        return std::nullopt;
+    }
+    std::vector<uint8_t> buffer;
+    uint64_t room = std::max<uint64_t>(output.size(), 1);
+    for (;;) {
+        buffer.resize(size_t(room));
+        size_t produced = 0;
+        const libdeflate_result result = libdeflate_zlib_decompress_ex(instance, input.data(), input.size(),
+                                                                       buffer.data(), buffer.size(), nullptr, &produced);
+        if (result == LIBDEFLATE_SUCCESS) {
+            const size_t kept = std::min(produced, output.size());
+            std::copy_n(buffer.begin(), kept, output.begin());
+            return kept;
+        }
+        const uint64_t bound = maxInflatedSize(input.size());
+        if (result != LIBDEFLATE_INSUFFICIENT_SPACE || room >= bound) {
+            return std::nullopt;
+        }
+        room = std::min(room * 2, bound);
+    }
 }

@@ -114,3 +114,31 @@ std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<ui
         }
     }
 }
+
+std::optional<size_t> inflatePrefix(std::span<const uint8_t> input, std::span<uint8_t> output) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) {
+        return std::nullopt;
+    }
+    const InflateGuard guard{&stream};
+    size_t consumed = 0;
+    size_t produced = 0;
+    for (;;) {
+        const size_t inSlice = std::min(input.size() - consumed, MAX_SLICE);
+        const size_t outSlice = std::min(output.size() - produced, MAX_SLICE);
+        stream.next_in = const_cast<Bytef*>(input.data() + consumed);
+        stream.avail_in = static_cast<uInt>(inSlice);
+        uint8_t noRoom = 0;
+        stream.next_out = output.empty() ? &noRoom : output.data() + produced;
+        stream.avail_out = static_cast<uInt>(outSlice);
+        const int status = inflate(&stream, Z_NO_FLUSH);
+        consumed += inSlice - stream.avail_in;
+        produced += outSlice - stream.avail_out;
+        if (status == Z_STREAM_END || produced == output.size()) {
+            return produced;
+        }
+        if (status != Z_OK) {
+            return std::nullopt;
+        }
+    }
+}

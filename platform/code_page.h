@@ -22,6 +22,10 @@ bool setAnsiCodePage(uint32_t codePage);
 // or need more than MAX_NAME_UNITS units. Both systems give the same units for the same bytes.
 std::u16string decodeText(std::string_view bytes, uint32_t codePage);
 
+// A whole text file of `codePage` as UTF-16, of any length. Bytes the code page lacks become
+// U+FFFD (Windows may use the code page's own default character), so the rest still shows.
+std::u16string decodeDocument(std::string_view bytes, uint32_t codePage);
+
 // UTF-16 to bytes of `codePage` without best-fit look-alikes or default characters;
 // nullopt when any character has no exact equivalent (its bytes must read back as itself)
 // or the bytes would exceed a name's 259.

@@ -274,6 +274,30 @@ bool setAnsiCodePage(uint32_t codePage) {
     return true;
 }
 
+std::u16string decodeDocument(std::string_view bytes, uint32_t codePage) {
+    constexpr char16_t REPLACEMENT = u'\uFFFD';
+    const CodePageTable* table = tableFor(codePage);
+    std::u16string text;
+    text.reserve(bytes.size());
+    const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
+    const auto* const end = in + bytes.size();
+    while (in != end) {
+        const uint8_t b = *in++;
+        if (b < 0x80) {
+            text.push_back(b);
+            continue;
+        }
+        char16_t unit = REPLACEMENT;
+        if (table != nullptr && table->isLead(b)) {
+            if (in != end) unit = table->pair(b, *in++);
+        } else if (table != nullptr) {
+            unit = table->single(b);
+        }
+        text.push_back(unit == UNMAPPED ? REPLACEMENT : unit);
+    }
+    return text;
+}
+
 std::u16string decodeText(std::string_view bytes, uint32_t codePage) {
     // Each unit takes one or two bytes, so longer input can never fit a name.
     if (bytes.size() > 2 * MAX_NAME_UNITS) return {};

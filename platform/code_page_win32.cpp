@@ -36,6 +36,16 @@ std::u16string decodeText(std::string_view bytes, uint32_t codePage) {
     return text;
 }
 
+std::u16string decodeDocument(std::string_view bytes, uint32_t codePage) {
+    if (bytes.empty()) return {};
+    // At most one unit per byte; without MB_ERR_INVALID_CHARS a stray byte gets a stand-in.
+    std::u16string text(bytes.size(), u'\0');
+    const int units = MultiByteToWideChar(codePage, MB_PRECOMPOSED, bytes.data(), static_cast<int>(bytes.size()),
+                                          reinterpret_cast<wchar_t*>(text.data()), static_cast<int>(text.size()));
+    text.resize(units > 0 ? static_cast<size_t>(units) : 0);
+    return text;
+}
+
 std::optional<std::string> encodeText(std::u16string_view text, uint32_t codePage) {
     if (text.empty()) return std::string();
     std::string bytes(text.size() * 2, '\0');
