@@ -4,16 +4,6 @@
 #include <mutex>
 
 #include "archive/archive.h"
-#include "platform/code_page.h"
-
-std::optional<std::string> encodeEntryName(std::u16string_view name, bool useKoreanNames) {
-    const uint32_t codePage = useKoreanNames ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
-    auto bytes = platform::encodeText(name, codePage);
-    if (!bytes || bytes->empty() || bytes->size() > MAX_NAME_BYTES) {
-        return std::nullopt;
-    }
-    return bytes;
-}
 
 void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size) {
     releaseSource();
@@ -39,11 +29,7 @@ void GrfEntry::setSourceEntry(GrfEntry* newSource) {
 }
 
 bool GrfEntry::rename(std::string_view newName) {
-    // The table keeps names NUL-terminated: a zero byte inside would end the name early and
-    // make the rest of the record unreadable.
-    if (newName.empty() || newName.size() > MAX_NAME_BYTES || newName.find('\0') != std::string_view::npos) {
-        return false;
-    }
+    if (!isValidEntryName(newName)) return false;
     // Deleted entries still hold their names, and so does every entry of either list.
     for (const NameIndex* index : {&owner->storedIndex, &owner->addedIndex}) {
         GrfEntry* const holder = index->find(newName);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/entry_name.h"
 #include "archive/free_list.h"
 #include "archive/name_index.h"
 #include "platform/exclusive_file.h"
@@ -17,8 +18,6 @@ class ProgressSink;
 
 enum EntryState : int32_t { ENTRY_STORED = 0, ENTRY_ADDED = 1, ENTRY_DELETED = 2 };
 enum EntrySource : int32_t { SOURCE_ARCHIVE = 0, SOURCE_DISK_FILE = 1, SOURCE_OTHER_ENTRY = 2 };
-
-constexpr size_t MAX_NAME_BYTES = 259;
 
 // One entry of an archive's table, stored or added since the archive was opened.
 class GrfEntry {

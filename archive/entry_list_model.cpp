@@ -3,34 +3,9 @@
 #include <algorithm>
 
 #include "archive/archive.h"
+#include "archive/entry_name.h"
 
 namespace {
-
-// ASCII letters fold to lower case, every other byte compares by its unsigned value.
-unsigned char foldedByte(char c) {
-    const auto byte = static_cast<unsigned char>(c);
-    return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
-}
-
-char16_t foldedUnit(char16_t unit) {
-    return unit >= u'A' && unit <= u'Z' ? static_cast<char16_t>(unit - u'A' + u'a') : unit;
-}
-
-int compareNamesFolded(const std::string& a, const std::string& b) {
-    const size_t length = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < length; ++i) {
-        // Names share long prefixes: equal bytes need no folding.
-        if (a[i] == b[i]) {
-            continue;
-        }
-        const unsigned char x = foldedByte(a[i]);
-        const unsigned char y = foldedByte(b[i]);
-        if (x != y) {
-            return x < y ? -1 : 1;
-        }
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
 
 uint32_t fieldOf(const GrfEntry& entry, ListColumn column) {
     switch (column) {
@@ -56,7 +31,7 @@ void takeNameWindow(NameKey& key, size_t depth) {
     for (size_t i = 0; i < 16; ++i) {
         const size_t at = depth + i;
         uint64_t& word = i < 8 ? key.head : key.next;
-        word = word << 8 | (at < key.name->size() ? foldedByte((*key.name)[at]) : 0);
+        word = word << 8 | (at < key.name->size() ? asciiLower(static_cast<uint8_t>((*key.name)[at])) : 0);
     }
 }
 
@@ -111,7 +86,7 @@ bool isStoredRow(const GrfArchive& archive, uint32_t index) {
 EntryFilter::EntryFilter(std::u16string_view text)
     : wanted(text), wildcard(text.find_first_of(u"*?") != std::u16string_view::npos) {
     for (char16_t& unit : wanted) {
-        unit = foldedUnit(unit);
+        unit = asciiLower(unit);
     }
 }
 
@@ -123,7 +98,7 @@ bool EntryFilter::matches(std::u16string_view shownName) const {
         return true;
     }
     return std::search(shownName.begin(), shownName.end(), wanted.begin(), wanted.end(),
-                       [](char16_t name, char16_t want) { return foldedUnit(name) == want; }) != shownName.end();
+                       [](char16_t name, char16_t want) { return asciiLower(name) == want; }) != shownName.end();
 }
 
 bool matchesWildcard(std::u16string_view pattern, std::u16string_view name) {
@@ -137,7 +112,7 @@ bool matchesWildcard(std::u16string_view pattern, std::u16string_view name) {
         if (p < pattern.size() && pattern[p] == u'*') {
             starAt = p++;
             resumeAt = n;
-        } else if (p < pattern.size() && (pattern[p] == u'?' || foldedUnit(pattern[p]) == foldedUnit(name[n]))) {
+        } else if (p < pattern.size() && (pattern[p] == u'?' || asciiLower(pattern[p]) == asciiLower(name[n]))) {
             ++p;
             ++n;
         } else if (starAt != std::u16string_view::npos) {
@@ -176,7 +151,7 @@ int compareRows(const GrfArchive& archive, uint32_t a, uint32_t b, ListColumn co
         return 0;
     }
     if (column == ListColumn::NAME) {
-        return compareNamesFolded(x->name, y->name);
+        return compareNames(x->name, y->name);
     }
     const bool storedI = isStoredRow(archive, i);
     const bool storedJ = isStoredRow(archive, j);

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "archive/archive.h"
+#include "archive/entry_name.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
 #include "platform/disk_ops.h"
@@ -25,10 +26,9 @@ bool isDeviceName(std::u16string_view component) {
     std::u16string_view base = component.substr(0, component.find(u'.'));
     // Windows drops trailing spaces too: "con " is still the console.
     while (!base.empty() && base.back() == u' ') base.remove_suffix(1);
-    auto upper = [](char16_t c) { return (c >= u'a' && c <= u'z') ? char16_t(c - 0x20) : c; };
     auto equals = [&](std::u16string_view name) {
         return base.size() == name.size() &&
-               std::equal(base.begin(), base.end(), name.begin(), [&](char16_t a, char16_t b) { return upper(a) == b; });
+               std::equal(base.begin(), base.end(), name.begin(), [&](char16_t a, char16_t b) { return asciiUpper(a) == b; });
     };
     for (const std::u16string_view name : {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
         if (equals(name)) return true;
@@ -36,7 +36,7 @@ bool isDeviceName(std::u16string_view component) {
     if (base.size() == 4 && base[3] >= u'1' && base[3] <= u'9') {
         const std::u16string_view prefix = base.substr(0, 3);
         auto prefixIs = [&](std::u16string_view name) {
-            return std::equal(prefix.begin(), prefix.end(), name.begin(), [&](char16_t a, char16_t b) { return upper(a) == b; });
+            return std::equal(prefix.begin(), prefix.end(), name.begin(), [&](char16_t a, char16_t b) { return asciiUpper(a) == b; });
         };
         if (prefixIs(u"COM") || prefixIs(u"LPT")) return true;
     }
@@ -96,7 +96,7 @@ std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::
     if (!path.empty() && path.back() != u'\\') path += u'\\';
     path += name;
     // Cutting the path would write some other file.
-    if (path.size() > MAX_PATH_UNITS) return std::nullopt;
+    if (path.size() > MAX_NAME_LENGTH) return std::nullopt;
     return path;
 }
 

@@ -11,9 +11,6 @@
 class GrfEntry;
 class ProgressSink;
 
-// Longest path we create: 259 units, as the 260-unit buffers of the window allow.
-constexpr size_t MAX_PATH_UNITS = 259;
-
 // True when `name` can be joined below a directory without leaving it: no empty, "." or ".."
 // component (nor one of only dots and spaces), no leading separator, no ":", no device name such
 // as "con" or "com1.txt". Both "\" and "/" separate.

@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "archive/archive.h"
+#include "archive/entry_name.h"
 #include "archive/extract.h"
 #include "archive/ordered_pipeline.h"
 #include "archive/progress_sink.h"
@@ -61,9 +62,7 @@ public:
 // and then merely race for the same file as two separate extractions would).
 std::u16string pathKeyOf(const std::u16string& path) {
     std::u16string key = path;
-    for (char16_t& c : key) {
-        if (c >= u'a' && c <= u'z') c = char16_t(c - 0x20);
-    }
+    for (char16_t& c : key) c = asciiUpper(c);
     return key;
 }
 

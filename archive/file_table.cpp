@@ -6,6 +6,7 @@
 #include "archive/archive.h"
 #include "archive/byte_reader.h"
 #include "archive/codec.h"
+#include "archive/entry_name.h"
 #include "archive/header.h"
 #include "archive/little_endian.h"
 #include "archive/legacy_decode.h"
@@ -42,10 +43,6 @@ int32_t decimalDigits(uint32_t value) {
     return digits;
 }
 
-uint8_t lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? uint8_t(c + 0x20) : uint8_t(c);
-}
-
 // Map files, altitude, sprite actions and effect scripts carry only their first blocks coded.
 bool hasHeaderOnlySuffix(std::string_view name) {
     const size_t dot = name.rfind('.');
@@ -55,7 +52,7 @@ bool hasHeaderOnlySuffix(std::string_view name) {
     static constexpr const char* HEADER_ONLY_SUFFIXES[] = {".gnd", ".gat", ".act", ".str"};
     for (const char* candidate : HEADER_ONLY_SUFFIXES) {
         bool equal = true;
-        for (size_t i = 0; i < 4; ++i) equal = equal && lowerAscii(suffix[i]) == uint8_t(candidate[i]);
+        for (size_t i = 0; i < 4; ++i) equal = equal && asciiLower(uint8_t(suffix[i])) == uint8_t(candidate[i]);
         if (equal) return true;
     }
     return false;
@@ -74,7 +71,7 @@ size_t legacyRecordLength(const ByteReader& cursor) {
 
 bool GrfEntry::parseRecord(uint32_t majorVersion, ByteReader& cursor) {
     if (majorVersion != VERSION_MAJOR_LEGACY) {
-        const auto recordName = cursor.cString(MAX_NAME_BYTES);
+        const auto recordName = cursor.cString(MAX_NAME_LENGTH);
         compressedSize = cursor.u32();
         storedSize = cursor.u32();
         originalSize = cursor.u32();
@@ -135,7 +132,7 @@ bool GrfEntry::parseRecord(uint32_t majorVersion, ByteReader& cursor) {
     decodeNameArea(record + LEGACY_NAME_AREA_OFFSET, ptrdiff_t(areaLength));
 
     ByteReader nameReader(std::span<const uint8_t>(record + LEGACY_NAME_AREA_OFFSET, codedLength));
-    const auto recordName = nameReader.cString(MAX_NAME_BYTES);
+    const auto recordName = nameReader.cString(MAX_NAME_LENGTH);
     ByteReader fixed(std::span<const uint8_t>(record + fixedStart, recordLength - fixedStart));
     const uint32_t packedSize = fixed.u32();
     const uint32_t packedStoredSize = fixed.u32();

@@ -9,16 +9,6 @@ constexpr uint32_t HASH_MODULUS = 0x2AAAAB;
 constexpr size_t HASH_BLOCK = 256;
 constexpr size_t HASH_BLOCKS = HASH_TABLE_SIZE / HASH_BLOCK;
 
-// Only ASCII letters fold; bytes of 0x80 and above are letters in some code pages but
-// must stay distinct, because the look-up compares them exactly.
-inline uint8_t foldUpper(uint8_t c) {
-    return (c >= 'a' && c <= 'z') ? uint8_t(c - 0x20) : c;
-}
-
-inline uint8_t foldLower(uint8_t c) {
-    return (c >= 'A' && c <= 'Z') ? uint8_t(c + 0x20) : c;
-}
-
 }  // namespace
 
 void buildHashTable() {
@@ -38,17 +28,9 @@ uint64_t nameKey(std::string_view name) {
     uint32_t a = 0x7FED7FED;
     uint32_t b = 0xEEEEEEEE;
     for (const char ch : name) {
-        const uint32_t c = foldUpper(uint8_t(ch));
+        const uint32_t c = asciiUpper(uint8_t(ch));
         a = (a + b) ^ hashTable[HASH_BLOCK + c];
         b = c + a + b + (b << 5) + 3;
     }
     return uint64_t(a) << 32 | b;
-}
-
-bool namesEqual(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (foldLower(uint8_t(a[i])) != foldLower(uint8_t(b[i]))) return false;
-    }
-    return true;
 }

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "archive/entry_name.h"
+
 constexpr size_t HASH_TABLE_SIZE = 1280;
 extern std::array<uint32_t, HASH_TABLE_SIZE> hashTable;
 
@@ -10,5 +12,3 @@ extern std::array<uint32_t, HASH_TABLE_SIZE> hashTable;
 void buildHashTable();
 // Hash of a name's bytes, ASCII letter case folded: equal names under the look-up's comparison get equal keys.
 uint64_t nameKey(std::string_view name);
-// Byte comparison with only ASCII letter case folded.
-bool namesEqual(std::string_view a, std::string_view b);

@@ -25,7 +25,7 @@ namespace {
 // Positions and sizes in the file are 32-bit: nothing may end beyond this.
 constexpr uint64_t MAX_FILE_END = std::numeric_limits<uint32_t>::max();
 constexpr size_t TABLE_HEAD_BYTES = 8;  // packedTableSize, tableSize
-constexpr size_t MAX_RECORD_BYTES = MAX_NAME_BYTES + 18;
+constexpr size_t MAX_RECORD_BYTES = MAX_NAME_LENGTH + 18;
 bool readHeader(platform::ExclusiveFile& file, GrfHeader& header) {
     std::array<uint8_t, HEADER_SIZE> bytes{};
     if (!file.seek(0) || file.read(bytes.data(), bytes.size()) != bytes.size()) {

@@ -3,6 +3,7 @@
 #include "cli/commands.h"
 #include "cli/report.h"
 #include "cli/session.h"
+#include "cli/text.h"
 #include "platform/disk_ops.h"
 
 namespace {
@@ -124,15 +125,10 @@ int runRename(Session& session) {
     if (!entry) return EXIT_FAILED;
     auto newName = session.nameBytes(newArgument);
     if (!newName) return EXIT_FAILED;
-    if (!options.hex) {
-        // Entry names separate directories with backslashes; a typed slash means one.
-        for (char& c : *newName) {
-            if (c == '/') c = '\\';
-        }
-    }
+    if (!options.hex) newName = withBackslashes(*newName);
     // The table holds names of at most 259 bytes, each ended by a zero byte.
-    if (newName->empty() || newName->size() > MAX_NAME_BYTES || newName->find('\0') != std::string::npos) {
-        reportFailure("'" + newArgument + "' is not a valid entry name (1 to " + std::to_string(MAX_NAME_BYTES) +
+    if (newName->empty() || newName->size() > MAX_NAME_LENGTH || newName->find('\0') != std::string::npos) {
+        reportFailure("'" + newArgument + "' is not a valid entry name (1 to " + std::to_string(MAX_NAME_LENGTH) +
                       " bytes, no zero byte)");
         return EXIT_FAILED;
     }

@@ -78,7 +78,7 @@ std::optional<std::string> Session::nameBytes(const std::string& nameArgument) {
     auto bytes = platform::encodeText(utf8ToUtf16(nameArgument), nameCodePage());
     if (!bytes) {
         reportFailure("'" + nameArgument + "' cannot be written in code page " + std::to_string(nameCodePage()) +
-                      " within " + std::to_string(MAX_NAME_BYTES) + " bytes (try --korean, --ansi-codepage or --hex)");
+                      " within " + std::to_string(MAX_NAME_LENGTH) + " bytes (try --korean, --ansi-codepage or --hex)");
     }
     return bytes;
 }
@@ -93,11 +93,7 @@ GrfEntry* Session::findEntry(GrfArchive& archive, const std::string& nameArgumen
     GrfEntry* entry = lookUp(*bytes);
     // Names are stored with backslashes; a typed slash is a friendlier spelling of one.
     if (!entry && !options.hex && bytes->find('/') != std::string::npos) {
-        std::string withBackslashes = *bytes;
-        for (char& c : withBackslashes) {
-            if (c == '/') c = '\\';
-        }
-        entry = lookUp(withBackslashes);
+        entry = lookUp(withBackslashes(*bytes));
     }
     if (!entry) reportFailure("no entry named '" + nameArgument + "'");
     return entry;
@@ -122,11 +118,7 @@ std::vector<GrfEntry*> Session::findEntries(GrfArchive& archive, const std::stri
 
 std::u16string corePath(const std::string& argument) {
     // Windows takes a slash for a separator too, but the core splits paths at backslashes only.
-    std::u16string path = platform::corePathFromUtf8(argument);
-    for (char16_t& c : path) {
-        if (c == u'/') c = u'\\';
-    }
-    return path;
+    return withBackslashes(platform::corePathFromUtf8(argument));
 }
 
 std::optional<std::u16string> makeTempFile() {

@@ -48,11 +48,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const GrfEntry* entry = archive.entryAt(i);
         FUZZ_CHECK(entry != nullptr && entry->owner == &archive);
         FUZZ_CHECK(entry->state == ENTRY_STORED);
-        FUZZ_CHECK(entry->name.size() <= MAX_NAME_BYTES);
+        FUZZ_CHECK(entry->name.size() <= MAX_NAME_LENGTH);
         FUZZ_CHECK(std::memchr(entry->name.data(), 0, entry->name.size()) == nullptr);
         for (const bool korean : {false, true}) {
             const std::u16string& shown = entry->displayName(korean);
-            FUZZ_CHECK(shown.size() <= platform::MAX_NAME_UNITS);
+            FUZZ_CHECK(shown.size() <= MAX_NAME_LENGTH);
             for (const char16_t unit : shown) checksum += unit;
         }
         FUZZ_CHECK(entry->coding >= -1 && entry->coding <= 10);

@@ -4,12 +4,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/name_limit.h"
+
 namespace platform {
 
 constexpr uint32_t CODE_PAGE_KOREAN = 949;
 constexpr uint32_t CODE_PAGE_WESTERN = 1252;
-// Longest wide name the program keeps: 259 units and the terminator make the 260-unit buffers.
-constexpr size_t MAX_NAME_UNITS = 259;
 
 // The code page the "ANSI" name form means. Windows: GetACP() unless overridden; POSIX: 1252 unless overridden.
 uint32_t ansiCodePage();
@@ -19,7 +19,7 @@ uint32_t ansiCodePage();
 bool setAnsiCodePage(uint32_t codePage);
 
 // Bytes of `codePage` as precomposed UTF-16. Empty when the bytes do not convert exactly
-// or need more than MAX_NAME_UNITS units. Both systems give the same units for the same bytes.
+// or need more than MAX_NAME_LENGTH units. Both systems give the same units for the same bytes.
 std::u16string decodeText(std::string_view bytes, uint32_t codePage);
 
 // A whole text file of `codePage` as UTF-16, of any length. Bytes the code page lacks become
@@ -28,7 +28,7 @@ std::u16string decodeDocument(std::string_view bytes, uint32_t codePage);
 
 // UTF-16 to bytes of `codePage` without best-fit look-alikes or default characters;
 // nullopt when any character has no exact equivalent (its bytes must read back as itself)
-// or the bytes would exceed a name's 259.
+// or the bytes would exceed MAX_NAME_LENGTH.
 std::optional<std::string> encodeText(std::u16string_view text, uint32_t codePage);
 
 }  // namespace platform

@@ -17,7 +17,6 @@ namespace {
 // a byte differently from Windows, the table is patched so both builds give the same UTF-16.
 
 constexpr char16_t UNMAPPED = 0;  // byte 0 never reaches the tables: it is below 0x80
-constexpr size_t MAX_NAME_BYTES = 259;
 
 struct ByteRange {
     uint8_t first;
@@ -300,12 +299,12 @@ std::u16string decodeDocument(std::string_view bytes, uint32_t codePage) {
 
 std::u16string decodeText(std::string_view bytes, uint32_t codePage) {
     // Each unit takes one or two bytes, so longer input can never fit a name.
-    if (bytes.size() > 2 * MAX_NAME_UNITS) return {};
+    if (bytes.size() > 2 * MAX_NAME_LENGTH) return {};
     const CodePageTable* table = tableFor(codePage);
     if (table == nullptr) return {};
     // Decode on the stack and allocate once at the exact length: this runs for every name
     // of an archive, twice.
-    char16_t buffer[2 * MAX_NAME_UNITS];
+    char16_t buffer[2 * MAX_NAME_LENGTH];
     char16_t* out = buffer;
     const auto* in = reinterpret_cast<const uint8_t*>(bytes.data());
     const auto* const end = in + bytes.size();
@@ -326,7 +325,7 @@ std::u16string decodeText(std::string_view bytes, uint32_t codePage) {
         *out++ = unit;
     }
     const size_t units = size_t(out - buffer);
-    if (units > MAX_NAME_UNITS) return {};
+    if (units > MAX_NAME_LENGTH) return {};
     return std::u16string(buffer, units);
 }
 
@@ -347,7 +346,7 @@ std::optional<std::string> encodeText(std::u16string_view text, uint32_t codePag
         if (code > 0xFF) bytes.push_back(char(code >> 8));
         bytes.push_back(char(code & 0xFF));
     }
-    if (bytes.size() > MAX_NAME_BYTES) return std::nullopt;
+    if (bytes.size() > MAX_NAME_LENGTH) return std::nullopt;
     return bytes;
 }
 

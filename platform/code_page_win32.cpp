@@ -31,7 +31,7 @@ std::u16string decodeText(std::string_view bytes, uint32_t codePage) {
     std::u16string text(bytes.size(), u'\0');
     const int units = MultiByteToWideChar(codePage, MB_PRECOMPOSED | MB_ERR_INVALID_CHARS, bytes.data(),
         static_cast<int>(bytes.size()), reinterpret_cast<wchar_t*>(text.data()), static_cast<int>(text.size()));
-    if (units <= 0 || static_cast<size_t>(units) > MAX_NAME_UNITS) return {};
+    if (units <= 0 || static_cast<size_t>(units) > MAX_NAME_LENGTH) return {};
     text.resize(static_cast<size_t>(units));
     return text;
 }
@@ -53,7 +53,7 @@ std::optional<std::string> encodeText(std::u16string_view text, uint32_t codePag
     const int count = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS,
         reinterpret_cast<const wchar_t*>(text.data()), static_cast<int>(text.size()), bytes.data(),
         static_cast<int>(bytes.size()), nullptr, &usedDefault);
-    if (count <= 0 || usedDefault || static_cast<size_t>(count) > MAX_NAME_UNITS) return std::nullopt;
+    if (count <= 0 || usedDefault || static_cast<size_t>(count) > MAX_NAME_LENGTH) return std::nullopt;
     bytes.resize(static_cast<size_t>(count));
     // A character may still come back different (a lone surrogate, say): only exact round trips count.
     if (decodeText(bytes, codePage) != text) return std::nullopt;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/utf8.h"
+
 namespace platform {
 
 namespace {
@@ -54,25 +56,11 @@ bool sameFile(const std::u16string& first, const std::u16string& second) {
 }
 
 std::string nativePathUtf8(const std::u16string& path) {
-    if (path.empty()) return {};
-    const int count = WideCharToMultiByte(CP_UTF8, 0, wide(path), static_cast<int>(path.size()), nullptr, 0,
-        nullptr, nullptr);
-    std::string out(static_cast<size_t>(count > 0 ? count : 0), '\0');
-    if (count > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, wide(path), static_cast<int>(path.size()), out.data(), count, nullptr, nullptr);
-    }
-    return out;
+    return utf16ToUtf8(path);
 }
 
 std::u16string corePathFromUtf8(const std::string& path) {
-    if (path.empty()) return {};
-    const int count = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::u16string out(static_cast<size_t>(count > 0 ? count : 0), u'\0');
-    if (count > 0) {
-        MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()),
-            reinterpret_cast<wchar_t*>(out.data()), count);
-    }
-    return out;
+    return utf8ToUtf16(path);
 }
 
 char16_t extraSeparator() {

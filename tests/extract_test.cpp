@@ -273,7 +273,7 @@ TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {
 TEST_F(Extract, PathsOfTwoHundredSixtyUnitsAreRefused) {
     const std::u16string target = dir.file(u"o");
     // The joined path: target, a backslash, the name.
-    const size_t room = MAX_PATH_UNITS - target.size() - 1;
+    const size_t room = MAX_NAME_LENGTH - target.size() - 1;
     ASSERT_GT(room, 10u);
     const std::string fits = "d\\" + std::string(room - 2, 'f');
     const std::string tooLong = fits + "g";

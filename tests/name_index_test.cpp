@@ -45,6 +45,20 @@ TEST(NameHash, FoldsOnlyAsciiLetters) {
     EXPECT_FALSE(namesEqual("abc", "abcd"));
 }
 
+TEST(EntryName, OrdersByFoldedUnsignedBytesAndChecksWhatATableHolds) {
+    EXPECT_EQ(compareNames("data\\B.txt", "DATA\\b.TXT"), 0);
+    EXPECT_LT(compareNames("a", "B"), 0);              // folded, not raw ('B' < 'a')
+    EXPECT_LT(compareNames("_", "a"), 0);              // 0x5F before 0x61, though 'A' is 0x41
+    EXPECT_LT(compareNames("z", "\xB0"), 0);           // high bytes last, as unsigned
+    EXPECT_LT(compareNames("ab", "abc"), 0);
+    EXPECT_GT(compareNames("abc", "AB"), 0);
+
+    EXPECT_TRUE(isValidEntryName(std::string(MAX_NAME_LENGTH, 'n')));
+    EXPECT_FALSE(isValidEntryName(std::string(MAX_NAME_LENGTH + 1, 'n')));
+    EXPECT_FALSE(isValidEntryName(""));
+    EXPECT_FALSE(isValidEntryName(std::string("a\0b", 3)));
+}
+
 class IndexTest : public ::testing::Test {
 protected:
     GrfEntry* make(std::string_view name) {

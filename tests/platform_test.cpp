@@ -9,6 +9,7 @@
 #include "platform/disk_ops.h"
 #include "platform/exclusive_file.h"
 #include "platform/temp_file.h"
+#include "platform/utf8.h"
 #include "tests/support/temp_dir.h"
 
 #ifdef _WIN32
@@ -160,6 +161,30 @@ TEST(DiskOps, ConvertsPathsAtTheBoundary) {
     // Bytes that are not UTF-8 (an old file name, say) become replacement characters, not garbage.
     EXPECT_EQ(platform::corePathFromUtf8("x\xB5\xA5/y\xC0"), u"x\uFFFD\uFFFD\\y\uFFFD");
 #endif
+}
+
+TEST(Utf8, ConvertsBothWaysAndReplacesWhatIsNoText) {
+    const struct { const char* what; std::string utf8; std::u16string utf16; } roundTrips[] = {
+        {"ASCII and hangul", "a\\\xED\x95\x9C", u"a\\\uD55C"},
+        {"outside the basic plane", "\xF0\x9F\x98\x80", u"\U0001F600"},
+    };
+    for (const auto& c : roundTrips) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(platform::utf8ToUtf16(c.utf8), c.utf16);
+        EXPECT_EQ(platform::utf16ToUtf8(c.utf16), c.utf8);
+    }
+    // One replacement for each byte of a sequence that is not a character.
+    const struct { const char* what; std::string utf8; std::u16string utf16; } broken[] = {
+        {"overlong slash", "\xC0\xAF", u"\uFFFD\uFFFD"},
+        {"encoded surrogate", "\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},
+        {"cut short at the end", "a\xE2\x82", u"a\uFFFD\uFFFD"},
+        {"past U+10FFFF", "\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},
+    };
+    for (const auto& c : broken) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(platform::utf8ToUtf16(c.utf8), c.utf16);
+    }
+    EXPECT_EQ(platform::utf16ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");
 }
 
 }  // namespace

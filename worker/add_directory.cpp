@@ -2,16 +2,13 @@
 
 #include "archive/add.h"
 #include "archive/archive.h"
+#include "archive/entry_name.h"
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
 #include "platform/dir_walk.h"
 #include "worker/task_worker.h"
 
 namespace {
-
-// Paths of 260 units or more do not fit the system's path buffers: the save could not open such
-// a file again, so it is not added at all.
-constexpr size_t MAX_PATH_UNITS = 259;
 
 std::u16string joinPath(const std::u16string& directory, const std::u16string& name) {
     if (!directory.empty() && directory.back() == u'\\') {
@@ -34,7 +31,9 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
             return;
         }
         const std::u16string full = joinPath(directory, item.name);
-        if (full.size() > MAX_PATH_UNITS || full.size() < prefixLength) {
+        // A longer path does not fit the system's path buffers: the save could not open the file
+        // again, so it is not added at all.
+        if (full.size() > MAX_NAME_LENGTH || full.size() < prefixLength) {
             return;
         }
         if (item.isDirectory) {

@@ -1,0 +1,20 @@
+#pragma once
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "platform/exclusive_file.h"
+
+// What ExclusiveFile needs from each system; exclusive_file.cpp holds everything else.
+namespace platform::file_shim {
+
+// The stream for `path`, shared with other programs as `mode` allows; nullptr with the runtime's
+// error number in `error` (EACCES for a file someone else holds, or a directory).
+std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int& error);
+// 64-bit fseek and ftell of the runtime.
+bool seekTo(std::FILE* file, int64_t offset, int origin);
+int64_t tellOf(std::FILE* file);
+// Asks the system to write the stream's flushed bytes to the disk itself.
+bool commitToDisk(std::FILE* file);
+
+}  // namespace platform::file_shim
