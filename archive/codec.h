@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
@@ -42,3 +43,42 @@ std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<ui
 // the bytes produced. nullopt when the part read is damaged (or, for a stream shorter than
 // `output`, when it ends early).
 std::optional<size_t> inflatePrefix(std::span<const uint8_t> input, std::span<uint8_t> output);
+
+// Streams in pieces, for entries too large to hold whole. Always zlib's, whichever codec does the
+// whole buffers: the format's streams are plain zlib streams, and libdeflate has no streaming.
+// `out` gets each piece of output as it is made; answering false stops the work.
+using StreamSink = std::function<bool(std::span<const uint8_t> piece)>;
+
+class StreamDeflater {
+public:
+    explicit StreamDeflater(int level);
+    StreamDeflater(const StreamDeflater&) = delete;
+    StreamDeflater& operator=(const StreamDeflater&) = delete;
+    ~StreamDeflater();
+
+    // Compresses `input`; `last` ends the stream. False when the compressor fails (or could not be
+    // made) or `out` stops it.
+    bool put(std::span<const uint8_t> input, bool last, const StreamSink& out);
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
+
+class StreamInflater {
+public:
+    enum class Step { MORE, ENDED, DAMAGED };
+
+    StreamInflater();
+    StreamInflater(const StreamInflater&) = delete;
+    StreamInflater& operator=(const StreamInflater&) = delete;
+    ~StreamInflater();
+
+    // Inflates `input`: MORE when all of it is taken and the stream goes on, ENDED when the stream
+    // ended (input after its end is left alone), DAMAGED when it does not inflate or `out` stopped it.
+    Step put(std::span<const uint8_t> input, const StreamSink& out);
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};

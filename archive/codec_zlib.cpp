@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include <zlib.h>
 
@@ -22,6 +23,9 @@ struct InflateGuard {
 };
 
 }  // namespace
+
+// The whole-buffer functions are libdeflate's when that codec is chosen; the streams are zlib's always.
+#ifndef QUARNEL_WHOLE_BUFFERS_ELSEWHERE
 
 const char16_t* codecName() {
     return u"zlib";
@@ -140,5 +144,91 @@ std::optional<size_t> inflatePrefix(std::span<const uint8_t> input, std::span<ui
         if (status != Z_OK) {
             return std::nullopt;
         }
+    }
+}
+
+#endif  // QUARNEL_WHOLE_BUFFERS_ELSEWHERE
+
+namespace {
+
+// Output is handed on in pieces of this size.
+constexpr size_t STREAM_PIECE_BYTES = 256 * 1024;
+
+}  // namespace
+
+struct StreamDeflater::State {
+    z_stream stream{};
+    bool active = false;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(STREAM_PIECE_BYTES);
+    ~State() {
+        if (active) deflateEnd(&stream);
+    }
+};
+
+StreamDeflater::StreamDeflater(int level) : state(std::make_unique<State>()) {
+    state->active = deflateInit(&state->stream, level) == Z_OK;
+}
+
+StreamDeflater::~StreamDeflater() = default;
+
+bool StreamDeflater::put(std::span<const uint8_t> input, bool last, const StreamSink& out) {
+    if (!state->active) return false;
+    z_stream& stream = state->stream;
+    for (size_t offset = 0;;) {
+        const size_t slice = std::min(input.size() - offset, MAX_SLICE);
+        const bool lastSlice = offset + slice == input.size();
+        stream.next_in = const_cast<Bytef*>(input.data() + offset);
+        stream.avail_in = static_cast<uInt>(slice);
+        const int flush = last && lastSlice ? Z_FINISH : Z_NO_FLUSH;
+        int status = Z_OK;
+        do {
+            stream.next_out = state->buffer.data();
+            stream.avail_out = static_cast<uInt>(state->buffer.size());
+            status = deflate(&stream, flush);
+            if (status == Z_STREAM_ERROR) return false;
+            const size_t made = state->buffer.size() - stream.avail_out;
+            if (made > 0 && !out({state->buffer.data(), made})) return false;
+        } while (flush == Z_FINISH ? status != Z_STREAM_END : stream.avail_out == 0 || stream.avail_in > 0);
+        offset += slice;
+        if (lastSlice) return true;
+    }
+}
+
+struct StreamInflater::State {
+    z_stream stream{};
+    bool active = false;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(STREAM_PIECE_BYTES);
+    ~State() {
+        if (active) inflateEnd(&stream);
+    }
+};
+
+StreamInflater::StreamInflater() : state(std::make_unique<State>()) {
+    state->active = inflateInit(&state->stream) == Z_OK;
+}
+
+StreamInflater::~StreamInflater() = default;
+
+StreamInflater::Step StreamInflater::put(std::span<const uint8_t> input, const StreamSink& out) {
+    if (!state->active) return Step::DAMAGED;
+    z_stream& stream = state->stream;
+    for (size_t offset = 0;;) {
+        const size_t slice = std::min(input.size() - offset, MAX_SLICE);
+        stream.next_in = const_cast<Bytef*>(input.data() + offset);
+        stream.avail_in = static_cast<uInt>(slice);
+        for (;;) {
+            stream.next_out = state->buffer.data();
+            stream.avail_out = static_cast<uInt>(state->buffer.size());
+            const int status = inflate(&stream, Z_NO_FLUSH);
+            const size_t made = state->buffer.size() - stream.avail_out;
+            if (made > 0 && !out({state->buffer.data(), made})) return Step::DAMAGED;
+            if (status == Z_STREAM_END) return Step::ENDED;
+            // No progress without more input: the slice is used up.
+            if (status == Z_BUF_ERROR && stream.avail_in == 0) break;
+            if (status != Z_OK) return Step::DAMAGED;
+            if (stream.avail_in == 0 && stream.avail_out > 0) break;
+        }
+        offset += slice;
+        if (offset == input.size()) return Step::MORE;
     }
 }

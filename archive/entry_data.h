@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 
 class GrfEntry;
@@ -41,3 +42,30 @@ bool loadEntryData(const GrfEntry& entry, EntryData& data);
 // written whole is deleted. `onWritten` hears of the bytes written so far.
 int writeEntryFile(const EntryData& data, const std::u16string& targetPath,
                    const std::function<void(size_t written)>& onWritten);
+
+// Entries whose stored and inflated bytes together pass this are never held whole: they are read,
+// inflated (or compressed) and written in pieces on the thread that owns the files.
+constexpr uint64_t STREAM_ABOVE_BYTES = 32ull << 20;
+// Whether an entry of `coding` with these sizes goes in pieces. Mixed coding shuffles blocks across
+// the whole entry, so such an entry is always held whole.
+bool isStreamed(uint64_t storedBytes, uint64_t plainBytes, int32_t coding);
+// Whether extracting `entry` streams it.
+bool isStreamedEntry(const GrfEntry& entry);
+
+// Gets each piece of plain bytes; 0, or the result code that stops the work.
+using PlainSink = std::function<int(std::span<const uint8_t> piece)>;
+// The stored bytes of `entry` lie within its file; RESULT_BAD_LENGTH in data.error when not.
+bool storedBytesInFile(const GrfEntry& entry, EntryData& data);
+// readEntryData's and inflateEntryData's work in pieces, on the thread that may read the archive's
+// file: the first `streamLength` stored bytes are read, decoded and inflated, at most `capacity`
+// plain bytes go to `out`, and data.length counts them. Failures: RESULT_BAD_LENGTH (the file),
+// RESULT_BAD_DATA (the stream), or the code `out` answered. `onChunk` hears of the stored bytes read.
+bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capacity, EntryData& data,
+                     const PlainSink& out, const std::function<void(size_t consumed)>& onChunk);
+// readEntryData's checks for a streamed entry, before anything is read.
+bool checkStreamedEntry(const GrfEntry& entry, EntryData& data);
+// Extraction of a streamed entry that passed checkStreamedEntry into `targetPath` (nullptr: a
+// check, which writes nothing), with the answers of inflateEntryData and writeEntryFile. A file that was
+// begun is deleted when the entry turns out damaged or cannot be written whole.
+bool extractStreamed(const GrfEntry& entry, const std::u16string* targetPath, EntryData& data,
+                     const std::function<void(size_t consumed)>& onChunk);

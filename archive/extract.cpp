@@ -49,8 +49,20 @@ bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progres
     if (state != ENTRY_STORED) return false;
     GrfArchive& archive = *owner;
     EntryData data;
-    if (!readEntryData(*this, data)) return archive.fail(data.error);
     size_t consumed = 0;
+    if (isStreamedEntry(*this)) {
+        if (!checkStreamedEntry(*this, data)) return archive.fail(data.error);
+        const bool extracted = extractStreamed(*this, &targetPath, data, [&](size_t bytes) {
+            consumed = bytes;
+            if (bytes < compressedSize) progress.reportProgress(uint32_t(bytes), false);
+        });
+        progress.reportProgress(uint32_t(extracted ? compressedSize : consumed), true);
+        if (!extracted) return archive.fail(data.error);
+        const std::unique_lock lock(archive.listLock);
+        originalSize = data.length;
+        return true;
+    }
+    if (!readEntryData(*this, data)) return archive.fail(data.error);
     const bool inflated = inflateEntryData(data, [&](size_t bytes) {
         consumed = bytes;
         progress.reportProgress(uint32_t(bytes), false);

@@ -52,6 +52,8 @@ public:
     // False when an entry still ahead of this one goes to the same file: then the extracting
     // thread writes it in its turn, so that the later entry wins as it does one at a time.
     bool writeHere = false;
+    // Too large to hold whole: the extracting thread reads, inflates and writes it in its turn.
+    bool streamed = false;
     bool inflated = false;
     bool written = false;
     int writeResult = 0;
@@ -82,7 +84,8 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
     const auto readAhead = [&] {
         while (nextIndex < selection.size()) {
             GrfEntry& entry = *selection[nextIndex];
-            if (!pipeline.hasRoom(uint64_t(entry.storedSize) + entry.originalSize)) break;
+            const uint64_t expected = isStreamedEntry(entry) ? 0 : uint64_t(entry.storedSize) + entry.originalSize;
+            if (!pipeline.hasRoom(expected)) break;
             ++nextIndex;
             auto job = std::make_unique<InflateJob>(entry);
             job->directories = &directories;
@@ -96,7 +99,9 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
                         pathsAhead.insert(job->pathKey);
                     }
                 }
-                if ((job->path || targetDir == nullptr) && readEntryData(entry, job->data)) {
+                if ((job->path || targetDir == nullptr) && isStreamedEntry(entry)) {
+                    job->streamed = checkStreamedEntry(entry, job->data);
+                } else if ((job->path || targetDir == nullptr) && readEntryData(entry, job->data)) {
                     job->footprint = job->data.storedSize + job->data.capacity;
                     job->runnable = true;
                 }
@@ -130,6 +135,23 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         }
         if (!done->path && targetDir != nullptr) {
             entry.owner->fail(RESULT_OPEN_FAILED);
+            continue;
+        }
+        if (done->streamed) {
+            if (done->path) directories.createParentsOf(*done->path);
+            const bool extracted =
+                extractStreamed(entry, done->path ? &*done->path : nullptr, done->data, [&](size_t consumed) {
+                    if (consumed <= reported || consumed >= entry.compressedSize) return;
+                    reported = consumed;
+                    progress.reportProgress(uint32_t(consumed), false);
+                });
+            progress.reportProgress(uint32_t(extracted ? entry.compressedSize : reported), true);
+            if (!extracted) {
+                entry.owner->fail(done->data.error);
+                continue;
+            }
+            const std::unique_lock lock(entry.owner->listLock);
+            entry.originalSize = done->data.length;
             continue;
         }
         if (!done->runnable) {

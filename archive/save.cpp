@@ -123,6 +123,8 @@ struct SourceData {
     // file: its bytes, read straight into `plain.output`.
     EntryData plain;
     bool fromEntry = false;
+    // Too large to hold whole: nothing was read, the saving thread streams it in its turn.
+    bool streamed = false;
     // The failure's code, and whether it belongs to the source archive.
     int error = 0;
     bool sourceFailed = false;
@@ -150,6 +152,10 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
     if (sourceEntry.originalSize > maxInflatedSize(streamLength)) {
         return data.fail(RESULT_BAD_DATA, true);
     }
+    if (isStreamed(sourceEntry.storedSize, sourceEntry.originalSize, sourceEntry.coding)) {
+        data.streamed = true;
+        return true;
+    }
     if (!readStoredBytes(sourceEntry, streamLength, data.plain)) {
         return data.fail(data.plain.error, true);
     }
@@ -167,6 +173,10 @@ bool readSourceFile(const std::u16string& path, SourceData& data) {
     const uint64_t size = file.size();
     if (size == UINT64_MAX || size > MAX_FILE_END) {
         return data.fail(RESULT_BAD_LENGTH, false);
+    }
+    if (isStreamed(0, size, -1)) {
+        data.streamed = true;
+        return true;
     }
     if (!reserveOutput(size, data.plain)) {
         return data.fail(RESULT_BAD_DATA, false);
@@ -189,7 +199,7 @@ bool readSource(const GrfEntry& entry, SourceData& data) {
 
 // Decodes and inflates the stored bytes of another archive's entry; no file or archive is touched.
 bool prepareInput(SourceData& data) {
-    if (!data.fromEntry) {
+    if (!data.fromEntry || data.streamed) {
         return data.error == 0;
     }
     // A stream that inflates short is stored with the length it has.
@@ -252,6 +262,98 @@ bool placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_
     return true;
 }
 
+// Source bytes are read in pieces of this size when an entry is streamed.
+constexpr size_t READ_PIECE_BYTES = 1 << 20;
+
+// A pending entry too large to hold whole, read, compressed and written in pieces on the saving
+// thread. It goes to the end of the file: its stream's length is known only once it is written,
+// too late for first fit. `onInput` hears of the plain bytes taken so far.
+bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t taken)>& onInput,
+                   uint32_t& inputLength) {
+    GrfArchive& archive = *entry.owner;
+    if (!archive.file.seekEnd()) {
+        return archive.fail(RESULT_BAD_LENGTH);
+    }
+    const uint64_t position = archive.file.tell();
+    if (position == UINT64_MAX) {
+        return archive.fail(RESULT_BAD_LENGTH);
+    }
+    StreamDeflater deflater(level);
+    uint64_t length = 0;
+    int ownError = 0;  // of compressing or writing, as opposed to the source's
+    const StreamSink write = [&](std::span<const uint8_t> piece) {
+        // Past 4 GiB no position could name the data.
+        if (position + length + piece.size() > MAX_FILE_END || !archive.file.write(piece.data(), piece.size())) {
+            ownError = RESULT_BAD_LENGTH;
+            return false;
+        }
+        length += piece.size();
+        return true;
+    };
+    uint64_t taken = 0;
+    const auto compress = [&](std::span<const uint8_t> plain, bool last) {
+        taken += plain.size();
+        if (!deflater.put(plain, last, write)) {
+            if (ownError == 0) ownError = RESULT_BAD_DATA;
+            return false;
+        }
+        if (onInput) onInput(taken);
+        return true;
+    };
+
+    SourceData source;
+    if (entry.source == SOURCE_DISK_FILE) {
+        platform::ExclusiveFile file;
+        if (file.open(entry.sourcePath, platform::ExclusiveFile::Mode::READ) != 0) {
+            source.fail(RESULT_OPEN_FAILED, false);
+            return failEntry(entry, source);
+        }
+        // The file as it is now, as for one held whole.
+        const uint64_t size = file.size();
+        if (size == UINT64_MAX || size > MAX_FILE_END) {
+            source.fail(RESULT_BAD_LENGTH, false);
+            return failEntry(entry, source);
+        }
+        if (!reserveOutput(READ_PIECE_BYTES, source.plain)) {
+            return archive.fail(RESULT_BAD_DATA);
+        }
+        for (uint64_t remaining = size;;) {
+            const size_t wanted = size_t(std::min<uint64_t>(remaining, READ_PIECE_BYTES));
+            const size_t got = file.read(source.plain.output.get(), wanted);
+            remaining -= got;
+            if (!compress({source.plain.output.get(), got}, got < wanted || remaining == 0)) {
+                return archive.fail(ownError);
+            }
+            if (got < wanted || remaining == 0) {
+                break;
+            }
+        }
+    } else {
+        const GrfEntry& sourceEntry = *entry.sourceEntry;
+        const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
+        const bool inflated = streamEntryData(
+            sourceEntry, streamLength, sourceEntry.originalSize, source.plain,
+            [&](std::span<const uint8_t> plain) { return compress(plain, false) ? 0 : RESULT_BAD_DATA; }, {});
+        if (ownError != 0) {
+            return archive.fail(ownError);
+        }
+        if (!inflated) {
+            source.fail(source.plain.error, true);
+            return failEntry(entry, source);
+        }
+        if (!compress({}, true)) {
+            return archive.fail(ownError);
+        }
+    }
+    inputLength = uint32_t(taken);
+    const std::unique_lock lock(archive.listLock);
+    entry.originalSize = inputLength;
+    entry.compressedSize = uint32_t(length);
+    entry.storedSize = uint32_t(length);
+    entry.offset = static_cast<uint32_t>(position);
+    return true;
+}
+
 // One pending entry on its way through the pipeline: read by the saving thread (or, for a disk
 // file, by the pool thread), then prepared and compressed by a pool thread, then placed and
 // written by the saving thread in list order.
@@ -269,7 +371,7 @@ public:
         if (readHere && !readSourceFile(diskPath, data)) {
             return;
         }
-        if (!prepareInput(data)) {
+        if (data.streamed || !prepareInput(data)) {
             return;
         }
         // Only the commit reports the whole entry, so the writing still moves the bar.
@@ -328,7 +430,12 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
                 ++nextIndex;
                 continue;
             }
-            const uint64_t expected = uint64_t(entry.originalSize) * 2;
+            // What it will hold: nothing when it goes in pieces.
+            const GrfEntry* source = entry.source == SOURCE_OTHER_ENTRY ? entry.sourceEntry : nullptr;
+            const bool streamed = source != nullptr
+                                      ? isStreamed(source->storedSize, source->originalSize, source->coding)
+                                      : isStreamed(0, entry.originalSize, -1);
+            const uint64_t expected = streamed ? 0 : uint64_t(entry.originalSize) * 2;
             if (!pipeline.hasRoom(expected)) {
                 break;
             }
@@ -343,7 +450,7 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
             }
             // The stored bytes, the plain ones and the stream, which is about as long at most.
             const uint64_t plain = std::max<uint64_t>(job->data.plain.capacity, job->data.plain.length);
-            job->footprint = std::max(expected, job->data.plain.storedSize + 2 * plain);
+            job->footprint = job->data.streamed ? 0 : std::max(expected, job->data.plain.storedSize + 2 * plain);
             pipeline.add(std::move(job));
         }
     };
@@ -364,6 +471,23 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
         if (done->data.error != 0) {
             failEntry(done->entry, done->data);
             return stop();
+        }
+        if (done->data.streamed) {
+            // The others ahead keep the pool busy meanwhile.
+            readAhead();
+            uint32_t inputLength = 0;
+            const uint32_t expected = done->entry.originalSize;
+            const bool stored = storeStreamed(done->entry, level, [&](uint64_t taken) {
+                if (taken > reported && taken < expected) {
+                    reported = taken;
+                    progress.reportProgress(uint32_t(taken), false);
+                }
+            }, inputLength);
+            progress.reportProgress(stored ? inputLength : uint32_t(reported), true);
+            if (!stored) {
+                return stop();
+            }
+            continue;
         }
         const uint32_t inputLength = done->data.plain.length;
         if (!done->compressed || done->stream.size() > MAX_FILE_END) {

@@ -4,7 +4,9 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,25 @@ std::optional<std::vector<uint8_t>> inflated(const std::vector<uint8_t>& stream,
     if (!produced) return std::nullopt;
     out.resize(*produced);
     return out;
+}
+
+// Through the streaming inflater, fed `piece` bytes at a time, as a too-large entry is: nullopt
+// when it is damaged, does not end within the input or makes more than `room`.
+std::optional<std::vector<uint8_t>> streamInflated(const std::vector<uint8_t>& stream, size_t room, size_t piece) {
+    StreamInflater inflater;
+    std::vector<uint8_t> out;
+    const StreamSink sink = [&](std::span<const uint8_t> plain) {
+        if (out.size() + plain.size() > room) return false;
+        out.insert(out.end(), plain.begin(), plain.end());
+        return true;
+    };
+    for (size_t at = 0; at < stream.size(); at += piece) {
+        const size_t length = std::min(piece, stream.size() - at);
+        const auto step = inflater.put({stream.data() + at, length}, sink);
+        if (step == StreamInflater::Step::ENDED) return out;
+        if (step == StreamInflater::Step::DAMAGED) return std::nullopt;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -100,6 +121,15 @@ TEST(Codec, DamagedStreamsFailAndSoundOnesInflate) {
         if (c.inflates) {
             EXPECT_GT(heard, 0u);
         }
+        // The streaming inflater of too-large entries agrees, whatever the pieces.
+        for (const size_t piece : {size_t(1), size_t(777), size_t(1) << 20}) {
+            SCOPED_TRACE("pieces of " + std::to_string(piece));
+            const auto streamed = streamInflated(c.stream, c.room, piece);
+            ASSERT_EQ(streamed.has_value(), c.inflates);
+            if (c.inflates) {
+                EXPECT_EQ(*streamed, data);
+            }
+        }
     }
 }
 
@@ -140,4 +170,44 @@ TEST(Codec, StreamsAreZlibStreamsAndTheSameEveryTime) {
     }
     std::vector<uint8_t> out;
     EXPECT_FALSE(deflateStream(textOf(10), 10, out));
+}
+
+TEST(Codec, StreamedDeflateMakesZlibStreamsWhateverThePieces) {
+    const auto data = textOf(700000);
+    const auto deflated = [&](int level, size_t piece) {
+        StreamDeflater deflater(level);
+        std::vector<uint8_t> stream;
+        const StreamSink sink = [&](std::span<const uint8_t> bytes) {
+            stream.insert(stream.end(), bytes.begin(), bytes.end());
+            return true;
+        };
+        for (size_t at = 0; at < data.size(); at += piece) {
+            const size_t length = std::min(piece, data.size() - at);
+            EXPECT_TRUE(deflater.put({data.data() + at, length}, at + length == data.size(), sink));
+        }
+        return stream;
+    };
+    for (const int level : {0, 1, 6, 9}) {
+        for (const size_t piece : {size_t(1000), size_t(65536), data.size()}) {
+            SCOPED_TRACE("level " + std::to_string(level) + ", pieces of " + std::to_string(piece));
+            const auto stream = deflated(level, piece);
+            // zlib reads it back, and the same pieces make the same bytes every time (what keeps
+            // a save's file the same with any number of threads).
+            uLongf length = uLongf(data.size());
+            std::vector<uint8_t> back(data.size());
+            ASSERT_EQ(uncompress(back.data(), &length, stream.data(), uLong(stream.size())), Z_OK);
+            EXPECT_EQ(back, data);
+            EXPECT_EQ(deflated(level, piece), stream);
+        }
+    }
+    // An empty input still makes a stream, and a sink that refuses stops the work.
+    StreamDeflater empty(6);
+    std::vector<uint8_t> stream;
+    ASSERT_TRUE(empty.put({}, true, [&](std::span<const uint8_t> bytes) {
+        stream.insert(stream.end(), bytes.begin(), bytes.end());
+        return true;
+    }));
+    EXPECT_EQ(streamInflated(stream, 0, 3), std::optional<std::vector<uint8_t>>(std::vector<uint8_t>{}));
+    StreamDeflater refused(6);
+    EXPECT_FALSE(refused.put(data, true, [](std::span<const uint8_t>) { return false; }));
 }

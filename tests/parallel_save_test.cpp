@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/archive.h"
+#include "archive/entry_data.h"
 #include "archive/extract.h"
 #include "archive/extract_batch.h"
 #include "archive/progress_sink.h"
@@ -200,6 +201,20 @@ TEST(ParallelSave, WritesTheFileAOneThreadSaveWrites) {
             .writeTo(dir, u"source.grf");
     };
     const auto nothing = [](GrfArchive&, const TempDir&) {};
+    // Entries too large to hold whole go in pieces, from a disk file and from another archive.
+    const auto withLargeSource = [](const TempDir& dir) {
+        writeArchiveWithGaps(dir);
+        TestArchive()
+            .add("data\\before.txt", sampleData(3000, 70))
+            .add("data\\large-import.txt", sampleData(STREAM_ABOVE_BYTES + 1000, 71))
+            .add("data\\after.txt", sampleData(5000, 72))
+            .writeTo(dir, u"source.grf");
+    };
+    const auto addLarge = [](GrfArchive& archive, const TempDir& dir) {
+        addFile(archive, dir, "data\\small.txt", sampleData(4000, 73));
+        addFile(archive, dir, "data\\large-file.txt", sampleData(STREAM_ABOVE_BYTES + 1000, 74));
+        addFile(archive, dir, "data\\last.txt", sampleData(6000, 75));
+    };
     const Scenario scenarios[] = {
         {"fresh archive", 6, noBase, addMixed, 0},
         {"gaps", 6, writeArchiveWithGaps, addMixed, 0},
@@ -208,6 +223,7 @@ TEST(ParallelSave, WritesTheFileAOneThreadSaveWrites) {
         {"imports of coded entries into gaps", 6, withSource, addMixed, 0},
         {"missing source file", 6, writeArchiveWithGaps, missingThird, RESULT_OPEN_FAILED},
         {"damaged source entry", 6, damagedSource, nothing, RESULT_BAD_DATA},
+        {"entries too large to hold whole", 1, withLargeSource, addLarge, 0},
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.what);
@@ -354,6 +370,101 @@ TEST(ParallelCheck, FindsWhatExtractionFindsAndWritesNothing) {
         EXPECT_EQ(archive.findStored("data\\long-claim.txt")->originalSize, 3000u);
         EXPECT_EQ(filesIn(), before);
     }
+}
+
+TEST(LargeEntries, SavedInPiecesComeBackWhole) {
+    TempDir dir;
+    const auto imported = noiseData(STREAM_ABOVE_BYTES / 2, 90);  // stored and inflated bytes pass the bound together
+    TestArchive().add("data\\imported.bin", imported).writeTo(dir, u"source.grf");
+    const auto file = sampleData(STREAM_ABOVE_BYTES + 3000, 91);
+    {
+        GrfArchive archive;
+        ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
+        auto* source = new GrfArchive;
+        GrfArchive::addSourceRef(source);
+        ASSERT_TRUE(source->open(dir.file(u"source.grf"))) << describe(*source);
+        ASSERT_TRUE(isStreamedEntry(*source->entries[0]));
+        archive.importEntry(source->entryAt(0));
+        addFile(archive, dir, "data\\file.txt", file);
+        addFile(archive, dir, "data\\small.txt", sampleData(500, 92));
+        ProgressLog log;
+        ASSERT_TRUE(archive.save(1, false, log, 2)) << describe(archive);
+        EXPECT_EQ(log.committed, imported.size() + file.size() + 500);
+        EXPECT_FALSE(log.wentBack);
+        archive.close();
+        GrfArchive::releaseSourceRef(source);
+    }
+    GrfArchive saved;
+    ASSERT_TRUE(saved.open(dir.file(u"test.grf"))) << describe(saved);
+    const std::pair<const char*, const std::vector<uint8_t>*> expected[] = {{"data\\imported.bin", &imported},
+                                                                           {"data\\file.txt", &file}};
+    for (const auto& [name, bytes] : expected) {
+        SCOPED_TRACE(name);
+        GrfEntry* entry = saved.findStored(name);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->originalSize, bytes->size());
+        ProgressLog log;
+        ASSERT_TRUE(entry->extractTo(dir.file(u"back"), log)) << describe(saved);
+        EXPECT_TRUE(readWholeFile(dir.native(u"back")) == *bytes);
+    }
+}
+
+TEST(LargeEntries, ExtractAndCheckInPiecesAsWholeOnesDo) {
+    TempDir dir;
+    const auto large = sampleData(STREAM_ABOVE_BYTES + 5000, 80);
+    auto spoiled = deflateBytes(large, 1);
+    spoiled[spoiled.size() / 2] ^= 0x55;
+    auto cut = deflateBytes(large, 1);
+    cut.resize(cut.size() - 100);
+    TestArchive()
+        .add("data\\large.txt", large)
+        .add("data\\spoiled.txt", large).stream(spoiled)
+        .add("data\\cut.txt", large).stream(cut)
+        .add("data\\short-claim.txt", large).originalSize(STREAM_ABOVE_BYTES)
+        .add("data\\small.txt", sampleData(100, 81))
+        .writeTo(dir);
+    const std::vector<int> expected{0, RESULT_BAD_DATA, RESULT_BAD_DATA, RESULT_BAD_DATA, 0};
+    for (const unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const std::u16string target = u"out" + std::u16string(1, char16_t(u'0' + threads));
+        for (const bool extracting : {true, false}) {
+            GrfArchive archive;
+            ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+            ASSERT_TRUE(isStreamedEntry(*archive.entries[0]));
+            std::vector<GrfEntry*> entries;
+            uint64_t total = 0;
+            for (const auto& entry : archive.entries) {
+                entries.push_back(entry.get());
+                total += entry->compressedSize;
+            }
+            ProgressLog log(&archive);
+            if (extracting) {
+                extractEntries(entries, dir.file(target), true, false, log, threads);
+            } else {
+                checkEntries(entries, false, log, threads);
+            }
+            log.finish();
+            EXPECT_EQ(log.codes, expected);
+            EXPECT_FALSE(log.wentBack);
+            EXPECT_FALSE(log.otherThread);
+            EXPECT_LE(log.committed, total);
+        }
+        // Damaged ones leave no file behind, even though they were written as they inflated.
+        EXPECT_EQ(readWholeFile(dir.native(target + u"\\data\\large.txt")), large);
+        for (const char16_t* gone : {u"\\data\\spoiled.txt", u"\\data\\cut.txt", u"\\data\\short-claim.txt"}) {
+            EXPECT_FALSE(fs::exists(fs::path(dir.native(target + gone))));
+        }
+    }
+    // One entry alone, as the window extracts it.
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+    ProgressLog log;
+    ASSERT_TRUE(archive.entries[0]->extractTo(dir.file(u"alone.txt"), log)) << describe(archive);
+    EXPECT_EQ(readWholeFile(dir.native(u"alone.txt")), large);
+    EXPECT_EQ(log.committed, archive.entries[0]->compressedSize);
+    EXPECT_FALSE(archive.entries[1]->extractTo(dir.file(u"spoiled.txt"), log));
+    EXPECT_EQ(archive.lastError, RESULT_BAD_DATA);
+    EXPECT_FALSE(fs::exists(fs::path(dir.native(u"spoiled.txt"))));
 }
 
 TEST(ParallelExtract, ProgressReachesTheTotalAndMovesInsideALargeEntry) {
