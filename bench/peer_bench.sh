@@ -1,0 +1,112 @@
+#!/bin/bash
+# Extraction and check against what a user would pick instead, in one run, on a freshly made file
+# system for every output: quarnel-cli extract against `pigz -d | tar -x` and `unzip`, quarnel-cli
+# check against `7zz t` of a zip of the same tree; then the peak resident memory of adding,
+# extracting and checking one sparse file of 4 GiB - 1 bytes at level 1. Figures are medians;
+# each line names the command it timed and the load average when it ran.
+#   bench/peer_bench.sh BUILD_DIR [files] [total MB] [repetitions] [ext4|tmpfs] [big]
+# Needs root (it mounts), pigz, tar, zip, unzip, 7zz, bc and /usr/bin/time. BUILD_DIR is a Linux build
+# with -DQUARNEL_BENCH=ON. The sixth argument "big" runs the 4 GiB part only, "all" both, else the
+# peers only.
+set -euo pipefail
+
+build=$(realpath "${1:?usage: peer_bench.sh BUILD_DIR [files] [MB] [repetitions] [ext4|tmpfs] [big|all]}")
+files=${2:-20000}
+megabytes=${3:-300}
+repetitions=${4:-3}
+fstype=${5:-ext4}
+part=${6:-peers}
+# QUARNEL_CLI times another build's quarnel-cli (an older one, for a before/after comparison).
+cli=${QUARNEL_CLI:-$build/cli/quarnel-cli}
+work=$(mktemp -d /var/tmp/quarnel-peer-bench.XXXXXX)
+mnt="$work/mnt"
+mkdir -p "$mnt"
+cleanup() {
+    mountpoint -q "$mnt" && umount "$mnt"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A fresh file system at $mnt for each timed output: an ext4 image on a loop device, or tmpfs.
+fresh() {
+    mountpoint -q "$mnt" && umount "$mnt"
+    if [ "$fstype" = tmpfs ]; then
+        mount -t tmpfs -o size="$1" tmpfs "$mnt"
+    else
+        rm -f "$work/fs.img"
+        truncate -s "$1" "$work/fs.img"
+        mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$work/fs.img"
+        mount -o loop "$work/fs.img" "$mnt"
+    fi
+}
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+seconds() { # seconds COMMAND...: wall time of one run
+    local start end
+    start=$(date +%s.%N)
+    "$@" > /dev/null
+    end=$(date +%s.%N)
+    echo "$end - $start" | bc -l
+}
+
+echo "machine: $(nproc) cores; codec: $(ldd "$cli" | grep -q libdeflate && echo libdeflate || echo zlib); output on a fresh $fstype per run"
+echo "reproduce: ${QUARNEL_CLI:+QUARNEL_CLI=$QUARNEL_CLI }$0 $build $files $megabytes $repetitions $fstype $part"
+
+if [ "$part" != big ]; then
+    "$build/bench/corpus_gen" "$work/tree" "$files" "$megabytes"
+    (cd "$work" && "$cli" create tree.grf > /dev/null && "$cli" add tree.grf tree --korean --level 6 --quiet > /dev/null)
+    (cd "$work/tree" && tar -cf - . | pigz -6 -p 2 > ../tree.tar.gz)
+    (cd "$work/tree" && zip -r -6 -q ../tree.zip .)
+    size=$(( megabytes * 3 + 512 ))M
+    cat "$work"/tree.grf "$work"/tree.tar.gz "$work"/tree.zip > /dev/null   # in the page cache, for all alike
+
+    declare -A commands=(
+        [quarnel_extract]="$cli extract $work/tree.grf -C $mnt/out --korean --quiet"
+        [pigz_tar]="sh -c 'pigz -d -p 2 < $work/tree.tar.gz | tar -x -C $mnt/out'"
+        [unzip]="unzip -q $work/tree.zip -d $mnt/out"
+        [quarnel_check]="$cli check $work/tree.grf --quiet"
+        [7zz_t]="7zz t -bd $work/tree.zip"
+    )
+    declare -A times loads
+    for ((rep = 0; rep < repetitions; rep++)); do
+        for job in quarnel_extract pigz_tar unzip quarnel_check 7zz_t; do
+            fresh "$size"
+            mkdir -p "$mnt/out"
+            sync
+            loads[$job]+="$(load); "
+            times[$job]+="$(seconds bash -c "${commands[$job]}") "
+        done
+    done
+    declare -A med
+    for job in quarnel_extract pigz_tar unzip quarnel_check 7zz_t; do
+        med[$job]=$(echo ${times[$job]} | tr ' ' '\n' | median)
+        printf '%-16s median %6.3f s of [%s] load averages [%s]\n  command: %s\n' "$job" "${med[$job]}" \
+            "${times[$job]% }" "${loads[$job]%; }" "${commands[$job]}"
+    done
+    printf 'extract: %.2fx pigz -d | tar -x, %.2fx unzip; check: %.2fx 7zz t\n' \
+        "$(echo "${med[pigz_tar]} / ${med[quarnel_extract]}" | bc -l)" \
+        "$(echo "${med[unzip]} / ${med[quarnel_extract]}" | bc -l)" \
+        "$(echo "${med[7zz_t]} / ${med[quarnel_check]}" | bc -l)"
+    rm -rf "$work/tree" "$work"/tree.*
+fi
+
+if [ "$part" != peers ]; then
+    # One sparse file of 4 GiB - 1 bytes: peak resident memory (the most /usr/bin/time saw) of
+    # each step, each in its own process.
+    mkdir -p "$work/big"
+    truncate -s 4294967295 "$work/big/huge.bin"
+    fresh 6G
+    peak() { # peak WHAT COMMAND...
+        local what=$1 kb
+        shift
+        local l
+        l=$(load)
+        kb=$(/usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -1)
+        printf '%-34s peak RSS %7.1f MiB  (load average %s)\n  command: %s\n' "$what" "$(echo "$kb / 1024" | bc -l)" "$l" "$*"
+    }
+    "$cli" create "$mnt/big.grf" > /dev/null
+    peak "add + save, level 1" "$cli" add "$mnt/big.grf" "$work/big" --level 1 --quiet
+    peak "check" "$cli" check "$mnt/big.grf" --quiet
+    peak "extract" "$cli" extract "$mnt/big.grf" -C "$mnt/out" --quiet
+    cmp -n 4294967295 "$mnt/out/data/huge.bin" "$work/big/huge.bin" && echo "extracted file matches"
+fi
