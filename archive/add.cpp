@@ -110,3 +110,23 @@ int mergeArchive(GrfArchive& archive, const std::u16string& otherPath) {
     }
     return 0;
 }
+
+GrfEntry* addPendingFile(GrfArchive& archive, const std::string& name, const std::u16string& path, uint32_t size) {
+    const std::unique_lock lock(archive.listLock);
+    // Every stored namesake: a case-variant duplicate left behind would shadow the new file.
+    archive.storedIndex.forEachMatch(name, [&archive](GrfEntry* stored) {
+        stored->state = ENTRY_DELETED;
+        archive.modified = true;
+    });
+    GrfEntry* entry = archive.findAdded(name);
+    if (entry != nullptr) {
+        entry->setSourceFile(name, path, size);
+    } else {
+        auto fresh = std::make_unique<GrfEntry>(&archive);
+        fresh->setSourceFile(name, path, size);
+        entry = archive.appendAdded(std::move(fresh));
+        archive.addedIndex.insert(entry->key, entry);
+    }
+    archive.modified = true;
+    return entry;
+}

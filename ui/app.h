@@ -3,10 +3,18 @@
 #include <shobjidl.h>
 
 #include <cstdint>
+#include <deque>
+#include <string>
 #include <vector>
 
 class GrfArchive;
 class TaskWorker;
+
+// A folder or archive dropped on the window, waiting for the task before it to end.
+struct PendingAdd {
+    uint32_t task;          // TASK_ADD_DIRECTORY or TASK_ADD_ARCHIVE
+    std::u16string path;
+};
 
 enum UiState : int { UI_NO_ARCHIVE = 0, UI_ARCHIVE_OPEN = 1, UI_BUSY = 2 };
 
@@ -29,6 +37,8 @@ struct App {
     // From the hand-over of a recompress until its end: the worker destroys currentArchive in
     // that time, so the list must not touch it.
     bool listDetached = false;
+    HWND previewWindow = nullptr;           // the one preview, or null
+    std::deque<PendingAdd> pendingAdds;     // the rest of a drop, one task after another
 };
 
 extern App app;

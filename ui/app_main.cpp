@@ -37,12 +37,18 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     app.worker = &worker;
     ShowWindow(app.mainWindow, SW_SHOWDEFAULT);
     refreshTitle();
+    openFromCommandLine(GetCommandLineW());
 
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        // The dialog manager's keys: Tab and Shift+Tab between the controls, Enter as IDOK.
+        if (IsDialogMessageW(app.mainWindow, &message)) {
+            continue;
+        }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    shutDownPreview();
 
     // Normally already closed: the window is destroyed only without an archive.
     delete app.currentArchive;

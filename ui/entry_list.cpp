@@ -258,12 +258,34 @@ LRESULT onEntryListNotify(NMHDR* notification) {
     case LVN_COLUMNCLICK:
         sortByColumn(reinterpret_cast<NMLISTVIEW*>(notification)->iSubItem);
         return 0;
+    case LVN_KEYDOWN:
+        onListKey(reinterpret_cast<NMLVKEYDOWN*>(notification)->wVKey);
+        return 0;
+    case NM_DBLCLK:
+    case NM_RETURN:
+        openPreview();
+        return 0;
+    case LVN_ITEMCHANGED: {
+        const auto& change = *reinterpret_cast<NMLISTVIEW*>(notification);
+        if ((change.uChanged & LVIF_STATE) && (change.uNewState & LVIS_FOCUSED) && !(change.uOldState & LVIS_FOCUSED)) {
+            onFocusedRowChanged();
+        }
+        return 0;
+    }
     default:
         return 0;
     }
 }
 
 LRESULT CALLBACK filterKeyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The dialog manager turns Enter into the default button's click unless the box asks for it;
+    // Tab and Shift+Tab it still handles.
+    if (message == WM_GETDLGCODE && lParam != 0) {
+        const MSG* const key = reinterpret_cast<const MSG*>(lParam);
+        if (key->message == WM_KEYDOWN && key->wParam == VK_RETURN) {
+            return CallWindowProcW(app.originalFilterProc, window, message, wParam, lParam) | DLGC_WANTALLKEYS;
+        }
+    }
     if (message == WM_KEYDOWN && wParam == VK_RETURN) {
         applyFilter();
         return 1;

@@ -62,11 +62,14 @@ void startArchive(bool create) {
     if (!chosen) {
         return;
     }
+    const std::u16string path = fromWide(picker.file);
+    if (!create) {
+        openArchiveAt(path);
+        return;
+    }
     destroyCurrentArchive();
     app.currentArchive = new GrfArchive;
-    const std::u16string path = fromWide(picker.file);
-    const bool ready = create ? app.currentArchive->create(path) : app.currentArchive->open(path);
-    if (!ready) {
+    if (!app.currentArchive->create(path)) {
         destroyCurrentArchive();
         return;
     }
@@ -125,8 +128,10 @@ void onAddArchive() {
     handOverTask(TASK_ADD_ARCHIVE, record.release());
 }
 
-void onDeleteSelected() {
-    if (app.currentArchive == nullptr || selectedRowCount() == 0) {
+}  // namespace
+
+void deleteSelected() {
+    if (app.currentArchive == nullptr || app.uiState == UI_BUSY || selectedRowCount() == 0) {
         return;
     }
     for (int row = nextSelectedRow(-1); row != -1; row = nextSelectedRow(row)) {
@@ -141,6 +146,8 @@ void onDeleteSelected() {
     }
     invalidateList();
 }
+
+namespace {
 
 void onRecompress() {
     if (app.currentArchive == nullptr) {
@@ -164,6 +171,17 @@ void onRecompress() {
 
 // Answers whether `command` is one of the dialog's clicks.
 bool onCommand(WPARAM command) {
+    // Enter goes to the dialog as IDOK: on the list it opens the preview. (The filter box takes
+    // its own Enter.)
+    if (command == IDOK) {
+        if (GetFocus() == control(IDC_ENTRY_LIST)) {
+            openPreview();
+        }
+        return true;
+    }
+    if (onListCommand(command)) {
+        return true;
+    }
     static constexpr int COMMANDS[] = {IDC_NEW, IDC_OPEN, IDC_CLOSE, IDC_EXIT, IDC_EXTRACT_SELECTED,
                                        IDC_EXTRACT_ALL, IDC_ADD_DIRECTORY, IDC_ADD_ARCHIVE, IDC_DELETE_SELECTED,
                                        IDC_RECOMPRESS, IDC_KOREAN_NAMES};
@@ -184,7 +202,7 @@ bool onCommand(WPARAM command) {
     case IDC_EXTRACT_ALL: onExtractAll(); break;
     case IDC_ADD_DIRECTORY: onAddDirectory(); break;
     case IDC_ADD_ARCHIVE: onAddArchive(); break;
-    case IDC_DELETE_SELECTED: onDeleteSelected(); break;
+    case IDC_DELETE_SELECTED: deleteSelected(); break;
     case IDC_RECOMPRESS: onRecompress(); break;
     // The names repaint in the other decoding; the rows stay as they are.
     case IDC_KOREAN_NAMES: invalidateList(); break;
@@ -202,6 +220,18 @@ void resetToNoArchive() {
 }
 
 }  // namespace
+
+bool openArchiveAt(const std::u16string& path) {
+    destroyCurrentArchive();
+    app.currentArchive = new GrfArchive;
+    if (!app.currentArchive->open(path)) {
+        destroyCurrentArchive();
+        return false;
+    }
+    applyFilter();
+    setUiState(UI_ARCHIVE_OPEN);
+    return true;
+}
 
 void handOverTask(uint32_t code, void* record) {
     // Busy from the hand-over on, not only from WM_TASK_STARTED: a second command in between
@@ -225,6 +255,7 @@ void initMainDialog(HWND window) {
     app.originalFilterProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(control(IDC_FILTER), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(filterKeyProc)));
     SendMessageW(control(IDC_KEEP_DIRS), BM_SETCHECK, BST_CHECKED, 0);
+    DragAcceptFiles(window, TRUE);
 }
 
 void setUiState(int state) {
@@ -350,6 +381,15 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         SetWindowLongPtrW(window, DWLP_MSGRESULT, result);
         return result;
     }
+    case WM_DROPFILES:
+        onDropFiles(reinterpret_cast<HDROP>(wParam));
+        return 1;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) != control(IDC_ENTRY_LIST)) {
+            return 0;
+        }
+        onListContextMenu(lParam);
+        return 1;
     case WM_CLOSE:
         if (app.currentArchive != nullptr) {
             promptCloseArchive();

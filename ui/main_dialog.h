@@ -1,9 +1,12 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 #include <shobjidl.h>
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 class GrfEntry;
 
@@ -14,6 +17,10 @@ void setUiState(int state);
 void refreshTitle();
 void promptCloseArchive();
 void extractSelected();
+void deleteSelected();
+// Open's steps once a path is chosen: the archive replaces none (no archive may be open).
+// False, and the window as it was, when it does not open.
+bool openArchiveAt(const std::u16string& path);
 // Window thread: stores the task and its record in the worker and wakes it; the worker owns the record from here.
 void handOverTask(uint32_t code, void* record);
 
@@ -37,6 +44,46 @@ int compareByOriginalSizeAscending(const void* a, const void* b);
 int compareByOriginalSizeDescending(const void* a, const void* b);
 int compareByOffsetAscending(const void* a, const void* b);
 int compareByOffsetDescending(const void* a, const void* b);
+
+// Open from outside (shell_input.cpp).
+// Opens the archive named by the program's first argument, if any.
+void openFromCommandLine(const wchar_t* commandLine);
+// WM_DROPFILES: reads the paths and hands them on; releases the drop.
+void onDropFiles(HDROP drop);
+// Without an archive, opens the first .grf/.gpf; with one, asks, then adds files, folders and
+// archives. Nothing is taken while a task runs.
+void handleDroppedPaths(const std::vector<std::u16string>& paths);
+// Starts the next folder or archive of a drop, when the window is idle with an archive.
+void continuePendingAdds();
+
+// Context menu and keys of the list (list_commands.cpp).
+void onListContextMenu(LPARAM screenPoint);
+// Answers whether `command` is one of the menu's.
+bool onListCommand(WPARAM command);
+// LVN_KEYDOWN: Delete, F2, Ctrl+A, Ctrl+C.
+void onListKey(WORD key);
+void copySelectedNames();
+// The focused row, else the first selected one, else -1.
+int currentRow();
+
+// Preview window (preview_window.cpp).
+// Opens the preview on the current row, or shows that row in the open one.
+void openPreview();
+// The focused row changed: an open preview follows it.
+void onFocusedRowChanged();
+void shutDownPreview();
+// What the preview shows, for the tests.
+struct PreviewState {
+    bool open = false;
+    std::wstring title;
+    std::wstring header;      // name and sizes
+    std::wstring reason;      // empty when the whole entry shows as its kind
+    std::wstring body;        // text and hex views
+    int imageWidth = 0;       // pictures: the decoded size
+    int imageHeight = 0;
+    COLORREF topLeft = 0;     // pictures: the first pixel
+};
+PreviewState previewState();
 
 // Task progress (task_progress.cpp).
 void onTaskStarted(uint32_t code);

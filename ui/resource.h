@@ -28,3 +28,10 @@
 #define IDC_STATUS 1015
 #define IDC_PROGRESS 1016
 #define IDC_KEEP_DIRS 1017
+
+// Commands of the entry list's context menu (and its keys).
+#define IDM_PREVIEW 1101
+#define IDM_EXTRACT 1102
+#define IDM_DELETE 1103
+#define IDM_RENAME 1104
+#define IDM_COPY_NAME 1105

@@ -38,6 +38,7 @@ void showError(int code) {
 }
 
 void endWithoutArchive() {
+    app.pendingAdds.clear();
     if (app.currentArchive != nullptr) {
         app.currentArchive->close();
         delete app.currentArchive;
@@ -151,6 +152,7 @@ void onTaskFinished(uint32_t code, LPARAM result) {
     }
     setTaskbarState(GetForegroundWindow() == app.mainWindow ? TBPF_NOPROGRESS : TBPF_PAUSED);
     setUiState(UI_ARCHIVE_OPEN);
+    continuePendingAdds();
 }
 
 void onActivate() {

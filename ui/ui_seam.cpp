@@ -45,10 +45,14 @@ HRESULT createTaskbarList(ITaskbarList3** list) {
     return S_OK;
 }
 
+UINT trackPopupMenu(HMENU menu, HWND owner, int x, int y) {
+    return static_cast<UINT>(TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, x, y, 0, owner, nullptr));
+}
+
 }  // namespace
 
 UiSeam systemUiSeam() {
-    return UiSeam{GetSaveFileNameW, GetOpenFileNameW, browseForFolder, messageBox, createTaskbarList};
+    return UiSeam{GetSaveFileNameW, GetOpenFileNameW, browseForFolder, messageBox, createTaskbarList, trackPopupMenu};
 }
 
 UiSeam uiSeam = systemUiSeam();

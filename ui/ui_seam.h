@@ -15,6 +15,8 @@ struct UiSeam {
     int (*messageBox)(HWND owner, const wchar_t* text, const wchar_t* caption, UINT type);
     // An initialised taskbar list object with one reference, or a failure code.
     HRESULT (*createTaskbarList)(ITaskbarList3** list);
+    // Shows a popup menu at screen point (x, y); the chosen command, or 0 when dismissed.
+    UINT (*trackPopupMenu)(HMENU menu, HWND owner, int x, int y);
 };
 
 extern UiSeam uiSeam;

@@ -57,21 +57,6 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
         }
         const auto size = static_cast<uint32_t>(item.size);  // the format holds 32-bit sizes
 
-        const std::unique_lock lock(archive.listLock);
-        // Every stored namesake: a case-variant duplicate left behind would shadow the new file.
-        archive.storedIndex.forEachMatch(*name, [&archive](GrfEntry* stored) {
-            stored->state = ENTRY_DELETED;
-            archive.modified = true;
-        });
-        GrfEntry* entry = archive.findAdded(*name);
-        if (entry != nullptr) {
-            entry->setSourceFile(*name, full, size);
-        } else {
-            auto fresh = std::make_unique<GrfEntry>(&archive);
-            fresh->setSourceFile(*name, full, size);
-            entry = archive.appendAdded(std::move(fresh));
-            archive.addedIndex.insert(entry->key, entry);
-        }
-        archive.modified = true;
+        addPendingFile(archive, *name, full, size);
     });
 }

@@ -89,6 +89,30 @@ HRESULT answerTaskbar(ITaskbarList3** list) {
     return S_OK;
 }
 
+UINT answerMenu(HMENU menu, HWND, int, int) {
+    SeamLog::Menu shown;
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        wchar_t text[64] = {};
+        MENUITEMINFOW info{};
+        info.cbSize = sizeof(info);
+        info.fMask = MIIM_STRING | MIIM_STATE | MIIM_ID | MIIM_FTYPE;
+        info.dwTypeData = text;
+        info.cch = 64;
+        GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info);
+        if (info.fType & MFT_SEPARATOR) {
+            continue;
+        }
+        shown.items.push_back({info.wID, text, (info.fState & MFS_DISABLED) == 0});
+    }
+    seamLog.menus.push_back(shown);
+    if (seamLog.menuAnswers.empty()) {
+        return 0;
+    }
+    const UINT answer = seamLog.menuAnswers.front();
+    seamLog.menuAnswers.pop_front();
+    return answer;
+}
+
 void prepareProcess() {
     static bool ready = false;
     if (ready) {
@@ -119,7 +143,7 @@ void releaseTaskRecord(uint32_t code, void* record) {
 void UiTest::SetUp() {
     prepareProcess();
     seamLog = SeamLog{};
-    uiSeam = UiSeam{answerSave, answerOpen, answerFolder, answerBox, answerTaskbar};
+    uiSeam = UiSeam{answerSave, answerOpen, answerFolder, answerBox, answerTaskbar, answerMenu};
     const UINT registered = app.taskbarButtonCreatedMessage;
     app = App{};
     app.taskbarButtonCreatedMessage = registered;

@@ -37,6 +37,16 @@ struct SeamLog {
     std::deque<std::wstring> fileAnswers;    // empty text cancels
     std::deque<std::wstring> folderAnswers;  // empty text cancels
     std::deque<int> boxAnswers;              // IDOK when none is queued
+    struct MenuItem {
+        UINT id = 0;
+        std::wstring text;
+        bool enabled = false;
+    };
+    struct Menu {
+        std::vector<MenuItem> items;         // separators left out
+    };
+    std::vector<Menu> menus;
+    std::deque<UINT> menuAnswers;            // 0 (dismissed) when none is queued
     bool taskbarCreationFails = false;
 };
 extern SeamLog seamLog;
