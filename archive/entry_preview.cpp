@@ -6,6 +6,7 @@
 #include "archive/archive.h"
 #include "archive/codec.h"
 #include "archive/entry_data.h"
+#include "archive/entry_name.h"
 #include "archive/legacy_decode.h"
 #include "archive/result_codes.h"
 #include "platform/exclusive_file.h"
@@ -26,7 +27,7 @@ bool hasExtension(std::string_view name, std::string_view extension) {
     }
     const std::string_view tail = name.substr(name.size() - extension.size());
     return std::equal(tail.begin(), tail.end(), extension.begin(), [](char a, char b) {
-        return (a >= 'A' && a <= 'Z' ? char(a - 'A' + 'a') : a) == b;
+        return asciiLower(a) == b;
     });
 }
 

@@ -28,7 +28,7 @@ bool isArchivePath(const std::u16string& path) {
     }
     std::u16string extension = path.substr(dot + 1);
     for (char16_t& c : extension) {
-        c = c >= u'A' && c <= u'Z' ? char16_t(c - u'A' + u'a') : c;
+        c = asciiLower(c);
     }
     return extension == u"grf" || extension == u"gpf";
 }
