@@ -29,6 +29,8 @@ constexpr int MARGIN = 6;
 constexpr int HEADER_HEIGHT = 52;   // three lines of the dialog's font
 // Small pictures are enlarged by whole steps up to this, so a 16-pixel icon is visible.
 constexpr int MAX_ENLARGEMENT = 8;
+constexpr int PREVIEW_WIDTH = 560;
+constexpr int PREVIEW_HEIGHT = 480;
 
 struct PreviewContent {
     HBITMAP picture = nullptr;   // owned
@@ -247,11 +249,18 @@ HWND createPreviewWindow() {
         windowClass.lpszClassName = PREVIEW_CLASS;
         registered = RegisterClassExW(&windowClass) != 0;
     }
+    // Beside the main window's right edge, moved back inside the screen where that edge is near it.
     RECT owner;
     GetWindowRect(app.mainWindow, &owner);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    GetMonitorInfoW(MonitorFromWindow(app.mainWindow, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& screen = monitor.rcWork;
+    const int left = std::max<int>(screen.left, std::min<int>(owner.right - 40, screen.right - PREVIEW_WIDTH));
+    const int top = std::max<int>(screen.top, std::min<int>(owner.top + 40, screen.bottom - PREVIEW_HEIGHT));
     // Owned by the main window: it stays above it, and goes when it goes.
     HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, PREVIEW_CLASS, L"预览", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                  owner.right - 40, owner.top + 40, 560, 480, app.mainWindow, nullptr, app.instance,
+                                  left, top, PREVIEW_WIDTH, PREVIEW_HEIGHT, app.mainWindow, nullptr, app.instance,
                                   nullptr);
     if (window == nullptr) {
         return nullptr;

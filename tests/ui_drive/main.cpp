@@ -1,9 +1,11 @@
 // Drives the real quarnel.exe from a second process, the way a user would: real file and folder
 // pickers, real message boxes. New -> Add directory -> Close (save) -> Open -> filter -> sort ->
 // Extract all, then the extracted tree is compared with the source; then a recompress at level 9
-// and a second extraction of the recompressed archive.
-//   ui_drive PROGRAM.EXE [--pause-ms N] [--extra-files N]
-// (pauses and extra files make the busy states long enough to look at)
+// and a second extraction of the recompressed archive. Then the program is started again with the
+// archive as its argument, and pictures and a text are previewed.
+//   ui_drive PROGRAM.EXE [--pause-ms N] [--extra-files N] [--shots DIR]
+// (pauses and extra files make the busy states long enough to look at; DIR receives BMP
+// screenshots of the preview window)
 // Prints one line per step; exit code 0 when every check passed.
 #include <windows.h>
 #include <commctrl.h>
@@ -32,6 +34,11 @@ int failures = 0;
 DWORD pauseMs = 0;
 int extraFiles = 0;
 HANDLE program = nullptr;
+std::wstring shotDir;
+
+void appendLe(std::string& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
+}
 
 void check(bool ok, const std::string& what) {
     std::printf("%s %s\n", ok ? "ok  " : "FAIL", what.c_str());
@@ -271,6 +278,101 @@ void clickHeader(HWND list, int column) {
     PostMessageW(reinterpret_cast<HWND>(header), WM_LBUTTONUP, 0, point);
 }
 
+// The window's pixels as the screen shows them, into a 24-bit BMP file.
+void saveScreenshot(HWND window, const std::wstring& name) {
+    if (shotDir.empty()) {
+        return;
+    }
+    RECT bounds{};
+    GetWindowRect(window, &bounds);
+    const int width = bounds.right - bounds.left;
+    const int height = bounds.bottom - bounds.top;
+    // The window's own DC: under Wine the desktop's DC does not read back what other windows drew.
+    HDC screen = GetWindowDC(window);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP picture = CreateCompatibleBitmap(screen, width, height);
+    const HGDIOBJ previous = SelectObject(memory, picture);
+    BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    const uint32_t rowBytes = (uint32_t(width) * 3 + 3) / 4 * 4;
+    std::string pixels(rowBytes * uint32_t(height), '\0');
+    GetDIBits(memory, picture, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+    DeleteObject(picture);
+    DeleteDC(memory);
+    ReleaseDC(window, screen);
+    std::string file = "BM";
+    appendLe(file, 54 + uint32_t(pixels.size()), 4);
+    appendLe(file, 0, 4);
+    appendLe(file, 54, 4);
+    file.append(reinterpret_cast<const char*>(&info.bmiHeader), 40);
+    file += pixels;
+    std::ofstream(fs::path(shotDir) / name, std::ios::binary) << file;
+    std::printf("screenshot %s\n", narrow(name).c_str());
+}
+
+// The program's preview window, if it shows.
+HWND findPreview() {
+    struct Search {
+        DWORD process;
+        HWND found;
+    } search{GetProcessId(program), nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL {
+            auto& s = *reinterpret_cast<Search*>(data);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            wchar_t className[32] = {};
+            GetClassNameW(window, className, 32);
+            if (owner == s.process && IsWindowVisible(window) && wcscmp(className, L"QuarnelPreview") == 0) {
+                s.found = window;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+int rowNamed(HWND list, const std::wstring& name) {
+    for (int row = 0; row < itemCount(list); ++row) {
+        if (cellText(list, row, 0) == name) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+// Clicks (or double-clicks) the middle of the row's name, as the mouse would.
+void clickRow(HWND list, int row, bool twice) {
+    SendMessageTimeoutW(list, LVM_ENSUREVISIBLE, row, FALSE, SMTO_ABORTIFHUNG, 5000, nullptr);
+    RemoteBuffer rectangle(sizeof(RECT));
+    RECT bounds{LVIR_LABEL, 0, 0, 0};
+    rectangle.write(&bounds, sizeof(bounds));
+    SendMessageTimeoutW(list, LVM_GETITEMRECT, row, rectangle.at(), SMTO_ABORTIFHUNG, 5000, nullptr);
+    rectangle.read(&bounds, sizeof(bounds));
+    const LPARAM point = MAKELPARAM(bounds.left + 20, (bounds.top + bounds.bottom) / 2);
+    PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, point);
+    PostMessageW(list, WM_LBUTTONUP, 0, point);
+    if (twice) {
+        PostMessageW(list, WM_LBUTTONDBLCLK, MK_LBUTTON, point);
+        PostMessageW(list, WM_LBUTTONUP, 0, point);
+    }
+}
+
+// The preview's title once it names `name`.
+bool previewShows(const std::wstring& name) {
+    return waitFor([&] {
+        const HWND preview = findPreview();
+        return preview != nullptr && textOf(preview) == L"预览 - " + name;
+    }, 10000);
+}
+
 std::map<std::wstring, std::string> readTree(const fs::path& root) {
     std::map<std::wstring, std::string> files;
     std::error_code error;
@@ -282,6 +384,49 @@ std::map<std::wstring, std::string> readTree(const fs::path& root) {
         files[fs::relative(it->path(), root).wstring()] = std::string(std::istreambuf_iterator<char>(in), {});
     }
     return files;
+}
+
+// A 96 × 64 colour gradient as a BMP (the system's decoder) and a 64 × 48 TGA with an alpha
+// circle (ours), so the screenshots show whether rows, colours and transparency come out right.
+void writePictures(const fs::path& folder) {
+    fs::create_directories(folder);
+    const uint32_t width = 96, height = 64, rowBytes = width * 3;
+    std::string bmp = "BM";
+    appendLe(bmp, 54 + rowBytes * height, 4);
+    appendLe(bmp, 0, 4);
+    appendLe(bmp, 54, 4);
+    appendLe(bmp, 40, 4);
+    appendLe(bmp, width, 4);
+    appendLe(bmp, height, 4);
+    appendLe(bmp, 1, 2);
+    appendLe(bmp, 24, 2);
+    appendLe(bmp, 0, 24);
+    for (uint32_t y = 0; y < height; ++y) {        // bottom row first
+        for (uint32_t x = 0; x < width; ++x) {
+            bmp.push_back(static_cast<char>(x * 255 / width));          // blue grows to the right
+            bmp.push_back(static_cast<char>(y * 255 / height));         // green grows upwards
+            bmp.push_back(static_cast<char>(x < 8 && y > height - 9 ? 255 : 64));  // red top-left mark
+        }
+    }
+    std::ofstream(folder / L"gradient.bmp", std::ios::binary) << bmp;
+
+    const uint32_t side = 48, tgaWidth = 64;
+    std::string tga(18, '\0');
+    tga[2] = 10;  // run-length true colour
+    tga[12] = static_cast<char>(tgaWidth);
+    tga[14] = static_cast<char>(side);
+    tga[16] = 32;
+    tga[17] = 0x28;  // top row first, 8 alpha bits
+    for (uint32_t y = 0; y < side; ++y) {
+        for (uint32_t x = 0; x < tgaWidth; x += 2) {
+            // Runs of 2 pixels: yellow inside the circle, transparent red outside.
+            const int dx = int(x + 1) - 32, dy = int(y) - 24;
+            const bool inside = dx * dx + dy * dy < 20 * 20;
+            tga.push_back(static_cast<char>(0x80 | 1));
+            tga += inside ? std::string("\x00\xE0\xFF\xFF", 4) : std::string("\x00\x00\xFF\x00", 4);
+        }
+    }
+    std::ofstream(folder / L"sprite.tga", std::ios::binary) << tga;
 }
 
 void writeSourceTree(const fs::path& root) {
@@ -304,6 +449,9 @@ void writeSourceTree(const fs::path& root) {
         }
         std::ofstream(target, std::ios::binary) << bytes;
     }
+    writePictures(root / L"art");
+    std::ofstream(root / L"art" / L"notes.txt", std::ios::binary)
+        << "Quarnel preview test\r\nline two: plain text\r\n\r\n\tindented after a blank line\r\n";
     for (int i = 0; i < extraFiles; ++i) {
         const fs::path target = root / L"bulk" / std::to_wstring(i % 50) / (std::to_wstring(i) + L".txt");
         fs::create_directories(target.parent_path());
@@ -327,6 +475,71 @@ void compareTrees(const fs::path& source, const fs::path& extracted, const char*
     }
 }
 
+// Started with the archive as its argument, as a double-click in Explorer does; pictures and a
+// text previewed from the list.
+void previewFromArgument(const wchar_t* programPath, const fs::path& work, const fs::path& archive, int fileCount) {
+    std::wstring commandLine = L"\"" + std::wstring(programPath) + L"\" \"" + archive.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(programPath, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, work.c_str(), &startup,
+                        &started)) {
+        check(false, "program started again with the archive");
+        return;
+    }
+    program = started.hProcess;
+    const HWND mainWindow = waitForDialog(L"Quarnel v2 - " + archive.wstring());
+    check(mainWindow != nullptr, "the argument opened the archive");
+    if (mainWindow == nullptr) {
+        TerminateProcess(program, 1);
+        return;
+    }
+    const HWND list = GetDlgItem(mainWindow, IDC_ENTRY_LIST);
+    check(itemCount(list) == fileCount, "every row listed: " + std::to_string(itemCount(list)));
+    step("opened-by-argument");
+
+    const struct { const wchar_t* name; const wchar_t* shot; bool doubleClick; } previews[] = {
+        {L"data\\art\\gradient.bmp", L"preview-bmp.bmp", false},
+        {L"data\\art\\sprite.tga", L"preview-tga.bmp", false},
+        {L"data\\art\\notes.txt", L"preview-text.bmp", true},
+    };
+    bool first = true;
+    for (const auto& p : previews) {
+        const int row = rowNamed(list, p.name);
+        check(row >= 0, "row " + narrow(p.name) + " listed");
+        if (row < 0) {
+            continue;
+        }
+        clickRow(list, row, p.doubleClick);
+        if (first) {
+            // Enter on the focused row opens the preview; later ones follow the focus.
+            settle(mainWindow);
+            PostMessageW(list, WM_KEYDOWN, VK_RETURN, 0);
+            first = false;
+        }
+        check(previewShows(p.name), "preview shows " + narrow(p.name));
+        if (const HWND preview = findPreview()) {
+            // Clicking the list raised the main window; the picture is of the preview on top.
+            // Wine hands the stacking to X a little later: raise until the main window stays below.
+            for (int i = 0; i < 3; ++i) {
+                SetWindowPos(preview, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+                Sleep(300);
+            }
+            saveScreenshot(preview, p.shot);
+        }
+        step("previewed");
+    }
+
+    PostMessageW(GetDlgItem(mainWindow, IDC_EXIT), BM_CLICK, 0, 0);
+    const bool ended = WaitForSingleObject(program, STEP_TIMEOUT_MS) == WAIT_OBJECT_0;
+    check(ended, "Exit with the preview open ends the program");
+    if (!ended) {
+        TerminateProcess(program, 1);
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(program);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -340,6 +553,8 @@ int wmain(int argc, wchar_t** argv) {
             pauseMs = static_cast<DWORD>(_wtoi(argv[i + 1]));
         } else if (option == L"--extra-files") {
             extraFiles = _wtoi(argv[i + 1]);
+        } else if (option == L"--shots") {
+            shotDir = argv[i + 1];
         }
     }
     wchar_t tempPath[MAX_PATH] = {};
@@ -473,6 +688,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     CloseHandle(started.hThread);
     CloseHandle(program);
+    previewFromArgument(argv[1], work, archive, fileCount);
     if (failures == 0) {
         fs::remove_all(work);
     } else {
