@@ -70,12 +70,13 @@ int main(int argc, char** argv) {
         if (wide.empty()) return 1;
         wide.erase(0, 5);
         std::replace(wide.begin(), wide.end(), u'\\', u'/');
-        const fs::path file = root / platform::utf16ToUtf8(wide);
+        const std::string utf8 = platform::utf16ToUtf8(wide);
+        const fs::path file = root / fs::path(std::u8string(utf8.begin(), utf8.end()));
         fs::create_directories(file.parent_path());
         const auto data = makeContent(std::max<size_t>(1, size_t(double(sizes[i]) * scale)), random);
         std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
         written += data.size();
     }
-    std::printf("%u files, %.1f MB in %s\n", files, double(written) / 1e6, root.c_str());
+    std::printf("%u files, %.1f MB in %s\n", files, double(written) / 1e6, argv[1]);
     return 0;
 }

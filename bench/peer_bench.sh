@@ -16,8 +16,10 @@ megabytes=${3:-300}
 repetitions=${4:-3}
 fstype=${5:-ext4}
 part=${6:-peers}
-# QUARNEL_CLI times another build's quarnel-cli (an older one, for a before/after comparison).
+# QUARNEL_CLI times another build's quarnel-cli; QUARNEL_BEFORE names an older quarnel-cli timed
+# in the same run on the same archive, for a before/after comparison.
 cli=${QUARNEL_CLI:-$build/cli/quarnel-cli}
+before=${QUARNEL_BEFORE:-}
 work=$(mktemp -d /var/tmp/quarnel-peer-bench.XXXXXX)
 mnt="$work/mnt"
 mkdir -p "$mnt"
@@ -49,8 +51,8 @@ seconds() { # seconds COMMAND...: wall time of one run
     echo "$end - $start" | bc -l
 }
 
-echo "machine: $(nproc) cores; codec: $(ldd "$cli" | grep -q libdeflate && echo libdeflate || echo zlib); output on a fresh $fstype per run"
-echo "reproduce: ${QUARNEL_CLI:+QUARNEL_CLI=$QUARNEL_CLI }$0 $build $files $megabytes $repetitions $fstype $part"
+echo "machine: $(nproc) cores; codec: $(ldd "$cli" | grep -c libdeflate > /dev/null && echo libdeflate || echo zlib); output on a fresh $fstype per run"
+echo "reproduce: ${QUARNEL_CLI:+QUARNEL_CLI=$QUARNEL_CLI }${QUARNEL_BEFORE:+QUARNEL_BEFORE=$QUARNEL_BEFORE }$0 $build $files $megabytes $repetitions $fstype $part"
 
 if [ "$part" != big ]; then
     "$build/bench/corpus_gen" "$work/tree" "$files" "$megabytes"
@@ -67,9 +69,15 @@ if [ "$part" != big ]; then
         [quarnel_check]="$cli check $work/tree.grf --quiet"
         [7zz_t]="7zz t -bd $work/tree.zip"
     )
+    jobs="quarnel_extract pigz_tar unzip quarnel_check 7zz_t"
+    if [ -n "$before" ]; then
+        commands[before_extract]="$before extract $work/tree.grf -C $mnt/out --korean --quiet"
+        commands[before_check]="$before check $work/tree.grf --quiet"
+        jobs="$jobs before_extract before_check"
+    fi
     declare -A times loads
     for ((rep = 0; rep < repetitions; rep++)); do
-        for job in quarnel_extract pigz_tar unzip quarnel_check 7zz_t; do
+        for job in $jobs; do
             fresh "$size"
             mkdir -p "$mnt/out"
             sync
@@ -78,7 +86,7 @@ if [ "$part" != big ]; then
         done
     done
     declare -A med
-    for job in quarnel_extract pigz_tar unzip quarnel_check 7zz_t; do
+    for job in $jobs; do
         med[$job]=$(echo ${times[$job]} | tr ' ' '\n' | median)
         printf '%-16s median %6.3f s of [%s] load averages [%s]\n  command: %s\n' "$job" "${med[$job]}" \
             "${times[$job]% }" "${loads[$job]%; }" "${commands[$job]}"
@@ -87,6 +95,12 @@ if [ "$part" != big ]; then
         "$(echo "${med[pigz_tar]} / ${med[quarnel_extract]}" | bc -l)" \
         "$(echo "${med[unzip]} / ${med[quarnel_extract]}" | bc -l)" \
         "$(echo "${med[7zz_t]} / ${med[quarnel_check]}" | bc -l)"
+    if [ -n "$before" ]; then
+        printf 'before: extract %.2fx pigz -d | tar -x, %.2fx unzip; check %.2fx 7zz t\n' \
+            "$(echo "${med[pigz_tar]} / ${med[before_extract]}" | bc -l)" \
+            "$(echo "${med[unzip]} / ${med[before_extract]}" | bc -l)" \
+            "$(echo "${med[7zz_t]} / ${med[before_check]}" | bc -l)"
+    fi
     rm -rf "$work/tree" "$work"/tree.*
 fi
 
