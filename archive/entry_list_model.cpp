@@ -87,6 +87,7 @@ EntryFilter::EntryFilter(std::u16string_view text)
     : wanted(text), wildcard(text.find_first_of(u"*?") != std::u16string_view::npos) {
     for (char16_t& unit : wanted) {
         unit = asciiLower(unit);
+        hasLetters = hasLetters || (unit >= u'a' && unit <= u'z');
     }
 }
 
@@ -94,11 +95,30 @@ bool EntryFilter::matches(std::u16string_view shownName) const {
     if (wildcard) {
         return matchesWildcard(wanted, shownName);
     }
-    if (wanted.empty()) {
-        return true;
+    if (!hasLetters) {
+        return shownName.find(wanted) != std::u16string_view::npos;
     }
-    return std::search(shownName.begin(), shownName.end(), wanted.begin(), wanted.end(),
-                       [](char16_t name, char16_t want) { return asciiLower(name) == want; }) != shownName.end();
+    if (shownName.size() < wanted.size()) {
+        return false;
+    }
+    // The first unit in either case is looked for plainly; only candidates compare folded.
+    const char16_t first = wanted[0];
+    const char16_t firstUpper = asciiUpper(first);
+    const size_t lastStart = shownName.size() - wanted.size();
+    for (size_t i = 0; i <= lastStart; ++i) {
+        const char16_t unit = shownName[i];
+        if (unit != first && unit != firstUpper) {
+            continue;
+        }
+        size_t k = 1;
+        while (k < wanted.size() && asciiLower(shownName[i + k]) == wanted[k]) {
+            ++k;
+        }
+        if (k == wanted.size()) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool matchesWildcard(std::u16string_view pattern, std::u16string_view name) {

@@ -29,6 +29,7 @@ public:
 private:
     std::u16string wanted;   // ASCII letters folded
     bool wildcard;
+    bool hasLetters = false; // without ASCII letters the plain search matches the same
 };
 
 // True when `pattern` matches all of `name`: * stands for any run of units, ? for one unit,

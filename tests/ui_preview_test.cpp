@@ -238,6 +238,11 @@ TEST_F(PreviewTest, FollowsTheFocusedRowAndWaitsWhileATaskRuns) {
     EXPECT_EQ(app.previewWindow, nullptr);
     focusRow(1);
     EXPECT_FALSE(previewState().open) << "a closed preview stays closed";
+
+    openPreview();
+    EXPECT_TRUE(previewState().open);
+    click(IDC_CLOSE);
+    EXPECT_FALSE(previewState().open) << "closing the archive closes its preview";
 }
 
 }  // namespace

@@ -212,6 +212,7 @@ bool onCommand(WPARAM command) {
 }
 
 void resetToNoArchive() {
+    closePreview();
     app.visibleEntries.clear();
     setListItemCount(0);
     refreshTitle();

@@ -71,6 +71,8 @@ int currentRow();
 void openPreview();
 // The focused row changed: an open preview follows it.
 void onFocusedRowChanged();
+// Closes the preview: its entry is gone with the archive.
+void closePreview();
 void shutDownPreview();
 // What the preview shows, for the tests.
 struct PreviewState {

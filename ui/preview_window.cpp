@@ -401,10 +401,14 @@ void onFocusedRowChanged() {
     }
 }
 
-void shutDownPreview() {
+void closePreview() {
     if (app.previewWindow != nullptr) {
         DestroyWindow(app.previewWindow);
     }
+}
+
+void shutDownPreview() {
+    closePreview();
     if (gdiplusToken != 0) {
         Gdiplus::GdiplusShutdown(gdiplusToken);
         gdiplusToken = 0;

@@ -39,6 +39,7 @@ void showError(int code) {
 
 void endWithoutArchive() {
     app.pendingAdds.clear();
+    closePreview();
     if (app.currentArchive != nullptr) {
         app.currentArchive->close();
         delete app.currentArchive;
