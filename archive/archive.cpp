@@ -3,9 +3,11 @@
 #include <mutex>
 
 #include "archive/header.h"
+#include "archive/staging.h"
 #include "archive/name_hash.h"
 #include "archive/result_codes.h"
 #include "platform/code_page.h"
+#include "platform/disk_ops.h"
 
 GrfEntry::~GrfEntry() {
     releaseSource();
@@ -38,21 +40,67 @@ GrfArchive::~GrfArchive() {
 
 bool GrfArchive::create(const std::u16string& newPath) {
     close();
+    // Built beside its final place and moved there by the first save that completes, so an
+    // interrupted or failed creation never leaves a half-written archive under the user's name.
+    int error = 0;
+    const auto temp = createStagingFile(newPath, &error);
+    if (!temp) return fail(systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, error, newPath));
+    if (!createInPlace(*temp)) {
+        platform::deleteFile(*temp);
+        return false;
+    }
+    path = newPath;
+    stagingPath = *temp;
+    return true;
+}
+
+bool GrfArchive::createInPlace(const std::u16string& newPath) {
+    close();
     lastError = file.open(newPath, platform::ExclusiveFile::Mode::CREATE);
     if (lastError != 0 || !file.isOpen()) {
+        const bool held = file.heldByOther();
         file.close();
-        return false;
+        return fail(systemFailure(lastError, Operation::CREATE, lastError, newPath, held));
     }
     const auto header = GrfHeader::empty().serialize();
     if (!file.write(header.data(), header.size()) || !file.flushToDisk()) {
         // Not a usable archive without its header.
+        failIo(RESULT_OPEN_FAILED, Operation::WRITE, file, newPath);
         file.close();
-        return fail(RESULT_OPEN_FAILED);
+        return false;
     }
     version = 0;
     modified = false;
     path = newPath;
+    stagingPath.clear();
     return true;
+}
+
+bool GrfArchive::commitStaged() {
+    if (stagingPath.empty()) return true;
+    // Windows moves no file that is open; the lock is taken again right after.
+    if (!file.close()) return failIo(RESULT_BAD_LENGTH, Operation::CLOSE, file, stagingPath);
+    int renameError = 0;
+    const bool placed = platform::replaceFile(stagingPath, path, &renameError);
+    // Not placed: the archive goes on in its temporary file, still staged.
+    const std::u16string current = placed ? path : stagingPath;
+    if (placed) stagingPath.clear();
+    if (const int openError = file.open(current, platform::ExclusiveFile::Mode::UPDATE); openError != 0) {
+        return fail(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, openError, current, file.heldByOther()));
+    }
+    if (!placed) return fail(systemFailure(RESULT_OPEN_FAILED, Operation::RENAME, renameError, path));
+    return true;
+}
+
+bool GrfArchive::failIo(int code, Operation operation, const platform::ExclusiveFile& failedFile,
+                        const std::u16string& subject) {
+    const int systemError = failedFile.lastSystemError();
+    if (systemError == 0) {
+        // A read that met the end of the file early, or a call with nothing to say.
+        const Cause cause = operation == Operation::READ ? Cause::READ_ERROR : Cause::WRITE_ERROR;
+        return fail(ruleFailure(code, operation, cause, subject));
+    }
+    return fail(systemFailure(code, operation, systemError, subject));
 }
 
 bool GrfArchive::open(const std::u16string& newPath) {
@@ -67,18 +115,23 @@ bool GrfArchive::openAs(const std::u16string& newPath, platform::ExclusiveFile::
     close();
     lastError = file.open(newPath, mode);
     if (lastError != 0 || !file.isOpen()) {
+        const bool held = file.heldByOther();
         file.close();
+        return fail(systemFailure(lastError, Operation::OPEN, lastError, newPath, held));
+    }
+    if (!readTable()) {
+        lastReason.subject = newPath;
+        if (lastReason.operation == Operation::NONE) lastReason.operation = Operation::OPEN;
         return false;
     }
-    if (!readTable()) return false;
+    stagingPath.clear();
     modified = false;
     path = newPath;
     return true;
 }
 
 void GrfArchive::close() {
-    if (!file.isOpen()) return;
-    {
+    if (file.isOpen()) {
         // The window's list may be painting from the vectors on its own thread.
         std::unique_lock lock(listLock);
         storedIndex.clear();
@@ -89,6 +142,11 @@ void GrfArchive::close() {
         addedEntries.shrink_to_fit();
     }
     file.close();
+    if (!stagingPath.empty()) {
+        // Never completed by a save: nothing of it belongs under the user's name.
+        platform::deleteFile(stagingPath);
+        stagingPath.clear();
+    }
 }
 
 GrfEntry* GrfArchive::entryAt(int64_t position) const {

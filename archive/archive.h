@@ -5,9 +5,11 @@
 #include <shared_mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "archive/entry_name.h"
+#include "archive/failure_reason.h"
 #include "archive/free_list.h"
 #include "archive/name_index.h"
 #include "platform/exclusive_file.h"
@@ -85,12 +87,20 @@ public:
     NameIndex addedIndex;
     bool modified = false;
     int lastError = 0;
+    // The whole story behind lastError: system error, operation, path or entry name.
+    FailureReason lastReason;
     platform::ExclusiveFile file;
     std::atomic<int32_t> sourceRefs{0};
     // Writers of the entry vectors and names hold it exclusively; the window's list reads under it shared.
     mutable std::shared_mutex listLock;
 
+    // A new archive, built in a temporary file beside `newPath` ("NAME.grf.XXXX.tmp") that the
+    // first completed save moves into place; closing it unsaved leaves nothing behind.
     bool create(const std::u16string& newPath);
+    // A new archive written straight at `newPath` (a file the caller already made its own).
+    bool createInPlace(const std::u16string& newPath);
+    // Where a created archive lives until its first save completes; empty otherwise.
+    std::u16string stagingPath;
     // Opened for reading and saving: no one else may open the file meanwhile.
     bool open(const std::u16string& newPath);
     // Opened to read only (listing, extracting): others may read the file too, nobody may write
@@ -116,8 +126,17 @@ public:
     // Records why an operation failed; call sites read `return fail(...)`.
     bool fail(int code) {
         lastError = code;
+        lastReason = FailureReason{};
+        lastReason.code = code;
         return false;
     }
+    bool fail(FailureReason reason) {
+        lastError = reason.code;
+        lastReason = std::move(reason);
+        return false;
+    }
+    // The failed call of `file` (or of another file at `subject`) as the reason, with `code`.
+    bool failIo(int code, Operation operation, const platform::ExclusiveFile& failedFile, const std::u16string& subject);
 
     // Source references, taken by entries of other archives that draw data from this one.
     static void addSourceRef(GrfArchive* archive);
@@ -125,5 +144,7 @@ public:
     static void releaseSourceRef(GrfArchive* archive);
 
 private:
+    // Moves a created archive into place after its first completed save; true when nothing waits.
+    bool commitStaged();
     bool openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode);
 };

@@ -7,6 +7,7 @@
 #include "archive/entry_name.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
+#include "platform/code_page.h"
 #include "platform/disk_ops.h"
 
 namespace {
@@ -86,6 +87,9 @@ bool isSafeEntryPath(std::u16string_view name) {
         // Empty covers a leading separator and doubled or trailing ones; Windows drops trailing dots
         // and spaces, so "..." or ". ." could stand for "..".
         if (component.empty() || isDotsAndSpaces(component)) return false;
+        // Control characters: Windows refuses them in file names, and on a terminal a newline or
+        // an escape in a file name misleads whoever lists it. Refused on both, so both extract alike.
+        if (std::any_of(component.begin(), component.end(), [](char16_t c) { return c < 0x20; })) return false;
         // A drive ("C:") or an alternate data stream ("a.txt:x").
         if (component.find(u':') != std::u16string_view::npos) return false;
         if (isDeviceName(component)) return false;
@@ -143,13 +147,30 @@ void DirectoryMaker::createParentsOf(const std::u16string& path) {
     made.insert(std::move(parent));
 }
 
+FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
+    const std::u16string& name = entry.displayName(useKoreanNames);
+    Cause cause = Cause::NAME_TOO_LONG;
+    uint32_t codePage = 0;
+    if (name.empty()) {
+        // The stored bytes have no form in the chosen code page; the name shown is their hex.
+        cause = Cause::NAME_NOT_ENCODABLE;
+        codePage = useKoreanNames ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
+    } else if (!isSafeEntryPath(name)) {
+        cause = Cause::UNSAFE_NAME;
+    }
+    FailureReason reason = ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, cause, name, codePage);
+    reason.subjectIsEntry = true;
+    if (name.empty()) reason.subject.assign(entry.name.begin(), entry.name.end());
+    return reason;
+}
+
 void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
                           ProgressSink& worker) {
     worker.reportStatus(entry.displayName(useKoreanNames).c_str());
     if (entry.state != ENTRY_STORED) return;
     const auto path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
     if (!path) {
-        entry.owner->fail(RESULT_OPEN_FAILED);
+        entry.owner->fail(refusedTarget(entry, useKoreanNames));
         return;
     }
     createParentDirectories(*path);

@@ -7,13 +7,14 @@
 #include <unordered_set>
 
 #include "archive/entry_data.h"
+#include "archive/failure_reason.h"
 
 class GrfEntry;
 class ProgressSink;
 
 // True when `name` can be joined below a directory without leaving it: no empty, "." or ".."
-// component (nor one of only dots and spaces), no leading separator, no ":", no device name such
-// as "con" or "com1.txt". Both "\" and "/" separate.
+// component (nor one of only dots and spaces), no leading separator, no ":", no control character
+// (below 0x20), no device name such as "con" or "com1.txt". Both "\" and "/" separate.
 bool isSafeEntryPath(std::u16string_view name);
 
 // Writes `entry` below `targetDir` (with its directories when `keepDirs`), named by its Korean or
@@ -25,6 +26,9 @@ void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool
 // is unsafe or the path too long.
 std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::u16string& targetDir, bool keepDirs,
                                               bool useKoreanNames);
+// Why entryTargetPath refused `entry`: an unsafe name, one too long, or one without a form in the
+// chosen code page.
+FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames);
 // Creates the directories above `path`, each level in turn.
 void createParentDirectories(const std::u16string& path);
 

@@ -134,7 +134,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             continue;
         }
         if (!done->path && targetDir != nullptr) {
-            entry.owner->fail(RESULT_OPEN_FAILED);
+            entry.owner->fail(refusedTarget(entry, useKoreanNames));
             continue;
         }
         if (done->streamed) {

@@ -196,6 +196,14 @@ bool GrfArchive::readTable() {
     std::unique_ptr<uint8_t[]> table;
     size_t tableLength = 0;
 
+    // What creating an archive writes: a header naming a table at the end of the file, no
+    // records. Files like that exist wherever a new archive was never saved; they hold nothing.
+    if (fileLength != UINT64_MAX && tableStart >= fileLength && header.recordCount() == 0) {
+        storedIndex.clear();
+        entries.clear();
+        return true;
+    }
+
     if (version == VERSION_MAJOR_LEGACY) {
         if (fileLength == UINT64_MAX || tableStart > fileLength || !file.seek(tableStart)) {
             return failRead(RESULT_BAD_LENGTH);

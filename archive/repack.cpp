@@ -5,22 +5,18 @@
 
 #include "archive/archive.h"
 #include "archive/result_codes.h"
+#include "archive/staging.h"
 #include "platform/disk_ops.h"
-#include "platform/temp_file.h"
 
 namespace {
 
-std::u16string directoryOf(const std::u16string& path) {
-    const size_t slash = path.rfind(u'\\');
-    return slash == std::u16string::npos ? std::u16string() : path.substr(0, slash);
-}
-
 // The archive on `path` as the caller will continue with it; a failed open leaves it without a
-// file, and its code in `error` when nothing worse is reported already.
-GrfArchive* reopen(const std::u16string& path, int32_t& error) {
+// file and its reason in `reason`.
+GrfArchive* reopen(const std::u16string& path, FailureReason& reason) {
     auto* archive = new GrfArchive;
-    if (!archive->open(path) && error == 0) {
-        error = archive->lastError != 0 ? archive->lastError : RESULT_OPEN_FAILED;
+    if (!archive->open(path)) {
+        reason = archive->lastReason;
+        if (reason.code == 0) reason.code = archive->lastError != 0 ? archive->lastError : RESULT_OPEN_FAILED;
     }
     return archive;
 }
@@ -32,14 +28,22 @@ RecompressResult recompressArchive(GrfArchive* oldArchive, int level, bool useKo
     const std::u16string path = oldArchive->path;
     RecompressResult result;
 
-    const auto tempPath = platform::createTempFile(directoryOf(path), u"grf");
+    removeStaleStagingFiles(path);
+    int createError = 0;
+    const auto tempPath = createStagingFile(path, &createError);
     if (!tempPath) {
-        return {oldArchive, RESULT_OPEN_FAILED};
+        result.archive = oldArchive;
+        result.reason = systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, createError, path);
+        result.error = RESULT_OPEN_FAILED;
+        return result;
     }
     auto temp = std::make_unique<GrfArchive>();
-    if (!temp->create(*tempPath)) {
+    if (!temp->createInPlace(*tempPath)) {
         platform::deleteFile(*tempPath);
-        return {oldArchive, temp->lastError != 0 ? temp->lastError : RESULT_OPEN_FAILED};
+        result.archive = oldArchive;
+        result.reason = temp->lastReason;
+        result.error = temp->lastError != 0 ? temp->lastError : RESULT_OPEN_FAILED;
+        return result;
     }
 
     // Our own reference keeps the old archive alive through the imports and makes its release
@@ -56,22 +60,40 @@ RecompressResult recompressArchive(GrfArchive* oldArchive, int level, bool useKo
     announceTotal(total);
 
     const bool saved = temp->save(level, useKoreanNames, progress);
-    result.error = saved ? 0 : temp->lastError;
-    if (!saved && result.error == 0) {
-        result.error = RESULT_BAD_DATA;
+    if (!saved) {
+        result.reason = temp->lastReason;
+        result.error = temp->lastError != 0 ? temp->lastError : RESULT_BAD_DATA;
+        result.reason.code = result.error;
     }
     // Closed before anything touches the path: the old archive goes with the last entry that
     // borrowed from it, and only then is its file free to be replaced or reopened.
+    const bool closed = temp->file.close();
+    if (saved && !closed) {
+        result.error = RESULT_BAD_LENGTH;
+        result.reason = systemFailure(RESULT_BAD_LENGTH, Operation::CLOSE, temp->file.lastSystemError(), *tempPath);
+    }
     temp->close();
     temp.reset();
     GrfArchive::releaseSourceRef(oldArchive);
 
-    if (saved && !platform::replaceFile(*tempPath, path)) {
+    int renameError = 0;
+    if (result.error == 0 && !platform::replaceFile(*tempPath, path, &renameError)) {
         result.error = RESULT_OPEN_FAILED;
+        result.reason = systemFailure(RESULT_OPEN_FAILED, Operation::RENAME, renameError, path);
     }
     if (result.error != 0) {
         platform::deleteFile(*tempPath);
+        // The old file as it was; its own failure to open says nothing new about the repack.
+        FailureReason ignored;
+        result.archive = reopen(path, ignored);
+        return result;
     }
-    result.archive = reopen(path, result.error);
+    // The rewritten archive is in place: whatever happens now, the repack happened.
+    FailureReason reopenReason;
+    result.archive = reopen(path, reopenReason);
+    if (reopenReason.code != 0) {
+        result.reopenError = reopenReason.code;
+        result.reason = reopenReason;
+    }
     return result;
 }

@@ -2,16 +2,23 @@
 #include <cstdint>
 #include <functional>
 
+#include "archive/failure_reason.h"
+
 class GrfArchive;
 class ProgressSink;
 
 struct RecompressResult {
     GrfArchive* archive = nullptr;  // the archive to continue with (heap-allocated, the caller's)
     int32_t error = 0;              // 0, or why the archive was not rewritten
+    // The rewritten file took the archive's place but could not be opened again: a success
+    // all the same, and `archive` has no file. Its code, or 0.
+    int32_t reopenError = 0;
+    FailureReason reason;           // the whole story of `error` or `reopenError`
 };
 
 // Rewrites the stored entries of `oldArchive` (heap-allocated; its pending changes are dropped)
-// at `level` into a temporary file beside it, then puts that file in its place.
+// at `level` into a temporary file beside it ("NAME.grf.XXXX.tmp"), then puts that file in its
+// place. Leftovers of interrupted repacks that no program holds are removed first.
 // `announceTotal` gets the bytes to compress before the first progress report.
 // Unless the temporary archive cannot even be created (then `oldArchive` comes back untouched),
 // `oldArchive` is destroyed and the result is a fresh archive opened on the same path: the

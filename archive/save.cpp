@@ -18,6 +18,7 @@
 #include "archive/result_codes.h"
 #include "archive/entry_data.h"
 #include "archive/ordered_pipeline.h"
+#include "archive/staging.h"
 #include "archive/work_pool.h"
 
 namespace {
@@ -128,11 +129,18 @@ struct SourceData {
     // The failure's code, and whether it belongs to the source archive.
     int error = 0;
     bool sourceFailed = false;
+    FailureReason reason;  // the whole story, where more than the code is known
 
     std::span<const uint8_t> input() const { return {plain.output.get(), plain.length}; }
     bool fail(int code, bool ofSource) {
         error = code;
         sourceFailed = ofSource;
+        return false;
+    }
+    bool fail(FailureReason why, bool ofSource) {
+        error = why.code;
+        sourceFailed = ofSource;
+        reason = std::move(why);
         return false;
     }
 };
@@ -167,21 +175,32 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
 // The disk file as it is now: a file that changed its length since it was added is taken whole.
 bool readSourceFile(const std::u16string& path, SourceData& data) {
     platform::ExclusiveFile file;
-    if (file.open(path, platform::ExclusiveFile::Mode::READ) != 0) {
-        return data.fail(RESULT_OPEN_FAILED, false);
+    if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
+        return data.fail(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther()), false);
     }
     const uint64_t size = file.size();
-    if (size == UINT64_MAX || size > MAX_FILE_END) {
-        return data.fail(RESULT_BAD_LENGTH, false);
+    if (size == UINT64_MAX) {
+        return data.fail(systemFailure(RESULT_OPEN_FAILED, Operation::READ, file.lastSystemError(), path), false);
+    }
+    if (size > MAX_FILE_END) {
+        return data.fail(ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::FILE_TOO_LARGE, path), false);
     }
     if (isStreamed(0, size, -1)) {
         data.streamed = true;
         return true;
     }
     if (!reserveOutput(size, data.plain)) {
-        return data.fail(RESULT_BAD_DATA, false);
+        return data.fail(ruleFailure(RESULT_BAD_DATA, Operation::READ, Cause::OUT_OF_MEMORY, path), false);
     }
-    data.plain.length = static_cast<uint32_t>(file.read(data.plain.output.get(), size));
+    // Fewer bytes than the file had a moment ago is a failed read, not a shorter file.
+    const size_t got = file.read(data.plain.output.get(), size);
+    if (got != size) {
+        const int error = file.lastSystemError();
+        return data.fail(error != 0 ? systemFailure(RESULT_OPEN_FAILED, Operation::READ, error, path)
+                                    : ruleFailure(RESULT_OPEN_FAILED, Operation::READ, Cause::READ_ERROR, path),
+                         false);
+    }
+    data.plain.length = static_cast<uint32_t>(got);
     return true;
 }
 
@@ -212,10 +231,19 @@ bool prepareInput(SourceData& data) {
 // The failure of reading or preparing a source, in the archive (and the source archive when it
 // was that one's data).
 bool failEntry(GrfEntry& entry, const SourceData& data) {
-    if (data.sourceFailed && entry.sourceEntry != nullptr) {
-        entry.sourceEntry->owner->fail(data.error);
+    FailureReason reason = data.reason;
+    if (reason.code != data.error) {
+        reason = FailureReason{};
+        reason.code = data.error;
     }
-    return entry.owner->fail(data.error);
+    if (reason.subject.empty()) {
+        reason.subject.assign(entry.displayName(false));
+        reason.subjectIsEntry = true;
+    }
+    if (data.sourceFailed && entry.sourceEntry != nullptr) {
+        entry.sourceEntry->owner->fail(reason);
+    }
+    return entry.owner->fail(reason);
 }
 
 // Streams are written in pieces of this size: one write for most entries, while the bar can still
@@ -404,6 +432,8 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress) {
 }
 
 bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads) {
+    // What interrupted saves and repacks of this archive left behind, unless a running program holds it.
+    removeStaleStagingFiles(path, stagingPath);
     {
         // The window's list reads `entries` while we work; it must not see a half-sorted vector.
         const std::unique_lock lock(listLock);
@@ -504,7 +534,7 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
         }
         progress.reportProgress(inputLength, true);
     }
-    return writeTable(level);
+    return writeTable(level) && commitStaged();
 }
 
 bool GrfArchive::writeTable(int level) {

@@ -48,7 +48,7 @@ private:
         std::string line = utf16ToUtf8(current) + ": error " + std::to_string(result) + ": " +
                            utf16ToUtf8(text ? text : u"");
         if (*explainResult(result)) line += std::string(" (") + explainResult(result) + ")";
-        writeOut(line + "\n");
+        writeOut(escapeControls(line) + "\n");
     }
 
     ProgressBar& bar;

@@ -8,12 +8,10 @@
 
 namespace {
 
-// A file we created and could not finish would be a 46-byte header that does not open:
-// take it away again.
+// A new archive lives in a temporary file until its save completes; closing it unsaved removes
+// that file, and whatever the path held before stays as it was.
 void discardNewArchive(ArchiveHandle& archive) {
-    const std::u16string path = archive->path;
     archive.reset();
-    platform::deleteFile(path);
 }
 
 // The archive to add to: opened, or created when the path does not exist yet.

@@ -35,8 +35,9 @@ private:
     void takeFailure() {
         if (archive.lastError == 0) return;
         session.bar.clear();
-        reportResult(archive.lastError, "cannot extract " + utf16ToUtf8(current));
+        reportReason(archive.lastReason, "cannot extract " + utf16ToUtf8(current));
         archive.lastError = 0;
+        archive.lastReason = FailureReason{};
         ++failures;
     }
 
@@ -88,7 +89,14 @@ int extractOne(Session& session, GrfEntry& entry) {
     args->targetPath = targetPath;
     const auto result = int(session.runTask(TASK_EXTRACT_ONE, args));
     bool ok = result == 0;
-    if (!ok) reportResult(result, "cannot extract " + utf16ToUtf8(session.shownName(entry)));
+    if (!ok) {
+        FailureReason reason = entry.owner->lastReason;
+        if (reason.code != result) {
+            reason = FailureReason{};
+            reason.code = result;
+        }
+        reportReason(reason, "cannot extract " + utf16ToUtf8(session.shownName(entry)));
+    }
     if (toStdout) {
         ok = ok && copyToStdout(targetPath);
         platform::deleteFile(targetPath);

@@ -38,7 +38,7 @@ std::string tableRow(const GrfEntry& entry, bool stored, const std::u16string& s
         std::snprintf(line, sizeof line, "%10" PRIu32 " %10" PRIu32 " %10" PRIu32 "  %-7s  ", entry.compressedSize,
                       entry.originalSize, entry.offset, stateWord(entry.state));
     }
-    return line + utf16ToUtf8(shownName) + "\n";
+    return line + escapeControls(utf16ToUtf8(shownName)) + "\n";
 }
 
 }  // namespace

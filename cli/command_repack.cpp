@@ -20,8 +20,14 @@ int runRepack(Session& session) {
     }
     const ArchiveHandle result(record->resultArchive);
     if (record->error != 0) {
-        reportResult(record->error, "cannot repack " + options.args[0]);
+        FailureReason reason = record->reason;
+        reason.code = record->error;
+        reportReason(reason, "cannot repack " + options.args[0]);
         return EXIT_FAILED;
+    }
+    // The rewritten archive is in place: a success, whatever kept it from opening again.
+    if (record->reopenError != 0) {
+        reportWarning(options.args[0] + " was repacked but cannot be opened again: " + explainReason(record->reason));
     }
     return EXIT_OK;
 }

@@ -69,7 +69,8 @@ void ProgressBar::setDone(uint64_t newDone) {
 }
 
 void ProgressBar::setStatus(std::u16string_view text) {
-    status.assign(text);
+    // A name may hold controls that would break the line or drive the terminal.
+    status = utf8ToUtf16(escapeControls(utf16ToUtf8(text)));
     draw(false);
 }
 

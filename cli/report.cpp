@@ -6,6 +6,7 @@
 #include "archive/result_codes.h"
 #include "cli/console_io.h"
 #include "cli/text.h"
+#include "platform/disk_ops.h"
 
 const char* explainResult(int code) {
     switch (code) {
@@ -29,16 +30,61 @@ void reportError(int code, const std::string& explanation) {
     }
     std::string line = "quarnel-cli: error " + std::to_string(code) + ": " + text;
     if (!explanation.empty()) line += " (" + explanation + ")";
-    writeErr(line + "\n");
+    // Names inside may hold anything; one line stays one line.
+    writeErr(escapeControls(line) + "\n");
 }
 
 void reportFailure(const std::string& explanation) {
-    writeErr("quarnel-cli: error: " + explanation + "\n");
+    writeErr(escapeControls("quarnel-cli: error: " + explanation) + "\n");
+}
+
+void reportWarning(const std::string& text) {
+    writeErr(escapeControls("quarnel-cli: warning: " + text) + "\n");
 }
 
 void reportUsage(const std::string& problem, const std::string& command) {
     const std::string help = command.empty() ? "quarnel-cli --help" : "quarnel-cli " + command + " --help";
-    writeErr("quarnel-cli: error: " + problem + " (see '" + help + "')\n");
+    writeErr(escapeControls("quarnel-cli: error: " + problem + " (see '" + help + "')") + "\n");
+}
+
+std::string shownSubject(const FailureReason& reason) {
+    return reason.subjectIsEntry ? utf16ToUtf8(reason.subject) : platform::nativePathUtf8(reason.subject);
+}
+
+namespace {
+
+// "cannot write data\x.bmp"; "" when the reason names no operation.
+std::string failedAction(const FailureReason& reason) {
+    const std::string verb = operationWord(reason.operation);
+    if (verb.empty()) return "";
+    std::string action = "cannot " + verb;
+    if (!reason.subject.empty()) action += " " + shownSubject(reason);
+    return action;
+}
+
+}  // namespace
+
+std::string explainReason(const FailureReason& reason) {
+    std::string cause = causeText(reason);
+    if (cause.empty()) cause = explainResult(reason.code);
+    const std::string action = failedAction(reason);
+    if (action.empty()) return cause;
+    return cause.empty() ? action : action + ": " + cause;
+}
+
+void reportReason(const FailureReason& reason, const std::string& context) {
+    if (reason.cause == Cause::NONE) {
+        reportResult(reason.code, context);
+        return;
+    }
+    const int shownCode = reason.systemError != 0 ? reason.systemError : reason.code;
+    std::string explanation = context;
+    const std::string action = failedAction(reason);
+    // "cannot open x.grf" twice says nothing more.
+    if (!action.empty() && action != context) explanation += explanation.empty() ? action : ": " + action;
+    std::string line = "quarnel-cli: error " + std::to_string(shownCode) + ": " + causeText(reason);
+    if (!explanation.empty()) line += " (" + explanation + ")";
+    writeErr(escapeControls(line) + "\n");
 }
 
 void reportResult(int code, const std::string& context) {

@@ -2,6 +2,8 @@
 #include <string>
 #include <string_view>
 
+#include "archive/failure_reason.h"
+
 // Exit statuses of the program.
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
@@ -19,3 +21,15 @@ void reportUsage(const std::string& problem, const std::string& command);
 
 // A short English explanation of a result code ("" for codes without one).
 const char* explainResult(int code);
+
+// The reason on one line of English: "cannot write data\x.bmp: No space left on device"; the
+// result code's explanation when the reason knows no more than its code.
+std::string explainReason(const FailureReason& reason);
+// reportResult for a full reason: "quarnel-cli: error N: CAUSE (context: cannot OP SUBJECT)",
+// N being the system's error number where there is one. A bare code reads as reportResult.
+void reportReason(const FailureReason& reason, const std::string& context);
+// "quarnel-cli: warning: text", for an outcome that is still a success.
+void reportWarning(const std::string& text);
+// What a reason's subject is called on this system: an entry name as it is, a path as the
+// system spells it.
+std::string shownSubject(const FailureReason& reason);

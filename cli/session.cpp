@@ -37,7 +37,7 @@ ArchiveHandle Session::openArchive(const std::string& pathArgument, Access acces
     const std::u16string path = corePath(pathArgument);
     const bool opened = access == Access::READ ? archive->openForReading(path) : archive->open(path);
     if (!opened) {
-        reportResult(archive->lastError, "cannot open " + pathArgument);
+        reportReason(archive->lastReason, "cannot open " + pathArgument);
         return nullptr;
     }
     return archive;
@@ -46,7 +46,7 @@ ArchiveHandle Session::openArchive(const std::string& pathArgument, Access acces
 ArchiveHandle Session::createArchive(const std::string& pathArgument) {
     auto archive = std::make_unique<GrfArchive>();
     if (!archive->create(corePath(pathArgument))) {
-        reportResult(archive->lastError, "cannot create " + pathArgument);
+        reportReason(archive->lastReason, "cannot create " + pathArgument);
         return nullptr;
     }
     return archive;
@@ -59,7 +59,13 @@ bool Session::saveArchive(GrfArchive& archive, const std::string& pathArgument) 
     args->archive = &archive;
     const auto result = int(runTask(TASK_SAVE, args));
     if (result != 0) {
-        reportResult(result, "cannot save " + pathArgument);
+        // The task's code comes with the archive's full reason, unless something else ended it.
+        FailureReason reason = archive.lastReason;
+        if (reason.code != result) {
+            reason = FailureReason{};
+            reason.code = result;
+        }
+        reportReason(reason, "cannot save " + pathArgument);
         return false;
     }
     return true;

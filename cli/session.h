@@ -42,8 +42,8 @@ public:
     enum class Access { READ, UPDATE };
     // Opens an existing archive; null (and the error line written) when it does not open.
     ArchiveHandle openArchive(const std::string& pathArgument, Access access);
-    // Creates an empty archive (the header only, not yet openable until saved); null and the
-    // error line when it cannot be created.
+    // Creates an empty archive, kept in a temporary file beside its path until a save completes
+    // (destroying it unsaved leaves nothing); null and the error line when it cannot be created.
     ArchiveHandle createArchive(const std::string& pathArgument);
     // The entry a NAME argument means (stored first, then added); null and an error line when none.
     GrfEntry* findEntry(GrfArchive& archive, const std::string& nameArgument);

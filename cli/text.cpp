@@ -36,3 +36,39 @@ std::optional<std::string> bytesFromHex(std::string_view hex) {
     }
     return out;
 }
+
+std::string escapeControls(std::string_view text) {
+    static constexpr char DIGITS[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto byte = uint8_t(text[i]);
+        // U+0080 to U+009F: some terminals take these as controls too (U+009B starts a sequence).
+        if (byte == 0xC2 && i + 1 < text.size() && uint8_t(text[i + 1]) >= 0x80 && uint8_t(text[i + 1]) <= 0x9F) {
+            out += "\\u00";
+            out += DIGITS[uint8_t(text[i + 1]) >> 4];
+            out += DIGITS[uint8_t(text[i + 1]) & 0x0F];
+            ++i;
+            continue;
+        }
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += char(byte);
+            continue;
+        }
+        switch (byte) {
+        case '\a': out += "\\a"; break;
+        case '\b': out += "\\b"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\v': out += "\\v"; break;
+        case '\f': out += "\\f"; break;
+        case '\r': out += "\\r"; break;
+        default:
+            out += "\\x";
+            out += DIGITS[byte >> 4];
+            out += DIGITS[byte & 0x0F];
+            break;
+        }
+    }
+    return out;
+}

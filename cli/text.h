@@ -22,3 +22,7 @@ Text withBackslashes(Text text) {
     std::replace(text.begin(), text.end(), Unit('/'), Unit('\\'));
     return text;
 }
+
+// `text` (UTF-8) safe to show on a terminal: control characters become escapes as `ls` shows
+// them ("\n", "\t", "\x1b"; C1 controls "\u009b"), so a name cannot add lines or drive the terminal.
+std::string escapeControls(std::string_view text);

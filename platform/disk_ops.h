@@ -8,8 +8,11 @@ namespace platform {
 // False when it was not created (it may already exist).
 bool createDirectory(const std::u16string& path);
 bool deleteFile(const std::u16string& path);
-// Replaces `target` with `source` in one step (the old target stays whole if this fails).
-bool replaceFile(const std::u16string& source, const std::u16string& target);
+// Replaces `target` with `source` in one step (the old target stays whole if this fails); the
+// runtime's error number in `error` when it fails and `error` is given.
+bool replaceFile(const std::u16string& source, const std::u16string& target, int* error = nullptr);
+// The calling thread's last system error as the runtime's error number (ENOSPC, EACCES, ...).
+int lastSystemErrorAsErrno();
 // True for anything but a directory; isDirectory for directories only.
 bool fileExists(const std::u16string& path);
 bool isDirectory(const std::u16string& path);

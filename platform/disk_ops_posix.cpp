@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "platform/utf8.h"
@@ -30,9 +31,12 @@ bool deleteFile(const std::u16string& path) {
     return unlink(nativePathUtf8(path).c_str()) == 0;
 }
 
-bool replaceFile(const std::u16string& source, const std::u16string& target) {
+bool replaceFile(const std::u16string& source, const std::u16string& target, int* error) {
     const std::string to = nativePathUtf8(target);
-    if (std::rename(nativePathUtf8(source).c_str(), to.c_str()) != 0) return false;
+    if (std::rename(nativePathUtf8(source).c_str(), to.c_str()) != 0) {
+        if (error != nullptr) *error = errno;
+        return false;
+    }
     // The rename itself must reach the disk, or a crash could bring back the old file.
     const int dir = ::open(parentOf(to).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
@@ -69,6 +73,10 @@ std::u16string corePathFromUtf8(const std::string& path) {
     std::u16string out = utf8ToUtf16(path);
     std::replace(out.begin(), out.end(), u'/', u'\\');
     return out;
+}
+
+int lastSystemErrorAsErrno() {
+    return errno;
 }
 
 char16_t extraSeparator() {

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "platform/utf8.h"
+#include <cerrno>
 
 namespace platform {
 
@@ -33,9 +34,31 @@ bool deleteFile(const std::u16string& path) {
     return DeleteFileW(wide(path)) != 0;
 }
 
-bool replaceFile(const std::u16string& source, const std::u16string& target) {
+bool replaceFile(const std::u16string& source, const std::u16string& target, int* error) {
     // Not ReplaceFileW: when it fails it can leave a stray temporary file beside the target.
-    return MoveFileExW(wide(source), wide(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (MoveFileExW(wide(source), wide(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) return true;
+    if (error != nullptr) *error = lastSystemErrorAsErrno();
+    return false;
+}
+
+int lastSystemErrorAsErrno() {
+    // The numbers the runtime itself gives for these, so both systems explain them alike.
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_WRITE_PROTECT: return EACCES;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return ENOMEM;
+    case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
+    default: return EIO;
+    }
 }
 
 bool fileExists(const std::u16string& path) {

@@ -1,6 +1,7 @@
 #include "platform/exclusive_file.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <mutex>
 #include <utility>
@@ -13,12 +14,28 @@ namespace {
 
 std::mutex hookMutex;
 std::function<bool()> writeFaultHook;
+std::function<bool()> readFaultHook;
+std::function<int(const std::u16string&, ExclusiveFile::Mode)> openFaultHook;
 std::atomic<bool> hasWriteFaultHook{false};
+std::atomic<bool> hasReadFaultHook{false};
+std::atomic<bool> hasOpenFaultHook{false};
 
 bool writeAllowed() {
     if (!hasWriteFaultHook.load(std::memory_order_acquire)) return true;
     const std::lock_guard<std::mutex> lock(hookMutex);
     return !writeFaultHook || writeFaultHook();
+}
+
+bool readAllowed() {
+    if (!hasReadFaultHook.load(std::memory_order_acquire)) return true;
+    const std::lock_guard<std::mutex> lock(hookMutex);
+    return !readFaultHook || readFaultHook();
+}
+
+int openFault(const std::u16string& path, ExclusiveFile::Mode mode) {
+    if (!hasOpenFaultHook.load(std::memory_order_acquire)) return 0;
+    const std::lock_guard<std::mutex> lock(hookMutex);
+    return openFaultHook ? openFaultHook(path, mode) : 0;
 }
 
 FILE* asFile(void* handle) {
@@ -28,13 +45,18 @@ FILE* asFile(void* handle) {
 }  // namespace
 
 ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept
-    : handle(std::exchange(other.handle, nullptr)), lastAccess(std::exchange(other.lastAccess, Access::NONE)) {}
+    : handle(std::exchange(other.handle, nullptr)),
+      lastAccess(std::exchange(other.lastAccess, Access::NONE)),
+      systemError(other.systemError),
+      held(other.held) {}
 
 ExclusiveFile& ExclusiveFile::operator=(ExclusiveFile&& other) noexcept {
     if (this != &other) {
         close();
         handle = std::exchange(other.handle, nullptr);
         lastAccess = std::exchange(other.lastAccess, Access::NONE);
+        systemError = other.systemError;
+        held = other.held;
     }
     return *this;
 }
@@ -45,9 +67,20 @@ ExclusiveFile::~ExclusiveFile() {
 
 int ExclusiveFile::open(const std::u16string& path, Mode mode) {
     close();
-    int error = 0;
-    handle = file_shim::openShared(path, mode, error);
-    return handle != nullptr ? 0 : error;
+    systemError = 0;
+    held = false;
+    if (const int fault = openFault(path, mode); fault != 0) {
+        held = fault == EACCES;
+        systemError = fault;
+        return fault;
+    }
+    handle = file_shim::openShared(path, mode, systemError, held);
+    return handle != nullptr ? 0 : systemError;
+}
+
+bool ExclusiveFile::failWith(int fallback) {
+    systemError = errno != 0 ? errno : fallback;
+    return false;
 }
 
 void ExclusiveFile::turnTo(Access next) {
@@ -55,23 +88,27 @@ void ExclusiveFile::turnTo(Access next) {
     lastAccess = next;
 }
 
-void ExclusiveFile::close() {
+bool ExclusiveFile::close() {
     lastAccess = Access::NONE;
-    if (handle != nullptr) {
-        std::fclose(asFile(handle));   // closing drops the lock or the sharing restriction
-        handle = nullptr;
-    }
+    if (handle == nullptr) return true;
+    errno = 0;
+    // Where the last buffered bytes are written: a full disk may show only here.
+    const bool closed = std::fclose(asFile(handle)) == 0;   // closing drops the lock or the sharing restriction
+    handle = nullptr;
+    return closed || failWith(EIO);
 }
 
 bool ExclusiveFile::seek(uint64_t position) {
     if (handle == nullptr || position > uint64_t(INT64_MAX)) return false;
     lastAccess = Access::NONE;
-    return file_shim::seekTo(asFile(handle), int64_t(position), SEEK_SET);
+    errno = 0;
+    return file_shim::seekTo(asFile(handle), int64_t(position), SEEK_SET) || failWith(EIO);
 }
 
 bool ExclusiveFile::seekEnd() {
     lastAccess = Access::NONE;
-    return handle != nullptr && file_shim::seekTo(asFile(handle), 0, SEEK_END);
+    errno = 0;
+    return handle != nullptr && (file_shim::seekTo(asFile(handle), 0, SEEK_END) || failWith(EIO));
 }
 
 uint64_t ExclusiveFile::tell() const {
@@ -93,25 +130,54 @@ uint64_t ExclusiveFile::size() const {
 
 size_t ExclusiveFile::read(void* buffer, size_t count) {
     if (handle == nullptr) return 0;
+    if (!readAllowed()) {
+        systemError = EIO;
+        return 0;
+    }
     turnTo(Access::READ);
-    return std::fread(buffer, 1, count, asFile(handle));
+    errno = 0;
+    const size_t got = std::fread(buffer, 1, count, asFile(handle));
+    // A short read at the end of the file is no failure; one the stream marks as an error is.
+    if (got < count && std::ferror(asFile(handle))) {
+        failWith(EIO);
+        std::clearerr(asFile(handle));
+    }
+    return got;
 }
 
 bool ExclusiveFile::write(const void* buffer, size_t count) {
-    if (handle == nullptr || !writeAllowed()) return false;
+    if (handle == nullptr) return false;
+    if (!writeAllowed()) {
+        systemError = ENOSPC;
+        return false;
+    }
     turnTo(Access::WRITE);
-    return std::fwrite(buffer, 1, count, asFile(handle)) == count;
+    errno = 0;
+    return std::fwrite(buffer, 1, count, asFile(handle)) == count || failWith(EIO);
 }
 
 bool ExclusiveFile::flushToDisk() {
     if (handle == nullptr) return false;
-    return std::fflush(asFile(handle)) == 0 && file_shim::commitToDisk(asFile(handle));
+    errno = 0;
+    return (std::fflush(asFile(handle)) == 0 && file_shim::commitToDisk(asFile(handle))) || failWith(EIO);
 }
 
 void ExclusiveFile::setWriteFaultHook(std::function<bool()> hook) {
     const std::lock_guard<std::mutex> lock(hookMutex);
     hasWriteFaultHook.store(static_cast<bool>(hook), std::memory_order_release);
     writeFaultHook = std::move(hook);
+}
+
+void ExclusiveFile::setReadFaultHook(std::function<bool()> hook) {
+    const std::lock_guard<std::mutex> lock(hookMutex);
+    hasReadFaultHook.store(static_cast<bool>(hook), std::memory_order_release);
+    readFaultHook = std::move(hook);
+}
+
+void ExclusiveFile::setOpenFaultHook(std::function<int(const std::u16string& path, Mode mode)> hook) {
+    const std::lock_guard<std::mutex> lock(hookMutex);
+    hasOpenFaultHook.store(static_cast<bool>(hook), std::memory_order_release);
+    openFaultHook = std::move(hook);
 }
 
 }  // namespace platform

@@ -20,10 +20,17 @@ public:
     ExclusiveFile& operator=(const ExclusiveFile&) = delete;
     ~ExclusiveFile();
 
-    // 0, or the runtime's error number; a file held by someone else gives EACCES (13) on both systems.
+    // 0, or the runtime's error number; a file held by someone else gives EACCES (13) on both
+    // systems, and heldByOther() then tells it from a plain refusal.
     int open(const std::u16string& path, Mode mode);
-    void close();
+    // True when the buffered bytes reached the file and it closed cleanly (a close is a write).
+    bool close();
     bool isOpen() const { return handle != nullptr; }
+    // The system's error number of the last call that failed, 0 when none did or a read merely
+    // met the end of the file; kept until the next failure or open.
+    int lastSystemError() const { return systemError; }
+    // True when the last open failed because another program holds the file.
+    bool heldByOther() const { return held; }
 
     bool seek(uint64_t position);
     bool seekEnd();
@@ -38,8 +45,14 @@ public:
     // Pushes buffered bytes to the disk itself, so a later header write cannot overtake them.
     bool flushToDisk();
 
-    // Tests only: called before every write; returning false makes that write fail.
+    // Tests only: called before every write; returning false makes that write fail as on a full
+    // disk (ENOSPC).
     static void setWriteFaultHook(std::function<bool()> hook);
+    // Tests only: called before every read; returning false makes that read fail (EIO).
+    static void setReadFaultHook(std::function<bool()> hook);
+    // Tests only: called before every open; a nonzero answer fails it with that error number
+    // (EACCES as a file another program holds).
+    static void setOpenFaultHook(std::function<int(const std::u16string& path, Mode mode)> hook);
 
 private:
     // A stream must be repositioned between reading and writing; Microsoft's runtime otherwise
@@ -47,8 +60,13 @@ private:
     enum class Access : uint8_t { NONE, READ, WRITE };
     void turnTo(Access next);
 
+    // Records errno (or `fallback` when the runtime set none) as the last failure; answers false.
+    bool failWith(int fallback);
+
     void* handle = nullptr;  // the runtime's FILE*, kept opaque so this header stays standard C++
     Access lastAccess = Access::NONE;
+    int systemError = 0;
+    bool held = false;
 };
 
 }  // namespace platform

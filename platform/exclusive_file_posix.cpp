@@ -10,7 +10,8 @@
 
 namespace platform::file_shim {
 
-std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int& error) {
+std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int& error, bool& held) {
+    held = false;
     using Mode = ExclusiveFile::Mode;
     int flags = O_CLOEXEC;
     const char* stdioMode = "rb";
@@ -36,7 +37,10 @@ std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int&
     if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) return fail(EACCES);
     // Readers share, writers hold the file alone: what the Windows sharing modes give.
     const int lockKind = mode == Mode::READ ? LOCK_SH : LOCK_EX;
-    if (flock(fd, lockKind | LOCK_NB) != 0) return fail(errno == EWOULDBLOCK ? EACCES : errno);
+    if (flock(fd, lockKind | LOCK_NB) != 0) {
+        held = errno == EWOULDBLOCK;
+        return fail(held ? EACCES : errno);
+    }
     if ((mode == Mode::CREATE || mode == Mode::WRITE) && ftruncate(fd, 0) != 0) return fail(errno);
     std::FILE* file = fdopen(fd, stdioMode);
     if (file == nullptr) return fail(errno);

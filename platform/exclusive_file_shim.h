@@ -9,8 +9,9 @@
 namespace platform::file_shim {
 
 // The stream for `path`, shared with other programs as `mode` allows; nullptr with the runtime's
-// error number in `error` (EACCES for a file someone else holds, or a directory).
-std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int& error);
+// error number in `error` (EACCES for a file someone else holds, or a directory), and `held` set
+// when it is someone else's hold.
+std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int& error, bool& held);
 // 64-bit fseek and ftell of the runtime.
 bool seekTo(std::FILE* file, int64_t offset, int origin);
 int64_t tellOf(std::FILE* file);

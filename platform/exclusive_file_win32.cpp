@@ -1,5 +1,7 @@
+#include <windows.h>
 #include <io.h>
 #include <share.h>
+#include <stdlib.h>
 
 #include <cerrno>
 
@@ -7,7 +9,7 @@
 
 namespace platform::file_shim {
 
-std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int& error) {
+std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int& error, bool& held) {
     using Mode = ExclusiveFile::Mode;
     // The sharing is spelled out: Wine's _wfopen_s shares files that Windows would not.
     const wchar_t* stdioMode = L"rb";
@@ -19,7 +21,9 @@ std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int&
     case Mode::WRITE: stdioMode = L"wb"; sharing = _SH_DENYRW; break;
     }
     errno = 0;
+    _doserrno = 0;
     std::FILE* file = _wfsopen(reinterpret_cast<const wchar_t*>(path.c_str()), stdioMode, sharing);
+    held = file == nullptr && (_doserrno == ERROR_SHARING_VIOLATION || _doserrno == ERROR_LOCK_VIOLATION);
     if (file == nullptr) error = errno != 0 ? errno : EACCES;
     return file;
 }

@@ -4,8 +4,10 @@
 
 namespace platform {
 
-// Creates a fresh, empty, uniquely named file "<prefix>XXXX.tmp" in `directory` (empty: the
-// current directory) and answers its path; nullopt when none can be made.
-std::optional<std::u16string> createTempFile(const std::u16string& directory, const std::u16string& prefix);
+// Creates a fresh, empty, uniquely named file "<prefix>XXXX.tmp" (four hex digits) in `directory`
+// (empty: the current directory) and answers its path; nullopt when none can be made, with the
+// runtime's error number in `error` when given.
+std::optional<std::u16string> createTempFile(const std::u16string& directory, const std::u16string& prefix,
+                                             int* error = nullptr);
 
 }  // namespace platform

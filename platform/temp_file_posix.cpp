@@ -10,7 +10,8 @@
 
 namespace platform {
 
-std::optional<std::u16string> createTempFile(const std::u16string& directory, const std::u16string& prefix) {
+std::optional<std::u16string> createTempFile(const std::u16string& directory, const std::u16string& prefix,
+                                             int* error) {
     // Four hex digits, as Windows names them; start at a random number so that two processes
     // in one directory rarely try the same names.
     std::random_device seed;
@@ -29,8 +30,9 @@ std::optional<std::u16string> createTempFile(const std::u16string& directory, co
             ::close(fd);
             return path;
         }
-        if (errno != EEXIST) return std::nullopt;
+        if (errno != EEXIST) break;
     }
+    if (error != nullptr) *error = errno;
     return std::nullopt;
 }
 

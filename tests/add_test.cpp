@@ -72,7 +72,8 @@ protected:
     void SetUp() override {
         buildHashTable();
         platform::setAnsiCodePage(platform::CODE_PAGE_WESTERN);
-        ASSERT_TRUE(archive.create(work.file(u"target.grf"))) << archive.lastError;
+        // In place, so that the archive's own file is there to be found by the walk and the merge.
+        ASSERT_TRUE(archive.createInPlace(work.file(u"target.grf"))) << archive.lastError;
     }
 
     TempDir work;

@@ -393,3 +393,32 @@ TEST_F(Cli, HexAndKoreanNamesReachTheSameEntry) {
 }
 
 }  // namespace
+
+// A name can hold any byte but zero: shown, it must stay one line and drive no terminal, and
+// both systems refuse to make a file of it.
+TEST_F(Cli, NamesWithControlCharactersAreShownEscapedAndNotExtracted) {
+    const std::string archive = path("controls.grf");
+    CliArchiveWriter()
+        .add("data\\line\nquarnel-cli: forged.txt", "a")
+        .add("data\\esc\x1b[31mred.txt", "b")
+        .add("data\\ok.txt", "c")
+        .writeTo(archive);
+
+    const CliResult listed = run({"list", archive});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 4) << listed.out;
+    EXPECT_EQ(listed.out.find('\x1b'), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("data\\line\\nquarnel-cli: forged.txt"), std::string::npos) << listed.out;
+    EXPECT_NE(listed.out.find("data\\esc\\x1b[31mred.txt"), std::string::npos) << listed.out;
+    const std::vector<std::string> json = listedNames(archive);
+    EXPECT_NE(std::find(json.begin(), json.end(), "data\\\\line\\nquarnel-cli: forged.txt"), json.end());
+
+    fs::create_directories(path("out"));
+    const CliResult extracted = run({"extract", archive, "-C", path("out")});
+    EXPECT_EQ(extracted.status, 1);
+    EXPECT_EQ(filesBelow(path("out")), (std::vector<std::string>{"data/ok.txt"}));
+    EXPECT_EQ(std::count(extracted.err.begin(), extracted.err.end(), '\n'), 2) << extracted.err;
+    EXPECT_EQ(extracted.err.find('\x1b'), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("error -1006: unsafe name"), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("data\\line\\nquarnel-cli: forged.txt"), std::string::npos) << extracted.err;
+}

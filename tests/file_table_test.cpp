@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "archive/archive.h"
+#include "platform/disk_ops.h"
 #include "archive/byte_reader.h"
 #include "archive/header.h"
 #include "archive/progress_sink.h"
@@ -26,24 +27,35 @@ std::vector<uint8_t> record(std::string_view name, uint8_t flags, bool terminate
     return out;
 }
 
-TEST(Header, CreateWritesTheHeaderOfAnEmptyArchiveThatCannotBeOpenedYet) {
+TEST(Header, CreateWritesTheHeaderOfAnEmptyArchiveThatOpensEmpty) {
     TempDir dir;
-    {
-        GrfArchive archive;
-        ASSERT_TRUE(archive.create(dir.file(u"new.grf"))) << describe(archive);
-        EXPECT_EQ(archive.version, 0u);
-        archive.close();
-    }
     const std::vector<uint8_t> expected = {
         0x4D, 0x61, 0x73, 0x74, 0x65, 0x72, 0x20, 0x6F, 0x66, 0x20, 0x4D, 0x61, 0x67, 0x69, 0x63, 0x00,
         0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E,
         0x2E, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00};
+    {
+        // A new archive waits beside its name until a save completes, and goes when closed unsaved.
+        GrfArchive archive;
+        ASSERT_TRUE(archive.create(dir.file(u"new.grf"))) << describe(archive);
+        EXPECT_EQ(archive.version, 0u);
+        ASSERT_FALSE(archive.stagingPath.empty());
+        EXPECT_EQ(archive.stagingPath.rfind(dir.file(u"new.grf."), 0), 0u);
+        EXPECT_FALSE(platform::fileExists(dir.file(u"new.grf")));
+        archive.file.close();
+        EXPECT_EQ(readWholeFile(platform::nativePathUtf8(archive.stagingPath)), expected);
+        archive.close();
+        EXPECT_FALSE(platform::fileExists(archive.stagingPath));
+    }
+    {
+        GrfArchive archive;
+        ASSERT_TRUE(archive.createInPlace(dir.file(u"new.grf"))) << describe(archive);
+    }
     EXPECT_EQ(readWholeFile(dir.native(u"new.grf")), expected);
 
+    // Such files exist wherever a new archive was never saved: they hold nothing.
     GrfArchive again;
-    EXPECT_FALSE(again.open(dir.file(u"new.grf")));
-    EXPECT_EQ(again.lastError, RESULT_BAD_LENGTH) << describe(again);
-    EXPECT_FALSE(again.file.isOpen());
+    ASSERT_TRUE(again.open(dir.file(u"new.grf"))) << describe(again);
+    EXPECT_TRUE(again.entries.empty());
 }
 
 TEST(Header, AcceptsOnlyKnownVersions) {

@@ -675,3 +675,101 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
     // Four entries, the table and the header.
     EXPECT_EQ(failedSaves, 6);
 }
+
+// What creating an archive writes, never saved: it opens empty, takes entries and saves.
+TEST(Save, NeverSavedNewArchiveOpensEmptyAndTakesEntries) {
+    TempDir dir;
+    {
+        GrfArchive created;
+        ASSERT_TRUE(created.createInPlace(dir.file(u"test.grf"))) << describe(created);
+    }
+    ASSERT_EQ(readWholeFile(dir.native(u"test.grf")).size(), HEADER_SIZE);
+    {
+        auto opened = reopen(dir);
+        GrfArchive& archive = *opened.archive;
+        EXPECT_TRUE(archive.entries.empty());
+        addDiskFile(archive, "data\\a.txt", dir, sampleData(300, 40));
+        CountingSink sink;
+        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+    }
+    auto opened = reopen(dir);
+    ASSERT_EQ(opened.archive->entries.size(), 1u);
+    EXPECT_EQ(contentOf(opened.bytes, *stored(*opened.archive, "data\\a.txt")), sampleData(300, 40));
+}
+
+// A created archive takes its name only once its first save is complete.
+TEST(Save, NewArchiveTakesItsNameOnlyWhenComplete) {
+    TempDir dir;
+    writeDiskFile(dir, u"test.grf", toBytes("what the user had here"));
+    {
+        GrfArchive archive;
+        ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
+        addDiskFile(archive, "data\\a.txt", dir, u"missing", 10);
+        CountingSink sink;
+        EXPECT_FALSE(archive.save(6, false, sink));
+        EXPECT_EQ(archive.lastReason.cause, Cause::NOT_FOUND) << describe(archive);
+    }
+    EXPECT_EQ(readWholeFile(dir.native(u"test.grf")), toBytes("what the user had here"));
+    expectNoOtherFiles(dir, "test.grf");
+    {
+        GrfArchive archive;
+        ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
+        addDiskFile(archive, "data\\b.txt", dir, sampleData(200, 41));
+        CountingSink sink;
+        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+        EXPECT_TRUE(archive.stagingPath.empty());
+        // Still the archive's own file after the move: a second save goes to the same place.
+        addDiskFile(archive, "data\\c.txt", dir, sampleData(100, 42));
+        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+    }
+    expectNoOtherFiles(dir, "test.grf");
+    auto opened = reopen(dir);
+    EXPECT_EQ(opened.archive->entries.size(), 2u);
+}
+
+// Leftovers of interrupted repacks are recognised by name; one that a running program holds stays.
+TEST(Repack, RemovesLeftoverTemporaryFilesNoProgramHolds) {
+    TempDir dir;
+    TestArchive().add("data\\a.txt", sampleData(500, 43)).writeTo(dir);
+    writeDiskFile(dir, u"test.grf.1a2b.tmp", toBytes("killed repack"));
+    writeDiskFile(dir, u"test.grf.00ff.tmp", toBytes("running repack"));
+    writeDiskFile(dir, u"test.grf.notes.tmp", toBytes("not ours"));
+    platform::ExclusiveFile running;
+    ASSERT_EQ(running.open(dir.file(u"test.grf.00ff.tmp"), platform::ExclusiveFile::Mode::UPDATE), 0);
+
+    auto* old = new GrfArchive;
+    ASSERT_TRUE(old->open(dir.file(u"test.grf")));
+    CountingSink sink;
+    const RecompressResult result = recompressArchive(old, 9, false, sink, [](uint64_t) {});
+    const std::unique_ptr<GrfArchive> fresh(result.archive);
+    EXPECT_EQ(result.error, 0);
+    EXPECT_FALSE(fs::exists(fs::path(dir.native(u"test.grf.1a2b.tmp"))));
+    EXPECT_TRUE(fs::exists(fs::path(dir.native(u"test.grf.00ff.tmp"))));
+    EXPECT_TRUE(fs::exists(fs::path(dir.native(u"test.grf.notes.tmp"))));
+    running.close();
+}
+
+// Once the rewritten file has taken the archive's place, the repack is done, even when the
+// file cannot be opened again (another program took it first).
+TEST(Repack, ReplacedArchiveThatDoesNotReopenIsStillASuccess) {
+    TempDir dir;
+    TestArchive().add("data\\a.txt", sampleData(500, 44)).writeTo(dir);
+    const std::u16string path = dir.file(u"test.grf");
+    auto* old = new GrfArchive;
+    ASSERT_TRUE(old->open(path));
+    platform::ExclusiveFile::setOpenFaultHook([&path](const std::u16string& opened, platform::ExclusiveFile::Mode mode) {
+        return opened == path && mode == platform::ExclusiveFile::Mode::UPDATE ? EACCES : 0;
+    });
+    CountingSink sink;
+    const RecompressResult result = recompressArchive(old, 9, false, sink, [](uint64_t) {});
+    platform::ExclusiveFile::setOpenFaultHook({});
+    const std::unique_ptr<GrfArchive> fresh(result.archive);
+    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(result.reopenError, EACCES);
+    EXPECT_EQ(result.reason.cause, Cause::IN_USE);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_FALSE(fresh->file.isOpen());
+    expectNoOtherFiles(dir, "test.grf");
+    auto opened = reopen(dir);
+    EXPECT_EQ(contentOf(opened.bytes, *stored(*opened.archive, "data\\a.txt")), sampleData(500, 44));
+}

@@ -226,7 +226,9 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
     TestArchive().add("data\\bad.txt", sampleData(500, 4)).stream(damaged).writeTo(dir, u"bad.grf");
     TaskRun run;
     const auto runRecompress = [&](GrfArchive* archive, std::vector<std::string>& lines) {
-        auto* record = new RecompressArgs{0, 9, archive, nullptr, 0};
+        auto* record = new RecompressArgs;
+        record->level = 9;
+        record->archive = archive;
         intptr_t finished = 0;
         lines = run.run(TASK_RECOMPRESS, record, &finished);
         EXPECT_EQ(finished, reinterpret_cast<intptr_t>(record));

@@ -62,9 +62,15 @@ bool adoptRecompressed(LPARAM result) {
     }
     app.currentArchive = record->resultArchive;
     const int32_t error = record->error;
+    const int32_t reopenError = record->reopenError;
     delete record;
     if (error != 0) {
         showError(error);
+    }
+    if (reopenError != 0) {
+        // The rewrite is done and in place; only the window lost its hold on the file.
+        uiSeam.messageBox(app.mainWindow, L"GRF文件已重新压缩，但无法重新打开。", L"重新压缩", MB_ICONWARNING);
+        return false;
     }
     if (app.currentArchive == nullptr) {
         return false;

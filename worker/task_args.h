@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/failure_reason.h"
+
 class GrfArchive;
 class GrfEntry;
 
@@ -53,4 +55,8 @@ struct RecompressArgs {
     GrfArchive* archive = nullptr;
     GrfArchive* resultArchive = nullptr;  // output: the archive the window continues with
     int32_t error = 0;                    // output: result code
+    // Output: the rewritten archive is in place but did not open again (a success all the same;
+    // resultArchive then has no file); its code, or 0.
+    int32_t reopenError = 0;
+    FailureReason reason;                 // output: the whole story of error or reopenError
 };

@@ -110,6 +110,8 @@ void recompress(TaskWorker& worker) {
     const RecompressResult result = recompressArchive(args.archive, args.level, args.useKoreanNames != 0, worker,
                                                       [&worker](uint64_t total) { announceTotal(worker, total); });
     args.resultArchive = result.archive;
+    args.reopenError = result.reopenError;
+    args.reason = result.reason;
     // finishTask puts the result into the record's `error` and hands the record to the window.
     finishTask(worker, TASK_RECOMPRESS, result.error);
 }

@@ -1,0 +1,87 @@
+#include "archive/failure_reason.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject, bool held) {
+    FailureReason reason;
+    reason.code = code;
+    reason.systemError = systemError;
+    reason.operation = operation;
+    reason.subject = std::move(subject);
+    switch (systemError) {
+    case ENOSPC: reason.cause = Cause::DISK_FULL; break;
+    case EACCES:
+    case EPERM:
+    case EROFS: reason.cause = held ? Cause::IN_USE : Cause::PERMISSION_DENIED; break;
+    case ENOENT:
+    case ENOTDIR: reason.cause = Cause::NOT_FOUND; break;
+    case ENOMEM: reason.cause = Cause::OUT_OF_MEMORY; break;
+    default:
+        if (operation == Operation::READ) {
+            reason.cause = Cause::READ_ERROR;
+        } else if (operation == Operation::WRITE || operation == Operation::FLUSH || operation == Operation::CLOSE) {
+            reason.cause = Cause::WRITE_ERROR;
+        } else {
+            reason.cause = Cause::OTHER_SYSTEM_ERROR;
+        }
+        break;
+    }
+    return reason;
+}
+
+FailureReason ruleFailure(int code, Operation operation, Cause cause, std::u16string subject, uint32_t value) {
+    FailureReason reason;
+    reason.code = code;
+    reason.operation = operation;
+    reason.cause = cause;
+    reason.subject = std::move(subject);
+    reason.value = value;
+    return reason;
+}
+
+const char* operationWord(Operation operation) {
+    switch (operation) {
+    case Operation::NONE: return "";
+    case Operation::OPEN: return "open";
+    case Operation::CREATE: return "create";
+    case Operation::READ: return "read";
+    case Operation::WRITE: return "write";
+    case Operation::SEEK: return "seek in";
+    case Operation::FLUSH: return "flush";
+    case Operation::CLOSE: return "close";
+    case Operation::INFLATE: return "inflate";
+    case Operation::DEFLATE: return "compress";
+    case Operation::RENAME: return "rename";
+    case Operation::ADD: return "add";
+    case Operation::EXTRACT: return "extract";
+    }
+    return "";
+}
+
+std::string causeText(const FailureReason& reason) {
+    switch (reason.cause) {
+    case Cause::IN_USE: return "the file is in use by another program";
+    case Cause::DAMAGED_STREAM: return "compressed data are damaged";
+    case Cause::UNSAFE_NAME: return "unsafe name (it would leave the target directory or holds control characters)";
+    case Cause::NAME_NOT_ENCODABLE: return "not representable in code page " + std::to_string(reason.value);
+    case Cause::NAME_TOO_LONG: return "name too long (an entry name holds at most 259 bytes, a path 259 characters)";
+    case Cause::FILE_TOO_LARGE: return "file too large for the archive format (4 GiB)";
+    case Cause::ARCHIVE_TOO_LARGE: return "the archive would grow past the format's limit (4 GiB)";
+    case Cause::UNREACHABLE_POSITION: return "the entry's data position lies beyond what the archive format can reach";
+    case Cause::READ_ERROR:
+        if (reason.systemError == 0) return "read error (the file ended before the length it had)";
+        break;
+    case Cause::WRITE_ERROR:
+        if (reason.systemError == 0) return "write error";
+        break;
+    case Cause::OUT_OF_MEMORY:
+        if (reason.systemError == 0) return "out of memory";
+        break;
+    default: break;
+    }
+    // The system's own words: "No space left on device", "Permission denied".
+    if (reason.systemError != 0) return std::strerror(reason.systemError);
+    return "";
+}

@@ -1,0 +1,67 @@
+#pragma once
+#include <cstdint>
+#include <string>
+
+// What was being done when something failed.
+enum class Operation : uint8_t {
+    NONE,
+    OPEN,      // opening an existing file
+    CREATE,    // creating a file
+    READ,
+    WRITE,
+    SEEK,
+    FLUSH,
+    CLOSE,
+    INFLATE,
+    DEFLATE,
+    RENAME,    // moving a finished file into place
+    ADD,       // taking a disk file or another archive's entry into the archive
+    EXTRACT,
+};
+
+// Why it failed, in the terms a user can act on.
+enum class Cause : uint8_t {
+    NONE,
+    DISK_FULL,
+    PERMISSION_DENIED,
+    IN_USE,                // another program holds the file
+    NOT_FOUND,
+    READ_ERROR,            // a read failed or stopped short
+    WRITE_ERROR,
+    DAMAGED_STREAM,        // compressed data that do not inflate
+    UNSAFE_NAME,           // would leave the target directory, or holds control characters
+    NAME_NOT_ENCODABLE,    // not representable in the chosen code page (`value` names it)
+    NAME_TOO_LONG,
+    FILE_TOO_LARGE,        // 4 GiB or more: the format's sizes are 32-bit
+    ARCHIVE_TOO_LARGE,     // the archive would outgrow what 32-bit positions address
+    UNREACHABLE_POSITION,  // a record names data the archive's positions cannot reach
+    OUT_OF_MEMORY,
+    OTHER_SYSTEM_ERROR,    // a system error number without a more telling cause
+};
+
+// The full reason behind a result code: ours, the system's error number, the operation and
+// what it was done to. Kept on the archive, and per item where a batch has many outcomes.
+struct FailureReason {
+    int code = 0;              // a result code, or 0
+    int systemError = 0;       // the runtime's error number (errno), 0 when none
+    Operation operation = Operation::NONE;
+    Cause cause = Cause::NONE;
+    std::u16string subject;    // the path or entry name concerned
+    bool subjectIsEntry = false;  // `subject` is an entry name (backslashes are part of it), not a path
+    uint32_t value = 0;        // with NAME_NOT_ENCODABLE, the code page
+
+    bool failed() const { return code != 0 || cause != Cause::NONE; }
+};
+
+// A reason built from a system error number: ENOSPC is a full disk, EACCES a refusal (or a
+// file in use when `held`), ENOENT a missing file; any other number a read or write error.
+FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject,
+                            bool held = false);
+// A reason without a system error.
+FailureReason ruleFailure(int code, Operation operation, Cause cause, std::u16string subject, uint32_t value = 0);
+
+// The verb of an operation in English, "write" for WRITE; "" for NONE.
+const char* operationWord(Operation operation);
+// The cause as English text: the system's message where there is a system error number,
+// else the program's own words ("file too large for the archive format (4 GiB)").
+std::string causeText(const FailureReason& reason);
