@@ -8,7 +8,7 @@
 void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size) {
     releaseSource();
     setName(newName);
-    state = ENTRY_ADDED;
+    entryState = ENTRY_ADDED;
     source = SOURCE_DISK_FILE;
     sourcePath = diskPath;
     sourceEntry = nullptr;
@@ -21,23 +21,24 @@ void GrfEntry::setSourceEntry(GrfEntry* newSource) {
     GrfArchive::addSourceRef(newSource->owner);
     releaseSource();
     setName(newSource->name);
-    state = ENTRY_ADDED;
+    entryState = ENTRY_ADDED;
     source = SOURCE_OTHER_ENTRY;
     sourceEntry = newSource;
     sourcePath.clear();
     originalSize = newSource->originalSize;
 }
 
-bool GrfEntry::rename(std::string_view newName) {
-    if (!isValidEntryName(newName)) return false;
+RenameResult GrfEntry::rename(std::string_view newName) {
+    if (!isValidEntryName(newName)) return RenameResult::INVALID_NAME;
+    const std::unique_lock lock(owner->listLock);
     // Deleted entries still hold their names, and so does every entry of either list.
     for (const NameIndex* index : {&owner->storedIndex, &owner->addedIndex}) {
         GrfEntry* const holder = index->find(newName);
         if (holder == this) {
-            return true;  // its own name, perhaps in other letter case: kept as it is
+            return RenameResult::RENAMED;  // its own name, perhaps in other letter case: kept as it is
         }
         if (holder != nullptr) {
-            return false;
+            return RenameResult::NAME_TAKEN;
         }
     }
 
@@ -46,38 +47,56 @@ bool GrfEntry::rename(std::string_view newName) {
     owner->storedIndex.forEachMatch(name, [&](GrfEntry* match) { isStored = isStored || match == this; });
     NameIndex& ownIndex = isStored ? owner->storedIndex : owner->addedIndex;
 
-    const std::unique_lock lock(owner->listLock);
     const uint64_t previousKey = key;
     setName(newName);
     ownIndex.rekey(this, previousKey);
     owner->modified = true;
-    return true;
+    return RenameResult::RENAMED;
 }
 
-GrfEntry* GrfArchive::appendAdded(std::unique_ptr<GrfEntry> entry) {
-    addedEntries.push_back(std::move(entry));
-    return addedEntries.back().get();
+void GrfArchive::markDeleted(GrfEntry& entry) {
+    const std::unique_lock lock(listLock);
+    entry.entryState = ENTRY_DELETED;
+    modified = true;
+}
+
+GrfEntry* GrfArchive::pendingEntryFor(std::string_view name) {
+    // Every stored namesake, not just the first: a case-variant duplicate left behind would come
+    // first in the next table and shadow the replacement.
+    storedIndex.forEachMatch(name, [](GrfEntry* stored) { stored->entryState = ENTRY_DELETED; });
+    modified = true;
+    GrfEntry* const pending = findAdded(name);
+    if (pending != nullptr) return pending;
+    auto fresh = std::make_unique<GrfEntry>(this);
+    fresh->setName(name);
+    addedEntries.push_back(std::move(fresh));
+    GrfEntry* const entry = addedEntries.back().get();
+    addedIndex.insert(entry->key, entry);
+    return entry;
+}
+
+GrfEntry* GrfArchive::addFile(std::string_view name, const std::u16string& diskPath, uint32_t size) {
+    const std::unique_lock lock(listLock);
+    GrfEntry* const entry = pendingEntryFor(name);
+    entry->setSourceFile(name, diskPath, size);
+    return entry;
 }
 
 GrfEntry* GrfArchive::importEntry(GrfEntry* sourceEntry) {
     const std::unique_lock lock(listLock);
-    // Every stored namesake, not just the first: a case-variant duplicate left behind would come
-    // first in the next table and shadow the replacement.
-    storedIndex.forEachMatch(sourceEntry->name, [this](GrfEntry* stored) {
-        stored->state = ENTRY_DELETED;
-        modified = true;
-    });
-    GrfEntry* entry = findAdded(sourceEntry->name);
-    if (entry != nullptr) {
-        entry->setSourceEntry(sourceEntry);
-    } else {
-        auto fresh = std::make_unique<GrfEntry>(this);
-        fresh->setSourceEntry(sourceEntry);
-        entry = appendAdded(std::move(fresh));
-        addedIndex.insert(entry->key, entry);
-    }
-    modified = true;
+    GrfEntry* const entry = pendingEntryFor(sourceEntry->name);
+    entry->setSourceEntry(sourceEntry);
     return entry;
+}
+
+GrfEntry* GrfArchive::adoptEntry(std::unique_ptr<GrfEntry> entry) {
+    const std::unique_lock lock(listLock);
+    const bool isStored = entry->state() == ENTRY_STORED;
+    EntryList& list = isStored ? entries : addedEntries;
+    list.push_back(std::move(entry));
+    GrfEntry* const adopted = list.back().get();
+    (isStored ? storedIndex : addedIndex).insert(adopted->key, adopted);
+    return adopted;
 }
 
 namespace {
@@ -105,28 +124,8 @@ int mergeArchive(GrfArchive& archive, const std::u16string& otherPath) {
     // From here on the references own it: the imported entries' and, for the merge, the guard's.
     GrfArchive* const other = opened.release();
     const SourceRefGuard guard(other);
-    for (const auto& entry : other->entries) {
+    for (const auto& entry : other->storedEntries()) {
         archive.importEntry(entry.get());
     }
     return 0;
-}
-
-GrfEntry* addPendingFile(GrfArchive& archive, const std::string& name, const std::u16string& path, uint32_t size) {
-    const std::unique_lock lock(archive.listLock);
-    // Every stored namesake: a case-variant duplicate left behind would shadow the new file.
-    archive.storedIndex.forEachMatch(name, [&archive](GrfEntry* stored) {
-        stored->state = ENTRY_DELETED;
-        archive.modified = true;
-    });
-    GrfEntry* entry = archive.findAdded(name);
-    if (entry != nullptr) {
-        entry->setSourceFile(name, path, size);
-    } else {
-        auto fresh = std::make_unique<GrfEntry>(&archive);
-        fresh->setSourceFile(name, path, size);
-        entry = archive.appendAdded(std::move(fresh));
-        archive.addedIndex.insert(entry->key, entry);
-    }
-    archive.modified = true;
-    return entry;
 }

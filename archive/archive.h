@@ -20,11 +20,14 @@ class ProgressSink;
 
 enum EntryState : int32_t { ENTRY_STORED = 0, ENTRY_ADDED = 1, ENTRY_DELETED = 2 };
 enum EntrySource : int32_t { SOURCE_ARCHIVE = 0, SOURCE_DISK_FILE = 1, SOURCE_OTHER_ENTRY = 2 };
+// What a rename did: renamed (or kept its own name), or why it refused.
+enum class RenameResult { RENAMED, INVALID_NAME, NAME_TAKEN };
 
 // One entry of an archive's table, stored or added since the archive was opened.
 class GrfEntry {
 public:
-    explicit GrfEntry(GrfArchive* owner) : owner(owner) {}
+    // A stored entry is what a table read makes; tests and benchmarks build one in memory too.
+    explicit GrfEntry(GrfArchive* owner, EntryState state = ENTRY_ADDED) : owner(owner), entryState(state) {}
     GrfEntry(const GrfEntry&) = delete;
     GrfEntry& operator=(const GrfEntry&) = delete;
     // Releases the source reference, which may destroy the source archive.
@@ -41,12 +44,13 @@ public:
     int32_t coding = 0;           // -1 none, 0 header-only, n > 0 mixed
     uint8_t flags = 1;
     uint64_t key = 0;
-    int32_t state = ENTRY_ADDED;
     int32_t source = SOURCE_ARCHIVE;
     std::u16string sourcePath;    // with SOURCE_DISK_FILE
     GrfEntry* sourceEntry = nullptr;  // with SOURCE_OTHER_ENTRY; holds one reference on its owner
 
-    // Sets name, then key and both wide forms.
+    int32_t state() const { return entryState; }
+
+    // Sets name, then key and both wide forms; for an entry no archive lists yet (rename otherwise).
     void setName(std::string_view newName);
     const std::u16string& displayName(bool useKoreanNames) const {
         return useKoreanNames ? nameKorean : nameAnsi;
@@ -58,16 +62,21 @@ public:
     // Appends the current-generation record; a deleted entry writes nothing and answers false.
     bool writeRecord(std::vector<uint8_t>& out) const;
 
-    // False when another entry already bears the name (ASCII case folded).
-    bool rename(std::string_view newName);
-    void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size);
-    void setSourceEntry(GrfEntry* newSource);
+    // Refuses a name a table cannot hold and one another entry of either list bears (ASCII case
+    // folded); takes the owner's listLock.
+    RenameResult rename(std::string_view newName);
 
     // Inflates a stored entry into `targetPath`; the reason for false is in owner->lastError.
     bool extractTo(const std::u16string& targetPath, ProgressSink& progress);
 
 private:
+    friend class GrfArchive;   // the archive's edits set state and source together with its lists
+
+    void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size);
+    void setSourceEntry(GrfEntry* newSource);
     void releaseSource();
+
+    int32_t entryState;
 };
 
 // One archive file opened for update, with its entry table.
@@ -79,20 +88,26 @@ public:
     GrfArchive& operator=(const GrfArchive&) = delete;
     ~GrfArchive();
 
+    using EntryList = std::vector<std::unique_ptr<GrfEntry>>;
+
     std::u16string path;
     uint32_t version = 0;   // major version of the opened file; 0 after create
-    std::vector<std::unique_ptr<GrfEntry>> entries;
-    NameIndex storedIndex;
-    std::vector<std::unique_ptr<GrfEntry>> addedEntries;
-    NameIndex addedIndex;
-    bool modified = false;
     int lastError = 0;
     // The whole story behind lastError: system error, operation, path or entry name.
     FailureReason lastReason;
     platform::ExclusiveFile file;
-    std::atomic<int32_t> sourceRefs{0};
-    // Writers of the entry vectors and names hold it exclusively; the window's list reads under it shared.
+    // Every edit below holds it exclusively; a thread other than the editing one (the window's
+    // list while a task runs) reads the lists and names under it shared.
     mutable std::shared_mutex listLock;
+
+    // The stored entries in table order, and the pending ones in the order they were added.
+    const EntryList& storedEntries() const { return entries; }
+    const EntryList& pendingEntries() const { return addedEntries; }
+    bool isModified() const { return modified; }
+    const NameIndex& storedNameIndex() const { return storedIndex; }
+    const NameIndex& addedNameIndex() const { return addedIndex; }
+    // How many entries of other archives (and merges under way) hold this one as their source.
+    int32_t sourceRefCount() const { return sourceRefs.load(std::memory_order_relaxed); }
 
     // A new archive, built in a temporary file beside `newPath` ("NAME.grf.XXXX.tmp") that the
     // first completed save moves into place; closing it unsaved leaves nothing behind.
@@ -112,10 +127,18 @@ public:
     GrfEntry* entryAt(int64_t position) const;
     GrfEntry* findStored(std::string_view name) const { return storedIndex.find(name); }
     GrfEntry* findAdded(std::string_view name) const { return addedIndex.find(name); }
-    // Adds (or re-sources the pending namesake of) another archive's entry; stored namesakes are marked deleted.
+
+    // The edits. Each marks the archive modified.
+    void markDeleted(GrfEntry& entry);
+    // A pending entry for the disk file `diskPath`: every stored namesake is marked deleted, and
+    // a pending namesake takes the new source instead of a second entry appearing.
+    GrfEntry* addFile(std::string_view name, const std::u16string& diskPath, uint32_t size);
+    // The same for another archive's entry, whose data the pending entry will copy.
     GrfEntry* importEntry(GrfEntry* sourceEntry);
-    // Appends a fresh pending entry to addedEntries (the caller names it and indexes it).
-    GrfEntry* appendAdded(std::unique_ptr<GrfEntry> entry);
+    // Lists and indexes an entry built in memory (tests, benchmarks) by its state: stored ones
+    // after the table's, others as pending. It stands for a state as read: no namesake is marked
+    // deleted and the archive is not marked modified.
+    GrfEntry* adoptEntry(std::unique_ptr<GrfEntry> entry);
 
     // Compresses on one thread per core; the file written is the same with any thread count.
     bool save(int level, bool useKoreanNames, ProgressSink& progress);
@@ -146,5 +169,18 @@ public:
 private:
     // Moves a created archive into place after its first completed save; true when nothing waits.
     bool commitStaged();
+    friend class GrfEntry;   // a rename re-keys the entry in its list's index
+
+    // Marks the stored namesakes deleted and returns the pending namesake or a fresh pending
+    // entry, indexed; the caller holds listLock and sets the source.
+    GrfEntry* pendingEntryFor(std::string_view name);
+
+    std::vector<std::unique_ptr<GrfEntry>> entries;
+    NameIndex storedIndex;
+    std::vector<std::unique_ptr<GrfEntry>> addedEntries;
+    NameIndex addedIndex;
+    bool modified = false;
+    std::atomic<int32_t> sourceRefs{0};
+
     bool openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode);
 };

@@ -69,16 +69,16 @@ void sortNames(std::vector<NameKey>::iterator first, std::vector<NameKey>::itera
 }  // namespace
 
 GrfEntry* entryForRow(const GrfArchive& archive, uint32_t index) {
-    const size_t stored = archive.entries.size();
+    const size_t stored = archive.storedEntries().size();
     if (index < stored) {
-        return archive.entries[index].get();
+        return archive.storedEntries()[index].get();
     }
     const size_t added = index - stored;
-    return added < archive.addedEntries.size() ? archive.addedEntries[added].get() : nullptr;
+    return added < archive.pendingEntries().size() ? archive.pendingEntries()[added].get() : nullptr;
 }
 
 bool isStoredRow(const GrfArchive& archive, uint32_t index) {
-    return index < archive.entries.size();
+    return index < archive.storedEntries().size();
 }
 
 // Letter case is folded for ASCII only, as names compare everywhere else; folding other
@@ -157,8 +157,8 @@ std::vector<uint32_t> filterRows(const GrfArchive& archive, const EntryFilter& f
             }
         }
     };
-    addMatches(archive.entries, 0);
-    addMatches(archive.addedEntries, static_cast<uint32_t>(archive.entries.size()));
+    addMatches(archive.storedEntries(), 0);
+    addMatches(archive.pendingEntries(), static_cast<uint32_t>(archive.storedEntries().size()));
     return rows;
 }
 

@@ -47,7 +47,7 @@ bool isDeviceName(std::u16string_view component) {
 }  // namespace
 
 bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
-    if (state != ENTRY_STORED) return false;
+    if (entryState != ENTRY_STORED) return false;
     GrfArchive& archive = *owner;
     EntryData data;
     size_t consumed = 0;
@@ -167,7 +167,7 @@ FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
 void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
                           ProgressSink& worker) {
     worker.reportStatus(entry.displayName(useKoreanNames).c_str());
-    if (entry.state != ENTRY_STORED) return;
+    if (entry.state() != ENTRY_STORED) return;
     const auto path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
     if (!path) {
         entry.owner->fail(refusedTarget(entry, useKoreanNames));

@@ -90,7 +90,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             auto job = std::make_unique<InflateJob>(entry);
             job->directories = &directories;
             job->runnable = false;
-            if (entry.state == ENTRY_STORED) {
+            if (entry.state() == ENTRY_STORED) {
                 if (targetDir != nullptr) {
                     job->path = entryTargetPath(entry, *targetDir, keepDirs, useKoreanNames);
                     if (job->path) {
@@ -130,7 +130,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         } release{pathsAhead, *done};
 
         // Each failure is the entry's own, recorded when its turn comes, as a lone extraction would.
-        if (entry.state != ENTRY_STORED) {
+        if (entry.state() != ENTRY_STORED) {
             continue;
         }
         if (!done->path && targetDir != nullptr) {

@@ -84,7 +84,7 @@ bool GrfEntry::parseRecord(uint32_t majorVersion, ByteReader& cursor) {
         case FLAG_HEADER_ONLY: coding = 0; break;
         default: return false;
         }
-        state = ENTRY_STORED;
+        entryState = ENTRY_STORED;
         setName(*recordName);
         return true;
     }
@@ -156,13 +156,13 @@ bool GrfEntry::parseRecord(uint32_t majorVersion, ByteReader& cursor) {
         coding = decimalDigits(compressedSize);
         flags = FLAG_PLAIN;
     }
-    state = ENTRY_STORED;
+    entryState = ENTRY_STORED;
     setName(*recordName);
     return true;
 }
 
 bool GrfEntry::writeRecord(std::vector<uint8_t>& out) const {
-    if (state == ENTRY_DELETED) return false;
+    if (entryState == ENTRY_DELETED) return false;
     out.insert(out.end(), name.begin(), name.end());
     out.push_back(0);
     appendU32(out, compressedSize);

@@ -50,11 +50,11 @@ RecompressResult recompressArchive(GrfArchive* oldArchive, int level, bool useKo
     // below the last one, also when it has no stored entries for others to hold it by.
     GrfArchive::addSourceRef(oldArchive);
     // Every stored entry, deletion marks included: the repack drops all unsaved changes.
-    for (size_t i = 0; i < oldArchive->entries.size(); ++i) {
+    for (size_t i = 0; i < oldArchive->storedEntries().size(); ++i) {
         temp->importEntry(oldArchive->entryAt(int64_t(i)));
     }
     uint64_t total = 0;
-    for (const auto& entry : temp->addedEntries) {
+    for (const auto& entry : temp->pendingEntries()) {
         total += entry->originalSize;
     }
     announceTotal(total);

@@ -103,10 +103,10 @@ bool buildFreeList(GrfArchive& archive, FreeList& freeList) {
         return archive.fail(RESULT_BAD_LENGTH);
     }
     std::vector<OccupiedRange> occupied;
-    occupied.reserve(archive.entries.size() + 1);
+    occupied.reserve(archive.storedEntries().size() + 1);
     // Deleted stored entries count too: until the new table is written, the file's table still
     // lists them.
-    for (const auto& entry : archive.entries) {
+    for (const auto& entry : archive.storedEntries()) {
         const uint64_t extent = std::max(entry->storedSize, entry->compressedSize);
         occupied.push_back({entry->offset, uint64_t(entry->offset) + extent});
     }
@@ -456,7 +456,7 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
         while (nextIndex < addedEntries.size()) {
             GrfEntry& entry = *addedEntries[nextIndex];
             // A pending entry the user removed takes no space and needs no source.
-            if (entry.state == ENTRY_DELETED) {
+            if (entry.state() == ENTRY_DELETED) {
                 ++nextIndex;
                 continue;
             }

@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     GrfArchive held;
     if (!held.open(path)) return 1;
     const size_t after = heapInUse();
-    const size_t entries = held.entries.size();
+    const size_t entries = held.storedEntries().size();
 
     std::printf("entries %u, mean name %.1f bytes, table %zu bytes, packed %zu bytes\n", count,
                 double(nameBytes) / count, table.size(), packed.size());

@@ -293,7 +293,7 @@ int main(int argc, char** argv) {
         GrfArchive archive;
         archive.open(archivePath);
         std::vector<GrfEntry*> all;
-        for (const auto& entry : archive.entries) all.push_back(entry.get());
+        for (const auto& entry : archive.storedEntries()) all.push_back(entry.get());
         extractEntries(all, platform::corePathFromUtf8(target.string()), true, false, sink, extractThreads);
     };
     const double extractOne = best(repetitions, nothing, [&] { extract(1); });

@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         if (rep == 0) {
             GrfArchive archive;
             archive.open(archivePath);
-            for (const auto& entry : archive.entries) {
+            for (const auto& entry : archive.storedEntries()) {
                 extractIntoDirectory(*entry, platform::corePathFromUtf8(extracted.string()), true, false, sink);
             }
         }

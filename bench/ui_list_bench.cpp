@@ -55,15 +55,13 @@ int main(int argc, char** argv) {
 
     auto* const archive = new GrfArchive;
     Generator random(11);
-    archive->entries.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
-        auto entry = std::make_unique<GrfEntry>(archive);
+        auto entry = std::make_unique<GrfEntry>(archive, ENTRY_STORED);
         entry->setName(makeEntryName(i, random));
-        entry->state = ENTRY_STORED;
         entry->originalSize = random.next() % 500000;
         entry->compressedSize = entry->originalSize / 3;
         entry->offset = 46 + i * 1000;
-        archive->entries.push_back(std::move(entry));
+        archive->adoptEntry(std::move(entry));
     }
     app.currentArchive = archive;
     setUiState(UI_ARCHIVE_OPEN);
@@ -83,7 +81,7 @@ int main(int argc, char** argv) {
             plain.push_back(timeMs([&] {
                 std::vector<uint32_t> found;
                 for (uint32_t i = 0; i < count; ++i) {
-                    if (archive->entries[i]->nameAnsi.find(wanted) != std::u16string::npos) found.push_back(i);
+                    if (archive->storedEntries()[i]->nameAnsi.find(wanted) != std::u16string::npos) found.push_back(i);
                 }
             }));
         }
@@ -104,8 +102,8 @@ int main(int argc, char** argv) {
             // Baseline: std::sort of the indexes by the same key, no window and no lock.
             plain.push_back(timeMs([&] {
                 std::sort(rows.begin(), rows.end(), [&](uint32_t a, uint32_t b) {
-                    const GrfEntry& x = *archive->entries[a];
-                    const GrfEntry& y = *archive->entries[b];
+                    const GrfEntry& x = *archive->storedEntries()[a];
+                    const GrfEntry& y = *archive->storedEntries()[b];
                     switch (column) {
                     case 0: return _stricmp(x.name.c_str(), y.name.c_str()) < 0;
                     case 1: return x.compressedSize < y.compressedSize;

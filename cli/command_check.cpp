@@ -68,7 +68,7 @@ int runCheck(Session& session) {
 
     std::vector<GrfEntry*> everything;
     uint64_t total = 0;
-    for (const auto& entry : archive->entries) {
+    for (const auto& entry : archive->storedEntries()) {
         everything.push_back(entry.get());
         total += entry->compressedSize;
     }

@@ -106,10 +106,7 @@ int runDelete(Session& session) {
     }
     // All or nothing: a mistyped name should not leave the others deleted.
     if (missing) return EXIT_FAILED;
-    for (GrfEntry* entry : doomed) {
-        entry->state = ENTRY_DELETED;
-        archive->modified = true;
-    }
+    for (GrfEntry* entry : doomed) archive->markDeleted(*entry);
     if (!session.startWorker()) return EXIT_FAILED;
     return session.saveArchive(*archive, options.args[0]) ? EXIT_OK : EXIT_FAILED;
 }
@@ -124,13 +121,13 @@ int runRename(Session& session) {
     auto newName = session.nameBytes(newArgument);
     if (!newName) return EXIT_FAILED;
     if (!options.hex) newName = withBackslashes(*newName);
-    // The table holds names of at most 259 bytes, each ended by a zero byte.
-    if (newName->empty() || newName->size() > MAX_NAME_LENGTH || newName->find('\0') != std::string::npos) {
+    switch (entry->rename(*newName)) {
+    case RenameResult::RENAMED: break;
+    case RenameResult::INVALID_NAME:
         reportFailure("'" + newArgument + "' is not a valid entry name (1 to " + std::to_string(MAX_NAME_LENGTH) +
                       " bytes, no zero byte)");
         return EXIT_FAILED;
-    }
-    if (!entry->rename(*newName)) {
+    case RenameResult::NAME_TAKEN:
         reportFailure("an entry named '" + newArgument + "' already exists");
         return EXIT_FAILED;
     }

@@ -33,10 +33,10 @@ std::string tableRow(const GrfEntry& entry, bool stored, const std::u16string& s
     char line[80];
     if (!stored) {
         std::snprintf(line, sizeof line, "%10s %10" PRIu32 " %10s  %-7s  ", "N/A", entry.originalSize, "N/A",
-                      stateWord(entry.state));
+                      stateWord(entry.state()));
     } else {
         std::snprintf(line, sizeof line, "%10" PRIu32 " %10" PRIu32 " %10" PRIu32 "  %-7s  ", entry.compressedSize,
-                      entry.originalSize, entry.offset, stateWord(entry.state));
+                      entry.originalSize, entry.offset, stateWord(entry.state()));
     }
     return line + escapeControls(utf16ToUtf8(shownName)) + "\n";
 }

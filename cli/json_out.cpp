@@ -36,6 +36,6 @@ std::string entryJson(const GrfEntry& entry, const std::u16string& shownName) {
     out += ",\"offset\":" + std::to_string(entry.offset);
     out += ",\"flags\":" + std::to_string(unsigned(entry.flags));
     out += ",\"coding\":" + std::to_string(entry.coding);
-    out += ",\"state\":" + std::to_string(entry.state);
+    out += ",\"state\":" + std::to_string(entry.state());
     return out + "}";
 }

@@ -49,9 +49,9 @@ void checkNothingOutsideTarget() {
 void extractAll(GrfArchive& archive, bool keepDirs, bool useKoreanNames) {
     const std::u16string targetDir = scratchCorePath(TARGET);
     QuietProgress progress;
-    const size_t count = std::min(archive.entries.size(), MAX_ENTRIES_EXTRACTED);
+    const size_t count = std::min(archive.storedEntries().size(), MAX_ENTRIES_EXTRACTED);
     for (size_t i = 0; i < count; ++i) {
-        GrfEntry& entry = *archive.entries[i];
+        GrfEntry& entry = *archive.storedEntries()[i];
         const uint32_t claimedSize = entry.originalSize;
         archive.lastError = 0;
         extractIntoDirectory(entry, targetDir, keepDirs, useKoreanNames, progress);

@@ -34,20 +34,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A refused file leaves nothing behind, and its reason has a text.
         FUZZ_CHECK(archive.lastError < 0);
         FUZZ_CHECK(resultText(archive.lastError)[0] != 0);
-        FUZZ_CHECK(archive.entries.empty() && archive.storedIndex.size() == 0);
+        FUZZ_CHECK(archive.storedEntries().empty() && archive.storedNameIndex().size() == 0);
         FUZZ_CHECK(!archive.file.isOpen());
         return 0;
     }
     FUZZ_CHECK(archive.version == 1 || archive.version == 2);
-    FUZZ_CHECK(archive.storedIndex.size() == archive.entries.size());
+    FUZZ_CHECK(archive.storedNameIndex().size() == archive.storedEntries().size());
     const uint64_t fileLength = archive.file.size();
     FUZZ_CHECK(fileLength == size);
 
     uint64_t checksum = 0;
-    for (int64_t i = 0; i < int64_t(archive.entries.size()); ++i) {
+    for (int64_t i = 0; i < int64_t(archive.storedEntries().size()); ++i) {
         const GrfEntry* entry = archive.entryAt(i);
         FUZZ_CHECK(entry != nullptr && entry->owner == &archive);
-        FUZZ_CHECK(entry->state == ENTRY_STORED);
+        FUZZ_CHECK(entry->state() == ENTRY_STORED);
         FUZZ_CHECK(entry->name.size() <= MAX_NAME_LENGTH);
         FUZZ_CHECK(std::memchr(entry->name.data(), 0, entry->name.size()) == nullptr);
         for (const bool korean : {false, true}) {
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         checksum += entry->compressedSize + entry->storedSize + entry->originalSize + entry->offset + entry->key;
     }
     FUZZ_CHECK(archive.entryAt(-1) == nullptr);
-    FUZZ_CHECK(archive.entryAt(int64_t(archive.entries.size())) == nullptr);
+    FUZZ_CHECK(archive.entryAt(int64_t(archive.storedEntries().size())) == nullptr);
     // Keeps the reads above from being optimised away.
     volatile uint64_t sink = checksum;
     (void)sink;

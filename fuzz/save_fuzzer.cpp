@@ -36,22 +36,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<Expected> expected;
     {
         GrfArchive archive;
-        if (!archive.open(scratchCorePath("in.grf")) || archive.entries.size() > MAX_ENTRIES) return 0;
-        const size_t count = archive.entries.size();
-        if (count > 0) archive.entries[0]->state = ENTRY_DELETED;
-        if (count > 1) archive.entries[1]->rename("data\\renamed by the fuzzer.txt");
+        if (!archive.open(scratchCorePath("in.grf")) || archive.storedEntries().size() > MAX_ENTRIES) return 0;
+        const size_t count = archive.storedEntries().size();
+        if (count > 0) archive.markDeleted(*archive.storedEntries()[0]);
+        if (count > 1) archive.storedEntries()[1]->rename("data\\renamed by the fuzzer.txt");
 
-        GrfEntry* added = archive.appendAdded(std::make_unique<GrfEntry>(&archive));
-        added->setSourceFile("data\\added.txt", scratchCorePath("added.txt"), uint32_t(ADDED_TEXT.size()));
-        archive.addedIndex.insert(added->key, added);
+        GrfEntry* added = archive.addFile("data\\added.txt", scratchCorePath("added.txt"), uint32_t(ADDED_TEXT.size()));
 
         // A second archive lending a few entries, as a merge does; its references keep it alive.
         auto lender = std::make_unique<GrfArchive>();
         if (lender->open(scratchCorePath("copy.grf"))) {
             GrfArchive* const other = lender.release();
             GrfArchive::addSourceRef(other);
-            for (size_t i = 0; i < std::min(other->entries.size(), MAX_IMPORTED); ++i) {
-                archive.importEntry(other->entries[other->entries.size() - 1 - i].get());
+            for (size_t i = 0; i < std::min(other->storedEntries().size(), MAX_IMPORTED); ++i) {
+                archive.importEntry(other->storedEntries()[other->storedEntries().size() - 1 - i].get());
             }
             GrfArchive::releaseSourceRef(other);
         }
@@ -61,9 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(archive.lastError < 0 && resultText(archive.lastError)[0] != 0);
         } else {
             // In the order the save left them, which is the order of the new table.
-            for (const auto* list : {&archive.entries, &archive.addedEntries}) {
+            for (const auto* list : {&archive.storedEntries(), &archive.pendingEntries()}) {
                 for (const auto& entry : *list) {
-                    if (entry->state != ENTRY_DELETED) expected.push_back({entry->name, entry.get() == added});
+                    if (entry->state() != ENTRY_DELETED) expected.push_back({entry->name, entry.get() == added});
                 }
             }
         }
@@ -74,9 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(reopened.open(scratchCorePath("in.grf")));
     if (expected.empty()) return 0;
     FUZZ_CHECK(reopened.version == 2);
-    FUZZ_CHECK(reopened.entries.size() == expected.size());
+    FUZZ_CHECK(reopened.storedEntries().size() == expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
-        GrfEntry& entry = *reopened.entries[i];
+        GrfEntry& entry = *reopened.storedEntries()[i];
         FUZZ_CHECK(entry.name == expected[i].name);
         if (!expected[i].fromDisk) continue;
         // The added file reads back byte for byte.

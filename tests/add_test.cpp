@@ -60,7 +60,7 @@ void addDirectory(TaskWorker& worker, GrfArchive& archive, const std::u16string&
 
 std::vector<std::string> addedNames(const GrfArchive& archive) {
     std::vector<std::string> names;
-    for (const auto& entry : archive.addedEntries) {
+    for (const auto& entry : archive.pendingEntries()) {
         names.push_back(entry->name);
     }
     std::sort(names.begin(), names.end());
@@ -105,9 +105,9 @@ TEST_F(AddTest, NamesFilesDataAndThePathBelowTheChosenDirectory) {
         ASSERT_TRUE(target.create(work.file(u"case.grf")));
         addDirectory(worker, target, c.directory);
         EXPECT_EQ(addedNames(target), c.names);
-        EXPECT_TRUE(target.modified);
-        for (const auto& entry : target.addedEntries) {
-            EXPECT_EQ(entry->state, ENTRY_ADDED);
+        EXPECT_TRUE(target.isModified());
+        for (const auto& entry : target.pendingEntries()) {
+            EXPECT_EQ(entry->state(), ENTRY_ADDED);
             EXPECT_EQ(entry->source, SOURCE_DISK_FILE);
             EXPECT_EQ(target.findAdded(entry->name), entry.get());
             const bool isEmpty = entry->name.ends_with("empty.txt");
@@ -133,7 +133,7 @@ TEST_F(AddTest, ReportsEachFileNameAndWalksSubdirectoriesAtOnce) {
         statuses.push_back(message.text);
     }
     ASSERT_EQ(statuses.size(), 5u);
-    ASSERT_EQ(archive.addedEntries.size(), 5u);
+    ASSERT_EQ(archive.pendingEntries().size(), 5u);
     // Depth-first: everything below one directory comes together, whatever order the system lists in.
     const auto position = [&](const std::u16string& name) {
         return std::find(statuses.begin(), statuses.end(), name) - statuses.begin();
@@ -148,7 +148,7 @@ TEST_F(AddTest, ReportsEachFileNameAndWalksSubdirectoriesAtOnce) {
     EXPECT_TRUE(c4 < std::min({a1, b2, b3}) || c4 > std::max({a1, b2, b3}));
     // The entries are appended in the order they were reported.
     for (size_t i = 0; i < statuses.size(); ++i) {
-        EXPECT_EQ(archive.addedEntries[i]->nameAnsi, statuses[i]);
+        EXPECT_EQ(archive.pendingEntries()[i]->nameAnsi, statuses[i]);
     }
 }
 
@@ -156,18 +156,18 @@ TEST_F(AddTest, AddingAgainReusesPendingEntriesAndRevivesDeletedOnes) {
     ASSERT_TRUE(writeFile(files, u"x\\a.txt", "12345"));
     ASSERT_TRUE(writeFile(files, u"b.txt"));
     addDirectory(worker, archive, files.path());
-    ASSERT_EQ(archive.addedEntries.size(), 2u);
+    ASSERT_EQ(archive.pendingEntries().size(), 2u);
     GrfEntry* const a = archive.findAdded("data\\x\\a.txt");
     ASSERT_NE(a, nullptr);
-    a->state = ENTRY_DELETED;
+    archive.markDeleted(*a);
 
     ASSERT_TRUE(writeFile(files, u"x\\a.txt", "1234567"));
     addDirectory(worker, archive, files.path());
 
-    EXPECT_EQ(archive.addedEntries.size(), 2u);
-    EXPECT_EQ(archive.addedIndex.size(), 2u);
+    EXPECT_EQ(archive.pendingEntries().size(), 2u);
+    EXPECT_EQ(archive.addedNameIndex().size(), 2u);
     EXPECT_EQ(archive.findAdded("data\\x\\a.txt"), a);
-    EXPECT_EQ(a->state, ENTRY_ADDED);
+    EXPECT_EQ(a->state(), ENTRY_ADDED);
     EXPECT_EQ(a->originalSize, 7u);
 }
 
@@ -188,7 +188,7 @@ TEST_F(AddTest, LeavesOutTheArchiveItselfSoThatItCanStillBeSaved) {
     archive.close();
     GrfArchive reopened;
     ASSERT_TRUE(reopened.open(work.file(u"target.grf"))) << reopened.lastError;
-    EXPECT_EQ(reopened.entries.size(), 2u);
+    EXPECT_EQ(reopened.storedEntries().size(), 2u);
 }
 
 TEST_F(AddTest, SkipsFilesWhoseNamesTheCodePageCannotHold) {
@@ -210,54 +210,55 @@ TEST_F(AddTest, SkipsFilesWhoseNamesTheCodePageCannotHold) {
     GrfArchive korean;
     ASSERT_TRUE(korean.create(work.file(u"korean.grf")));
     addDirectory(worker, korean, files.path(), true);
-    ASSERT_EQ(korean.addedEntries.size(), 2u) << ::testing::PrintToString(addedNames(korean));
+    ASSERT_EQ(korean.pendingEntries().size(), 2u) << ::testing::PrintToString(addedNames(korean));
     EXPECT_NE(korean.findAdded("data\\plain.txt"), nullptr);
     EXPECT_NE(korean.findAdded(std::string("data\\\xC7\xD1\xB1\xDB.txt")), nullptr);
     korean.close();
 }
 
 TEST_F(AddTest, RenameRefusesTakenNamesAndRekeysTheEntry) {
-    for (const auto* name : {u"a.txt", u"b.txt", u"gone.txt"}) {
-        ASSERT_TRUE(writeFile(files, name));
-    }
-    addDirectory(worker, archive, files.path());
-    GrfEntry* const a = archive.findAdded("data\\a.txt");
-    GrfEntry* const b = archive.findAdded("data\\b.txt");
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    archive.findAdded("data\\gone.txt")->state = ENTRY_DELETED;
-    archive.modified = false;
+    // Pending entries as an unmodified archive would hold them.
+    const auto adopt = [this](const char* name, EntryState state) {
+        auto entry = std::make_unique<GrfEntry>(&archive, state);
+        entry->setName(name);
+        return archive.adoptEntry(std::move(entry));
+    };
+    GrfEntry* const a = adopt("data\\a.txt", ENTRY_ADDED);
+    GrfEntry* const b = adopt("data\\b.txt", ENTRY_ADDED);
+    adopt("data\\gone.txt", ENTRY_DELETED);
+    ASSERT_FALSE(archive.isModified());
 
     const struct {
         const char* what;
         std::string newName;
-        bool accepted;
+        RenameResult result;
     } refused[] = {
-        {"its own name in other case is kept as it is", "DATA\\A.TXT", true},
-        {"a pending entry's name", "data\\B.txt", false},
-        {"a deleted entry still holds its name", "data\\gone.txt", false},
-        {"more than 259 bytes", "data\\" + std::string(255, 'n'), false},
-        {"empty", "", false},
-        {"a zero byte inside", std::string("data\\c\0d.txt", 12), false},
+        {"its own name in other case is kept as it is", "DATA\\A.TXT", RenameResult::RENAMED},
+        {"a pending entry's name", "data\\B.txt", RenameResult::NAME_TAKEN},
+        {"a deleted entry still holds its name", "data\\gone.txt", RenameResult::NAME_TAKEN},
+        {"more than 259 bytes", "data\\" + std::string(255, 'n'), RenameResult::INVALID_NAME},
+        {"empty", "", RenameResult::INVALID_NAME},
+        {"a zero byte inside", std::string("data\\c\0d.txt", 12), RenameResult::INVALID_NAME},
     };
     for (const auto& c : refused) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(a->rename(c.newName), c.accepted);
+        EXPECT_EQ(a->rename(c.newName), c.result);
         EXPECT_EQ(a->name, "data\\a.txt");
-        EXPECT_FALSE(archive.modified);
+        EXPECT_FALSE(archive.isModified());
     }
 
-    ASSERT_TRUE(a->rename("data\\renamed.txt"));
-    EXPECT_TRUE(archive.modified);
+    ASSERT_EQ(a->rename("data\\renamed.txt"), RenameResult::RENAMED);
+    EXPECT_TRUE(archive.isModified());
     EXPECT_EQ(a->nameAnsi, u"data\\renamed.txt");
     EXPECT_EQ(archive.findAdded("data\\RENAMED.txt"), a);
     EXPECT_EQ(archive.findAdded("data\\a.txt"), nullptr);
-    EXPECT_EQ(archive.addedIndex.size(), 3u);
+    EXPECT_EQ(archive.addedNameIndex().size(), 3u);
 
     // Found under its new name: a file of that name re-sources it; the old name is free again.
     ASSERT_TRUE(writeFile(files, u"renamed.txt", "new"));
+    ASSERT_TRUE(writeFile(files, u"a.txt"));
     addDirectory(worker, archive, files.path());
-    EXPECT_EQ(archive.addedEntries.size(), 4u);
+    EXPECT_EQ(archive.pendingEntries().size(), 4u);
     EXPECT_EQ(a->sourcePath, files.file(u"renamed.txt"));
     EXPECT_NE(archive.findAdded("data\\a.txt"), a);
     EXPECT_NE(archive.findAdded("data\\a.txt"), nullptr);
@@ -288,12 +289,12 @@ TEST_F(AddTest, AddingMarksEveryStoredCaseVariantDeleted) {
 
     addDirectory(worker, stored, files.path());
 
-    EXPECT_EQ(stored.entries[0]->state, ENTRY_DELETED);
-    EXPECT_EQ(stored.entries[1]->state, ENTRY_DELETED);
-    EXPECT_EQ(stored.entries[2]->state, ENTRY_STORED);
-    ASSERT_EQ(stored.addedEntries.size(), 1u);
-    EXPECT_EQ(stored.addedEntries[0]->name, "data\\a.txt");
-    EXPECT_TRUE(stored.modified);
+    EXPECT_EQ(stored.storedEntries()[0]->state(), ENTRY_DELETED);
+    EXPECT_EQ(stored.storedEntries()[1]->state(), ENTRY_DELETED);
+    EXPECT_EQ(stored.storedEntries()[2]->state(), ENTRY_STORED);
+    ASSERT_EQ(stored.pendingEntries().size(), 1u);
+    EXPECT_EQ(stored.pendingEntries()[0]->name, "data\\a.txt");
+    EXPECT_TRUE(stored.isModified());
 }
 
 TEST_F(AddTest, RenamesStoredEntriesWithinTheStoredIndex) {
@@ -305,14 +306,14 @@ TEST_F(AddTest, RenamesStoredEntriesWithinTheStoredIndex) {
     GrfEntry* const a = stored.findStored("data\\a.txt");
     ASSERT_NE(a, nullptr);
 
-    EXPECT_FALSE(a->rename("data\\B.TXT"));
-    EXPECT_FALSE(a->rename("data\\pending.txt"));
-    ASSERT_TRUE(a->rename("data\\c.txt"));
+    EXPECT_EQ(a->rename("data\\B.TXT"), RenameResult::NAME_TAKEN);
+    EXPECT_EQ(a->rename("data\\pending.txt"), RenameResult::NAME_TAKEN);
+    ASSERT_EQ(a->rename("data\\c.txt"), RenameResult::RENAMED);
     EXPECT_EQ(stored.findStored("data\\c.txt"), a);
     EXPECT_EQ(stored.findStored("data\\a.txt"), nullptr);
     EXPECT_EQ(stored.findAdded("data\\c.txt"), nullptr);
-    EXPECT_EQ(stored.storedIndex.size(), 2u);
-    EXPECT_EQ(a->state, ENTRY_STORED);
+    EXPECT_EQ(stored.storedNameIndex().size(), 2u);
+    EXPECT_EQ(a->state(), ENTRY_STORED);
 }
 
 TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
@@ -331,10 +332,10 @@ TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
 
     ASSERT_EQ(mergeArchive(target, sourcePath), 0);
 
-    EXPECT_EQ(target.entries[0]->state, ENTRY_DELETED);
-    EXPECT_EQ(target.entries[1]->state, ENTRY_DELETED);
-    EXPECT_EQ(target.entries[2]->state, ENTRY_STORED);
-    ASSERT_EQ(target.addedEntries.size(), 2u);
+    EXPECT_EQ(target.storedEntries()[0]->state(), ENTRY_DELETED);
+    EXPECT_EQ(target.storedEntries()[1]->state(), ENTRY_DELETED);
+    EXPECT_EQ(target.storedEntries()[2]->state(), ENTRY_STORED);
+    ASSERT_EQ(target.pendingEntries().size(), 2u);
     GrfEntry* const a = target.findAdded("data\\a.txt");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->name, "data\\a.TXT");
@@ -342,8 +343,8 @@ TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
     ASSERT_NE(a->sourceEntry, nullptr);
     EXPECT_EQ(a->sourceEntry->name, "data\\a.TXT");
     EXPECT_EQ(a->originalSize, 6u);
-    EXPECT_EQ(a->sourceEntry->owner->sourceRefs.load(), 2);
-    EXPECT_TRUE(target.modified);
+    EXPECT_EQ(a->sourceEntry->owner->sourceRefCount(), 2);
+    EXPECT_TRUE(target.isModified());
 
     // The source lives exactly as long as the entries drawing from it.
     EXPECT_EQ(tryToUpdate(sourcePath), FILE_HELD);
@@ -357,14 +358,14 @@ TEST_F(AddTest, ImportingOntoAnEntryOfTheSameSourceKeepsThatSourceAlive) {
     auto* const source = new GrfArchive;
     ASSERT_TRUE(source->open(sourcePath)) << describe(*source);
 
-    GrfEntry* const first = archive.importEntry(source->entries[0].get());
-    GrfEntry* const second = archive.importEntry(source->entries[1].get());
+    GrfEntry* const first = archive.importEntry(source->storedEntries()[0].get());
+    GrfEntry* const second = archive.importEntry(source->storedEntries()[1].get());
 
     EXPECT_EQ(first, second);
     EXPECT_EQ(tryToUpdate(sourcePath), FILE_HELD) << "the source was destroyed while still in use";
-    EXPECT_EQ(second->sourceEntry, source->entries[1].get());
+    EXPECT_EQ(second->sourceEntry, source->storedEntries()[1].get());
     EXPECT_EQ(second->originalSize, 2u);
-    EXPECT_EQ(source->sourceRefs.load(), 1);
+    EXPECT_EQ(source->sourceRefCount(), 1);
     archive.close();
     EXPECT_EQ(tryToUpdate(sourcePath), 0);
 }
@@ -384,8 +385,8 @@ TEST_F(AddTest, FailedOrEmptyMergeLeavesNothingBehind) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(mergeArchive(archive, c.path), c.expected);
-        EXPECT_TRUE(archive.addedEntries.empty());
-        EXPECT_FALSE(archive.modified);
+        EXPECT_TRUE(archive.pendingEntries().empty());
+        EXPECT_FALSE(archive.isModified());
     }
     // The empty archive was opened, referenced by nothing, and released again.
     EXPECT_EQ(tryToUpdate(emptyPath), 0);
@@ -403,19 +404,19 @@ TEST_F(AddTest, TheWindowMayReadTheListWhileATaskAdds) {
     std::thread window([&] {
         while (!done.load()) {
             const std::shared_lock lock(archive.listLock);
-            for (const auto& entry : archive.addedEntries) {
-                unitsRead += entry->nameAnsi.size() + entry->name.size() + size_t(entry->state);
+            for (const auto& entry : archive.pendingEntries()) {
+                unitsRead += entry->nameAnsi.size() + entry->name.size() + size_t(entry->state());
             }
         }
     });
 
     addDirectory(worker, archive, files.path());
     GrfEntry* const x = archive.findAdded("data\\x.txt");
-    const bool renamed = x != nullptr && x->rename("data\\y.txt");
+    const bool renamed = x != nullptr && x->rename("data\\y.txt") == RenameResult::RENAMED;
     done = true;
     window.join();
     EXPECT_TRUE(renamed);
-    EXPECT_EQ(archive.addedEntries.size(), 201u);
+    EXPECT_EQ(archive.pendingEntries().size(), 201u);
     EXPECT_EQ(archive.findAdded("data\\y.txt"), x);
     RecordProperty("unitsRead", std::to_string(unitsRead));
 }

@@ -30,8 +30,8 @@ TEST(Archive, EntryAtAnswersOnlyStoredPositions) {
     GrfArchive archive;
     ASSERT_TRUE(archive.open(path)) << describe(archive);
     EXPECT_EQ(archive.entryAt(-1), nullptr);
-    EXPECT_EQ(archive.entryAt(0), archive.entries[0].get());
-    EXPECT_EQ(archive.entryAt(1), archive.entries[1].get());
+    EXPECT_EQ(archive.entryAt(0), archive.storedEntries()[0].get());
+    EXPECT_EQ(archive.entryAt(1), archive.storedEntries()[1].get());
     EXPECT_EQ(archive.entryAt(2), nullptr);
     EXPECT_EQ(archive.entryAt(INT64_MIN), nullptr);
 }
@@ -68,16 +68,16 @@ TEST(Archive, CloseEmptiesEverythingAndIsHarmlessTwice) {
     GrfArchive archive;
     ASSERT_TRUE(archive.open(path)) << describe(archive);
     archive.lastError = RESULT_BAD_DATA;
-    archive.modified = true;
+    archive.markDeleted(*archive.storedEntries()[0]);
     archive.close();
-    EXPECT_TRUE(archive.entries.empty());
-    EXPECT_EQ(archive.storedIndex.size(), 0u);
+    EXPECT_TRUE(archive.storedEntries().empty());
+    EXPECT_EQ(archive.storedNameIndex().size(), 0u);
     EXPECT_FALSE(archive.file.isOpen());
     EXPECT_EQ(archive.findStored("data\\a.txt"), nullptr);
     // Left as they were.
     EXPECT_EQ(archive.path, path);
     EXPECT_EQ(archive.version, 2u);
-    EXPECT_TRUE(archive.modified);
+    EXPECT_TRUE(archive.isModified());
     EXPECT_EQ(archive.lastError, RESULT_BAD_DATA);
     archive.close();
 
@@ -95,24 +95,19 @@ TEST(Archive, LastReleasedSourceReferenceDestroysTheSourceArchive) {
     ASSERT_TRUE(source->open(sourcePath)) << describe(*source);
     GrfArchive target;
     ASSERT_TRUE(target.open(dir.file(u"target.grf"))) << describe(target);
-    for (int i = 0; i < 2; ++i) {
-        auto entry = std::make_unique<GrfEntry>(&target);
-        entry->setName(i ? "data\\b.txt" : "data\\a.txt");
-        GrfArchive::addSourceRef(source);
-        entry->source = SOURCE_OTHER_ENTRY;
-        entry->sourceEntry = source->entryAt(0);
-        target.addedIndex.insert(entry->key, entry.get());
-        target.addedEntries.push_back(std::move(entry));
-    }
-    EXPECT_EQ(source->sourceRefs.load(), 2);
+    // Two entries borrow from the source: the first import, renamed, and a second one.
+    ASSERT_EQ(target.importEntry(source->entryAt(0))->rename("data\\b.txt"), RenameResult::RENAMED);
+    target.importEntry(source->entryAt(0));
+    ASSERT_EQ(target.pendingEntries().size(), 2u);
 
     // While referenced, the source keeps its file held.
     GrfArchive probe;
     EXPECT_FALSE(probe.open(sourcePath));
     EXPECT_EQ(probe.lastError, 13);
 
-    target.addedEntries.pop_back();
-    EXPECT_EQ(source->sourceRefs.load(), 1);
+    // Drawing from a disk file instead releases one reference; the other still holds the file.
+    target.addFile("data\\b.txt", dir.file(u"elsewhere.txt"), 1);
+    EXPECT_FALSE(probe.open(sourcePath));
     target.close();  // destroys the last borrowing entry, and with it the source archive
     EXPECT_TRUE(probe.open(sourcePath)) << describe(probe);
 }
@@ -125,14 +120,14 @@ TEST(Archive, EntriesKeepBothNameForms) {
     ASSERT_TRUE(platform::setAnsiCodePage(1252));
     GrfArchive archive;
     ASSERT_TRUE(archive.open(path)) << describe(archive);
-    ASSERT_EQ(archive.entries.size(), 2u);
-    const GrfEntry& korean = *archive.entries[0];
+    ASSERT_EQ(archive.storedEntries().size(), 2u);
+    const GrfEntry& korean = *archive.storedEntries()[0];
     EXPECT_EQ(korean.name, name);
     EXPECT_EQ(korean.nameKorean, u"data\\한글.txt");
     EXPECT_EQ(korean.nameAnsi, u"data\\\u00C7\u00D1\u00B1\u00DB.txt");
     EXPECT_EQ(&korean.displayName(true), &korean.nameKorean);
     // 0xFF is no character in code page 949: no Korean form, but the entry stays.
-    const GrfEntry& odd = *archive.entries[1];
+    const GrfEntry& odd = *archive.storedEntries()[1];
     EXPECT_EQ(odd.nameAnsi, u"data\\\u00FF.txt");
     EXPECT_EQ(odd.nameKorean, u"");
     EXPECT_EQ(archive.findStored("data\\\xFF.txt"), &odd);

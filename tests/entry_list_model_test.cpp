@@ -18,21 +18,20 @@ protected:
     }
 
     GrfEntry& store(const std::string& name, uint32_t compressed = 0, uint32_t original = 0, uint32_t offset = 0) {
-        auto entry = std::make_unique<GrfEntry>(&archive);
+        auto entry = std::make_unique<GrfEntry>(&archive, ENTRY_STORED);
         entry->setName(name);
-        entry->state = ENTRY_STORED;
         entry->compressedSize = compressed;
         entry->originalSize = original;
         entry->offset = offset;
-        archive.entries.push_back(std::move(entry));
-        return *archive.entries.back();
+        return *archive.adoptEntry(std::move(entry));
     }
 
     GrfEntry& add(const std::string& name, uint32_t compressed = 0) {
-        auto entry = std::make_unique<GrfEntry>(&archive);
-        entry->setSourceFile(name, u"/nowhere", 7);
+        // Appended as it is, namesakes included, as a table may hold them.
+        auto entry = std::make_unique<GrfEntry>(&archive, ENTRY_ADDED);
+        entry->setName(name);
         entry->compressedSize = compressed;
-        return *archive.appendAdded(std::move(entry));
+        return *archive.adoptEntry(std::move(entry));
     }
 
     std::vector<std::string> namesOf(const std::vector<uint32_t>& rows) const {

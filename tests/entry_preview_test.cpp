@@ -71,9 +71,7 @@ TEST_F(EntryPreviewTest, AddedEntriesShowTheirSourceFileOrEntry) {
     }
     GrfArchive target;
     ASSERT_TRUE(target.create(dir.file(u"target.grf")));
-    auto fromDisk = std::make_unique<GrfEntry>(&target);
-    fromDisk->setSourceFile("data\\disk.txt", dir.file(u"disk.txt"), 13);
-    const GrfEntry* const disk = target.appendAdded(std::move(fromDisk));
+    const GrfEntry* const disk = target.addFile("data\\disk.txt", dir.file(u"disk.txt"), 13);
     const GrfEntry* const imported = target.importEntry(source->findStored("data\\a.txt"));
     ASSERT_NE(imported, nullptr);
 
@@ -83,9 +81,7 @@ TEST_F(EntryPreviewTest, AddedEntriesShowTheirSourceFileOrEntry) {
     EXPECT_TRUE(head.truncated);
     EXPECT_EQ(readPreviewData(*imported).bytes, bytesOf("from the archive"));
 
-    auto gone = std::make_unique<GrfEntry>(&target);
-    gone->setSourceFile("data\\gone.txt", dir.file(u"gone.txt"), 5);
-    EXPECT_EQ(readPreviewData(*target.appendAdded(std::move(gone))).error, RESULT_OPEN_FAILED);
+    EXPECT_EQ(readPreviewData(*target.addFile("data\\gone.txt", dir.file(u"gone.txt"), 5)).error, RESULT_OPEN_FAILED);
 }
 
 TEST(PreviewKind, PicturesBySignatureTgaByNameTextByContent) {

@@ -90,7 +90,7 @@ TEST_F(Extract, StreamLengthsAroundTheChunkComeBackWhole) {
         GrfArchive local;
         const auto path = TestArchive().add("data\\a.bin", data).stream(stream).writeTo(dir, u"chunk.grf");
         ASSERT_TRUE(local.open(path)) << describe(local);
-        GrfEntry& entry = *local.entries[0];
+        GrfEntry& entry = *local.storedEntries()[0];
         EXPECT_EQ(entry.compressedSize, c.length);
         RecordingSink progress;
         ASSERT_TRUE(entry.extractTo(dir.file(u"out.bin"), progress)) << describe(local);
@@ -124,10 +124,10 @@ TEST_F(Extract, EveryCodingComesBackToItsOriginalBytes) {
         GrfArchive local;
         ASSERT_TRUE(local.open(c.writer.writeTo(dir, u"coded.grf"))) << describe(local);
         RecordingSink progress;
-        ASSERT_TRUE(local.entries[0]->extractTo(dir.file(u"out.bin"), progress)) << describe(local);
+        ASSERT_TRUE(local.storedEntries()[0]->extractTo(dir.file(u"out.bin"), progress)) << describe(local);
         EXPECT_EQ(readFile(dir, u"out.bin"), c.data);
         ASSERT_FALSE(progress.progress.empty());
-        EXPECT_EQ(progress.progress.back(), std::make_pair(local.entries[0]->compressedSize, true));
+        EXPECT_EQ(progress.progress.back(), std::make_pair(local.storedEntries()[0]->compressedSize, true));
     }
 }
 
@@ -137,7 +137,7 @@ TEST_F(Extract, ShortStreamCorrectsTheSizeAndAHugeClaimDoesNotExhaustMemory) {
         SCOPED_TRACE(claimed);
         GrfArchive local;
         ASSERT_TRUE(local.open(TestArchive().add("data\\a.txt", data).originalSize(claimed).writeTo(dir, u"s.grf")));
-        GrfEntry& entry = *local.entries[0];
+        GrfEntry& entry = *local.storedEntries()[0];
         ASSERT_TRUE(entry.extractTo(dir.file(u"out.txt"), sink)) << describe(local);
         EXPECT_EQ(readFile(dir, u"out.txt"), data);
         EXPECT_EQ(entry.originalSize, 5000u);
@@ -165,13 +165,13 @@ TEST_F(Extract, FailuresRecordTheirCodeAndLeaveNoFile) {
         GrfArchive local;
         ASSERT_TRUE(local.open(c.writer.writeTo(dir, u"bad.grf"))) << describe(local);
         RecordingSink progress;
-        EXPECT_FALSE(local.entries[0]->extractTo(dir.file(u"out.txt"), progress));
+        EXPECT_FALSE(local.storedEntries()[0]->extractTo(dir.file(u"out.txt"), progress));
         EXPECT_EQ(local.lastError, c.expected) << describe(local);
         EXPECT_FALSE(fs::exists(dir.native(u"out.txt")));
         if (c.progressed) {
             ASSERT_FALSE(progress.progress.empty());
             EXPECT_TRUE(progress.progress.back().second);
-            EXPECT_LT(progress.progress.back().first, local.entries[0]->compressedSize + 1);
+            EXPECT_LT(progress.progress.back().first, local.storedEntries()[0]->compressedSize + 1);
         } else {
             EXPECT_TRUE(progress.progress.empty());
         }
@@ -181,14 +181,15 @@ TEST_F(Extract, FailuresRecordTheirCodeAndLeaveNoFile) {
 
 TEST_F(Extract, OnlyStoredEntriesAreExtracted) {
     open(TestArchive().add("data\\a.txt", "aaa"));
-    GrfEntry& entry = *archive.entries[0];
-    for (int32_t state : {ENTRY_ADDED, ENTRY_DELETED}) {
-        entry.state = state;
-        EXPECT_FALSE(entry.extractTo(dir.file(u"out.txt"), sink));
+    GrfEntry& entry = *archive.storedEntries()[0];
+    GrfEntry& pending = *archive.addFile("data\\b.txt", dir.file(u"b.txt"), 3);
+    archive.markDeleted(entry);
+    for (GrfEntry* unstored : {&pending, &entry}) {
+        EXPECT_FALSE(unstored->extractTo(dir.file(u"out.txt"), sink));
         EXPECT_EQ(archive.lastError, 0);
+        // Into a directory: not even the entry's directories appear.
+        extractIntoDirectory(*unstored, dir.file(u"out"), true, false, sink);
     }
-    // Into a directory: not even the entry's directories appear.
-    extractIntoDirectory(entry, dir.file(u"out"), true, false, sink);
     EXPECT_FALSE(fs::exists(dir.native(u"out")));
     EXPECT_TRUE(sink.progress.empty());
     EXPECT_FALSE(fs::exists(dir.native(u"out.txt")));
@@ -200,13 +201,13 @@ TEST_F(Extract, ReplacesAnExistingFileAndReportsATargetThatCannotBeOpened) {
         std::ofstream old(dir.native(u"out.txt"), std::ios::binary);
         old << "a much longer old content";
     }
-    ASSERT_TRUE(archive.entries[0]->extractTo(dir.file(u"out.txt"), sink)) << describe(archive);
+    ASSERT_TRUE(archive.storedEntries()[0]->extractTo(dir.file(u"out.txt"), sink)) << describe(archive);
     EXPECT_EQ(readFile(dir, u"out.txt"), toBytes("new"));
 
     fs::create_directory(dir.native(u"taken"));
-    EXPECT_FALSE(archive.entries[0]->extractTo(dir.file(u"taken"), sink));
+    EXPECT_FALSE(archive.storedEntries()[0]->extractTo(dir.file(u"taken"), sink));
     EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
-    EXPECT_FALSE(archive.entries[0]->extractTo(dir.file(u"missing\\out.txt"), sink));
+    EXPECT_FALSE(archive.storedEntries()[0]->extractTo(dir.file(u"missing\\out.txt"), sink));
     EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
 }
 
@@ -216,7 +217,7 @@ TEST_F(Extract, IntoDirectoryWithAndWithoutItsDirectories) {
              .add("data\\sprite\\a.bmp", "second")
              .add("top.txt", "top"));
     const auto target = dir.file(u"out");
-    for (const auto& entry : archive.entries) extractIntoDirectory(*entry, target, true, false, sink);
+    for (const auto& entry : archive.storedEntries()) extractIntoDirectory(*entry, target, true, false, sink);
     EXPECT_EQ(readFile(dir, u"out\\data\\texture\\a.bmp"), toBytes("first"));
     EXPECT_EQ(readFile(dir, u"out\\data\\sprite\\a.bmp"), toBytes("second"));
     EXPECT_EQ(readFile(dir, u"out\\top.txt"), toBytes("top"));
@@ -224,7 +225,7 @@ TEST_F(Extract, IntoDirectoryWithAndWithoutItsDirectories) {
     EXPECT_EQ(sink.statuses, (std::vector<std::u16string>{u"data\\texture\\a.bmp", u"data\\sprite\\a.bmp", u"top.txt"}));
 
     // Flat: the later of two equal file names wins; a trailing backslash gets no second one.
-    for (const auto& entry : archive.entries) extractIntoDirectory(*entry, dir.file(u"flat\\"), false, false, sink);
+    for (const auto& entry : archive.storedEntries()) extractIntoDirectory(*entry, dir.file(u"flat\\"), false, false, sink);
     EXPECT_EQ(treeOf(dir.native(u"flat")), (std::set<std::string>{"a.bmp", "top.txt"}));
     EXPECT_EQ(readFile(dir, u"flat\\a.bmp"), toBytes("second"));
 }
@@ -233,7 +234,7 @@ TEST_F(Extract, NameFormChoosesFileAndDirectoryNames) {
     ASSERT_TRUE(platform::setAnsiCodePage(1252));
     // "data\몬스터\한.txt" in code page 949.
     open(TestArchive().add("data\\\xB8\xF3\xBD\xBA\xC5\xCD\\\xC7\xD1.txt", "k"));
-    GrfEntry& entry = *archive.entries[0];
+    GrfEntry& entry = *archive.storedEntries()[0];
     extractIntoDirectory(entry, dir.file(u"korean"), true, true, sink);
     extractIntoDirectory(entry, dir.file(u"ansi"), true, false, sink);
     EXPECT_EQ(readFile(dir, u"korean\\data\\몬스터\\한.txt"), toBytes("k"));
@@ -255,7 +256,7 @@ TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {
 
     const auto target = dir.file(u"out\\deep");
     for (bool keepDirs : {true, false}) {
-        for (const auto& entry : archive.entries) {
+        for (const auto& entry : archive.storedEntries()) {
             SCOPED_TRACE(entry->name);
             archive.lastError = 0;
             extractIntoDirectory(*entry, target, keepDirs, false, sink);
@@ -278,10 +279,10 @@ TEST_F(Extract, PathsOfTwoHundredSixtyUnitsAreRefused) {
     const std::string fits = "d\\" + std::string(room - 2, 'f');
     const std::string tooLong = fits + "g";
     open(TestArchive().add(fits, "fits").add(tooLong, "long"));
-    extractIntoDirectory(*archive.entries[1], target, true, false, sink);
+    extractIntoDirectory(*archive.storedEntries()[1], target, true, false, sink);
     EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
     archive.lastError = 0;
-    extractIntoDirectory(*archive.entries[0], target, true, false, sink);
+    extractIntoDirectory(*archive.storedEntries()[0], target, true, false, sink);
     EXPECT_EQ(archive.lastError, 0) << describe(archive);
     EXPECT_EQ(treeOf(dir.native(u"o")), (std::set<std::string>{"d/", "d/" + std::string(room - 2, 'f')}));
 }

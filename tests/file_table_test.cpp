@@ -74,8 +74,8 @@ TEST(Header, AcceptsOnlyKnownVersions) {
         EXPECT_EQ(archive.open(path), c.expected == 0) << describe(archive);
         if (c.expected == 0) {
             EXPECT_EQ(archive.version, c.major);
-            ASSERT_EQ(archive.entries.size(), 1u);
-            EXPECT_EQ(archive.entries[0]->name, "data\\a.txt");
+            ASSERT_EQ(archive.storedEntries().size(), 1u);
+            EXPECT_EQ(archive.storedEntries()[0]->name, "data\\a.txt");
         } else {
             EXPECT_EQ(archive.lastError, c.expected) << describe(archive);
         }
@@ -94,29 +94,29 @@ TEST(FileTable, KeepsOnlyRecordsWithEntryFlagsInTableOrder) {
                           .writeTo(dir);
     GrfArchive archive;
     ASSERT_TRUE(archive.open(path)) << describe(archive);
-    ASSERT_EQ(archive.entries.size(), 3u);
-    EXPECT_EQ(archive.storedIndex.size(), 3u);
-    EXPECT_FALSE(archive.modified);
+    ASSERT_EQ(archive.storedEntries().size(), 3u);
+    EXPECT_EQ(archive.storedNameIndex().size(), 3u);
+    EXPECT_FALSE(archive.isModified());
     EXPECT_EQ(archive.path, path);
 
-    const GrfEntry& plain = *archive.entries[0];
+    const GrfEntry& plain = *archive.storedEntries()[0];
     EXPECT_EQ(plain.name, "data\\plain.txt");
     EXPECT_EQ(plain.coding, -1);
     EXPECT_EQ(plain.flags, 1);
     EXPECT_EQ(plain.offset, 46u);
     EXPECT_EQ(plain.originalSize, 10u);
     EXPECT_EQ(plain.compressedSize, plain.storedSize);
-    EXPECT_EQ(plain.state, ENTRY_STORED);
+    EXPECT_EQ(plain.state(), ENTRY_STORED);
     EXPECT_EQ(plain.owner, &archive);
 
-    const GrfEntry& mixed = *archive.entries[1];
+    const GrfEntry& mixed = *archive.storedEntries()[1];
     EXPECT_EQ(mixed.name, "data\\mixed.bmp");
     EXPECT_EQ(mixed.flags, 3);
     EXPECT_EQ(mixed.coding, digitCount(mixed.compressedSize));
     EXPECT_EQ(mixed.storedSize % 8, 0u);
     EXPECT_GE(mixed.storedSize, mixed.compressedSize);
 
-    const GrfEntry& header = *archive.entries[2];
+    const GrfEntry& header = *archive.storedEntries()[2];
     EXPECT_EQ(header.flags, 5);
     EXPECT_EQ(header.coding, 0);
     EXPECT_EQ(header.originalSize, 3000u);
@@ -131,7 +131,7 @@ TEST(FileTable, RecordCountOfZeroOrLessGivesAnEmptyArchive) {
         const auto path = TestArchive().add("data\\a.txt", "a").damage(Damage::addToRecordCount(adjust)).writeTo(dir);
         GrfArchive archive;
         ASSERT_TRUE(archive.open(path)) << describe(archive);
-        EXPECT_TRUE(archive.entries.empty());
+        EXPECT_TRUE(archive.storedEntries().empty());
     }
     // The table is still read: a stream that does not inflate fails even with no records.
     TempDir dir;
@@ -171,8 +171,8 @@ TEST(FileTable, RejectsDamagedFiles) {
         GrfArchive archive;
         EXPECT_FALSE(archive.open(path));
         EXPECT_EQ(archive.lastError, c.expected) << describe(archive);
-        EXPECT_TRUE(archive.entries.empty());
-        EXPECT_EQ(archive.storedIndex.size(), 0u);
+        EXPECT_TRUE(archive.storedEntries().empty());
+        EXPECT_EQ(archive.storedNameIndex().size(), 0u);
         EXPECT_FALSE(archive.file.isOpen());
     }
 }
@@ -198,8 +198,8 @@ TEST(FileTable, HugeClaimedTableSizeDoesNotExhaustMemory) {
     const auto path = TestArchive().add("data\\a.txt", "abc").damage(Damage::claimTableSize(0xFFFFFFF0u)).writeTo(dir);
     GrfArchive archive;
     ASSERT_TRUE(archive.open(path)) << describe(archive);
-    ASSERT_EQ(archive.entries.size(), 1u);
-    EXPECT_EQ(archive.entries[0]->name, "data\\a.txt");
+    ASSERT_EQ(archive.storedEntries().size(), 1u);
+    EXPECT_EQ(archive.storedEntries()[0]->name, "data\\a.txt");
 }
 
 TEST(FileTable, LegacyRecordsDecodeNamesAndDeriveCoding) {
@@ -216,14 +216,14 @@ TEST(FileTable, LegacyRecordsDecodeNamesAndDeriveCoding) {
                           .writeTo(dir);
     GrfArchive archive;
     ASSERT_TRUE(archive.open(path)) << describe(archive);
-    ASSERT_EQ(archive.entries.size(), 6u);
+    ASSERT_EQ(archive.storedEntries().size(), 6u);
     const struct { const char* name; int32_t coding; uint8_t flags; uint32_t compressedSize; } expected[] = {
         {"data\\map.gat", 0, 5, 0}, {"data\\MAP.GND", 0, 5, 0}, {"data\\pic.bmp", 4, 1, 1234},
         {"data\\tiny.x", 1, 1, 7}, {"data\\README", 2, 1, 55}, {"data\\a.act", 0, 5, 1234},
     };
     for (size_t i = 0; i < 6; ++i) {
         SCOPED_TRACE(expected[i].name);
-        const GrfEntry& entry = *archive.entries[i];
+        const GrfEntry& entry = *archive.storedEntries()[i];
         EXPECT_EQ(entry.name, expected[i].name);
         EXPECT_EQ(entry.coding, expected[i].coding);
         EXPECT_EQ(entry.flags, expected[i].flags);
@@ -231,10 +231,10 @@ TEST(FileTable, LegacyRecordsDecodeNamesAndDeriveCoding) {
             EXPECT_EQ(entry.compressedSize, expected[i].compressedSize);
         }
         EXPECT_EQ(entry.storedSize % 8, 0u);
-        EXPECT_EQ(entry.state, ENTRY_STORED);
+        EXPECT_EQ(entry.state(), ENTRY_STORED);
     }
-    EXPECT_EQ(archive.entries[3]->originalSize, 1u);
-    EXPECT_EQ(archive.findStored("data\\map.gnd"), archive.entries[1].get());
+    EXPECT_EQ(archive.storedEntries()[3]->originalSize, 1u);
+    EXPECT_EQ(archive.findStored("data\\map.gnd"), archive.storedEntries()[1].get());
 }
 
 TEST(FileTable, LegacyRecordMustFitInTheTable) {
@@ -261,8 +261,8 @@ TEST(FileTable, LegacyRecordMustFitInTheTable) {
         GrfArchive archive;
         EXPECT_EQ(archive.open(dir.file(u"l.grf")), !cut) << describe(archive);
         if (!cut) {
-            ASSERT_EQ(archive.entries.size(), 1u);
-            EXPECT_EQ(archive.entries[0]->name, "a.b");
+            ASSERT_EQ(archive.storedEntries().size(), 1u);
+            EXPECT_EQ(archive.storedEntries()[0]->name, "a.b");
         } else {
             EXPECT_EQ(archive.lastError, RESULT_TABLE_SHORT);
         }
@@ -295,11 +295,11 @@ TEST(FileTable, LegacyLastNameBlockRunsIntoTheFixedFields) {
     }
     GrfArchive archive;
     ASSERT_TRUE(archive.open(dir.file(u"l.grf"))) << describe(archive);
-    ASSERT_EQ(archive.entries.size(), 1u);
-    EXPECT_EQ(archive.entries[0]->name, "abc.bmp");
-    EXPECT_EQ(archive.entries[0]->compressedSize, compressed);
-    EXPECT_EQ(archive.entries[0]->storedSize, 312u);
-    EXPECT_EQ(archive.entries[0]->coding, 3);
+    ASSERT_EQ(archive.storedEntries().size(), 1u);
+    EXPECT_EQ(archive.storedEntries()[0]->name, "abc.bmp");
+    EXPECT_EQ(archive.storedEntries()[0]->compressedSize, compressed);
+    EXPECT_EQ(archive.storedEntries()[0]->storedSize, 312u);
+    EXPECT_EQ(archive.storedEntries()[0]->coding, 3);
 }
 
 // Every byte of the header and table, set to a few telling values: the open either fails with a
@@ -346,7 +346,7 @@ TEST(FileTable, SurvivesAnyOneByteOfHeaderOrTableDamaged) {
                 if (!archive.open(dir.file(u"d.grf"))) {
                     EXPECT_LE(archive.lastError, RESULT_INVALID_ARCHIVE) << at;
                     EXPECT_GE(archive.lastError, RESULT_BAD_DATA) << at;
-                    EXPECT_TRUE(archive.entries.empty());
+                    EXPECT_TRUE(archive.storedEntries().empty());
                     continue;
                 }
                 struct : ProgressSink {
@@ -355,7 +355,7 @@ TEST(FileTable, SurvivesAnyOneByteOfHeaderOrTableDamaged) {
                 } quiet;
                 // The target is the directory itself: the data are read and inflated, and a sound
                 // entry ends at the open of its output, so no round writes a file.
-                for (const auto& entry : archive.entries) {
+                for (const auto& entry : archive.storedEntries()) {
                     EXPECT_FALSE(entry->extractTo(dir.path(), quiet));
                     EXPECT_LE(archive.lastError, RESULT_BAD_LENGTH) << at;
                     EXPECT_GE(archive.lastError, RESULT_OPEN_FAILED) << at;
@@ -375,7 +375,7 @@ TEST(FileTable, WriteRecordRoundTripsThroughParseRecord) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        GrfEntry entry(&archive);
+        GrfEntry entry(&archive, ENTRY_STORED);
         entry.setName(c.name);
         entry.compressedSize = 1234;
         entry.storedSize = 1240;
@@ -383,7 +383,6 @@ TEST(FileTable, WriteRecordRoundTripsThroughParseRecord) {
         entry.offset = 0x12345678;
         entry.flags = c.flags;
         entry.coding = c.coding;
-        entry.state = ENTRY_STORED;
         std::vector<uint8_t> out;
         ASSERT_TRUE(entry.writeRecord(out));
         EXPECT_EQ(out.size(), std::strlen(c.name) + 18);
@@ -400,9 +399,8 @@ TEST(FileTable, WriteRecordRoundTripsThroughParseRecord) {
         EXPECT_EQ(back.offset, 0x12345678u);
         EXPECT_EQ(back.key, entry.key);
     }
-    GrfEntry deleted(&archive);
+    GrfEntry deleted(&archive, ENTRY_DELETED);
     deleted.setName("data\\gone.txt");
-    deleted.state = ENTRY_DELETED;
     std::vector<uint8_t> out;
     EXPECT_FALSE(deleted.writeRecord(out));
     EXPECT_TRUE(out.empty());

@@ -102,8 +102,8 @@ TEST(HostileSizes, FourGiBClaimsAreNeverAllocated) {
         {
             const AddressSpaceLimit limit;
             ASSERT_TRUE(archive.open(path)) << describe(archive);
-            ASSERT_EQ(archive.entries.size(), 1u);
-            extracted = archive.entries[0]->extractTo(dir.file(u"out"), sink);
+            ASSERT_EQ(archive.storedEntries().size(), 1u);
+            extracted = archive.storedEntries()[0]->extractTo(dir.file(u"out"), sink);
         }
         if (c.expected != 0) {
             EXPECT_FALSE(extracted);
@@ -112,7 +112,7 @@ TEST(HostileSizes, FourGiBClaimsAreNeverAllocated) {
         }
         ASSERT_TRUE(extracted) << describe(archive);
         EXPECT_EQ(readBack(dir, u"out"), data);
-        EXPECT_EQ(archive.entries[0]->originalSize, data.size());
+        EXPECT_EQ(archive.storedEntries()[0]->originalSize, data.size());
     }
 }
 

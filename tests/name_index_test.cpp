@@ -133,10 +133,10 @@ TEST(StoredIndex, DuplicateAndDeletedEntriesAreFoundInTableOrder) {
                           .writeTo(dir);
     GrfArchive archive;
     ASSERT_TRUE(archive.open(path)) << describe(archive);
-    ASSERT_EQ(archive.entries.size(), 3u);
-    EXPECT_EQ(archive.findStored("data\\texture\\a.bmp"), archive.entries[0].get());
-    archive.entries[0]->state = ENTRY_DELETED;
-    EXPECT_EQ(archive.findStored("Data\\Texture\\A.bmp"), archive.entries[0].get());
+    ASSERT_EQ(archive.storedEntries().size(), 3u);
+    EXPECT_EQ(archive.findStored("data\\texture\\a.bmp"), archive.storedEntries()[0].get());
+    archive.markDeleted(*archive.storedEntries()[0]);
+    EXPECT_EQ(archive.findStored("Data\\Texture\\A.bmp"), archive.storedEntries()[0].get());
     EXPECT_EQ(archive.findAdded("data\\texture\\a.bmp"), nullptr);
 }
 

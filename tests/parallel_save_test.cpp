@@ -72,13 +72,9 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 GrfEntry* addFile(GrfArchive& archive, const TempDir& dir, const std::string& name, const std::vector<uint8_t>& bytes) {
     std::u16string file = u"src";
-    for (const char digit : std::to_string(archive.addedEntries.size())) file += char16_t(digit);
+    for (const char digit : std::to_string(archive.pendingEntries().size())) file += char16_t(digit);
     writeFile(dir.native(file), bytes);
-    auto entry = std::make_unique<GrfEntry>(&archive);
-    entry->setSourceFile(name, dir.file(file), uint32_t(bytes.size()));
-    GrfEntry* added = archive.appendAdded(std::move(entry));
-    archive.addedIndex.insert(added->key, added);
-    return added;
+    return archive.addFile(name, dir.file(file), uint32_t(bytes.size()));
 }
 
 // An archive whose saved file has gaps: the spaces of deleted entries and of the first table.
@@ -94,7 +90,7 @@ void writeArchiveWithGaps(const TempDir& dir) {
     GrfArchive archive;
     ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
     for (const char* name : {"data\\gone1.bin", "data\\gone2.bin", "data\\gone3.bin"}) {
-        archive.findStored(name)->state = ENTRY_DELETED;
+        archive.markDeleted(*archive.findStored(name));
     }
     ProgressLog log;
     ASSERT_TRUE(archive.save(6, false, log, 1)) << describe(archive);
@@ -131,14 +127,14 @@ Outcome saveWith(const Scenario& scenario, unsigned threads) {
         GrfArchive::addSourceRef(source);
         if (fs::exists(fs::path(dir.native(u"source.grf")))) {
             EXPECT_TRUE(source->open(dir.file(u"source.grf"))) << describe(*source);
-            for (size_t i = 0; i < source->entries.size(); ++i) {
+            for (size_t i = 0; i < source->storedEntries().size(); ++i) {
                 archive.importEntry(source->entryAt(int64_t(i)));
             }
         }
         scenario.edit(archive, dir);
         uint64_t total = 0;
-        for (const auto& entry : archive.addedEntries) {
-            if (entry->state != ENTRY_DELETED) total += entry->originalSize;
+        for (const auto& entry : archive.pendingEntries()) {
+            if (entry->state() != ENTRY_DELETED) total += entry->originalSize;
         }
         const bool saved = archive.save(scenario.level, false, outcome.log, threads);
         EXPECT_EQ(saved, scenario.result == 0);
@@ -169,7 +165,7 @@ TEST(ParallelSave, WritesTheFileAOneThreadSaveWrites) {
         addFile(archive, dir, "data\\text.txt", sampleData(200000, 12));
         addFile(archive, dir, "data\\mid.bin", noiseData(4900, 13));
         addFile(archive, dir, "data\\one.txt", toBytes("x"));
-        addFile(archive, dir, "data\\later.bin", noiseData(15000, 14))->state = ENTRY_DELETED;
+        archive.markDeleted(*addFile(archive, dir, "data\\later.bin", noiseData(15000, 14)));
         for (int i = 0; i < 30; ++i) {
             addFile(archive, dir, "data\\many\\" + std::to_string(i) + ".txt", sampleData(100 + i * 997, 20 + i));
         }
@@ -289,16 +285,16 @@ TEST(ParallelExtract, EachEntryKeepsItsOwnResultAndFile) {
         // Sizes are corrected by extraction; every run starts from the table's.
         GrfArchive fresh;
         EXPECT_TRUE(fresh.open(dir.file(u"test.grf"))) << describe(fresh);
-        fresh.findStored("data\\deleted.txt")->state = ENTRY_DELETED;
+        fresh.markDeleted(*fresh.findStored("data\\deleted.txt"));
         std::vector<GrfEntry*> entries;
-        for (const auto& entry : fresh.entries) entries.push_back(entry.get());
+        for (const auto& entry : fresh.storedEntries()) entries.push_back(entry.get());
         ProgressLog log(&fresh);
         extractEntries(entries, dir.file(target), true, false, log, threads);
         log.finish();
         EXPECT_FALSE(log.wentBack);
         EXPECT_FALSE(log.otherThread);
         std::vector<uint32_t> sizes;
-        for (const auto& entry : fresh.entries) sizes.push_back(entry->originalSize);
+        for (const auto& entry : fresh.storedEntries()) sizes.push_back(entry->originalSize);
         return std::make_tuple(log.statuses, log.codes, sizes);
     };
     const auto [statuses, codes, sizes] = run(1, u"one");
@@ -354,7 +350,7 @@ TEST(ParallelCheck, FindsWhatExtractionFindsAndWritesNothing) {
         ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
         std::vector<GrfEntry*> entries;
         uint64_t total = 0;
-        for (const auto& entry : archive.entries) {
+        for (const auto& entry : archive.storedEntries()) {
             entries.push_back(entry.get());
             total += entry->compressedSize;
         }
@@ -383,7 +379,7 @@ TEST(LargeEntries, SavedInPiecesComeBackWhole) {
         auto* source = new GrfArchive;
         GrfArchive::addSourceRef(source);
         ASSERT_TRUE(source->open(dir.file(u"source.grf"))) << describe(*source);
-        ASSERT_TRUE(isStreamedEntry(*source->entries[0]));
+        ASSERT_TRUE(isStreamedEntry(*source->storedEntries()[0]));
         archive.importEntry(source->entryAt(0));
         addFile(archive, dir, "data\\file.txt", file);
         addFile(archive, dir, "data\\small.txt", sampleData(500, 92));
@@ -430,10 +426,10 @@ TEST(LargeEntries, ExtractAndCheckInPiecesAsWholeOnesDo) {
         for (const bool extracting : {true, false}) {
             GrfArchive archive;
             ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
-            ASSERT_TRUE(isStreamedEntry(*archive.entries[0]));
+            ASSERT_TRUE(isStreamedEntry(*archive.storedEntries()[0]));
             std::vector<GrfEntry*> entries;
             uint64_t total = 0;
-            for (const auto& entry : archive.entries) {
+            for (const auto& entry : archive.storedEntries()) {
                 entries.push_back(entry.get());
                 total += entry->compressedSize;
             }
@@ -459,10 +455,10 @@ TEST(LargeEntries, ExtractAndCheckInPiecesAsWholeOnesDo) {
     GrfArchive archive;
     ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
     ProgressLog log;
-    ASSERT_TRUE(archive.entries[0]->extractTo(dir.file(u"alone.txt"), log)) << describe(archive);
+    ASSERT_TRUE(archive.storedEntries()[0]->extractTo(dir.file(u"alone.txt"), log)) << describe(archive);
     EXPECT_EQ(readWholeFile(dir.native(u"alone.txt")), large);
-    EXPECT_EQ(log.committed, archive.entries[0]->compressedSize);
-    EXPECT_FALSE(archive.entries[1]->extractTo(dir.file(u"spoiled.txt"), log));
+    EXPECT_EQ(log.committed, archive.storedEntries()[0]->compressedSize);
+    EXPECT_FALSE(archive.storedEntries()[1]->extractTo(dir.file(u"spoiled.txt"), log));
     EXPECT_EQ(archive.lastError, RESULT_BAD_DATA);
     EXPECT_FALSE(fs::exists(fs::path(dir.native(u"spoiled.txt"))));
 }
@@ -478,7 +474,7 @@ TEST(ParallelExtract, ProgressReachesTheTotalAndMovesInsideALargeEntry) {
     ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
     std::vector<GrfEntry*> selection;
     uint64_t total = 0;
-    for (const auto& entry : archive.entries) {
+    for (const auto& entry : archive.storedEntries()) {
         selection.push_back(entry.get());
         total += entry->compressedSize;
     }
@@ -506,7 +502,7 @@ TEST(ParallelExtract, FlatExtractionKeepsTheLastOfItsNamesakes) {
     GrfArchive archive;
     ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
     std::vector<GrfEntry*> selection;
-    for (const auto& entry : archive.entries) selection.push_back(entry.get());
+    for (const auto& entry : archive.storedEntries()) selection.push_back(entry.get());
     ProgressLog log;
     extractEntries(selection, dir.file(u"flat"), false, false, log, 3);
     EXPECT_EQ(readWholeFile(dir.native(u"flat\\same.txt")), sampleData(3000, 111));

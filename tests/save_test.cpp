@@ -41,17 +41,12 @@ void writeDiskFile(const TempDir& dir, const std::u16string& name, const std::ve
 // A pending entry drawn from a disk file, as adding a directory makes one.
 GrfEntry* addDiskFile(GrfArchive& archive, const std::string& name, const TempDir& dir, const std::u16string& file,
                       uint32_t size) {
-    auto entry = std::make_unique<GrfEntry>(&archive);
-    entry->setSourceFile(name, dir.file(file), size);
-    GrfEntry* added = archive.appendAdded(std::move(entry));
-    archive.addedIndex.insert(added->key, added);
-    archive.modified = true;
-    return added;
+    return archive.addFile(name, dir.file(file), size);
 }
 
 GrfEntry* addDiskFile(GrfArchive& archive, const std::string& name, const TempDir& dir,
                       const std::vector<uint8_t>& bytes) {
-    const std::u16string file = u"src" + std::u16string(1, char16_t(u'a' + archive.addedEntries.size()));
+    const std::u16string file = u"src" + std::u16string(1, char16_t(u'a' + archive.pendingEntries().size()));
     writeDiskFile(dir, file, bytes);
     return addDiskFile(archive, name, dir, file, uint32_t(bytes.size()));
 }
@@ -168,7 +163,7 @@ TEST(Save, FreshArchiveFillsFromTheHeaderBackToBack) {
     }
     auto opened = reopen(dir);
     GrfArchive& archive = *opened.archive;
-    ASSERT_EQ(archive.entries.size(), 3u);
+    ASSERT_EQ(archive.storedEntries().size(), 3u);
     const GrfEntry* a = stored(archive, "data\\small.txt");
     const GrfEntry* b = stored(archive, "data\\large.txt");
     const GrfEntry* c = stored(archive, "data\\empty.txt");
@@ -219,7 +214,7 @@ TEST(Save, PreviousTableBecomesAGapOnlyAfterTheNextSave) {
     const GrfEntry* tiny2 = stored(*opened.archive, "data\\tiny2.txt");
     EXPECT_EQ(tiny2->offset, firstTable);
     EXPECT_EQ(contentOf(opened.bytes, *tiny2), toBytes("y"));
-    EXPECT_EQ(opened.archive->entries.size(), 4u);
+    EXPECT_EQ(opened.archive->storedEntries().size(), 4u);
 }
 
 TEST(Save, DeletedEntryLeavesTheTableAndItsSpaceIsReusedAfterReopen) {
@@ -234,14 +229,14 @@ TEST(Save, DeletedEntryLeavesTheTableAndItsSpaceIsReusedAfterReopen) {
         GrfEntry* b = stored(*opened.archive, "data\\b.bin");
         freedOffset = b->offset;
         freedSize = b->storedSize;
-        b->state = ENTRY_DELETED;
+        opened.archive->markDeleted(*b);
         CountingSink sink;
         ASSERT_TRUE(opened.archive->save(6, false, sink));
     }
     {
         auto opened = reopen(dir);
         GrfArchive& archive = *opened.archive;
-        ASSERT_EQ(archive.entries.size(), 2u);
+        ASSERT_EQ(archive.storedEntries().size(), 2u);
         EXPECT_EQ(archive.findStored("data\\b.bin"), nullptr);
         EXPECT_EQ(contentOf(opened.bytes, *stored(archive, "data\\a.txt")), a);
         EXPECT_EQ(contentOf(opened.bytes, *stored(archive, "data\\c.txt")), c);
@@ -274,7 +269,7 @@ TEST(Save, AddedNamesakeReplacesTheStoredEntry) {
     }
     auto opened = reopen(dir);
     GrfArchive& archive = *opened.archive;
-    ASSERT_EQ(archive.entries.size(), 2u);
+    ASSERT_EQ(archive.storedEntries().size(), 2u);
     const GrfEntry* replaced = stored(archive, "data\\a.txt");
     EXPECT_EQ(replaced->name, "data\\A.TXT");
     EXPECT_NE(replaced->offset, oldOffset);
@@ -291,12 +286,12 @@ TEST(Save, RenamedEntryKeepsItsPositionAndSizes) {
         offset = entry->offset;
         compressedSize = entry->compressedSize;
         originalSize = entry->originalSize;
-        ASSERT_TRUE(entry->rename("data\\renamed.txt"));
+        ASSERT_EQ(entry->rename("data\\renamed.txt"), RenameResult::RENAMED);
         CountingSink sink;
         ASSERT_TRUE(opened.archive->save(6, false, sink));
     }
     auto opened = reopen(dir);
-    ASSERT_EQ(opened.archive->entries.size(), 1u);
+    ASSERT_EQ(opened.archive->storedEntries().size(), 1u);
     const GrfEntry* entry = stored(*opened.archive, "data\\renamed.txt");
     EXPECT_EQ(entry->offset, offset);
     EXPECT_EQ(entry->compressedSize, compressedSize);
@@ -315,7 +310,7 @@ TEST(Save, LegacyArchiveBecomesCurrentWithItsDataStillCoded) {
     {
         auto opened = reopen(dir);
         ASSERT_EQ(opened.archive->version, 1u);
-        for (const auto& entry : opened.archive->entries) dataSpans.emplace_back(entry->offset, entry->storedSize);
+        for (const auto& entry : opened.archive->storedEntries()) dataSpans.emplace_back(entry->offset, entry->storedSize);
         CountingSink sink;
         ASSERT_TRUE(opened.archive->save(6, false, sink)) << describe(*opened.archive);
     }
@@ -373,7 +368,7 @@ TEST(Save, TakesSourcesAsTheyAreAtSaveTime) {
         writeDiskFile(dir, u"shrinks", sampleData(4000, 16));
         addDiskFile(archive, "data\\shrinks.txt", dir, u"shrinks", 4000);
         // Removed after it was added: neither read nor written.
-        addDiskFile(archive, "data\\gone.txt", dir, u"missing", 50)->state = ENTRY_DELETED;
+        archive.markDeleted(*addDiskFile(archive, "data\\gone.txt", dir, u"missing", 50));
         ASSERT_EQ(mergeArchive(archive, dir.file(u"other.grf")), 0);
         writeDiskFile(dir, u"grows", grown);
         writeDiskFile(dir, u"shrinks", shrunk);
@@ -383,7 +378,7 @@ TEST(Save, TakesSourcesAsTheyAreAtSaveTime) {
     }
     auto opened = reopen(dir);
     GrfArchive& archive = *opened.archive;
-    ASSERT_EQ(archive.entries.size(), 3u);
+    ASSERT_EQ(archive.storedEntries().size(), 3u);
     EXPECT_EQ(archive.findStored("data\\gone.txt"), nullptr);
     const struct { const char* name; const std::vector<uint8_t>& data; } cases[] = {
         {"data\\grows.txt", grown}, {"data\\shrinks.txt", shrunk}, {"data\\short.txt", real}};
@@ -395,7 +390,7 @@ TEST(Save, TakesSourcesAsTheyAreAtSaveTime) {
     }
     // Nothing but the three entries and the table: the deleted one took no space.
     uint64_t used = HEADER_SIZE;
-    for (const auto& entry : archive.entries) used += entry->storedSize;
+    for (const auto& entry : archive.storedEntries()) used += entry->storedSize;
     EXPECT_EQ(tablePosition(opened.bytes), used);
 }
 
@@ -443,7 +438,7 @@ TEST(Save, FailedEntryLeavesThePreviousContents) {
         const auto after = readWholeFile(dir.native(u"test.grf"));
         EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "bytes the old table names changed";
         auto opened = reopen(dir);
-        ASSERT_EQ(opened.archive->entries.size(), 1u);
+        ASSERT_EQ(opened.archive->storedEntries().size(), 1u);
         EXPECT_EQ(contentOf(opened.bytes, *stored(*opened.archive, "data\\kept.txt")), sampleData(600, 18));
     }
 }
@@ -479,17 +474,17 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
         .writeTo(dir);
     {
         auto opened = reopen(dir);
-        stored(*opened.archive, "data\\gap.bin")->state = ENTRY_DELETED;
+        opened.archive->markDeleted(*stored(*opened.archive, "data\\gap.bin"));
         CountingSink sink;
         ASSERT_TRUE(opened.archive->save(6, false, sink));
     }
     auto* old = new GrfArchive;
     ASSERT_TRUE(old->open(dir.file(u"test.grf")));
-    ASSERT_EQ(old->entries.size(), 3u);
-    old->findStored("data\\m.txt")->state = ENTRY_DELETED;  // a mark dropped with the other changes
+    ASSERT_EQ(old->storedEntries().size(), 3u);
+    old->markDeleted(*old->findStored("data\\m.txt"));  // a mark dropped with the other changes
     addDiskFile(*old, "data\\pending.txt", dir, toBytes("unsaved"));
     std::vector<std::string> tableOrder;
-    for (const auto& entry : old->entries) tableOrder.push_back(entry->name);
+    for (const auto& entry : old->storedEntries()) tableOrder.push_back(entry->name);
 
     CountingSink sink;
     uint64_t total = 0;
@@ -502,11 +497,11 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
     expectNoOtherFiles(dir, "test.grf");
 
     const auto bytes = bytesOf(*fresh);
-    ASSERT_EQ(fresh->entries.size(), 3u);
+    ASSERT_EQ(fresh->storedEntries().size(), 3u);
     EXPECT_EQ(fresh->findStored("data\\pending.txt"), nullptr);
     uint32_t expectedOffset = HEADER_SIZE;
-    for (size_t i = 0; i < fresh->entries.size(); ++i) {
-        const GrfEntry& entry = *fresh->entries[i];
+    for (size_t i = 0; i < fresh->storedEntries().size(); ++i) {
+        const GrfEntry& entry = *fresh->storedEntries()[i];
         SCOPED_TRACE(entry.name);
         EXPECT_EQ(entry.name, tableOrder[i]);
         EXPECT_EQ(entry.offset, expectedOffset);
@@ -539,8 +534,8 @@ TEST(Repack, ArchiveWithoutStoredEntriesIsReleasedAndReplaced) {
     EXPECT_EQ(total.seen, 0u);
     ASSERT_NE(fresh, nullptr);
     EXPECT_TRUE(fresh->file.isOpen());
-    EXPECT_TRUE(fresh->entries.empty());
-    EXPECT_TRUE(fresh->addedEntries.empty());
+    EXPECT_TRUE(fresh->storedEntries().empty());
+    EXPECT_TRUE(fresh->pendingEntries().empty());
     expectNoOtherFiles(dir, "test.grf");
 }
 
@@ -558,7 +553,7 @@ TEST(Repack, FailedSaveKeepsTheOldFileAndReopensIt) {
     EXPECT_EQ(result.error, RESULT_BAD_DATA);
     ASSERT_NE(reopened, nullptr);
     EXPECT_TRUE(reopened->file.isOpen());
-    EXPECT_EQ(reopened->entries.size(), 2u);
+    EXPECT_EQ(reopened->storedEntries().size(), 2u);
     EXPECT_EQ(bytesOf(*reopened), before);
     expectNoOtherFiles(dir, "test.grf");
 }
@@ -576,14 +571,14 @@ TEST(Repack, NoTemporaryFileLeavesTheOldArchiveOpen) {
     EXPECT_EQ(kept.get(), old);
     EXPECT_NE(result.error, 0);
     EXPECT_TRUE(kept->file.isOpen());
-    EXPECT_EQ(kept->entries.size(), 1u);
+    EXPECT_EQ(kept->storedEntries().size(), 1u);
 }
 
 namespace {
 
 std::map<std::string, std::vector<uint8_t>> contentsOf(const Opened& opened) {
     std::map<std::string, std::vector<uint8_t>> contents;
-    for (const auto& entry : opened.archive->entries) contents[entry->name] = contentOf(opened.bytes, *entry);
+    for (const auto& entry : opened.archive->storedEntries()) contents[entry->name] = contentOf(opened.bytes, *entry);
     return contents;
 }
 
@@ -611,7 +606,7 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
     {
         // A gap in the middle and the first table's space, for the faulted saves to write into.
         auto opened = reopen(dir);
-        stored(*opened.archive, "data\\b.bin")->state = ENTRY_DELETED;
+        opened.archive->markDeleted(*stored(*opened.archive, "data\\b.bin"));
         CountingSink sink;
         ASSERT_TRUE(opened.archive->save(6, false, sink));
     }
@@ -647,8 +642,8 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
             addDiskFile(archive, "data\\plug.bin", dir, plug);
             addDiskFile(archive, "data\\tiny.txt", dir, tiny);
             addDiskFile(archive, "data\\large.txt", dir, large);
-            ASSERT_TRUE(stored(archive, "data\\a.txt")->rename("data\\renamed.txt"));
-            stored(archive, "data\\c.txt")->state = ENTRY_DELETED;
+            ASSERT_EQ(stored(archive, "data\\a.txt")->rename("data\\renamed.txt"), RenameResult::RENAMED);
+            archive.markDeleted(*stored(archive, "data\\c.txt"));
             CountingSink sink;
             const WriteFault fault(failing);
             saved = archive.save(0, false, sink);

@@ -136,7 +136,7 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
     EXPECT_EQ(readWholeFile(dir.native(u"flat\\x.txt")), toBytes("second"));
 
     // A deleted entry counts in the total but is not extracted.
-    third->state = ENTRY_DELETED;
+    archive.markDeleted(*third);
     auto* all = new ExtractAllArgs;
     all->archive = &archive;
     all->targetDir = dir.file(u"tree");
@@ -172,14 +172,14 @@ TEST(TaskProcs, AddingTasksSendNoTotalAndNoProgress) {
         args->directory = directory;
         EXPECT_EQ(run.run(TASK_ADD_DIRECTORY, args), (Lines{"started 4", "status data\\a\\b.txt", "finished 4 0"}));
     }
-    EXPECT_EQ(archive.addedEntries.size(), 1u);
+    EXPECT_EQ(archive.pendingEntries().size(), 1u);
 
     EXPECT_EQ(run.run(TASK_ADD_ARCHIVE, new AddArchiveArgs{&archive, dir.file(u"junk.grf")}),
               (Lines{"started 5", "finished 5 " + std::to_string(RESULT_INVALID_ARCHIVE)}));
     EXPECT_EQ(run.run(TASK_ADD_ARCHIVE, new AddArchiveArgs{&archive, dir.file(u"other.grf")}),
               (Lines{"started 5", "finished 5 0"}));
-    ASSERT_EQ(archive.addedEntries.size(), 2u);
-    EXPECT_EQ(archive.addedEntries[1]->name, "data\\other.txt");
+    ASSERT_EQ(archive.pendingEntries().size(), 2u);
+    EXPECT_EQ(archive.pendingEntries()[1]->name, "data\\other.txt");
 }
 
 TEST(TaskProcs, SaveReportsEachPendingEntryAndItsResult) {
@@ -193,24 +193,17 @@ TEST(TaskProcs, SaveReportsEachPendingEntryAndItsResult) {
     {
         GrfArchive archive;
         ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
-        auto entry = std::make_unique<GrfEntry>(&archive);
-        entry->setSourceFile("data\\big.bin", dir.file(u"big.bin"), 100000);
-        archive.appendAdded(std::move(entry));
-        auto gone = std::make_unique<GrfEntry>(&archive);
-        gone->setSourceFile("data\\gone.bin", dir.file(u"gone.bin"), 77);
-        gone->state = ENTRY_DELETED;
-        archive.appendAdded(std::move(gone));
+        archive.addFile("data\\big.bin", dir.file(u"big.bin"), 100000);
+        archive.markDeleted(*archive.addFile("data\\gone.bin", dir.file(u"gone.bin"), 77));
         EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}),
                   (Lines{"started 6", "total 100000", "status data\\big.bin", "progress 100000", "finished 6 0"}));
     }
     {
         GrfArchive archive;
         ASSERT_TRUE(archive.open(dir.file(u"test.grf")));
-        EXPECT_EQ(archive.entries.size(), 1u);
+        EXPECT_EQ(archive.storedEntries().size(), 1u);
         EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}), (Lines{"started 6", "total 0", "finished 6 0"}));
-        auto missing = std::make_unique<GrfEntry>(&archive);
-        missing->setSourceFile("data\\missing.bin", dir.file(u"missing.bin"), 5);
-        archive.appendAdded(std::move(missing));
+        archive.addFile("data\\missing.bin", dir.file(u"missing.bin"), 5);
         EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}),
                   (Lines{"started 6", "total 5", "status data\\missing.bin",
                          "finished 6 " + std::to_string(RESULT_OPEN_FAILED)}));
@@ -245,8 +238,8 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
     EXPECT_EQ(done->error, 0);
     std::unique_ptr<GrfArchive> result(done->resultArchive);
     ASSERT_NE(result, nullptr);
-    ASSERT_EQ(result->entries.size(), 2u);
-    EXPECT_EQ(result->entries[0]->offset, 46u);
+    ASSERT_EQ(result->storedEntries().size(), 2u);
+    EXPECT_EQ(result->storedEntries()[0]->offset, 46u);
 
     // Failure B: the old file stays and is opened again.
     auto* bad = new GrfArchive;
@@ -286,14 +279,13 @@ TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheRe
     args->targetDir = dir.file(u"out");
     // Entries that claim the largest sizes: their data are nowhere, so each extraction fails.
     for (const char* name : {"data\\huge1.bin", "data\\huge2.bin"}) {
-        auto entry = std::make_unique<GrfEntry>(&archive);
+        auto entry = std::make_unique<GrfEntry>(&archive, ENTRY_STORED);
         entry->setName(name);
-        entry->state = ENTRY_STORED;
         entry->source = SOURCE_ARCHIVE;
         entry->compressedSize = entry->storedSize = entry->originalSize = 0xFFFFFFFFu;
         entry->offset = 46;
         args->selection->push_back(entry.get());
-        archive.entries.push_back(std::move(entry));
+        archive.adoptEntry(std::move(entry));
     }
     TaskRun run;
     EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, args),

@@ -25,12 +25,7 @@ std::wstring wide(const std::u16string& text) {
 
 // A pending entry as adding would leave it, without running a task.
 GrfEntry* addPending(GrfArchive& archive, const std::string& name, uint32_t size) {
-    auto fresh = std::make_unique<GrfEntry>(&archive);
-    fresh->setSourceFile(name, u"C:\\nowhere\\file", size);
-    GrfEntry* const entry = archive.appendAdded(std::move(fresh));
-    archive.addedIndex.insert(entry->key, entry);
-    archive.modified = true;
-    return entry;
+    return archive.addFile(name, u"C:\\nowhere\\file", size);
 }
 
 class MainDialogTest : public UiTest {
@@ -363,7 +358,7 @@ TEST_F(MainDialogTest, CommandsDoNothingWhileATaskRuns) {
     }
     pump();
     EXPECT_EQ(app.currentArchive, archive);
-    EXPECT_EQ(archive->entries[0]->state, ENTRY_STORED);
+    EXPECT_EQ(archive->storedEntries()[0]->state(), ENTRY_STORED);
     EXPECT_EQ(worker->taskCode, 0u);
     EXPECT_TRUE(seamLog.fileAsks.size() == 1 && seamLog.folderTitles.empty() && seamLog.boxes.empty());
     EXPECT_TRUE(IsWindow(dialog));
@@ -490,7 +485,7 @@ TEST_F(MainDialogTest, ExtractSelectedTakesStoredRowsOnly) {
     ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_EXTRACT_ONE));
     {
         std::unique_ptr<ExtractOneArgs> one(static_cast<ExtractOneArgs*>(record));
-        EXPECT_EQ(one->entry, app.currentArchive->entries[1].get());
+        EXPECT_EQ(one->entry, app.currentArchive->storedEntries()[1].get());
         EXPECT_EQ(one->targetPath, u"C:\\out\\b.txt");
     }
     setUiState(UI_ARCHIVE_OPEN);
@@ -513,8 +508,8 @@ TEST_F(MainDialogTest, ExtractSelectedTakesStoredRowsOnly) {
         ASSERT_NE(list->selection, nullptr);
         EXPECT_EQ(list->selection->size(), c.expected);
         if (c.expected == 2) {
-            EXPECT_EQ((*list->selection)[0], app.currentArchive->entries[0].get());
-            EXPECT_EQ((*list->selection)[1], app.currentArchive->entries[1].get());
+            EXPECT_EQ((*list->selection)[0], app.currentArchive->storedEntries()[0].get());
+            EXPECT_EQ((*list->selection)[1], app.currentArchive->storedEntries()[1].get());
         }
         EXPECT_EQ(list->targetDir, u"C:\\many");
         EXPECT_EQ(list->keepDirs, 1);
@@ -527,19 +522,19 @@ TEST_F(MainDialogTest, DeleteSelectedMarksRowsAndTheTitleFollowsLater) {
     selectRows({0});
     click(IDC_DELETE_SELECTED);
     pump();
-    EXPECT_EQ(app.currentArchive->entries[0]->state, ENTRY_DELETED);
-    EXPECT_EQ(app.currentArchive->entries[1]->state, ENTRY_STORED);
-    EXPECT_TRUE(app.currentArchive->modified);
+    EXPECT_EQ(app.currentArchive->storedEntries()[0]->state(), ENTRY_DELETED);
+    EXPECT_EQ(app.currentArchive->storedEntries()[1]->state(), ENTRY_STORED);
+    EXPECT_TRUE(app.currentArchive->isModified());
     EXPECT_EQ(rowCount(), 2) << "deleted rows stay";
     EXPECT_EQ(rowImage(0), 2);
-    EXPECT_EQ(cell(0, 1), std::to_wstring(app.currentArchive->entries[0]->compressedSize));
+    EXPECT_EQ(cell(0, 1), std::to_wstring(app.currentArchive->storedEntries()[0]->compressedSize));
     EXPECT_EQ(title(), L"Quarnel v2 - " + wide(path));
     pressEnterInFilter();
     EXPECT_EQ(title(), L"Quarnel v2 - " + wide(path) + L"*");
 
     selectRows({});
     click(IDC_DELETE_SELECTED);
-    EXPECT_EQ(app.currentArchive->entries[1]->state, ENTRY_STORED);
+    EXPECT_EQ(app.currentArchive->storedEntries()[1]->state(), ENTRY_STORED);
 }
 
 }  // namespace

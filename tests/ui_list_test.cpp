@@ -13,12 +13,7 @@
 namespace {
 
 GrfEntry* addPending(GrfArchive& archive, const std::string& name, uint32_t size) {
-    auto fresh = std::make_unique<GrfEntry>(&archive);
-    fresh->setSourceFile(name, u"C:\\nowhere\\file", size);
-    GrfEntry* const entry = archive.appendAdded(std::move(fresh));
-    archive.addedIndex.insert(entry->key, entry);
-    archive.modified = true;
-    return entry;
+    return archive.addFile(name, u"C:\\nowhere\\file", size);
 }
 
 class EntryListTest : public UiTest {
@@ -110,12 +105,12 @@ TEST_F(EntryListTest, NameFormCheckBoxRedrawsWithoutRefiltering) {
 TEST_F(EntryListTest, CellsShowSizesPositionsAndImagesByRowKind) {
     openWith({"data\\a.txt", "data\\b.txt"}, {"data\\new.txt", "data\\gone.txt"});
     GrfArchive& archive = *app.currentArchive;
-    archive.addedEntries[1]->state = ENTRY_DELETED;
-    archive.entries[1]->state = ENTRY_DELETED;
-    const GrfEntry& stored = *archive.entries[1];
+    archive.markDeleted(*archive.pendingEntries()[1]);
+    archive.markDeleted(*archive.storedEntries()[1]);
+    const GrfEntry& stored = *archive.storedEntries()[1];
     const struct { int row; std::wstring compressed, original, position; int image; } rows[] = {
-        {0, std::to_wstring(archive.entries[0]->compressedSize), std::to_wstring(archive.entries[0]->originalSize),
-         std::to_wstring(archive.entries[0]->offset), 0},
+        {0, std::to_wstring(archive.storedEntries()[0]->compressedSize), std::to_wstring(archive.storedEntries()[0]->originalSize),
+         std::to_wstring(archive.storedEntries()[0]->offset), 0},
         {1, std::to_wstring(stored.compressedSize), std::to_wstring(stored.originalSize),
          std::to_wstring(stored.offset), 2},
         {2, L"N/A", L"7", L"N/A", 1},
@@ -128,7 +123,7 @@ TEST_F(EntryListTest, CellsShowSizesPositionsAndImagesByRowKind) {
         EXPECT_EQ(cell(r.row, 3), r.position);
         EXPECT_EQ(rowImage(r.row), r.image);
     }
-    EXPECT_EQ(archive.entries[0]->offset, 46u) << "positions are absolute";
+    EXPECT_EQ(archive.storedEntries()[0]->offset, 46u) << "positions are absolute";
 }
 
 TEST_F(EntryListTest, CellTextIsCutToTheListsBuffer) {
@@ -154,10 +149,10 @@ TEST_F(EntryListTest, HeaderClicksSortAndEnterRestoresListOrder) {
     GrfArchive& archive = *app.currentArchive;
     const uint32_t compressed[] = {30, 10, 20, 10};
     for (size_t i = 0; i < 4; ++i) {
-        archive.entries[i]->compressedSize = compressed[i];
+        archive.storedEntries()[i]->compressedSize = compressed[i];
     }
-    archive.addedEntries[0]->compressedSize = 5;   // added rows order among themselves by the field too
-    archive.addedEntries[1]->compressedSize = 1;
+    archive.pendingEntries()[0]->compressedSize = 5;   // added rows order among themselves by the field too
+    archive.pendingEntries()[1]->compressedSize = 1;
 
     clickHeader(0);  // the state starts on this column, ascending: the first click descends
     EXPECT_EQ(names(), (std::vector<std::wstring>{L"data\\z.txt", L"data\\y.txt", L"data\\c.txt", L"data\\b.txt",
@@ -192,7 +187,7 @@ TEST_F(EntryListTest, NamesDifferingOnlyInLetterCaseCompareEqual) {
     openWith({"data\\Same.txt", "data\\a.txt"}, {"DATA\\SAME.TXT2"});
     const uint32_t rows[] = {0, 2};
     EXPECT_EQ(compareByNameAscending(&rows[0], &rows[1]) < 0, true) << "a prefix sorts first";
-    GrfEntry* const renamed = app.currentArchive->addedEntries[0].get();
+    GrfEntry* const renamed = app.currentArchive->pendingEntries()[0].get();
     renamed->setName("DATA\\SAME.TXT");
     EXPECT_EQ(compareByNameAscending(&rows[0], &rows[1]), 0);
     EXPECT_EQ(compareByNameDescending(&rows[0], &rows[1]), 0);
@@ -214,25 +209,19 @@ TEST_F(EntryListTest, EverySortAgreesWithItsComparator) {
         for (uint32_t k = next() % 4; k > 0; --k) {
             name += tails[next() % 11];
         }
-        auto entry = std::make_unique<GrfEntry>(&archive);
+        auto entry = std::make_unique<GrfEntry>(&archive, i % 4 == 0 ? ENTRY_ADDED : ENTRY_STORED);
         entry->setName(name);
         entry->compressedSize = next() % 5;
         entry->originalSize = next() % 5;
         entry->offset = next() % 5 == 0 ? 0xFFFFFFFFu : next();
-        if (i % 4 == 0) {
-            archive.appendAdded(std::move(entry));
-        } else {
-            entry->state = ENTRY_STORED;
-            archive.entries.push_back(std::move(entry));
-        }
+        archive.adoptEntry(std::move(entry));
     }
     // Names that end exactly where the sort's sixteen-byte steps do, beside longer namesakes.
     for (const char* name : {"data\\abcdefghijkl", "data\\abcdefghijk", "data\\ABCDEFGHIJK", "data\\abcdefghijk\\",
                              "data\\abcdefghijk\\0123456789abcde", "data\\abcdefghijk\\0123456789abcd"}) {
-        auto entry = std::make_unique<GrfEntry>(&archive);
+        auto entry = std::make_unique<GrfEntry>(&archive, ENTRY_STORED);
         entry->setName(name);
-        entry->state = ENTRY_STORED;
-        archive.entries.insert(archive.entries.begin(), std::move(entry));
+        archive.adoptEntry(std::move(entry));
     }
     applyFilter();
     using Comparator = int (*)(const void*, const void*);
@@ -252,8 +241,12 @@ TEST_F(EntryListTest, EverySortAgreesWithItsComparator) {
 }
 
 TEST_F(EntryListTest, RenameRefusesTakenUnencodableAndOverlongNames) {
-    openWith({"data\\a.txt", "data\\b.txt"}, {"data\\c.txt"});
-    app.currentArchive->modified = false;
+    openWith({"data\\a.txt", "data\\b.txt"});
+    // A pending entry as an unmodified archive would hold it.
+    auto pending = std::make_unique<GrfEntry>(app.currentArchive, ENTRY_ADDED);
+    pending->setName("data\\c.txt");
+    app.currentArchive->adoptEntry(std::move(pending));
+    applyFilter();
     refreshTitle();
     const std::wstring unmodifiedTitle = title();
     const struct { const char* what; std::wstring name; } refused[] = {
@@ -272,14 +265,14 @@ TEST_F(EntryListTest, RenameRefusesTakenUnencodableAndOverlongNames) {
         EXPECT_EQ(seamLog.boxes[0].type, static_cast<UINT>(MB_ICONWARNING));
         EXPECT_EQ(cell(0, 0), L"data\\a.txt");
     }
-    EXPECT_FALSE(app.currentArchive->modified);
+    EXPECT_FALSE(app.currentArchive->isModified());
     seamLog.boxes.clear();
     const std::wstring longest = L"data\\" + std::wstring(254, L'y');  // 259 bytes exactly
     EXPECT_EQ(endLabelEdit(2, longest.c_str()), 1);
     EXPECT_EQ(cell(2, 0), longest);
     EXPECT_EQ(endLabelEdit(0, L"data\\renamed.txt"), 1);
     EXPECT_EQ(cell(0, 0), L"data\\renamed.txt");
-    EXPECT_EQ(app.currentArchive->entries[0]->name, "data\\renamed.txt");
+    EXPECT_EQ(app.currentArchive->storedEntries()[0]->name, "data\\renamed.txt");
     EXPECT_EQ(title(), unmodifiedTitle + L"*");
     EXPECT_TRUE(seamLog.boxes.empty());
     EXPECT_EQ(rowCount(), 3) << "a rename does not filter again";

@@ -51,11 +51,7 @@ TEST_F(TaskProgressTest, AddingTasksRunTheMarqueeOthersTheRange) {
 
     {
         GrfArchive& archive = *app.currentArchive;
-        auto fresh = std::make_unique<GrfEntry>(&archive);
-        fresh->setSourceFile("data\\folder\\file.txt", u"C:\\x", 3);
-        GrfEntry* const entry = archive.appendAdded(std::move(fresh));
-        archive.addedIndex.insert(entry->key, entry);
-        archive.modified = true;
+        archive.addFile("data\\folder\\file.txt", u"C:\\x", 3);
     }
     sendFinished(TASK_ADD_DIRECTORY, RESULT_OPEN_FAILED);
     EXPECT_FALSE(marquee());

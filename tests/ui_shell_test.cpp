@@ -153,7 +153,7 @@ TEST_F(ShellTest, DropOnAnOpenArchiveAsksThenAddsFilesFoldersAndArchives) {
                                          std::wstring(asWide(dir.file(u"loose.txt"))) + L"\n合并Grf：" +
                                          std::wstring(asWide(other)));
     EXPECT_EQ(rowCount(), 3) << "No adds nothing";
-    EXPECT_FALSE(app.currentArchive->modified);
+    EXPECT_FALSE(app.currentArchive->isModified());
 
     seamLog.boxAnswers.push_back(IDYES);
     drop({dir.file(u"folder"), dir.file(u"loose.txt"), other});
@@ -184,12 +184,12 @@ TEST_F(ShellTest, NothingIsTakenWhileATaskRuns) {
     app.uiState = UI_BUSY;
     drop({dir.file(u"loose.txt")});
     EXPECT_TRUE(seamLog.boxes.empty());
-    EXPECT_EQ(app.currentArchive->addedEntries.size(), 0u);
+    EXPECT_EQ(app.currentArchive->pendingEntries().size(), 0u);
     // The list's commands that change the archive wait too; copying names does not.
     selectRows({0});
     keyInList(VK_DELETE);
     keyInList(VK_F2);
-    EXPECT_EQ(app.currentArchive->entries[0]->state, ENTRY_STORED);
+    EXPECT_EQ(app.currentArchive->storedEntries()[0]->state(), ENTRY_STORED);
     EXPECT_FALSE(editingLabel());
     contextMenu();
     ASSERT_EQ(seamLog.menus.size(), 1u);
@@ -235,7 +235,7 @@ TEST_F(ShellTest, ContextMenuOffersTheListsCommandsAndRunsThem) {
     EXPECT_EQ(rowImage(0), ENTRY_DELETED);
     EXPECT_EQ(rowImage(1), ENTRY_STORED);
     EXPECT_EQ(rowImage(2), ENTRY_DELETED);
-    EXPECT_TRUE(app.currentArchive->modified);
+    EXPECT_TRUE(app.currentArchive->isModified());
 
     seamLog.menuAnswers.push_back(IDM_RENAME);
     contextMenu();

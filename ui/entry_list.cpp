@@ -86,7 +86,7 @@ void fillCell(LVITEMW& item) {
         return;
     }
     if (item.mask & LVIF_IMAGE) {
-        item.iImage = entry->state;
+        item.iImage = entry->state();
     }
     if (!(item.mask & LVIF_TEXT)) {
         return;
@@ -123,7 +123,7 @@ bool renameEntry(const NMLVDISPINFOW& info) {
     const uint32_t codePage = useKoreanNames() ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
     // A character the code page lacks would turn into '?', a name no file can take on extraction.
     const auto name = platform::encodeText(fromWide(info.item.pszText), codePage);
-    if (!name || name->empty() || !entry->rename(*name)) {
+    if (!name || entry->rename(*name) != RenameResult::RENAMED) {
         uiSeam.messageBox(app.mainWindow, L"此文件名已存在，无法修改！", L"修改文件名", MB_ICONWARNING);
         return false;
     }
@@ -216,8 +216,8 @@ void refreshStatusLine() {
     unsigned long total = 0;
     if (archive != nullptr) {
         const ListReadLock lock;
-        added = static_cast<unsigned long>(archive->addedEntries.size());
-        total = static_cast<unsigned long>(archive->entries.size()) + added;
+        added = static_cast<unsigned long>(archive->pendingEntries().size());
+        total = static_cast<unsigned long>(archive->storedEntries().size()) + added;
     }
     wchar_t text[MAX_PATH];
     swprintf(text, MAX_PATH, L"显示 %lu 个文件 / 添加 %lu 个文件 / 总共 %lu 个文件",

@@ -88,7 +88,7 @@ bool pickFolder(const wchar_t* title, std::u16string& folder) {
 
 void onExtractAll() {
     GrfArchive* const archive = app.currentArchive;
-    if (archive == nullptr || archive->entries.empty()) {
+    if (archive == nullptr || archive->storedEntries().empty()) {
         return;
     }
     auto record = std::make_unique<ExtractAllArgs>();
@@ -140,8 +140,7 @@ void deleteSelected() {
         }
         GrfEntry* const entry = entryForIndex(app.visibleEntries[row]);
         if (entry != nullptr) {
-            entry->state = ENTRY_DELETED;
-            entry->owner->modified = true;
+            entry->owner->markDeleted(*entry);
         }
     }
     invalidateList();
@@ -282,7 +281,7 @@ void refreshTitle() {
     if (const GrfArchive* archive = listArchive()) {
         title += L" - ";
         title += asWide(archive->path);
-        if (archive->modified) {
+        if (archive->isModified()) {
             title += L"*";
         }
     }
@@ -294,7 +293,7 @@ void promptCloseArchive() {
         return;
     }
     if (app.currentArchive != nullptr) {
-        if (app.currentArchive->modified) {
+        if (app.currentArchive->isModified()) {
             const int answer = uiSeam.messageBox(app.mainWindow, L"文件已修改，是否需要保存修改？", L"关闭文件",
                                                  MB_ICONQUESTION | MB_YESNOCANCEL);
             if (answer == IDYES) {
@@ -329,7 +328,7 @@ void extractSelected() {
             return nullptr;
         }
         const uint32_t index = app.visibleEntries[row];
-        return index < archive->entries.size() ? archive->entries[index].get() : nullptr;
+        return index < archive->storedEntries().size() ? archive->storedEntries()[index].get() : nullptr;
     };
     if (count == 1) {
         GrfEntry* const entry = storedEntryOfRow(nextSelectedRow(-1));

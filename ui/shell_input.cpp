@@ -117,7 +117,7 @@ void addDroppedFiles(const std::vector<std::u16string>& files, std::wstring& lef
             leftOut += L"\n" + std::wstring(asWide(path)) + L"：文件名无法转换或过长";
             continue;
         }
-        addPendingFile(archive, *name, path, data.nFileSizeLow);
+        archive.addFile(*name, path, data.nFileSizeLow);
     }
 }
 

@@ -55,8 +55,6 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
         if (!name) {
             return;
         }
-        const auto size = static_cast<uint32_t>(item.size);  // the format holds 32-bit sizes
-
-        addPendingFile(archive, *name, full, size);
+        archive.addFile(*name, full, static_cast<uint32_t>(item.size));  // the format holds 32-bit sizes
     });
 }

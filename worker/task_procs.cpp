@@ -61,8 +61,8 @@ void extractAll(TaskWorker& worker) {
     auto& args = recordOf<ExtractAllArgs>(worker);
     // Deleted entries count in the total too; extraction skips them.
     std::vector<GrfEntry*> everything;
-    everything.reserve(args.archive->entries.size());
-    for (const auto& entry : args.archive->entries) {
+    everything.reserve(args.archive->storedEntries().size());
+    for (const auto& entry : args.archive->storedEntries()) {
         everything.push_back(entry.get());
     }
     extractEach(worker, everything, args.targetDir, args.keepDirs != 0, args.useKoreanNames != 0);
@@ -94,8 +94,8 @@ void saveArchive(TaskWorker& worker) {
     // Only what the save will write: a pending entry marked deleted is skipped, and counting it
     // would leave the bar short of its end.
     uint64_t total = 0;
-    for (const auto& entry : archive.addedEntries) {
-        if (entry->state != ENTRY_DELETED) {
+    for (const auto& entry : archive.pendingEntries()) {
+        if (entry->state() != ENTRY_DELETED) {
             total += entry->originalSize;
         }
     }
