@@ -55,7 +55,7 @@ TEST(Header, CreateWritesTheHeaderOfAnEmptyArchiveThatOpensEmpty) {
     // Such files exist wherever a new archive was never saved: they hold nothing.
     GrfArchive again;
     ASSERT_TRUE(again.open(dir.file(u"new.grf"))) << describe(again);
-    EXPECT_TRUE(again.entries.empty());
+    EXPECT_TRUE(again.storedEntries().empty());
 }
 
 TEST(Header, AcceptsOnlyKnownVersions) {

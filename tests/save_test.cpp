@@ -682,13 +682,13 @@ TEST(Save, NeverSavedNewArchiveOpensEmptyAndTakesEntries) {
     {
         auto opened = reopen(dir);
         GrfArchive& archive = *opened.archive;
-        EXPECT_TRUE(archive.entries.empty());
+        EXPECT_TRUE(archive.storedEntries().empty());
         addDiskFile(archive, "data\\a.txt", dir, sampleData(300, 40));
         CountingSink sink;
         ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
     }
     auto opened = reopen(dir);
-    ASSERT_EQ(opened.archive->entries.size(), 1u);
+    ASSERT_EQ(opened.archive->storedEntries().size(), 1u);
     EXPECT_EQ(contentOf(opened.bytes, *stored(*opened.archive, "data\\a.txt")), sampleData(300, 40));
 }
 
@@ -719,7 +719,7 @@ TEST(Save, NewArchiveTakesItsNameOnlyWhenComplete) {
     }
     expectNoOtherFiles(dir, "test.grf");
     auto opened = reopen(dir);
-    EXPECT_EQ(opened.archive->entries.size(), 2u);
+    EXPECT_EQ(opened.archive->storedEntries().size(), 2u);
 }
 
 // Leftovers of interrupted repacks are recognised by name; one that a running program holds stays.
