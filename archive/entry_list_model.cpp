@@ -38,18 +38,15 @@ void takeNameWindow(NameKey& key, size_t depth) {
 // Sorts by sixteen bytes at a time and goes deeper only into runs that are equal so far: names
 // share long prefixes, and comparing whole names would touch each name's memory at every step.
 // The list index breaks ties, so equal names come out in one order whatever the sort did.
-void sortNames(std::vector<NameKey>::iterator first, std::vector<NameKey>::iterator last, size_t depth,
-               bool ascending) {
+void sortNames(std::vector<NameKey>::iterator first, std::vector<NameKey>::iterator last, size_t depth) {
     for (auto key = first; key != last; ++key) {
         takeNameWindow(*key, depth);
     }
-    std::sort(first, last, [ascending](const NameKey& a, const NameKey& b) {
-        const NameKey& x = ascending ? a : b;
-        const NameKey& y = ascending ? b : a;
-        if (x.head != y.head) {
-            return x.head < y.head;
+    std::sort(first, last, [](const NameKey& a, const NameKey& b) {
+        if (a.head != b.head) {
+            return a.head < b.head;
         }
-        return x.next != y.next ? x.next < y.next : x.index < y.index;
+        return a.next != b.next ? a.next < b.next : a.index < b.index;
     });
     for (auto run = first; run != last;) {
         auto end = run + 1;
@@ -60,7 +57,7 @@ void sortNames(std::vector<NameKey>::iterator first, std::vector<NameKey>::itera
         }
         // Names whose windows are all equal and that all end inside them are equal: already in index order.
         if (end - run > 1 && longer) {
-            sortNames(run, end, depth + 16, ascending);
+            sortNames(run, end, depth + 16);
         }
         run = end;
     }
@@ -185,7 +182,8 @@ int compareRows(const GrfArchive& archive, uint32_t a, uint32_t b, ListColumn co
 
 // The sort works on keys taken from the entries once, not through compareRows: resolving two
 // entries per comparison costs several cache misses each, which made a 400,000-row sort take
-// seconds.
+// seconds. Descending is the ascending order turned round: one comparator without a direction
+// to test in it, and ties in exactly reverse list order.
 void sortRows(const GrfArchive& archive, std::vector<uint32_t>& rows, ListColumn column, bool ascending) {
     if (column == ListColumn::NAME) {
         static const std::string NO_NAME;
@@ -195,9 +193,12 @@ void sortRows(const GrfArchive& archive, std::vector<uint32_t>& rows, ListColumn
             const GrfEntry* const entry = entryForRow(archive, index);
             keys.push_back({0, 0, entry != nullptr ? &entry->name : &NO_NAME, index});
         }
-        sortNames(keys.begin(), keys.end(), 0, ascending);
+        sortNames(keys.begin(), keys.end(), 0);
         for (size_t i = 0; i < keys.size(); ++i) {
             rows[i] = keys[i].index;
+        }
+        if (!ascending) {
+            std::reverse(rows.begin(), rows.end());
         }
         return;
     }
@@ -214,12 +215,13 @@ void sortRows(const GrfArchive& archive, std::vector<uint32_t>& rows, ListColumn
         const uint64_t group = isStoredRow(archive, index) ? 0 : 1;
         keys.push_back({group << 32 | value, index});
     }
-    std::sort(keys.begin(), keys.end(), [ascending](const NumberKey& a, const NumberKey& b) {
-        const NumberKey& x = ascending ? a : b;
-        const NumberKey& y = ascending ? b : a;
-        return x.key != y.key ? x.key < y.key : x.index < y.index;
+    std::sort(keys.begin(), keys.end(), [](const NumberKey& a, const NumberKey& b) {
+        return a.key < b.key || (a.key == b.key && a.index < b.index);
     });
     for (size_t i = 0; i < keys.size(); ++i) {
         rows[i] = keys[i].index;
+    }
+    if (!ascending) {
+        std::reverse(rows.begin(), rows.end());
     }
 }
