@@ -143,7 +143,7 @@ int runExtract(Session& session) {
         auto* args = new ExtractListArgs;
         args->keepDirs = options.flat ? 0 : 1;
         args->useKoreanNames = options.korean ? 1 : 0;
-        args->selection = new std::vector<GrfEntry*>(selection);
+        args->selection = selection;
         args->targetDir = targetDir;
         session.runTask(TASK_EXTRACT_SELECTED, args);
     }

@@ -126,7 +126,7 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
     // Without directories both x.txt land on the same file, the later one winning.
     auto* selected = new ExtractListArgs;
     selected->keepDirs = 0;
-    selected->selection = new std::vector<GrfEntry*>{first, second};
+    selected->selection = {first, second};
     selected->targetDir = dir.file(u"flat");
     const uint64_t pair = uint64_t(first->compressedSize) + second->compressedSize;
     EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, selected),
@@ -275,7 +275,6 @@ TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheRe
     GrfArchive archive;
     ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
     auto* args = new ExtractListArgs;
-    args->selection = new std::vector<GrfEntry*>;
     args->targetDir = dir.file(u"out");
     // Entries that claim the largest sizes: their data are nowhere, so each extraction fails.
     for (const char* name : {"data\\huge1.bin", "data\\huge2.bin"}) {
@@ -284,7 +283,7 @@ TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheRe
         entry->source = SOURCE_ARCHIVE;
         entry->compressedSize = entry->storedSize = entry->originalSize = 0xFFFFFFFFu;
         entry->offset = 46;
-        args->selection->push_back(entry.get());
+        args->selection.push_back(entry.get());
         archive.adoptEntry(std::move(entry));
     }
     TaskRun run;

@@ -37,7 +37,7 @@ void* newRecord(uint32_t code) {
     case TASK_EXTRACT_ONE: return new ExtractOneArgs{nullptr, u"target"};
     case TASK_EXTRACT_SELECTED: {
         auto* record = new ExtractListArgs;
-        record->selection = new std::vector<GrfEntry*>(3, nullptr);
+        record->selection.assign(3, nullptr);
         return record;
     }
     case TASK_EXTRACT_ALL: return new ExtractAllArgs;

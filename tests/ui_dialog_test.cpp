@@ -505,11 +505,10 @@ TEST_F(MainDialogTest, ExtractSelectedTakesStoredRowsOnly) {
         EXPECT_EQ(seamLog.folderTitles.back(), L"请选择要提取到的目录");
         ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_EXTRACT_SELECTED));
         std::unique_ptr<ExtractListArgs> list(static_cast<ExtractListArgs*>(record));
-        ASSERT_NE(list->selection, nullptr);
-        EXPECT_EQ(list->selection->size(), c.expected);
+        EXPECT_EQ(list->selection.size(), c.expected);
         if (c.expected == 2) {
-            EXPECT_EQ((*list->selection)[0], app.currentArchive->storedEntries()[0].get());
-            EXPECT_EQ((*list->selection)[1], app.currentArchive->storedEntries()[1].get());
+            EXPECT_EQ(list->selection[0], app.currentArchive->storedEntries()[0].get());
+            EXPECT_EQ(list->selection[1], app.currentArchive->storedEntries()[1].get());
         }
         EXPECT_EQ(list->targetDir, u"C:\\many");
         EXPECT_EQ(list->keepDirs, 1);

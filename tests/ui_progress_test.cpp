@@ -32,7 +32,7 @@ protected:
     int barPosition() const { return static_cast<int>(SendMessageW(item(IDC_PROGRESS), PBM_GETPOS, 0, 0)); }
     FakeTaskbar* announceTaskbar() {
         SendMessageW(dialog, app.taskbarButtonCreatedMessage, 0, 0);
-        return static_cast<FakeTaskbar*>(app.taskbarList);
+        return static_cast<FakeTaskbar*>(app.taskbarList.get());
     }
 
     TempDir dir;
@@ -103,7 +103,7 @@ TEST_F(TaskProgressTest, TaskbarFollowsTheTaskOnceAnnounced) {
     pump();
     EXPECT_EQ(barPosition(), 100);
     sendFinished(TASK_EXTRACT_ALL, 0);
-    EXPECT_EQ(app.taskbarList, nullptr);
+    EXPECT_EQ(app.taskbarList.get(), nullptr);
 
     seamLog.taskbarCreationFails = true;
     EXPECT_EQ(announceTaskbar(), nullptr);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/com_ptr.h"
+
 class GrfArchive;
 class TaskWorker;
 
@@ -25,7 +27,7 @@ struct App {
     HWND mainWindow = nullptr;
     GrfArchive* currentArchive = nullptr;   // owned; heap-allocated because a recompress replaces it
     TaskWorker* worker = nullptr;           // not owned
-    ITaskbarList3* taskbarList = nullptr;   // one reference, or null
+    ComPtr<ITaskbarList3> taskbarList;      // empty until the shell announces the button
     // Registered before WinMain runs, during static initialisation.
     UINT taskbarButtonCreatedMessage = RegisterWindowMessageW(L"TaskbarButtonCreated");
     int uiState = UI_NO_ARCHIVE;

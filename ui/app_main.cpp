@@ -55,10 +55,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     app.currentArchive = nullptr;
     worker.stop();
     app.worker = nullptr;
-    if (app.taskbarList != nullptr) {
-        app.taskbarList->Release();
-        app.taskbarList = nullptr;
-    }
+    app.taskbarList.reset();   // before COM goes
     CoUninitialize();
     return 0;
 }

@@ -355,10 +355,9 @@ void extractSelected() {
     }
     record->keepDirs = keepDirs() ? 1 : 0;
     record->useKoreanNames = useKoreanNames() ? 1 : 0;
-    record->selection = new std::vector<GrfEntry*>;
     for (int row = nextSelectedRow(-1); row != -1; row = nextSelectedRow(row)) {
         if (GrfEntry* const entry = storedEntryOfRow(row)) {
-            record->selection->push_back(entry);
+            record->selection.push_back(entry);
         }
     }
     handOverTask(TASK_EXTRACT_SELECTED, record.release());

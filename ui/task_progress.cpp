@@ -82,20 +82,17 @@ bool adoptRecompressed(LPARAM result) {
 }  // namespace
 
 void setTaskbarState(TBPFLAG state) {
-    if (app.taskbarList != nullptr) {
+    if (app.taskbarList) {
         app.taskbarList->SetProgressState(app.mainWindow, state);
     }
 }
 
 void onTaskbarButtonCreated() {
     // Each announcement (again after the shell restarts) brings a fresh object; the old one goes.
-    if (app.taskbarList != nullptr) {
-        app.taskbarList->Release();
-        app.taskbarList = nullptr;
-    }
-    ITaskbarList3* list = nullptr;
-    if (SUCCEEDED(uiSeam.createTaskbarList(&list))) {
-        app.taskbarList = list;
+    app.taskbarList.reset();
+    ITaskbarList3** const slot = app.taskbarList.put();
+    if (FAILED(uiSeam.createTaskbarList(slot))) {
+        *slot = nullptr;
     }
 }
 
@@ -123,7 +120,7 @@ void onTaskProgress(uint64_t done) {
         position = static_cast<uint32_t>(static_cast<double>(done) * 2147483647.0 / static_cast<double>(app.shownTotal));
     }
     PostMessageW(control(IDC_PROGRESS), PBM_SETPOS, position, 0);
-    if (app.taskbarList != nullptr) {
+    if (app.taskbarList) {
         app.taskbarList->SetProgressValue(app.mainWindow, done, app.shownTotal);
     }
 }

@@ -20,9 +20,8 @@ struct ExtractOneArgs {
 struct ExtractListArgs {
     int32_t keepDirs = 1;
     int32_t useKoreanNames = 0;
-    std::vector<GrfEntry*>* selection = nullptr;  // owned by the record, in list order
+    std::vector<GrfEntry*> selection;  // in list order
     std::u16string targetDir;
-    ~ExtractListArgs() { delete selection; }
 };
 
 struct ExtractAllArgs {

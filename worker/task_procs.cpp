@@ -50,9 +50,7 @@ void extractEach(TaskWorker& worker, const std::vector<GrfEntry*>& selection, co
 void extractSelected(TaskWorker& worker) {
     worker.sendStarted(TASK_EXTRACT_SELECTED);
     auto& args = recordOf<ExtractListArgs>(worker);
-    static const std::vector<GrfEntry*> none;
-    extractEach(worker, args.selection != nullptr ? *args.selection : none, args.targetDir, args.keepDirs != 0,
-                args.useKoreanNames != 0);
+    extractEach(worker, args.selection, args.targetDir, args.keepDirs != 0, args.useKoreanNames != 0);
     finishTask(worker, TASK_EXTRACT_SELECTED, 0);
 }
 

@@ -122,7 +122,7 @@ namespace {
 void releaseRecord(uint32_t code, void* args) {
     switch (code) {
     case TASK_EXTRACT_ONE: delete static_cast<ExtractOneArgs*>(args); break;
-    case TASK_EXTRACT_SELECTED: delete static_cast<ExtractListArgs*>(args); break;  // with its selection
+    case TASK_EXTRACT_SELECTED: delete static_cast<ExtractListArgs*>(args); break;
     case TASK_EXTRACT_ALL: delete static_cast<ExtractAllArgs*>(args); break;
     case TASK_ADD_DIRECTORY: delete static_cast<AddDirectoryArgs*>(args); break;
     case TASK_ADD_ARCHIVE: delete static_cast<AddArchiveArgs*>(args); break;

@@ -185,10 +185,7 @@ void UiTest::TearDown() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
-    if (app.taskbarList != nullptr) {
-        app.taskbarList->Release();
-    }
-    app.taskbarList = nullptr;
+    app.taskbarList.reset();
     app.worker = nullptr;
     worker.reset();
     channel.reset();
