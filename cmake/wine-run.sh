@@ -1,12 +1,9 @@
 #!/bin/sh
 # Runs a cross-built program under Wine for ctest (the toolchain's crossing emulator).
 repo=$(cd "$(dirname "$0")/.." && pwd)
-: "${WINEPREFIX:=$repo/build/wineprefix}"
-: "${WINEDEBUG:=-all}"
-: "${WINEDLLOVERRIDES:=mscoree,mshtml=}"
-export WINEPREFIX WINEDEBUG WINEDLLOVERRIDES
+. "$repo/scripts/wine-env.sh"
 
-if [ ! -f "$WINEPREFIX/.quarnel-prefix-2" ]; then
+if [ ! -f "$quarnel_prefix_marker" ]; then
     mkdir -p "$WINEPREFIX"
     flock "$WINEPREFIX/.prepare.lock" "$repo/scripts/wine-prefix.sh" >/dev/null 2>&1 </dev/null
 fi

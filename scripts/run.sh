@@ -4,8 +4,7 @@
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${QUARNEL_BUILD_ROOT:-$repo/build}/windows
-export WINEPREFIX=${WINEPREFIX:-${QUARNEL_BUILD_ROOT:-$repo/build}/wineprefix}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$repo/scripts/wine-env.sh"
 
 # First run on a fresh machine: fetch the cross compiler, Wine and the fonts.
 if ! command -v x86_64-w64-mingw32-g++-posix > /dev/null || ! command -v wine > /dev/null \
@@ -24,11 +23,6 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 
 (cd "$repo" && cmake --preset windows -B "$build_dir" > /dev/null)
-if ! cmake --build "$build_dir" --target help | grep -q '^quarnel: '; then
-    echo "The Windows program (quarnel.exe) is not part of the build yet." >&2
-    echo "Meanwhile use the command-line tool: build/linux/cli/quarnel-cli list ARCHIVE" >&2
-    exit 1
-fi
 cmake --build "$build_dir" --target quarnel
 exe=$(find "$build_dir" -name quarnel.exe -print -quit)
 "$repo/scripts/wine-prefix.sh"

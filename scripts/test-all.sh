@@ -14,8 +14,7 @@ set -uo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build_root=${QUARNEL_BUILD_ROOT:-$repo/build}
 jobs=${JOBS:-$(nproc)}
-export WINEPREFIX=${WINEPREFIX:-$build_root/wineprefix}
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+. "$repo/scripts/wine-env.sh"
 mkdir -p "$build_root"
 parts=" ${*:-linux asan tsan fuzz windows} "
 wants() { [[ $parts == *" $1 "* ]]; }
@@ -56,20 +55,18 @@ fi
 
 # --- Extra Linux checks -------------------------------------------------------------------
 # Each hook builds its own tree under $build_root and returns non-zero on failure.
+# Their compilers and flags are the presets asan, tsan and fuzz (CMakePresets.json).
 hook_asan_ubsan() {   # the unit tests under AddressSanitizer and UndefinedBehaviorSanitizer
     local dir=$build_root/linux-asan
-    local flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
-    configure linux "$dir" "-DCMAKE_CXX_FLAGS=$flags" "-DCMAKE_C_FLAGS=$flags" \
-        "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" || return 1
+    configure asan "$dir" || return 1
     local built=0
     build "$dir" || built=1
-    ASAN_OPTIONS="detect_leaks=1:abort_on_error=0" UBSAN_OPTIONS="print_stacktrace=1" \
-        run_ctest "$dir" -j"$jobs" && return $built
+    (cd "$repo" && run_ctest "$dir" --preset asan -j"$jobs") && return $built
 }
 hook_tsan() {         # the worker tests under ThreadSanitizer
     local dir=$build_root/linux-tsan
     local tests="task_worker_test add_test task_procs_test parallel_save_test"
-    configure linux "$dir" "-DCMAKE_CXX_FLAGS=-fsanitize=thread" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread" &&
+    configure tsan "$dir" &&
     cmake --build "$dir" -j"$jobs" --target $tests || return 1
     local test
     for test in $tests; do
@@ -77,10 +74,10 @@ hook_tsan() {         # the worker tests under ThreadSanitizer
     done
 }
 hook_fuzz() {         # bounded runs of the fuzz targets
-    # clang with libFuzzer, ASan and UBSan; FUZZ_SECONDS per target (default 60).
+    # FUZZ_SECONDS per target (default 60).
     local dir=$build_root/linux-fuzz seconds=${FUZZ_SECONDS:-60}
     local targets="open extract decode save tga" target
-    configure linux "$dir" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQUARNEL_FUZZ=ON || return 1
+    configure fuzz "$dir" || return 1
     local builds="quarnel_fuzz_seeds"
     for target in $targets; do builds="$builds ${target}_fuzzer"; done
     cmake --build "$dir" -j"$jobs" --target $builds || return 1

@@ -5,15 +5,8 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-: "${WINEPREFIX:=$repo/build/wineprefix}"
-export WINEPREFIX
-: "${WINEDEBUG:=-all}"
-export WINEDEBUG
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-
-# Named after what the prefix holds, so that older prefixes get the newer settings.
-marker="$WINEPREFIX/.quarnel-prefix-2"
-[ -f "$marker" ] && exit 0
+. "$repo/scripts/wine-env.sh"
+[ -f "$quarnel_prefix_marker" ] && exit 0
 
 mkdir -p "$WINEPREFIX"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -71,4 +64,4 @@ for f in tahoma.ttf tahomabd.ttf marlett.ttf; do
     [ -f "/usr/share/wine/fonts/$f" ] && ln -sf "/usr/share/wine/fonts/$f" "$fonts/$f"
 done
 wineserver -w
-touch "$marker"
+touch "$quarnel_prefix_marker"
