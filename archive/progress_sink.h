@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+#include "archive/failure_reason.h"
+
 // Where archive operations report what they are doing; the task worker is the real one.
 class ProgressSink {
 public:
@@ -9,4 +11,6 @@ public:
     virtual void reportStatus(const char16_t* text) = 0;
     // `bytes` of the current entry so far; `commit` once the entry is finished.
     virtual void reportProgress(uint32_t bytes, bool commit) = 0;
+    // One item of a batch was left out or failed, and why; the batch goes on.
+    virtual void reportItemFailure(const FailureReason& reason) { (void)reason; }
 };

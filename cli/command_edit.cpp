@@ -1,6 +1,9 @@
 #include <vector>
 
+#include "archive/entry_name.h"
 #include "cli/commands.h"
+#include "cli/console_io.h"
+#include "cli/json_out.h"
 #include "cli/report.h"
 #include "cli/session.h"
 #include "cli/text.h"
@@ -25,6 +28,59 @@ int saveOrDiscard(Session& session, ArchiveHandle& archive, const std::string& p
     if (session.saveArchive(*archive, pathArgument)) return EXIT_OK;
     if (created) discardNewArchive(archive);
     return EXIT_FAILED;
+}
+
+// Names each item the add leaves out as it happens, one line on standard error (and one JSON
+// line with --json), and closes with a count when anything was left out.
+class SkipReport {
+public:
+    explicit SkipReport(Session& session) : session(session) {
+        session.channel.onItemFailed = [this](const FailureReason& reason) { take(reason); };
+    }
+    ~SkipReport() { session.channel.onItemFailed = nullptr; }
+    SkipReport(const SkipReport&) = delete;
+    SkipReport& operator=(const SkipReport&) = delete;
+
+    uint64_t skipped = 0;
+
+    // "19,998 added, 2 skipped" on standard error; nothing when nothing was left out.
+    void summarize(uint64_t added) const {
+        if (skipped == 0) return;
+        writeErr(withThousands(added) + " added, " + withThousands(skipped) + " skipped\n");
+    }
+
+private:
+    void take(const FailureReason& reason) {
+        ++skipped;
+        std::string line = "skipped " + shownSubject(reason) + ": " + causeText(reason);
+        // The Korean name form holds what the ANSI code page cannot, for most such trees.
+        if (reason.cause == Cause::NAME_NOT_ENCODABLE && !session.options.korean &&
+            encodeEntryName(reason.subject, true)) {
+            line += " (use --korean)";
+        }
+        writeErr(escapeControls("quarnel-cli: " + line) + "\n");
+        if (session.options.json) {
+            writeOut("{\"skipped\":" + jsonString(shownSubject(reason)) + ",\"reason\":" + jsonString(causeText(reason)) +
+                     ",\"code\":" + std::to_string(reason.code) +
+                     ",\"systemError\":" + std::to_string(reason.systemError) + "}\n");
+        }
+    }
+
+    static std::string withThousands(uint64_t value) {
+        std::string digits = std::to_string(value);
+        for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+        return digits;
+    }
+
+    Session& session;
+};
+
+uint64_t pendingCount(const GrfArchive& archive) {
+    uint64_t count = 0;
+    for (const auto& entry : archive.pendingEntries()) {
+        if (entry->state() != ENTRY_DELETED) ++count;
+    }
+    return count;
 }
 
 }  // namespace
@@ -61,8 +117,14 @@ int runAdd(Session& session) {
     args->useKoreanNames = session.options.korean ? 1 : 0;
     args->archive = archive.get();
     args->directory = directory;
+    SkipReport skips(session);
     session.runTask(TASK_ADD_DIRECTORY, args);
-    return saveOrDiscard(session, archive, path, created);
+    const uint64_t added = pendingCount(*archive);
+    const int status = saveOrDiscard(session, archive, path, created);
+    if (status != EXIT_OK) return status;
+    skips.summarize(added);
+    // Something the user asked to store is not in the archive: a script must learn of it.
+    return skips.skipped > 0 ? EXIT_FAILED : EXIT_OK;
 }
 
 int runMerge(Session& session) {

@@ -34,6 +34,14 @@ void ConsoleChannel::handle(uint32_t message, uintptr_t wParam, intptr_t lParam)
         if (showStatus) bar.setStatus(text ? text : u"");
         break;
     }
+    case WM_TASK_ITEM_FAILED: {
+        const auto* reason = reinterpret_cast<const FailureReason*>(lParam);
+        if (onItemFailed && reason) {
+            bar.clear();
+            onItemFailed(*reason);
+        }
+        break;
+    }
     case WM_TASK_TOTAL:
         bar.setTotal(joinHalves(wParam, lParam));
         break;

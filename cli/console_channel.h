@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 
+#include "archive/failure_reason.h"
 #include "cli/progress_bar.h"
 #include "worker/message_channel.h"
 
@@ -28,6 +29,8 @@ public:
     std::function<void(const char16_t* text)> onStatus;
     // Off: status texts do not reach the progress bar (the command shows its own).
     bool showStatus = true;
+    // Called with each item a task left out or failed, on the worker thread.
+    std::function<void(const FailureReason& reason)> onItemFailed;
     // Called on the worker thread right before the finish is handed to the main thread.
     std::function<void()> onFinished;
 

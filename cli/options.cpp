@@ -30,10 +30,12 @@ const std::vector<CommandInfo> COMMANDS = {
      "  -o FILE              write the one NAME to FILE; -o - writes it to standard output\n"
      "  A NAME holding * or ? takes every entry whose whole name it matches.\n",
      1, SIZE_MAX, OPT_DIR | OPT_FLAT | OPT_OUTPUT},
-    {"add", "ARCHIVE DIR [--level N]", "add a directory tree as data\\..., then save",
+    {"add", "ARCHIVE DIR [--level N] [--json]", "add a directory tree as data\\..., then save",
      "  --level N            zlib level 0 to 9 (default 6)\n"
-     "  A missing ARCHIVE is created first.\n",
-     2, 2, OPT_LEVEL},
+     "  --json               also one JSON object per left-out file on standard output\n"
+     "  A missing ARCHIVE is created first. Each file left out is named on standard error,\n"
+     "  a count closes the run, and the exit status is then 1.\n",
+     2, 2, OPT_LEVEL | OPT_JSON},
     {"merge", "ARCHIVE OTHER [--level N]", "add every entry of another archive, then save",
      "  --level N            zlib level 0 to 9 (default 6)\n"
      "  A missing ARCHIVE is created first.\n",

@@ -202,15 +202,35 @@ TEST_F(AddTest, SkipsFilesWhoseNamesTheCodePageCannotHold) {
         GTEST_SKIP() << "the file system here takes no Hangul names";
     }
 
+    std::vector<std::pair<std::u16string, Cause>> leftOut;
+    channel.onMessage = [&leftOut](const RecordedMessage& recorded) {
+        if (recorded.message != WM_TASK_ITEM_FAILED) return;
+        // Sent, so the worker's reason is still there while the pump handles it.
+        const auto* reason = reinterpret_cast<const FailureReason*>(recorded.lParam);
+        leftOut.emplace_back(reason->subject, reason->cause);
+    };
     addDirectory(worker, archive, files.path(), false);
     EXPECT_EQ(addedNames(archive), std::vector<std::string>{"data\\plain.txt"});
-    // Skipped files are still named in the status line.
-    EXPECT_EQ(channel.messages().size(), 3u);
+    // Skipped files are named in the status line, then once more with why they were left out.
+    const auto& messages = channel.messages();
+    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
+                            [](const RecordedMessage& m) { return m.message == WM_TASK_STATUS; }),
+              3);
+    std::sort(leftOut.begin(), leftOut.end());
+    std::vector<std::pair<std::u16string, Cause>> expected = {
+        {u"data\\" + hangul, Cause::NAME_NOT_ENCODABLE},
+        {u"data\\" + longDir + u"\\" + longName, Cause::NAME_NOT_ENCODABLE}};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(leftOut, expected);
+    EXPECT_EQ(worker.itemFailures, 2u);
+    leftOut.clear();
 
     GrfArchive korean;
     ASSERT_TRUE(korean.create(work.file(u"korean.grf")));
     addDirectory(worker, korean, files.path(), true);
     ASSERT_EQ(korean.pendingEntries().size(), 2u) << ::testing::PrintToString(addedNames(korean));
+    ASSERT_EQ(leftOut.size(), 1u);
+    EXPECT_EQ(leftOut[0].second, Cause::NAME_TOO_LONG);
     EXPECT_NE(korean.findAdded("data\\plain.txt"), nullptr);
     EXPECT_NE(korean.findAdded(std::string("data\\\xC7\xD1\xB1\xDB.txt")), nullptr);
     korean.close();

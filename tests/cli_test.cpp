@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -421,4 +422,37 @@ TEST_F(Cli, NamesWithControlCharactersAreShownEscapedAndNotExtracted) {
     EXPECT_EQ(extracted.err.find('\x1b'), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("error -1006: unsafe name"), std::string::npos) << extracted.err;
     EXPECT_NE(extracted.err.find("data\\line\\nquarnel-cli: forged.txt"), std::string::npos) << extracted.err;
+}
+
+// Whatever an add leaves out is named with its cause, counted, and fails the run; the rest is stored.
+TEST_F(Cli, AddNamesEveryLeftOutFileAndFails) {
+    fs::create_directories(path("tree/sub"));
+    writeFileBytes(path("tree/a.txt"), "stored");
+    {
+        const std::string name = HANGUL_UTF8 + ".txt";
+        std::ofstream(fs::path(path("tree/sub")) / fs::path(std::u8string(name.begin(), name.end()))) << "korean";
+    }
+    // Sparse: the size is what matters, past what 32-bit sizes hold.
+    { std::ofstream(fs::path(path("tree/big.bin"))); }
+    fs::resize_file(fs::path(path("tree/big.bin")), (uint64_t(1) << 32) + 5);
+
+    const std::string archive = path("new.grf");
+    const CliResult added = run({"add", archive, path("tree"), "--json"});
+    EXPECT_EQ(added.status, 1) << added.err;
+    EXPECT_NE(added.err.find("quarnel-cli: skipped data\\sub\\" + HANGUL_UTF8 +
+                             ".txt: not representable in code page 1252 (use --korean)\n"),
+              std::string::npos)
+        << added.err;
+    EXPECT_NE(added.err.find("quarnel-cli: skipped data\\big.bin: file too large for the archive format (4 GiB)\n"),
+              std::string::npos)
+        << added.err;
+    EXPECT_NE(added.err.find("1 added, 2 skipped\n"), std::string::npos) << added.err;
+    EXPECT_EQ(std::count(added.out.begin(), added.out.end(), '\n'), 2) << added.out;
+    EXPECT_NE(added.out.find("{\"skipped\":\"data\\\\big.bin\""), std::string::npos) << added.out;
+    EXPECT_EQ(listedNames(archive), (std::vector<std::string>{"data\\\\a.txt"}));
+
+    // With the Korean form the name fits; only the large file is still left out.
+    const CliResult korean = run({"add", archive, path("tree"), "--korean"});
+    EXPECT_EQ(korean.status, 1) << korean.err;
+    EXPECT_NE(korean.err.find("2 added, 1 skipped\n"), std::string::npos) << korean.err;
 }

@@ -309,7 +309,10 @@ TEST_F(MainDialogTest, ClosingAModifiedArchiveFollowsTheAnswer) {
     EXPECT_EQ(title(), L"Quarnel v2");
     EXPECT_EQ(statusText(), L"就绪");
     EXPECT_EQ(rowCount(), 0);
-    EXPECT_EQ(seamLog.boxes.size(), 2u) << "a save's result is not shown";
+    // A failed save says so: the user's changes did not reach the file.
+    ASSERT_EQ(seamLog.boxes.size(), 3u);
+    EXPECT_EQ(seamLog.boxes[2].text.rfind(L"保存失败", 0), 0u);
+    EXPECT_EQ(seamLog.boxes[2].caption, L"错误");
 
     openSample();
     addPending(*app.currentArchive, "data\\new.txt", 3);

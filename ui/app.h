@@ -41,6 +41,8 @@ struct App {
     bool listDetached = false;
     HWND previewWindow = nullptr;           // the one preview, or null
     std::deque<PendingAdd> pendingAdds;     // the rest of a drop, one task after another
+    uint64_t leftOutCount = 0;              // items the running task left out or failed
+    std::wstring leftOutText;               // the first of them, one line each, with their causes
 };
 
 extern App app;

@@ -419,6 +419,9 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TASK_FINISHED:
         onTaskFinished(static_cast<uint32_t>(wParam), lParam);
         return 1;
+    case WM_TASK_ITEM_FAILED:
+        onTaskItemFailed(reinterpret_cast<const FailureReason*>(lParam));
+        return 1;
     default:
         if (message == app.taskbarButtonCreatedMessage && message != 0) {
             onTaskbarButtonCreated();

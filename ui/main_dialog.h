@@ -93,6 +93,8 @@ void onTaskStatus(const wchar_t* text);
 void onTaskTotal(uint64_t total);
 void onTaskProgress(uint64_t done);
 void onTaskFinished(uint32_t code, LPARAM result);
+struct FailureReason;
+void onTaskItemFailed(const FailureReason* reason);
 void onActivate();
 void onTaskbarButtonCreated();
 void setTaskbarState(TBPFLAG state);

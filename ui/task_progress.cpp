@@ -2,7 +2,9 @@
 #include <commctrl.h>
 
 #include "archive/archive.h"
+#include "archive/failure_reason.h"
 #include "archive/result_codes.h"
+#include "platform/utf8.h"
 #include "ui/app.h"
 #include "ui/controls.h"
 #include "ui/main_dialog.h"
@@ -35,6 +37,41 @@ void setMarquee(bool on) {
 
 void showError(int code) {
     uiSeam.messageBox(app.mainWindow, asWide(resultText(code)), L"错误", MB_ICONERROR);
+}
+
+// Items named in the box after a task; the count says how many more there were.
+constexpr size_t SHOWN_ITEMS = 20;
+
+// "data\x.txt: No space left on device", as one line of the box.
+std::wstring itemLine(const FailureReason& reason) {
+    std::u16string line = reason.subject;
+    const std::string cause = causeText(reason);
+    if (!cause.empty()) line += u": " + platform::utf8ToUtf16(cause);
+    return std::wstring(line.begin(), line.end());
+}
+
+// After a task that left items out or failed some: how many, and the first with their causes.
+// A message box's text can be copied with Ctrl+C.
+void showLeftOut() {
+    if (app.leftOutCount == 0) return;
+    std::wstring text = L"有 " + std::to_wstring(app.leftOutCount) + L" 个文件被跳过或失败：\n\n" + app.leftOutText;
+    if (app.leftOutCount > SHOWN_ITEMS) {
+        text += L"……（另有 " + std::to_wstring(app.leftOutCount - SHOWN_ITEMS) + L" 个）\n";
+    }
+    app.leftOutCount = 0;
+    app.leftOutText.clear();
+    uiSeam.messageBox(app.mainWindow, text.c_str(), L"错误", MB_ICONWARNING);
+}
+
+// A failed save: the archive closes as the user asked, and its file keeps what it held before.
+void showSaveFailed(int32_t code) {
+    std::wstring text = L"保存失败，文件未被修改。\n";
+    text += asWide(resultText(code));
+    if (app.currentArchive != nullptr && app.currentArchive->lastReason.code == code &&
+        app.currentArchive->lastReason.cause != Cause::NONE) {
+        text += L"\n" + itemLine(app.currentArchive->lastReason);
+    }
+    uiSeam.messageBox(app.mainWindow, text.c_str(), L"错误", MB_ICONERROR);
 }
 
 void endWithoutArchive() {
@@ -96,7 +133,14 @@ void onTaskbarButtonCreated() {
     }
 }
 
+void onTaskItemFailed(const FailureReason* reason) {
+    if (reason == nullptr) return;
+    if (app.leftOutCount++ < SHOWN_ITEMS) app.leftOutText += itemLine(*reason) + L"\n";
+}
+
 void onTaskStarted(uint32_t code) {
+    app.leftOutCount = 0;
+    app.leftOutText.clear();
     setUiState(UI_BUSY);
     if (isAddingTask(code)) {
         setMarquee(true);
@@ -141,6 +185,8 @@ void onTaskFinished(uint32_t code, LPARAM result) {
         setMarquee(false);
         break;
     case TASK_SAVE:
+        if (static_cast<int32_t>(result) != 0) showSaveFailed(static_cast<int32_t>(result));
+        showLeftOut();
         // Saved or not, the archive closes: that is what the user asked for with Yes.
         endWithoutArchive();
         return;
@@ -154,6 +200,7 @@ void onTaskFinished(uint32_t code, LPARAM result) {
         break;
     default: break;
     }
+    showLeftOut();
     setTaskbarState(GetForegroundWindow() == app.mainWindow ? TBPF_NOPROGRESS : TBPF_PAUSED);
     setUiState(UI_ARCHIVE_OPEN);
     continuePendingAdds();

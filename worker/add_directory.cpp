@@ -3,6 +3,7 @@
 #include "archive/add.h"
 #include "archive/archive.h"
 #include "archive/entry_name.h"
+#include "archive/result_codes.h"
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
 #include "platform/dir_walk.h"
@@ -15,6 +16,18 @@ std::u16string joinPath(const std::u16string& directory, const std::u16string& n
         return directory + name;
     }
     return directory + u'\\' + name;
+}
+
+// True when every component of `name` has a form in `codePage`: then only the whole is too long.
+bool fitsPieceByPiece(const std::u16string& name, uint32_t codePage) {
+    size_t start = 0;
+    for (;;) {
+        const size_t end = name.find(u'\\', start);
+        const std::u16string_view piece = std::u16string_view(name).substr(start, end - start);
+        if (!piece.empty() && !platform::encodeText(piece, codePage)) return false;
+        if (end == std::u16string::npos) return true;
+        start = end + 1;
+    }
 }
 
 }  // namespace
@@ -34,6 +47,7 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
         // A longer path does not fit the system's path buffers: the save could not open the file
         // again, so it is not added at all.
         if (full.size() > MAX_NAME_LENGTH || full.size() < prefixLength) {
+            reportItemFailure(ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_TOO_LONG, full));
             return;
         }
         if (item.isDirectory) {
@@ -50,11 +64,26 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
         const std::u16string wideName = u"data\\" + full.substr(prefixLength);
         reportStatus(wideName.c_str());
         // A name that does not survive the code page, or outgrows the table's 259 bytes, would be
-        // stored as some other name: such a file is left out and the walk goes on.
-        const auto name = encodeEntryName(wideName, args.useKoreanNames != 0);
+        // stored as some other name: such a file is left out, said so, and the walk goes on.
+        const bool korean = args.useKoreanNames != 0;
+        const auto name = encodeEntryName(wideName, korean);
         if (!name) {
+            const uint32_t codePage = korean ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
+            FailureReason reason =
+                fitsPieceByPiece(wideName, codePage)
+                    ? ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_TOO_LONG, wideName)
+                    : ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_NOT_ENCODABLE, wideName, codePage);
+            reason.subjectIsEntry = true;
+            reportItemFailure(reason);
             return;
         }
-        archive.addFile(*name, full, static_cast<uint32_t>(item.size));  // the format holds 32-bit sizes
+        // Sizes and positions in the format are 32-bit: a larger file cannot be stored at all.
+        if (item.size > UINT32_MAX) {
+            FailureReason reason = ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::FILE_TOO_LARGE, wideName);
+            reason.subjectIsEntry = true;
+            reportItemFailure(reason);
+            return;
+        }
+        archive.addFile(*name, full, static_cast<uint32_t>(item.size));
     });
 }

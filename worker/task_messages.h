@@ -2,6 +2,7 @@
 #include <cstdint>
 
 // Just below WM_USER: the numbers the window has always used for its worker.
+constexpr uint32_t WM_TASK_ITEM_FAILED = 1018;  // sent: 0, const FailureReason* of an item left out or failed
 constexpr uint32_t WM_TASK_FINISHED = 1019;  // posted: task code, result
 constexpr uint32_t WM_TASK_STATUS = 1020;    // sent: const char16_t* text, 0
 constexpr uint32_t WM_TASK_PROGRESS = 1021;  // posted: high, low half of the bytes done

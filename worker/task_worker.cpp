@@ -95,7 +95,14 @@ void TaskWorker::runTask(uint32_t code, void* args) {
 }
 
 void TaskWorker::sendStarted(uint32_t code) {
+    itemFailures = 0;
     window.send(WM_TASK_STARTED, code, 0);
+}
+
+void TaskWorker::reportItemFailure(const FailureReason& reason) {
+    ++itemFailures;
+    // Sent: the reason lives on this thread's stack.
+    window.send(WM_TASK_ITEM_FAILED, 0, reinterpret_cast<intptr_t>(&reason));
 }
 
 void TaskWorker::reportStatus(const char16_t* text) {

@@ -60,6 +60,10 @@ public:
     void sendStarted(uint32_t code);
     void reportStatus(const char16_t* text) override;
     void reportProgress(uint32_t bytes, bool commit) override;
+    // Sends WM_TASK_ITEM_FAILED and counts the item for the running task.
+    void reportItemFailure(const FailureReason& reason) override;
+    // Items the running task left out or failed so far.
+    uint64_t itemFailures = 0;
     // Sends progressTotal as WM_TASK_TOTAL.
     void sendTotal();
 
