@@ -9,7 +9,7 @@ build_dir=${QUARNEL_BUILD_ROOT:-$repo/build}/windows
 # First run on a fresh machine: fetch the cross compiler, Wine and the fonts.
 if ! command -v x86_64-w64-mingw32-g++-posix > /dev/null || ! command -v wine > /dev/null \
     || ! command -v cmake > /dev/null || ! command -v ninja > /dev/null; then
-    if [ "$(id -u)" = 0 ]; then "$repo/scripts/install-deps.sh"; else sudo "$repo/scripts/install-deps.sh"; fi
+    "$repo/scripts/install-deps.sh"
 fi
 
 if [ -z "${DISPLAY:-}" ]; then

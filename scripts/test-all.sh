@@ -4,7 +4,7 @@
 #   QUARNEL_BUILD_ROOT  where the build trees go (default: build/ in the checkout)
 #   WINEPREFIX          the Wine prefix (default: <build root>/wineprefix)
 #   JOBS                parallel build jobs (default: number of cores)
-# Arguments pick parts: linux, asan, tsan, fuzz, windows (default: all of them).
+# Arguments pick parts: linux, asan, tsan, fuzz, windows (default: all of them), package.
 set -uo pipefail
 
 # Bash reads a script while it runs it; the braces make it read all of this first, so that
@@ -109,40 +109,21 @@ wants fuzz && step "linux: fuzz" hook_fuzz
 
 # --- Windows under Wine -------------------------------------------------------------------
 win_dir=$build_root/windows
-xvfb_pid=
-cleanup() {
-    wineserver -k > /dev/null 2>&1 || true
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2> /dev/null
-    return 0
-}
-trap cleanup EXIT
-
-start_display() {
-    # -displayfd picks a free display, so parallel runs on one machine do not collide.
-    local file=$build_root/xvfb-display.txt
-    rm -f "$file"
-    Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp 5> "$file" > "$build_root/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 100); do [ -s "$file" ] && break; sleep 0.1; done
-    [ -s "$file" ] || { cat "$build_root/xvfb.log"; return 1; }
-    export DISPLAY=":$(cat "$file")"
-}
-warm_wine() {
-    # The display must be set before the first Wine process of the session: it fixes the driver.
-    wineserver -k > /dev/null 2>&1 || true
-    wineserver -p > /dev/null 2>&1 < /dev/null
-    wine cmd /c exit > /dev/null 2>&1 < /dev/null
-}
-
 wants windows &&
 step "windows: configure" configure windows "$win_dir" &&
 { step "windows: build" build "$win_dir"; true; } &&
-step "windows: wine prefix" "$repo/scripts/wine-prefix.sh" &&
-step "windows: display" start_display &&
-step "windows: wine session" warm_wine &&
-step "windows: tests" run_ctest "$win_dir"
+step "windows: tests" "$repo/scripts/wine-ctest.sh" "$win_dir"
 
-cleanup
+# --- Packages -----------------------------------------------------------------------------
+# The release build of both programs and its two packages, installed and run as a user would.
+# Its tests are the ones the linux and windows parts ran; the workflow preset runs them again.
+release_dir=$build_root/release
+wants package &&
+step "package: configure" configure release "$release_dir" &&
+step "package: build" build "$release_dir" &&
+step "package: cpack" cpack --config "$release_dir/CPackConfig.cmake" -B "$release_dir/packages" &&
+step "package: install and run" "$repo/scripts/check-packages.sh" "$release_dir/packages"
+
 lap "done"
 if [ ${#failed[@]} -gt 0 ]; then
     printf 'FAILED: %s\n' "${failed[@]}"
