@@ -30,7 +30,8 @@ _quarnel_cli() {
         create) options="--force" ;;
         list) options="--filter --sort --reverse --json" ;;
         extract) options="-C --flat -o" ;;
-        add | merge | delete | rename | repack) options="--level" ;;
+        add) options="--level --json" ;;
+        merge | delete | rename | repack) options="--level" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options $global" -- "$cur"))
