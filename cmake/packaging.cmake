@@ -24,10 +24,9 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION utils)
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- quarnel-cli creates GRF archives (.grf, .gpf: single files holding many zlib-compressed
- files under backslash-separated names), lists, adds, merges, renames, deletes and extracts
- their entries, repacks them and checks every entry.")
+    set(CPACK_PACKAGE_DESCRIPTION "quarnel-cli creates GRF archives (.grf, .gpf: single files \
+holding many zlib-compressed files under backslash-separated names), lists, adds, merges, renames, \
+deletes and extracts their entries, repacks them and checks every entry.")
     if(QUARNEL_RELEASE_WINDOWS)
         list(APPEND CPACK_GENERATOR ZIP)
         set(CPACK_QUARNEL_WINDOWS_DIR ${QUARNEL_WINDOWS_BINARY_DIR})
