@@ -4,7 +4,7 @@
 #   QUARNEL_BUILD_ROOT  where the build trees go (default: build/ in the checkout)
 #   WINEPREFIX          the Wine prefix (default: <build root>/wineprefix)
 #   JOBS                parallel build jobs (default: number of cores)
-# Arguments pick parts: linux, asan, tsan, fuzz, windows (default: all of them), package.
+# Arguments pick parts: linux, asan, tsan, fuzz, windows, package (default: all of them).
 set -uo pipefail
 
 # Bash reads a script while it runs it; the braces make it read all of this first, so that
@@ -16,7 +16,7 @@ build_root=${QUARNEL_BUILD_ROOT:-$repo/build}
 jobs=${JOBS:-$(nproc)}
 . "$repo/scripts/wine-env.sh"
 mkdir -p "$build_root"
-parts=" ${*:-linux asan tsan fuzz windows} "
+parts=" ${*:-linux asan tsan fuzz windows package} "
 wants() { [[ $parts == *" $1 "* ]]; }
 
 t0=$(date +%s)
