@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/bin/bash
 # Runs a cross-built program under Wine for ctest (the toolchain's crossing emulator).
 repo=$(cd "$(dirname "$0")/.." && pwd)
 . "$repo/scripts/wine-env.sh"
@@ -20,4 +20,22 @@ if [ -z "$running" ]; then
     wineserver -p30 >/dev/null 2>&1 </dev/null
     wine cmd /c exit >/dev/null 2>&1 </dev/null
 fi
-exec wine "$@"
+
+# Now and then Wine fails to start a process on a busy machine: it ends at once, non-zero, before
+# the program wrote a byte (every test program writes its banner first). That is the emulator's
+# fault, not the program's, so such a start is tried once more, and said so. Any other ending,
+# and a second silent failure, stands.
+output=$(mktemp) errors=$(mktemp)
+trap 'rm -f "$output" "$errors"' EXIT
+for attempt in 1 2; do
+    exec {to_errors}> >(tee "$errors" >&2)
+    tee_pid=$!
+    wine "$@" 2>&"$to_errors" {to_errors}>&- | tee "$output"
+    status=${PIPESTATUS[0]}
+    exec {to_errors}>&-
+    wait "$tee_pid"
+    if [ "$status" -eq 0 ] || [ -s "$output" ] || [ -s "$errors" ] || [ "$attempt" -eq 2 ]; then
+        exit "$status"
+    fi
+    echo "wine-run: Wine ended with status $status before the program wrote anything; starting it again" >&2
+done
