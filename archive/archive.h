@@ -2,7 +2,6 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
-#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -13,6 +12,7 @@
 #include "archive/free_list.h"
 #include "archive/name_index.h"
 #include "platform/exclusive_file.h"
+#include "platform/shared_mutex.h"
 
 class ByteReader;
 class GrfArchive;
@@ -98,7 +98,7 @@ public:
     platform::ExclusiveFile file;
     // Every edit below holds it exclusively; a thread other than the editing one (the window's
     // list while a task runs) reads the lists and names under it shared.
-    mutable std::shared_mutex listLock;
+    mutable platform::SharedMutex listLock;
 
     // The stored entries in table order, and the pending ones in the order they were added.
     const EntryList& storedEntries() const { return entries; }

@@ -39,7 +39,7 @@ public:
     }
 
 private:
-    std::shared_lock<std::shared_mutex> lock;
+    std::shared_lock<platform::SharedMutex> lock;
 };
 
 struct Column {
