@@ -2,34 +2,97 @@
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 #include <libdeflate.h>
 
 namespace {
 
-struct CompressorFree {
-    void operator()(libdeflate_compressor* compressor) const { libdeflate_free_compressor(compressor); }
-};
-struct DecompressorFree {
-    void operator()(libdeflate_decompressor* decompressor) const { libdeflate_free_decompressor(decompressor); }
+// Compressors (several hundred KiB of tables each) and decompressors not in use, kept for the
+// next call on any thread instead of built per entry. Not thread_local: MinGW-w64 runs a thread's
+// thread_local destructors after it has freed their storage, so freeing a compressor there freed
+// garbage and crashed every thread that had compressed as it ended.
+template <typename T, void (*release)(T*)>
+class Shelf {
+public:
+    struct Free {
+        void operator()(T* item) const { release(item); }
+    };
+    using Held = std::unique_ptr<T, Free>;
+
+    // One made for `key` (the level) before, or nothing.
+    Held take(int key) {
+        std::lock_guard<std::mutex> hold(lock);
+        const auto found = std::find_if(items.begin(), items.end(), [key](const auto& item) { return item.first == key; });
+        if (found == items.end()) {
+            return nullptr;
+        }
+        Held item = std::move(found->second);
+        items.erase(found);
+        return item;
+    }
+
+    void put(int key, Held item) {
+        std::lock_guard<std::mutex> hold(lock);
+        // As many as threads work at once, times the levels they use: a bound only against a
+        // caller that keeps changing levels.
+        if (items.size() < MAX_KEPT) {
+            items.emplace_back(key, std::move(item));
+        }
+    }
+
+private:
+    static constexpr size_t MAX_KEPT = 32;
+    std::mutex lock;
+    std::vector<std::pair<int, Held>> items;
 };
 
-// A compressor holds several hundred KiB of tables; each thread keeps one for the level it used
-// last instead of building one per entry. A compressor is not shared between threads.
-libdeflate_compressor* compressorFor(int level) {
-    thread_local std::unique_ptr<libdeflate_compressor, CompressorFree> compressor;
-    thread_local int compressorLevel = -1;
-    if (!compressor || compressorLevel != level) {
-        compressor.reset(libdeflate_alloc_compressor(level));
-        compressorLevel = compressor ? level : -1;
-    }
-    return compressor.get();
+using CompressorShelf = Shelf<libdeflate_compressor, libdeflate_free_compressor>;
+using DecompressorShelf = Shelf<libdeflate_decompressor, libdeflate_free_decompressor>;
+
+CompressorShelf& compressors() {
+    static CompressorShelf shelf;
+    return shelf;
 }
 
-libdeflate_decompressor* decompressor() {
-    thread_local std::unique_ptr<libdeflate_decompressor, DecompressorFree> instance{libdeflate_alloc_decompressor()};
-    return instance.get();
+DecompressorShelf& decompressors() {
+    static DecompressorShelf shelf;
+    return shelf;
+}
+
+// One item from `shelf` for `key`, made when the shelf has none; back on the shelf when done.
+template <typename S>
+class Lease {
+public:
+    template <typename Make>
+    Lease(S& shelf, int key, Make make) : shelf(shelf), key(key), held(shelf.take(key)) {
+        if (!held) {
+            held.reset(make());
+        }
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+    ~Lease() {
+        if (held) {
+            shelf.put(key, std::move(held));
+        }
+    }
+    auto* get() const { return held.get(); }
+
+private:
+    S& shelf;
+    int key;
+    typename S::Held held;
+};
+
+Lease<CompressorShelf> compressorFor(int level) {
+    return {compressors(), level, [level] { return libdeflate_alloc_compressor(level); }};
+}
+
+Lease<DecompressorShelf> decompressor() {
+    return {decompressors(), 0, [] { return libdeflate_alloc_decompressor(); }};
 }
 
 }  // namespace
@@ -48,7 +111,8 @@ bool deflateStream(std::span<const uint8_t> input, int level, std::vector<uint8_
     if (level < 0 || level > 9) {
         return false;
     }
-    libdeflate_compressor* compressor = compressorFor(level);
+    const auto lease = compressorFor(level);
+    libdeflate_compressor* compressor = lease.get();
     if (compressor == nullptr) {
         return false;
     }
@@ -69,7 +133,8 @@ bool deflateStream(std::span<const uint8_t> input, int level, std::vector<uint8_
 
 std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<uint8_t> output,
                                     const std::function<void(size_t consumed)>& onChunk) {
-    libdeflate_decompressor* instance = decompressor();
+    const auto lease = decompressor();
+    libdeflate_decompressor* instance = lease.get();
     if (instance == nullptr) {
         return std::nullopt;
     }
@@ -95,7 +160,8 @@ std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<ui
 // holds all of it (bounded by what the stream can inflate to), and its head is copied out.
 // Only a lack of room makes it grow; damage ends it at once.
 std::optional<size_t> inflatePrefix(std::span<const uint8_t> input, std::span<uint8_t> output) {
-    libdeflate_decompressor* instance = decompressor();
+    const auto lease = decompressor();
+    libdeflate_decompressor* instance = lease.get();
     if (instance == nullptr) {
         return std::nullopt;
     }

@@ -81,14 +81,19 @@ bool deflateStream(std::span<const uint8_t> input, int level, std::vector<uint8_
     return true;
 }
 
-std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<uint8_t> output,
-                                    const std::function<void(size_t consumed)>& onChunk) {
+namespace {
+
+// Inflates `input` into `output`: the bytes produced once the stream ends or, with `headOnly`,
+// once `output` is full. nullopt when the stream is damaged, or the input or the room runs out
+// first. `onChunk` as inflateStream's; with one the input goes in chunks, else in slices as large
+// as zlib takes.
+std::optional<size_t> inflateInto(std::span<const uint8_t> input, std::span<uint8_t> output, bool headOnly,
+                                  const std::function<void(size_t consumed)>& onChunk) {
     z_stream stream{};
     if (inflateInit(&stream) != Z_OK) {
         return std::nullopt;
     }
     const InflateGuard guard{&stream};
-    // Without a progress listener the input goes in slices as large as zlib takes.
     const size_t chunkBytes = onChunk ? CODEC_CHUNK_BYTES : MAX_SLICE;
     size_t consumed = 0;
     size_t produced = 0;
@@ -108,7 +113,7 @@ std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<ui
         if (onChunk && (used > 0 || status != Z_OK)) {
             onChunk(consumed);
         }
-        if (status == Z_STREAM_END) {
+        if (status == Z_STREAM_END || (headOnly && produced == output.size())) {
             return produced;
         }
         // No progress possible: the input ended before the stream did, or the output is full.
@@ -119,32 +124,15 @@ std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<ui
     }
 }
 
+}  // namespace
+
+std::optional<size_t> inflateStream(std::span<const uint8_t> input, std::span<uint8_t> output,
+                                    const std::function<void(size_t consumed)>& onChunk) {
+    return inflateInto(input, output, false, onChunk);
+}
+
 std::optional<size_t> inflatePrefix(std::span<const uint8_t> input, std::span<uint8_t> output) {
-    z_stream stream{};
-    if (inflateInit(&stream) != Z_OK) {
-        return std::nullopt;
-    }
-    const InflateGuard guard{&stream};
-    size_t consumed = 0;
-    size_t produced = 0;
-    for (;;) {
-        const size_t inSlice = std::min(input.size() - consumed, MAX_SLICE);
-        const size_t outSlice = std::min(output.size() - produced, MAX_SLICE);
-        stream.next_in = const_cast<Bytef*>(input.data() + consumed);
-        stream.avail_in = static_cast<uInt>(inSlice);
-        uint8_t noRoom = 0;
-        stream.next_out = output.empty() ? &noRoom : output.data() + produced;
-        stream.avail_out = static_cast<uInt>(outSlice);
-        const int status = inflate(&stream, Z_NO_FLUSH);
-        consumed += inSlice - stream.avail_in;
-        produced += outSlice - stream.avail_out;
-        if (status == Z_STREAM_END || produced == output.size()) {
-            return produced;
-        }
-        if (status != Z_OK) {
-            return std::nullopt;
-        }
-    }
+    return inflateInto(input, output, true, {});
 }
 
 #endif  // QUARNEL_WHOLE_BUFFERS_ELSEWHERE

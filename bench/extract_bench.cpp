@@ -1,10 +1,10 @@
-// Extract-all of a generated archive of realistic files into a fresh directory, against unzip of
-// a ZIP archive (zip -6) of the same files, timed alternately in the same run.
+// Extract-all of an archive of the peer benchmark's corpus (bench/corpus_writer.h) into a fresh
+// directory, against unzip of a ZIP archive (zip -6) of the same files, timed alternately in the
+// same run.
 // Usage: extract_bench [files] [total MB] [repetitions]   (needs zip and unzip on the PATH)
 #include <zlib.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -16,37 +16,12 @@
 #include "archive/name_hash.h"
 #include "archive/progress_sink.h"
 #include "bench/bench_support.h"
-#include "platform/code_page.h"
+#include "bench/corpus_writer.h"
 #include "platform/disk_ops.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// Contents of the kinds a client's data folder holds: text, bitmaps with runs, packed noise.
-std::vector<uint8_t> makeContent(size_t size, Generator& random) {
-    std::vector<uint8_t> out(size);
-    switch (random.below(3)) {
-    case 0: {
-        static const char* const WORDS[] = {"sprite ", "texture ", "monster ", "0.25 ", "\r\n", "effect ", "wall "};
-        size_t i = 0;
-        while (i < size) {
-            for (const char* p = WORDS[random.below(7)]; *p && i < size; ++p) out[i++] = uint8_t(*p);
-        }
-        break;
-    }
-    case 1:
-        for (size_t i = 0; i < size;) {
-            const uint8_t colour = uint8_t(random.below(16));
-            for (size_t run = 1 + random.below(24); run && i < size; --run) out[i++] = colour;
-        }
-        break;
-    default:
-        for (auto& b : out) b = uint8_t(random.next());
-        break;
-    }
-    return out;
-}
 
 void putU32(std::vector<uint8_t>& out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(uint8_t(value >> (8 * i)));
@@ -63,27 +38,10 @@ int main(int argc, char** argv) {
     fs::remove_all(work);
     fs::create_directories(work / "src");
 
-    // Sizes spread over three orders of magnitude around the mean, as in real data folders.
-    Generator random(11);
-    const double mean = totalMb * 1e6 / files;
+    // The peer benchmark's corpus below src/data (what the zip holds), and each file into the archive.
     std::vector<uint8_t> archive(46, 0), table;
-    uint64_t totalBytes = 0;
-    static const char* const FOLDERS[] = {"texture", "sprite", "model", "wav", "effect"};
-    for (uint32_t i = 0; i < files; ++i) {
-        const double spread = std::exp((double(random.below(1000)) / 1000.0 - 0.5) * 4.0);
-        const size_t size = size_t(mean * spread / 1.81);  // 1.81: the mean of the spread factor
-        const auto content = makeContent(size, random);
-        totalBytes += size;
-        const std::string name = std::string("data\\") + FOLDERS[i % 5] + "\\d" + std::to_string(i % 97) + "\\file" +
-                                 std::to_string(i) + ".bin";
-        std::string diskName = name;
-        for (char& c : diskName) {
-            if (c == '\\') c = '/';
-        }
-        fs::create_directories((work / "src" / diskName).parent_path());
-        std::ofstream(work / "src" / diskName, std::ios::binary)
-            .write(reinterpret_cast<const char*>(content.data()), std::streamsize(size));
-
+    const auto totalBytesWritten = writeCorpus(work / "src" / "data", files, totalMb,
+                                               [&](const std::string& name, const std::vector<uint8_t>& content) {
         const auto stream = deflateAll(content, 6);
         const uint32_t offset = uint32_t(archive.size());
         archive.insert(archive.end(), stream.begin(), stream.end());
@@ -91,10 +49,15 @@ int main(int argc, char** argv) {
         table.push_back(0);
         putU32(table, uint32_t(stream.size()));
         putU32(table, uint32_t(stream.size()));
-        putU32(table, uint32_t(size));
+        putU32(table, uint32_t(content.size()));
         table.push_back(1);
         putU32(table, offset - 46);
+    });
+    if (!totalBytesWritten) {
+        std::fprintf(stderr, "the corpus could not be written\n");
+        return 1;
     }
+    const uint64_t totalBytes = *totalBytesWritten;
     const uint32_t tablePosition = uint32_t(archive.size());
     const auto packed = deflateAll(table, 6);
     putU32(archive, uint32_t(packed.size()));

@@ -12,8 +12,9 @@ if(WIN32)
             ${QUARNEL_LIBDEFLATE_SOURCE_DIR}/lib/*.c ${QUARNEL_LIBDEFLATE_SOURCE_DIR}/lib/x86/*.c)
         add_library(quarnel_libdeflate STATIC ${quarnel_libdeflate_sources})
         target_include_directories(quarnel_libdeflate SYSTEM PUBLIC ${QUARNEL_LIBDEFLATE_SOURCE_DIR})
-        # Its own code, built as its makefile builds it; our warning flags are not its business.
-        target_compile_options(quarnel_libdeflate PRIVATE -w)
+        # Its own code, built with its makefile's flags (these come after the build type's);
+        # our warning flags are not its business.
+        target_compile_options(quarnel_libdeflate PRIVATE -O2 -fomit-frame-pointer -std=c99 -D_ANSI_SOURCE -w)
         add_library(libdeflate::libdeflate ALIAS quarnel_libdeflate)
     else()
         message(WARNING "libdeflate's source package is not below /usr/src/libdeflate "

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/codec.h"
@@ -210,4 +211,27 @@ TEST(Codec, StreamedDeflateMakesZlibStreamsWhateverThePieces) {
     EXPECT_EQ(streamInflated(stream, 0, 3), std::optional<std::vector<uint8_t>>(std::vector<uint8_t>{}));
     StreamDeflater refused(6);
     EXPECT_FALSE(refused.put(data, true, [](std::span<const uint8_t>) { return false; }));
+}
+
+TEST(Codec, ThreadsThatCompressedEndCleanly) {
+    // Each round's threads compress and inflate, then end while others start: the codec's
+    // per-call state must outlive none of them and be freed by none of them twice.
+    const auto data = textOf(100000);
+    std::vector<uint8_t> expected;
+    ASSERT_TRUE(deflateStream(data, 6, expected));
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::thread> threads;
+        std::vector<std::vector<uint8_t>> streams(3);
+        std::vector<std::optional<size_t>> inflatedSizes(3);
+        for (size_t t = 0; t < streams.size(); ++t) {
+            threads.emplace_back([&, t] {
+                deflateStream(data, t == 0 ? 6 : int(t), streams[t]);
+                std::vector<uint8_t> back(data.size());
+                inflatedSizes[t] = inflateStream(streams[t], back);
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        EXPECT_EQ(streams[0], expected);
+        for (const auto& size : inflatedSizes) EXPECT_EQ(size, std::optional<size_t>(data.size()));
+    }
 }

@@ -116,16 +116,16 @@ TEST_F(TaskProgressTest, TaskbarFollowsTheTaskOnceAnnounced) {
     EXPECT_EQ(first->references, 1) << "the replaced object was released";
     first->Release();
 
-    SetForegroundWindow(dialog);
-    pump();
-    const bool windowInFront = GetForegroundWindow() == dialog;
     SendMessageW(dialog, WM_TASK_STARTED, TASK_EXTRACT_ALL, 0);
+    // From here on the window is busy: the desktop's activations, which the pump may deliver
+    // whenever it likes, change nothing.
+    const size_t before = second->states.size();
     sendTotal(5ull << 32);
     postProgress(3ull << 32);
     pump();
     sendFinished(TASK_EXTRACT_ALL, 0);
-    EXPECT_EQ(second->states, (std::vector<TBPFLAG>{TBPF_INDETERMINATE,
-                                                    windowInFront ? TBPF_NOPROGRESS : TBPF_PAUSED}));
+    EXPECT_EQ(std::vector<TBPFLAG>(second->states.begin() + std::ptrdiff_t(before), second->states.end()),
+              (std::vector<TBPFLAG>{TBPF_INDETERMINATE, TBPF_NOPROGRESS}));
     EXPECT_EQ(second->values, (std::vector<std::pair<ULONGLONG, ULONGLONG>>{{3ull << 32, 5ull << 32}}))
         << "the taskbar gets the exact 64-bit values";
 }
@@ -133,14 +133,7 @@ TEST_F(TaskProgressTest, TaskbarFollowsTheTaskOnceAnnounced) {
 TEST_F(TaskProgressTest, TaskEndingBehindAnotherWindowLeavesTheTaskbarPaused) {
     openSample();
     FakeTaskbar* const taskbar = announceTaskbar();
-    const HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
-                                       nullptr, nullptr);
-    SetForegroundWindow(other);
-    pump();
-    if (GetForegroundWindow() != other) {
-        DestroyWindow(other);
-        GTEST_SKIP() << "this display does not let the test change the foreground window";
-    }
+    seamLog.windowInFront = false;
     SendMessageW(dialog, WM_TASK_STARTED, TASK_EXTRACT_ONE, 0);
     SendMessageW(dialog, WM_ACTIVATE, WA_INACTIVE, 0);  // busy: the activation changes nothing
     sendFinished(TASK_EXTRACT_ONE, 0);
@@ -149,7 +142,6 @@ TEST_F(TaskProgressTest, TaskEndingBehindAnotherWindowLeavesTheTaskbarPaused) {
     SendMessageW(dialog, WM_ACTIVATE, WA_ACTIVE, 0);
     ASSERT_EQ(taskbar->states.size(), calls + 1);
     EXPECT_EQ(taskbar->states.back(), TBPF_NOPROGRESS);
-    DestroyWindow(other);
 }
 
 TEST_F(TaskProgressTest, ExtractionErrorsShowTheirTextOthersDoNot) {

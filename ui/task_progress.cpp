@@ -201,7 +201,7 @@ void onTaskFinished(uint32_t code, LPARAM result) {
     default: break;
     }
     showLeftOut();
-    setTaskbarState(GetForegroundWindow() == app.mainWindow ? TBPF_NOPROGRESS : TBPF_PAUSED);
+    setTaskbarState(uiSeam.foregroundWindow() == app.mainWindow ? TBPF_NOPROGRESS : TBPF_PAUSED);
     setUiState(UI_ARCHIVE_OPEN);
     continuePendingAdds();
 }

@@ -52,7 +52,8 @@ UINT trackPopupMenu(HMENU menu, HWND owner, int x, int y) {
 }  // namespace
 
 UiSeam systemUiSeam() {
-    return UiSeam{GetSaveFileNameW, GetOpenFileNameW, browseForFolder, messageBox, createTaskbarList, trackPopupMenu};
+    return UiSeam{GetSaveFileNameW, GetOpenFileNameW, browseForFolder, messageBox, createTaskbarList, trackPopupMenu,
+                  GetForegroundWindow};
 }
 
 UiSeam uiSeam = systemUiSeam();

@@ -17,6 +17,8 @@ struct UiSeam {
     HRESULT (*createTaskbarList)(ITaskbarList3** list);
     // Shows a popup menu at screen point (x, y); the chosen command, or 0 when dismissed.
     UINT (*trackPopupMenu)(HMENU menu, HWND owner, int x, int y);
+    // The window the user works in; which one that is, is the desktop's business, not the tests'.
+    HWND (*foregroundWindow)();
 };
 
 extern UiSeam uiSeam;

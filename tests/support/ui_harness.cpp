@@ -89,6 +89,10 @@ HRESULT answerTaskbar(ITaskbarList3** list) {
     return S_OK;
 }
 
+HWND answerForeground() {
+    return seamLog.windowInFront ? app.mainWindow : nullptr;
+}
+
 UINT answerMenu(HMENU menu, HWND, int, int) {
     SeamLog::Menu shown;
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
@@ -143,7 +147,7 @@ void releaseTaskRecord(uint32_t code, void* record) {
 void UiTest::SetUp() {
     prepareProcess();
     seamLog = SeamLog{};
-    uiSeam = UiSeam{answerSave, answerOpen, answerFolder, answerBox, answerTaskbar, answerMenu};
+    uiSeam = UiSeam{answerSave, answerOpen, answerFolder, answerBox, answerTaskbar, answerMenu, answerForeground};
     const UINT registered = app.taskbarButtonCreatedMessage;
     app = App{};
     app.taskbarButtonCreatedMessage = registered;

@@ -48,6 +48,7 @@ struct SeamLog {
     std::vector<Menu> menus;
     std::deque<UINT> menuAnswers;            // 0 (dismissed) when none is queued
     bool taskbarCreationFails = false;
+    bool windowInFront = true;               // else some other window is in front
 };
 extern SeamLog seamLog;
 
