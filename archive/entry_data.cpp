@@ -6,6 +6,7 @@
 
 #include "archive/archive.h"
 #include "archive/codec.h"
+#include "archive/header.h"
 #include "archive/legacy_decode.h"
 #include "archive/result_codes.h"
 #include "platform/disk_ops.h"
@@ -27,18 +28,42 @@ std::unique_ptr<uint8_t[]> allocate(uint64_t size) {
     return std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[std::max<uint64_t>(size, 1)]);
 }
 
+// A read of the archive's file that failed or stopped short.
+bool failRead(const GrfEntry& entry, EntryData& data) {
+    const int systemError = entry.owner->file.lastSystemError();
+    if (systemError == 0) return data.fail(RESULT_BAD_LENGTH);
+    return data.fail(systemFailure(RESULT_BAD_LENGTH, Operation::READ, systemError, entry.owner->path));
+}
+
 }  // namespace
+
+FailureReason entryFailure(const GrfEntry& entry, const EntryData& data, bool useKoreanNames) {
+    FailureReason reason = data.reason;
+    if (reason.code != data.error) {
+        reason = FailureReason{};
+        reason.code = data.error;
+    }
+    return entryFailure(entry, std::move(reason), useKoreanNames);
+}
+
+FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool useKoreanNames) {
+    if (reason.cause == Cause::NONE && reason.operation == Operation::NONE) {
+        reason.operation = Operation::EXTRACT;
+    }
+    reason.subject = entry.displayName(useKoreanNames);
+    // A name without a form in that code page is shown by its bytes.
+    if (reason.subject.empty()) reason.subject.assign(entry.name.begin(), entry.name.end());
+    reason.subjectIsEntry = true;
+    return reason;
+}
 
 bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data) {
     GrfArchive& archive = *entry.owner;
-    const uint64_t fileLength = archive.file.size();
-    if (fileLength == UINT64_MAX || uint64_t(entry.offset) + entry.storedSize > fileLength) {
-        return data.fail(RESULT_BAD_LENGTH);
-    }
+    if (!storedBytesInFile(entry, data)) return false;
     data.stored = allocate(entry.storedSize);
     if (!data.stored) return data.fail(RESULT_BAD_LENGTH);
     if (!archive.file.seek(entry.offset) || archive.file.read(data.stored.get(), entry.storedSize) != entry.storedSize) {
-        return data.fail(RESULT_BAD_LENGTH);
+        return failRead(entry, data);
     }
     data.storedSize = entry.storedSize;
     data.compressedSize = streamLength;
@@ -75,28 +100,43 @@ bool loadEntryData(const GrfEntry& entry, EntryData& data) {
     return readEntryData(entry, data) && inflateEntryData(data, {});
 }
 
-int writeEntryFile(const EntryData& data, const std::u16string& targetPath,
-                   const std::function<void(size_t written)>& onWritten) {
+namespace {
+
+// A failed write or close of `target`: the partial file goes, so that nothing short passes for
+// the entry's data.
+FailureReason discardOutput(platform::OutputFile& target, const std::u16string& targetPath, Operation operation) {
+    target.close();
+    platform::deleteFile(targetPath);
+    const int systemError = target.lastSystemError();
+    if (systemError == 0) return ruleFailure(RESULT_OPEN_FAILED, operation, Cause::WRITE_ERROR, targetPath);
+    return systemFailure(RESULT_OPEN_FAILED, operation, systemError, targetPath);
+}
+
+FailureReason createFailure(int systemError, const std::u16string& targetPath) {
+    return systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, systemError, targetPath);
+}
+
+}  // namespace
+
+FailureReason writeEntryFile(const EntryData& data, const std::u16string& targetPath,
+                             const std::function<void(size_t written)>& onWritten) {
     // Opened only now, so a damaged entry never leaves a file behind.
     platform::OutputFile target;
-    if (target.create(targetPath) != 0) {
-        return RESULT_OPEN_FAILED;
+    if (const int error = target.create(targetPath); error != 0) {
+        return createFailure(error, targetPath);
     }
     // One write unless someone follows the progress.
     const size_t pieceBytes = onWritten ? WRITE_PIECE_BYTES : std::max<size_t>(data.length, 1);
     for (size_t written = 0; written < data.length;) {
         const size_t piece = std::min<size_t>(data.length - written, pieceBytes);
         if (!target.write(data.output.get() + written, piece)) {
-            // A short file (a full disk) must not pass for the entry's data.
-            target.close();
-            platform::deleteFile(targetPath);
-            return RESULT_OPEN_FAILED;
+            return discardOutput(target, targetPath, Operation::WRITE);
         }
         written += piece;
         if (onWritten) onWritten(written);
     }
-    target.close();
-    return 0;
+    if (!target.close()) return discardOutput(target, targetPath, Operation::CLOSE);
+    return {};
 }
 
 bool isStreamed(uint64_t storedBytes, uint64_t plainBytes, int32_t coding) {
@@ -109,6 +149,11 @@ bool isStreamedEntry(const GrfEntry& entry) {
 }
 
 bool storedBytesInFile(const GrfEntry& entry, EntryData& data) {
+    // A position the table names wrapped past 32 bits when the header's length was added, or it
+    // lies in the header: no record of the format can reach such data.
+    if (entry.offset < HEADER_SIZE) {
+        return data.fail(ruleFailure(RESULT_BAD_LENGTH, Operation::READ, Cause::UNREACHABLE_POSITION, {}));
+    }
     const uint64_t fileLength = entry.owner->file.size();
     if (fileLength == UINT64_MAX || uint64_t(entry.offset) + entry.storedSize > fileLength) {
         return data.fail(RESULT_BAD_LENGTH);
@@ -125,7 +170,8 @@ bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capa
     data.coding = entry.coding;
     data.length = 0;
     std::unique_ptr<uint8_t[]> piece = allocate(READ_PIECE_BYTES);
-    if (!piece || !archive.file.seek(entry.offset)) return data.fail(RESULT_BAD_LENGTH);
+    if (!piece) return data.fail(RESULT_BAD_LENGTH);
+    if (!archive.file.seek(entry.offset)) return failRead(entry, data);
     StreamInflater inflater;
     uint64_t produced = 0;
     int refusal = 0;
@@ -141,7 +187,7 @@ bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capa
     };
     for (size_t consumed = 0;;) {
         const size_t length = std::min<size_t>(streamLength - consumed, READ_PIECE_BYTES);
-        if (archive.file.read(piece.get(), length) != length) return data.fail(RESULT_BAD_LENGTH);
+        if (archive.file.read(piece.get(), length) != length) return failRead(entry, data);
         // Header-only coding touches the first blocks alone, which the first piece holds.
         if (consumed == 0 && data.coding >= 0) decodeData(piece.get(), length, data.coding);
         const StreamInflater::Step step = inflater.put({piece.get(), length}, sink);
@@ -166,13 +212,24 @@ bool extractStreamed(const GrfEntry& entry, const std::u16string* targetPath, En
                      const std::function<void(size_t consumed)>& onChunk) {
     const uint64_t capacity = std::min<uint64_t>(entry.originalSize, maxInflatedSize(entry.compressedSize));
     platform::OutputFile target;
-    if (targetPath != nullptr && target.create(*targetPath) != 0) return data.fail(RESULT_OPEN_FAILED);
-    const PlainSink write = [&](std::span<const uint8_t> plain) {
-        return targetPath == nullptr || target.write(plain.data(), plain.size()) ? 0 : RESULT_OPEN_FAILED;
-    };
-    if (streamEntryData(entry, entry.compressedSize, capacity, data, write, onChunk)) return true;
     if (targetPath != nullptr) {
-        // Neither damaged data nor a short file may pass for the entry's data.
+        if (const int error = target.create(*targetPath); error != 0) {
+            return data.fail(createFailure(error, *targetPath));
+        }
+    }
+    FailureReason writeFailure;
+    const PlainSink write = [&](std::span<const uint8_t> plain) {
+        if (targetPath == nullptr || target.write(plain.data(), plain.size())) return 0;
+        writeFailure = discardOutput(target, *targetPath, Operation::WRITE);
+        return writeFailure.code;
+    };
+    if (streamEntryData(entry, entry.compressedSize, capacity, data, write, onChunk)) {
+        if (targetPath == nullptr || target.close()) return true;
+        return data.fail(discardOutput(target, *targetPath, Operation::CLOSE));
+    }
+    if (writeFailure.failed()) return data.fail(std::move(writeFailure));
+    if (targetPath != nullptr) {
+        // Damaged data must not pass for the entry's data either.
         target.close();
         platform::deleteFile(*targetPath);
     }

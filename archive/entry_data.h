@@ -4,6 +4,9 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
+
+#include "archive/failure_reason.h"
 
 class GrfEntry;
 
@@ -19,15 +22,30 @@ struct EntryData {
     uint64_t capacity = 0;  // room for the inflated bytes
     uint32_t length = 0;    // inflated bytes
     int error = 0;          // why a step failed
+    FailureReason reason;   // the whole story of `error`, where more than the code is known
 
     bool fail(int code) {
         error = code;
+        reason = FailureReason{};
+        return false;
+    }
+    bool fail(FailureReason why) {
+        error = why.code;
+        reason = std::move(why);
         return false;
     }
 };
 
+// Why `entry` failed with `data`: the data's reason, about the entry (its name in the chosen
+// form as the subject) and never about the file written, whose folder the caller chose.
+FailureReason entryFailure(const GrfEntry& entry, const EntryData& data, bool useKoreanNames);
+// The same for a reason of its own (a refused name, a file that could not be written).
+FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool useKoreanNames);
+
 // Reads the stored bytes of `entry` (checked against its file first, so a forged size cannot
-// exhaust memory); the stream is the first `streamLength` of them. Failures: RESULT_BAD_LENGTH.
+// exhaust memory); the stream is the first `streamLength` of them. Failures: RESULT_BAD_LENGTH,
+// with UNREACHABLE_POSITION for a position no 32-bit record can name (it wrapped, or lies in
+// the header).
 bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data);
 // Makes room for `capacity` inflated bytes; RESULT_BAD_DATA when there is none.
 bool reserveOutput(uint64_t capacity, EntryData& data);
@@ -38,10 +56,11 @@ bool readEntryData(const GrfEntry& entry, EntryData& data);
 bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk);
 // readEntryData and inflateEntryData in one go: the entry's bytes in memory, for a preview.
 bool loadEntryData(const GrfEntry& entry, EntryData& data);
-// Creates `targetPath` and writes the inflated bytes; 0 or the result code. A file that cannot be
-// written whole is deleted. `onWritten` hears of the bytes written so far.
-int writeEntryFile(const EntryData& data, const std::u16string& targetPath,
-                   const std::function<void(size_t written)>& onWritten);
+// Creates `targetPath` and writes the inflated bytes; a reason that failed() when it could not,
+// with the system's error of the create, write or close. A file that cannot be written whole
+// (and closed cleanly) is deleted. `onWritten` hears of the bytes written so far.
+FailureReason writeEntryFile(const EntryData& data, const std::u16string& targetPath,
+                             const std::function<void(size_t written)>& onWritten);
 
 // Entries whose stored and inflated bytes together pass this are never held whole: they are read,
 // inflated (or compressed) and written in pieces on the thread that owns the files.
@@ -55,6 +74,7 @@ bool isStreamedEntry(const GrfEntry& entry);
 // Gets each piece of plain bytes; 0, or the result code that stops the work.
 using PlainSink = std::function<int(std::span<const uint8_t> piece)>;
 // The stored bytes of `entry` lie within its file; RESULT_BAD_LENGTH in data.error when not.
+// Also readStoredBytes's check of the position.
 bool storedBytesInFile(const GrfEntry& entry, EntryData& data);
 // readEntryData's and inflateEntryData's work in pieces, on the thread that may read the archive's
 // file: the first `streamLength` stored bytes are read, decoded and inflated, at most `capacity`

@@ -44,6 +44,15 @@ bool isDeviceName(std::u16string_view component) {
     return false;
 }
 
+// The reason a lone extraction leaves in lastError: the data's own, naming the file written
+// where there was one, else the entry.
+bool failExtraction(const GrfEntry& entry, const EntryData& data) {
+    FailureReason reason = data.reason;
+    if (reason.code != data.error) return entry.owner->fail(data.error);
+    if (reason.subject.empty()) reason = entryFailure(entry, data, false);
+    return entry.owner->fail(std::move(reason));
+}
+
 }  // namespace
 
 bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
@@ -52,31 +61,31 @@ bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progres
     EntryData data;
     size_t consumed = 0;
     if (isStreamedEntry(*this)) {
-        if (!checkStreamedEntry(*this, data)) return archive.fail(data.error);
+        if (!checkStreamedEntry(*this, data)) return failExtraction(*this, data);
         const bool extracted = extractStreamed(*this, &targetPath, data, [&](size_t bytes) {
             consumed = bytes;
             if (bytes < compressedSize) progress.reportProgress(uint32_t(bytes), false);
         });
         progress.reportProgress(uint32_t(extracted ? compressedSize : consumed), true);
-        if (!extracted) return archive.fail(data.error);
+        if (!extracted) return failExtraction(*this, data);
         const std::unique_lock lock(archive.listLock);
         originalSize = data.length;
         return true;
     }
-    if (!readEntryData(*this, data)) return archive.fail(data.error);
+    if (!readEntryData(*this, data)) return failExtraction(*this, data);
     const bool inflated = inflateEntryData(data, [&](size_t bytes) {
         consumed = bytes;
         progress.reportProgress(uint32_t(bytes), false);
     });
     progress.reportProgress(uint32_t(inflated ? compressedSize : consumed), true);
-    if (!inflated) return archive.fail(data.error);
+    if (!inflated) return failExtraction(*this, data);
     {
         // The entry's size becomes what the stream really held; the window's list reads it.
         const std::unique_lock lock(archive.listLock);
         originalSize = data.length;
     }
-    const int written = writeEntryFile(data, targetPath, {});
-    return written == 0 || archive.fail(written);
+    FailureReason written = writeEntryFile(data, targetPath, {});
+    return !written.failed() || archive.fail(std::move(written));
 }
 
 bool isSafeEntryPath(std::u16string_view name) {

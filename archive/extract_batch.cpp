@@ -56,7 +56,7 @@ public:
     bool streamed = false;
     bool inflated = false;
     bool written = false;
-    int writeResult = 0;
+    FailureReason writeResult;
 };
 
 // Windows folds the case of names; folding ASCII here is enough to keep two entries that differ
@@ -110,6 +110,19 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         }
     };
 
+    // Each failure is the entry's own: left in lastError as a lone extraction would, and told
+    // to the caller by the entry's name.
+    const auto fail = [&](GrfEntry& entry, FailureReason reason) {
+        reason = entryFailure(entry, std::move(reason), useKoreanNames);
+        progress.reportItemFailure(reason);
+        entry.owner->fail(std::move(reason));
+    };
+    const auto failData = [&](GrfEntry& entry, const EntryData& data) {
+        FailureReason reason = entryFailure(entry, data, useKoreanNames);
+        progress.reportItemFailure(reason);
+        entry.owner->fail(std::move(reason));
+    };
+
     readAhead();
     while (!pipeline.empty()) {
         GrfEntry& entry = static_cast<InflateJob&>(pipeline.front()).entry;
@@ -134,7 +147,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             continue;
         }
         if (!done->path && targetDir != nullptr) {
-            entry.owner->fail(refusedTarget(entry, useKoreanNames));
+            fail(entry, refusedTarget(entry, useKoreanNames));
             continue;
         }
         if (done->streamed) {
@@ -147,7 +160,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
                 });
             progress.reportProgress(uint32_t(extracted ? entry.compressedSize : reported), true);
             if (!extracted) {
-                entry.owner->fail(done->data.error);
+                failData(entry, done->data);
                 continue;
             }
             const std::unique_lock lock(entry.owner->listLock);
@@ -155,12 +168,13 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             continue;
         }
         if (!done->runnable) {
-            entry.owner->fail(done->data.error);
+            failData(entry, done->data);
             continue;
         }
         if (!done->inflated) {
             progress.reportProgress(uint32_t(reported), true);
-            entry.owner->fail(done->data.error != 0 ? done->data.error : RESULT_BAD_DATA);
+            if (done->data.error == 0) done->data.fail(RESULT_BAD_DATA);
+            failData(entry, done->data);
             continue;
         }
         {
@@ -168,15 +182,15 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             const std::unique_lock lock(entry.owner->listLock);
             entry.originalSize = done->data.length;
         }
-        int written = done->writeResult;
+        FailureReason written = std::move(done->writeResult);
         if (done->path && !done->written) {
             directories.createParentsOf(*done->path);
             written = writeEntryFile(done->data, *done->path,
                                      writeShare(done->data.compressedSize, done->data.length, progress, reported));
         }
         progress.reportProgress(done->data.compressedSize, true);
-        if (written != 0) {
-            entry.owner->fail(written);
+        if (written.failed()) {
+            fail(entry, std::move(written));
         }
     }
 }

@@ -13,47 +13,36 @@
 
 namespace {
 
-// Draws the check's progress and names each damaged entry. A failure is left in the archive's
-// lastError by its entry; each status starts the next entry, so a code found there (or at the
-// end) belongs to the entry named before it.
+// Draws the check's progress and names each damaged entry as the check reports it.
 class CheckReport : public ProgressSink {
 public:
-    CheckReport(ProgressBar& bar, GrfArchive& archive) : bar(bar), archive(archive) { archive.lastError = 0; }
+    explicit CheckReport(ProgressBar& bar) : bar(bar) {}
 
-    void reportStatus(const char16_t* text) override {
-        takeFailure();
-        current = text;
-        bar.setStatus(current);
-    }
+    void reportStatus(const char16_t* text) override { bar.setStatus(text); }
     void reportProgress(uint32_t bytes, bool commit) override {
         const uint64_t done = committed + bytes;
         if (commit) committed = done;
         bar.setDone(done);
     }
-    void finish() {
-        takeFailure();
-        bar.end();
+    // "data\x.bmp: error -1005: TEXT (explanation)", the explanation saying what is known of
+    // the cause ("the entry's data position lies beyond ...").
+    void reportItemFailure(const FailureReason& reason) override {
+        ++damaged;
+        bar.clear();
+        const char16_t* text = resultText(reason.code);
+        std::string line = shownSubject(reason) + ": error " + std::to_string(reason.code) + ": " +
+                           utf16ToUtf8(text ? text : u"");
+        std::string explanation = causeText(reason);
+        if (explanation.empty()) explanation = explainResult(reason.code);
+        if (!explanation.empty()) line += " (" + explanation + ")";
+        writeOut(escapeControls(line) + "\n");
     }
+    void finish() { bar.end(); }
 
     size_t damaged = 0;
 
 private:
-    void takeFailure() {
-        const int result = archive.lastError;
-        if (result == 0) return;
-        archive.lastError = 0;
-        ++damaged;
-        bar.clear();
-        const char16_t* text = resultText(result);
-        std::string line = utf16ToUtf8(current) + ": error " + std::to_string(result) + ": " +
-                           utf16ToUtf8(text ? text : u"");
-        if (*explainResult(result)) line += std::string(" (") + explainResult(result) + ")";
-        writeOut(escapeControls(line) + "\n");
-    }
-
     ProgressBar& bar;
-    GrfArchive& archive;
-    std::u16string current;
     uint64_t committed = 0;
 };
 
@@ -72,7 +61,7 @@ int runCheck(Session& session) {
         everything.push_back(entry.get());
         total += entry->compressedSize;
     }
-    CheckReport report(session.bar, *archive);
+    CheckReport report(session.bar);
     session.bar.begin();
     session.bar.setTotal(total);
     checkEntries(everything, options.korean, report, WorkPool::defaultThreads());

@@ -3,7 +3,7 @@
 #include "archive/entry_name.h"
 #include "cli/commands.h"
 #include "cli/console_io.h"
-#include "cli/json_out.h"
+#include "cli/item_report.h"
 #include "cli/report.h"
 #include "cli/session.h"
 #include "cli/text.h"
@@ -29,51 +29,6 @@ int saveOrDiscard(Session& session, ArchiveHandle& archive, const std::string& p
     if (created) discardNewArchive(archive);
     return EXIT_FAILED;
 }
-
-// Names each item the add leaves out as it happens, one line on standard error (and one JSON
-// line with --json), and closes with a count when anything was left out.
-class SkipReport {
-public:
-    explicit SkipReport(Session& session) : session(session) {
-        session.channel.onItemFailed = [this](const FailureReason& reason) { take(reason); };
-    }
-    ~SkipReport() { session.channel.onItemFailed = nullptr; }
-    SkipReport(const SkipReport&) = delete;
-    SkipReport& operator=(const SkipReport&) = delete;
-
-    uint64_t skipped = 0;
-
-    // "19,998 added, 2 skipped" on standard error; nothing when nothing was left out.
-    void summarize(uint64_t added) const {
-        if (skipped == 0) return;
-        writeErr(withThousands(added) + " added, " + withThousands(skipped) + " skipped\n");
-    }
-
-private:
-    void take(const FailureReason& reason) {
-        ++skipped;
-        std::string line = "skipped " + shownSubject(reason) + ": " + causeText(reason);
-        // The Korean name form holds what the ANSI code page cannot, for most such trees.
-        if (reason.cause == Cause::NAME_NOT_ENCODABLE && !session.options.korean &&
-            encodeEntryName(reason.subject, true)) {
-            line += " (use --korean)";
-        }
-        writeErr(escapeControls("quarnel-cli: " + line) + "\n");
-        if (session.options.json) {
-            writeOut("{\"skipped\":" + jsonString(shownSubject(reason)) + ",\"reason\":" + jsonString(causeText(reason)) +
-                     ",\"code\":" + std::to_string(reason.code) +
-                     ",\"systemError\":" + std::to_string(reason.systemError) + "}\n");
-        }
-    }
-
-    static std::string withThousands(uint64_t value) {
-        std::string digits = std::to_string(value);
-        for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
-        return digits;
-    }
-
-    Session& session;
-};
 
 uint64_t pendingCount(const GrfArchive& archive) {
     uint64_t count = 0;
@@ -117,14 +72,14 @@ int runAdd(Session& session) {
     args->useKoreanNames = session.options.korean ? 1 : 0;
     args->archive = archive.get();
     args->directory = directory;
-    SkipReport skips(session);
+    ItemReport skips(session, "skipped", "skipped");
     session.runTask(TASK_ADD_DIRECTORY, args);
     const uint64_t added = pendingCount(*archive);
     const int status = saveOrDiscard(session, archive, path, created);
     if (status != EXIT_OK) return status;
-    skips.summarize(added);
+    skips.summarize(added, "added", "skipped");
     // Something the user asked to store is not in the archive: a script must learn of it.
-    return skips.skipped > 0 ? EXIT_FAILED : EXIT_OK;
+    return skips.count > 0 ? EXIT_FAILED : EXIT_OK;
 }
 
 int runMerge(Session& session) {

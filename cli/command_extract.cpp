@@ -4,47 +4,15 @@
 
 #include "cli/commands.h"
 #include "cli/console_io.h"
+#include "cli/item_report.h"
 #include "cli/report.h"
 #include "cli/session.h"
 #include "cli/text.h"
+#include "archive/result_codes.h"
 #include "platform/disk_ops.h"
 #include "platform/exclusive_file.h"
 
 namespace {
-
-// The batch tasks answer 0 whatever single entries did; the reason for a failed entry is left
-// in the archive's lastError. Each status text starts the next entry, so a code found there
-// (or at the end) belongs to the entry named by the text before it.
-class FailureWatch {
-public:
-    FailureWatch(Session& session, GrfArchive& archive) : session(session), archive(archive) {
-        archive.lastError = 0;
-        session.channel.onStatus = [this](const char16_t* text) {
-            takeFailure();
-            current = text;
-        };
-        session.channel.onFinished = [this] { takeFailure(); };
-    }
-    ~FailureWatch() {
-        session.channel.onStatus = nullptr;
-        session.channel.onFinished = nullptr;
-    }
-    int failures = 0;
-
-private:
-    void takeFailure() {
-        if (archive.lastError == 0) return;
-        session.bar.clear();
-        reportReason(archive.lastReason, "cannot extract " + utf16ToUtf8(current));
-        archive.lastError = 0;
-        archive.lastReason = FailureReason{};
-        ++failures;
-    }
-
-    Session& session;
-    GrfArchive& archive;
-    std::u16string current;
-};
 
 bool copyToStdout(const std::u16string& path) {
     platform::ExclusiveFile file;
@@ -55,14 +23,20 @@ bool copyToStdout(const std::u16string& path) {
     std::vector<char> buffer(1 << 16);
     for (;;) {
         const size_t count = file.read(buffer.data(), buffer.size());
-        if (count == 0) break;
-        if (!writeOutBytes(buffer.data(), count)) {
-            reportFailure("standard output cannot be written");
+        if (count == 0) {
+            if (file.lastSystemError() == 0) break;
+            reportReason(systemFailure(RESULT_OPEN_FAILED, Operation::READ, file.lastSystemError(), path),
+                         "cannot read the extracted data back");
+            return false;
+        }
+        if (const int error = writeOutBytes(buffer.data(), count); error != 0) {
+            reportError(error, "cannot write standard output");
             return false;
         }
     }
-    if (!flushOut()) {
-        reportFailure("standard output cannot be written");
+    // The last buffered bytes leave only now: a full disk or a closed pipe may show here alone.
+    if (const int error = closeOut(); error != 0) {
+        reportError(error, "cannot write standard output");
         return false;
     }
     return true;
@@ -131,8 +105,10 @@ int runExtract(Session& session) {
     if (options.outputPath) return extractOne(session, *selection.front());
 
     const std::u16string targetDir = corePath(options.targetDir.value_or("."));
-    FailureWatch watch(session, *archive);
+    ItemReport failures(session, "cannot extract", "failed");
+    uint64_t attempted = selection.size();
     if (options.args.size() == 1) {
+        attempted = archive->storedEntries().size();
         auto* args = new ExtractAllArgs;
         args->keepDirs = options.flat ? 0 : 1;
         args->useKoreanNames = options.korean ? 1 : 0;
@@ -147,5 +123,6 @@ int runExtract(Session& session) {
         args->targetDir = targetDir;
         session.runTask(TASK_EXTRACT_SELECTED, args);
     }
-    return missing || watch.failures > 0 ? EXIT_FAILED : EXIT_OK;
+    failures.summarize(attempted - std::min(attempted, failures.count), "extracted", "failed");
+    return missing || failures.count > 0 ? EXIT_FAILED : EXIT_OK;
 }

@@ -9,9 +9,12 @@
 void prepareConsole();
 void writeOut(std::string_view text);
 void writeErr(std::string_view text);
-// Raw bytes to standard output (an extracted entry), whatever standard output is.
-bool writeOutBytes(const void* data, size_t count);
-bool flushOut();
+// Raw bytes to standard output (an extracted entry), whatever standard output is; 0, or the
+// runtime's error number when they could not be written.
+int writeOutBytes(const void* data, size_t count);
+// Flushes and closes standard output, where a full disk or a closed pipe may show alone; 0 or
+// the runtime's error number. Nothing is written to it afterwards; a second call answers 0.
+int closeOut();
 
 // Whether standard error is an interactive terminal (not a file or pipe).
 bool stderrIsTerminal();

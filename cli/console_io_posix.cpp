@@ -3,12 +3,19 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+
+namespace {
+
+bool outClosed = false;
+
+}  // namespace
 
 void prepareConsole() {}
 
 void writeOut(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!outClosed) std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 void writeErr(std::string_view text) {
@@ -16,11 +23,24 @@ void writeErr(std::string_view text) {
     std::fflush(stderr);
 }
 
-bool writeOutBytes(const void* data, size_t count) {
-    return std::fwrite(data, 1, count, stdout) == count;
+int writeOutBytes(const void* data, size_t count) {
+    if (outClosed) return EBADF;
+    errno = 0;
+    if (std::fwrite(data, 1, count, stdout) == count) return 0;
+    return errno != 0 ? errno : EIO;
 }
 
-bool flushOut() { return std::fflush(stdout) == 0; }
+int closeOut() {
+    if (outClosed) return 0;
+    outClosed = true;
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int flushError = errno;
+    const bool closed = std::fclose(stdout) == 0;
+    if (flushed && closed) return 0;
+    if (!flushed) return flushError != 0 ? flushError : EIO;
+    return errno != 0 ? errno : EIO;
+}
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

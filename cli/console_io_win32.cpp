@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
@@ -11,6 +12,7 @@
 namespace {
 
 bool outIsConsole = false;
+bool outClosed = false;
 bool errIsConsole = false;
 
 // A console shows UTF-16 written in wide mode whatever its code page; anything else gets bytes.
@@ -33,23 +35,38 @@ void prepareConsole() {
     _setmode(_fileno(stderr), errIsConsole ? _O_U16TEXT : _O_BINARY);
 }
 
-void writeOut(std::string_view text) { writeTo(stdout, outIsConsole, text); }
+void writeOut(std::string_view text) {
+    if (!outClosed) writeTo(stdout, outIsConsole, text);
+}
 
 void writeErr(std::string_view text) {
     writeTo(stderr, errIsConsole, text);
     std::fflush(stderr);
 }
 
-bool writeOutBytes(const void* data, size_t count) {
+int writeOutBytes(const void* data, size_t count) {
+    if (outClosed) return EBADF;
     if (outIsConsole) {
         std::fflush(stdout);
         _setmode(_fileno(stdout), _O_BINARY);
         outIsConsole = false;
     }
-    return std::fwrite(data, 1, count, stdout) == count;
+    errno = 0;
+    if (std::fwrite(data, 1, count, stdout) == count) return 0;
+    return errno != 0 ? errno : EIO;
 }
 
-bool flushOut() { return std::fflush(stdout) == 0; }
+int closeOut() {
+    if (outClosed) return 0;
+    outClosed = true;
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int flushError = errno;
+    const bool closed = std::fclose(stdout) == 0;
+    if (flushed && closed) return 0;
+    if (!flushed) return flushError != 0 ? flushError : EIO;
+    return errno != 0 ? errno : EIO;
+}
 
 bool stderrIsTerminal() { return errIsConsole; }
 

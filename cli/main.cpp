@@ -89,7 +89,11 @@ int runCli(const std::vector<std::string>& arguments) {
     // ending the program without a word.
     try {
         const int status = dispatch(options);
-        flushOut();
+        // Output that never arrived (a full disk, a closed pipe) is a failure the caller must see.
+        if (const int error = closeOut(); error != 0) {
+            reportError(error, "cannot write standard output");
+            return EXIT_FAILED;
+        }
         return status;
     } catch (const std::bad_alloc&) {
         reportFailure("out of memory");

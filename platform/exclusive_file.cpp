@@ -20,12 +20,6 @@ std::atomic<bool> hasWriteFaultHook{false};
 std::atomic<bool> hasReadFaultHook{false};
 std::atomic<bool> hasOpenFaultHook{false};
 
-bool writeAllowed() {
-    if (!hasWriteFaultHook.load(std::memory_order_acquire)) return true;
-    const std::lock_guard<std::mutex> lock(hookMutex);
-    return !writeFaultHook || writeFaultHook();
-}
-
 bool readAllowed() {
     if (!hasReadFaultHook.load(std::memory_order_acquire)) return true;
     const std::lock_guard<std::mutex> lock(hookMutex);
@@ -43,6 +37,12 @@ FILE* asFile(void* handle) {
 }
 
 }  // namespace
+
+bool file_shim::writeAllowed() {
+    if (!hasWriteFaultHook.load(std::memory_order_acquire)) return true;
+    const std::lock_guard<std::mutex> lock(hookMutex);
+    return !writeFaultHook || writeFaultHook();
+}
 
 ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept
     : handle(std::exchange(other.handle, nullptr)),
@@ -147,7 +147,7 @@ size_t ExclusiveFile::read(void* buffer, size_t count) {
 
 bool ExclusiveFile::write(const void* buffer, size_t count) {
     if (handle == nullptr) return false;
-    if (!writeAllowed()) {
+    if (!file_shim::writeAllowed()) {
         systemError = ENOSPC;
         return false;
     }

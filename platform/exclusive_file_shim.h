@@ -18,4 +18,8 @@ int64_t tellOf(std::FILE* file);
 // Asks the system to write the stream's flushed bytes to the disk itself.
 bool commitToDisk(std::FILE* file);
 
+// The other way round, defined in exclusive_file.cpp: false when the tests' write-fault hook
+// fails the next write. Files written without a stream (OutputFile) ask it too.
+bool writeAllowed();
+
 }  // namespace platform::file_shim

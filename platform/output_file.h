@@ -21,11 +21,16 @@ public:
     int create(const std::u16string& path);
     // True when every byte was written.
     bool write(const void* buffer, size_t count);
-    void close();
+    // True when the file closed cleanly: where the system writes what it still held, a full
+    // disk may show only here. Closing a closed file answers true.
+    bool close();
+    // The system's error number of the last write or close that failed, 0 when none did.
+    int lastSystemError() const { return systemError; }
 
 private:
     intptr_t descriptor = -1;  // the fresh file's, where the system gives one
     ExclusiveFile existing;
+    int systemError = 0;
 };
 
 }  // namespace platform

@@ -1,5 +1,7 @@
 #include "platform/output_file.h"
 
+#include <cerrno>
+
 namespace platform {
 
 // Windows opens a file alone in the same call that creates it, so the exclusive file costs
@@ -10,15 +12,20 @@ OutputFile::~OutputFile() {
 
 int OutputFile::create(const std::u16string& path) {
     close();
+    systemError = 0;
     return existing.open(path, ExclusiveFile::Mode::WRITE);
 }
 
 bool OutputFile::write(const void* buffer, size_t count) {
-    return existing.isOpen() && existing.write(buffer, count);
+    if (existing.isOpen() && existing.write(buffer, count)) return true;
+    systemError = existing.isOpen() ? existing.lastSystemError() : EBADF;
+    return false;
 }
 
-void OutputFile::close() {
-    existing.close();
+bool OutputFile::close() {
+    if (existing.close()) return true;
+    systemError = existing.lastSystemError();
+    return false;
 }
 
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include "platform/exclusive_file.h"
 #include "tests/support/cli_archive_writer.h"
 #include "tests/support/cli_run.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -246,9 +247,11 @@ TEST_F(Cli, ExtractRefusesNamesThatLeaveTheTarget) {
     const CliResult result = run({"extract", archive, "-C", path("inner/out")});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(filesBelow(dir.native()), (std::vector<std::string>{"evil.grf", "inner/out/data/ok.txt"}));
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), long(unsafe.size())) << result.err;
-    EXPECT_NE(result.err.find("quarnel-cli: error -1006: "), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("evil2.txt"), std::string::npos) << result.err;
+    // One line each, and the count.
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), long(unsafe.size()) + 1) << result.err;
+    EXPECT_NE(result.err.find("quarnel-cli: cannot extract data\\..\\..\\evil2.txt: unsafe name"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("\n1 extracted, 7 failed\n"), std::string::npos) << result.err;
 }
 
 TEST_F(Cli, EditingCommandsSaveTheArchive) {
@@ -418,10 +421,58 @@ TEST_F(Cli, NamesWithControlCharactersAreShownEscapedAndNotExtracted) {
     const CliResult extracted = run({"extract", archive, "-C", path("out")});
     EXPECT_EQ(extracted.status, 1);
     EXPECT_EQ(filesBelow(path("out")), (std::vector<std::string>{"data/ok.txt"}));
-    EXPECT_EQ(std::count(extracted.err.begin(), extracted.err.end(), '\n'), 2) << extracted.err;
+    EXPECT_EQ(std::count(extracted.err.begin(), extracted.err.end(), '\n'), 3) << extracted.err;
     EXPECT_EQ(extracted.err.find('\x1b'), std::string::npos) << extracted.err;
-    EXPECT_NE(extracted.err.find("error -1006: unsafe name"), std::string::npos) << extracted.err;
-    EXPECT_NE(extracted.err.find("data\\line\\nquarnel-cli: forged.txt"), std::string::npos) << extracted.err;
+    EXPECT_NE(extracted.err.find("quarnel-cli: cannot extract data\\line\\nquarnel-cli: forged.txt: unsafe name"),
+              std::string::npos)
+        << extracted.err;
+    EXPECT_NE(extracted.err.find("1 extracted, 2 failed\n"), std::string::npos) << extracted.err;
+}
+
+// A full disk under -C, -o FILE and -o -: the entry is named with the system's cause, nothing
+// cut short stays, the rest still arrives, and the run fails.
+TEST_F(Cli, FullDiskFailsTheEntryByNameAndLeavesNoPartialFile) {
+    std::string noise(200 * 1024, '\0');
+    uint32_t state = 7;
+    for (char& c : noise) c = char((state = state * 1103515245 + 12345) >> 24);
+    const std::string archive = path("full.grf");
+    CliArchiveWriter().add("data\\large.bin", noise).add("data\\ok.txt", "ok").writeTo(archive);
+#ifdef _WIN32
+    GTEST_SKIP() << "no small disk to fill under this system";
+#else
+    fs::create_directories(path("disk"));
+    const SmallDisk disk(path("disk"), 64 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << disk.refusal();
+
+    // Standard output on the disk, filled to the last byte first.
+    {
+        std::ofstream filler(path("disk/filler"), std::ios::binary);
+        const std::string block(4096, 'f');
+        while (filler.write(block.data(), std::streamsize(block.size())) && filler.flush()) {
+        }
+    }
+    fs::create_symlink(path("disk/stdout"), fs::path(scratch.native()) / "cli-stdout");
+    const CliResult piped = run({"extract", archive, "data/large.bin", "-o", "-"});
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_EQ(piped.err, "quarnel-cli: error 28: No space left on device (cannot write standard output)\n");
+    fs::remove(fs::path(scratch.native()) / "cli-stdout");
+    fs::remove(path("disk/stdout"));
+    fs::remove(path("disk/filler"));
+
+    const CliResult tree = run({"extract", archive, "-C", path("disk")});
+    EXPECT_EQ(tree.status, 1);
+    EXPECT_EQ(tree.err,
+              "quarnel-cli: cannot extract data\\large.bin: No space left on device\n"
+              "1 extracted, 1 failed\n");
+    EXPECT_EQ(filesBelow(path("disk")), (std::vector<std::string>{"data/ok.txt"}));
+
+    const CliResult one = run({"extract", archive, "data/large.bin", "-o", path("disk/one.bin")});
+    EXPECT_EQ(one.status, 1);
+    EXPECT_NE(one.err.find("quarnel-cli: error 28: No space left on device (cannot extract data\\large.bin"),
+              std::string::npos)
+        << one.err;
+    EXPECT_FALSE(fs::exists(path("disk/one.bin")));
+#endif
 }
 
 // Whatever an add leaves out is named with its cause, counted, and fails the run; the rest is stored.

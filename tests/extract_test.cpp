@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <optional>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -8,10 +12,14 @@
 
 #include "archive/archive.h"
 #include "archive/extract.h"
+#include "archive/extract_batch.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
 #include "platform/code_page.h"
+#include "platform/disk_ops.h"
+#include "platform/exclusive_file.h"
 #include "tests/support/archive_writer.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -21,8 +29,10 @@ namespace {
 struct RecordingSink : ProgressSink {
     void reportStatus(const char16_t* text) override { statuses.emplace_back(text); }
     void reportProgress(uint32_t bytes, bool commit) override { progress.emplace_back(bytes, commit); }
+    void reportItemFailure(const FailureReason& reason) override { failures.push_back(reason); }
     std::vector<std::u16string> statuses;
     std::vector<std::pair<uint32_t, bool>> progress;
+    std::vector<FailureReason> failures;
 };
 
 // A zlib stream of stored blocks, so a test can pick the stream's exact length:
@@ -151,14 +161,16 @@ TEST_F(Extract, FailuresRecordTheirCodeAndLeaveNoFile) {
     for (size_t i = 10; i < 40; ++i) spoiled[i] ^= 0xA5;
     auto cut = stream;
     cut.resize(cut.size() / 2);
-    const struct { const char* what; TestArchive writer; int expected; bool progressed; } cases[] = {
-        {"inflates beyond originalSize", TestArchive().add("data\\a.txt", data).originalSize(2999), RESULT_BAD_DATA, true},
-        {"damaged stream", TestArchive().add("data\\a.txt", data).stream(spoiled), RESULT_BAD_DATA, true},
-        {"stream ends early", TestArchive().add("data\\a.txt", data).stream(cut), RESULT_BAD_DATA, true},
-        {"compressedSize 0", TestArchive().legacy().add("data\\a.txt", data).compressedSize(0), RESULT_BAD_DATA, true},
-        {"compressedSize beyond storedSize", TestArchive().add("data\\a.txt", data).storedSize(100), RESULT_BAD_DATA, false},
-        {"data beyond the file", TestArchive().add("data\\a.txt", data).dataOffset(0x7FFFFFF0), RESULT_BAD_LENGTH, false},
-        {"storedSize beyond the file", TestArchive().add("data\\a.txt", data).storedSize(0xFFFFFF00), RESULT_BAD_LENGTH, false},
+    const struct { const char* what; TestArchive writer; int expected; bool progressed; Cause cause; } cases[] = {
+        {"inflates beyond originalSize", TestArchive().add("data\\a.txt", data).originalSize(2999), RESULT_BAD_DATA, true, Cause::NONE},
+        {"damaged stream", TestArchive().add("data\\a.txt", data).stream(spoiled), RESULT_BAD_DATA, true, Cause::NONE},
+        {"stream ends early", TestArchive().add("data\\a.txt", data).stream(cut), RESULT_BAD_DATA, true, Cause::NONE},
+        {"compressedSize 0", TestArchive().legacy().add("data\\a.txt", data).compressedSize(0), RESULT_BAD_DATA, true, Cause::NONE},
+        {"compressedSize beyond storedSize", TestArchive().add("data\\a.txt", data).storedSize(100), RESULT_BAD_DATA, false, Cause::NONE},
+        {"data beyond the file", TestArchive().add("data\\a.txt", data).dataOffset(0x7FFFFFF0), RESULT_BAD_LENGTH, false, Cause::NONE},
+        {"storedSize beyond the file", TestArchive().add("data\\a.txt", data).storedSize(0xFFFFFF00), RESULT_BAD_LENGTH, false, Cause::NONE},
+        // The record holds 0xFFFFFFE4: adding the header's 46 bytes wraps to a position in the header.
+        {"position wraps past 32 bits", TestArchive().add("data\\a.txt", data).dataOffset(10), RESULT_BAD_LENGTH, false, Cause::UNREACHABLE_POSITION},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -167,6 +179,7 @@ TEST_F(Extract, FailuresRecordTheirCodeAndLeaveNoFile) {
         RecordingSink progress;
         EXPECT_FALSE(local.storedEntries()[0]->extractTo(dir.file(u"out.txt"), progress));
         EXPECT_EQ(local.lastError, c.expected) << describe(local);
+        EXPECT_EQ(local.lastReason.cause, c.cause) << describe(local);
         EXPECT_FALSE(fs::exists(dir.native(u"out.txt")));
         if (c.progressed) {
             ASSERT_FALSE(progress.progress.empty());
@@ -209,6 +222,59 @@ TEST_F(Extract, ReplacesAnExistingFileAndReportsATargetThatCannotBeOpened) {
     EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
     EXPECT_FALSE(archive.storedEntries()[0]->extractTo(dir.file(u"missing\\out.txt"), sink));
     EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+}
+
+// A disk that fills while an entry is written: the entry fails with the system's cause, its
+// partial file goes, and a batch goes on with the next entry. A real small disk where the test
+// may mount one, the write-fault hook everywhere (its first write fails as ENOSPC would).
+TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndLeavesNoPartialFile) {
+    const auto large = noiseData(200 * 1024, 41);
+    // Stored and inflated bytes pass the streaming threshold: written in pieces while inflating.
+    const std::vector<uint8_t> streamed(STREAM_ABOVE_BYTES + 4096, 'z');
+    open(TestArchive().add("data\\large.bin", large).add("data\\ok.txt", "ok").add("data\\streamed.bin", streamed));
+    GrfEntry& largeEntry = *archive.storedEntries()[0];
+    GrfEntry& streamedEntry = *archive.storedEntries()[2];
+
+    struct Disk {
+        const char* what;
+        bool real;
+    };
+    for (const Disk disk : {Disk{"write-fault hook", false}, Disk{"small disk", true}}) {
+        SCOPED_TRACE(disk.what);
+        const std::u16string target = dir.file(disk.real ? u"disk" : u"hooked");
+        fs::create_directory(dir.native(disk.real ? u"disk" : u"hooked"));
+        std::optional<SmallDisk> small;
+        if (disk.real) {
+            small.emplace(dir.native(u"disk"), 64 * 1024);
+            if (!small->mounted()) {
+                std::cout << "[  SKIPPED ] " << small->refusal() << "\n";
+                continue;
+            }
+        }
+        int writes = 0;
+        if (!disk.real) platform::ExclusiveFile::setWriteFaultHook([&writes] { return ++writes != 1; });
+
+        // One entry alone, held whole and streamed.
+        for (GrfEntry* entry : {&largeEntry, &streamedEntry}) {
+            writes = 0;
+            const std::u16string out = target + u"\\one.bin";
+            EXPECT_FALSE(entry->extractTo(out, sink));
+            EXPECT_EQ(archive.lastReason.cause, Cause::DISK_FULL) << describe(archive);
+            EXPECT_EQ(causeText(archive.lastReason), std::strerror(ENOSPC));
+            EXPECT_FALSE(platform::fileExists(out));
+        }
+
+        // A batch: the large entry fails by name, the small one after it still arrives.
+        writes = 0;
+        sink.failures.clear();
+        extractEntries({&largeEntry, archive.storedEntries()[1].get()}, target + u"\\batch", true, false, sink, 2);
+        ASSERT_EQ(sink.failures.size(), 1u);
+        EXPECT_EQ(sink.failures[0].subject, u"data\\large.bin");
+        EXPECT_EQ(sink.failures[0].cause, Cause::DISK_FULL);
+        EXPECT_FALSE(platform::fileExists(target + u"\\batch\\data\\large.bin"));
+        EXPECT_EQ(readFile(dir, (disk.real ? u"disk" : u"hooked") + std::u16string(u"\\batch\\data\\ok.txt")), toBytes("ok"));
+        platform::ExclusiveFile::setWriteFaultHook({});
+    }
 }
 
 TEST_F(Extract, IntoDirectoryWithAndWithoutItsDirectories) {

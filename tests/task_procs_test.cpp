@@ -46,6 +46,7 @@ std::vector<std::string> summary(const std::vector<RecordedMessage>& messages) {
         switch (m.message) {
         case WM_TASK_STARTED: lines.push_back("started " + std::to_string(m.wParam)); break;
         case WM_TASK_STATUS: lines.push_back("status " + narrow(m.text)); break;
+        case WM_TASK_ITEM_FAILED: lines.push_back("failed " + narrow(m.text)); break;
         case WM_TASK_TOTAL: lines.push_back("total " + std::to_string(joinHalves(m.wParam, m.lParam))); break;
         case WM_TASK_FINISHED:
             lines.push_back("finished " + std::to_string(m.wParam) + " " +
@@ -288,7 +289,8 @@ TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheRe
     }
     TaskRun run;
     EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, args),
-              (Lines{"started 2", "total 8589934590", "status data\\huge1.bin", "status data\\huge2.bin", "finished 2 0"}));
+              (Lines{"started 2", "total 8589934590", "status data\\huge1.bin", "failed data\\huge1.bin",
+                     "status data\\huge2.bin", "failed data\\huge2.bin", "finished 2 0"}));
     for (const RecordedMessage& m : run.channel.messages()) {
         if (m.message != WM_TASK_TOTAL) continue;
         EXPECT_EQ(m.wParam, 1u);

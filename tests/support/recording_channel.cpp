@@ -16,7 +16,7 @@ RecordingChannel::~RecordingChannel() {
 intptr_t RecordingChannel::send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     bool handled = false;
     std::unique_lock lock(mutex);
-    queue.push_back({{message, wParam, lParam, true, {}}, &handled});
+    queue.push_back({{message, wParam, lParam, true, {}, {}}, &handled});
     changed.notify_all();
     changed.wait(lock, [&] { return handled; });
     return 0;
@@ -24,7 +24,7 @@ intptr_t RecordingChannel::send(uint32_t message, uintptr_t wParam, intptr_t lPa
 
 void RecordingChannel::post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     const std::lock_guard lock(mutex);
-    queue.push_back({{message, wParam, lParam, false, {}}, nullptr});
+    queue.push_back({{message, wParam, lParam, false, {}, {}}, nullptr});
     changed.notify_all();
 }
 
@@ -41,6 +41,10 @@ void RecordingChannel::pump() {
         // The sender is still blocked in send(), so its text is alive while we copy it.
         if (message.message == WM_TASK_STATUS && message.wParam != 0) {
             message.text = reinterpret_cast<const char16_t*>(message.wParam);
+        }
+        if (message.message == WM_TASK_ITEM_FAILED && message.lParam != 0) {
+            message.reason = *reinterpret_cast<const FailureReason*>(message.lParam);
+            message.text = message.reason.subject;
         }
         recorded.push_back(message);
         // The handler runs unlocked, as the window's would, while a sender still waits.

@@ -9,16 +9,19 @@
 #include <thread>
 #include <vector>
 
+#include "archive/failure_reason.h"
 #include "worker/message_channel.h"
 
-// One message as the window thread handled it. `text` is the status text, copied while the
-// message was handled (the worker's buffer is gone afterwards).
+// One message as the window thread handled it. `text` is the status text (or the failed item's
+// subject) and `reason` the failed item's reason, copied while the message was handled (the
+// worker's buffer is gone afterwards).
 struct RecordedMessage {
     uint32_t message = 0;
     uintptr_t wParam = 0;
     intptr_t lParam = 0;
     bool sent = false;
     std::u16string text;
+    FailureReason reason;
 };
 
 // Stands in for the window: its own thread pumps one queue, in call order, and records each

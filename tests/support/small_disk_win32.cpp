@@ -1,0 +1,7 @@
+#include "tests/support/small_disk.h"
+
+SmallDisk::SmallDisk(const std::string& nativeDirectory, size_t) : directory(nativeDirectory) {
+    why = "no small file system can be mounted here";
+}
+
+SmallDisk::~SmallDisk() = default;
