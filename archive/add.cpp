@@ -4,6 +4,8 @@
 #include <mutex>
 
 #include "archive/archive.h"
+#include "archive/entry_data.h"
+#include "archive/progress_sink.h"
 
 void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size) {
     releaseSource();
@@ -116,15 +118,24 @@ private:
 
 }  // namespace
 
-int mergeArchive(GrfArchive& archive, const std::u16string& otherPath) {
+int mergeArchive(GrfArchive& archive, const std::u16string& otherPath, ProgressSink& progress) {
     auto opened = std::make_unique<GrfArchive>();
     if (!opened->open(otherPath)) {
+        archive.fail(opened->lastReason);
         return opened->lastError;
     }
     // From here on the references own it: the imported entries' and, for the merge, the guard's.
     GrfArchive* const other = opened.release();
     const SourceRefGuard guard(other);
     for (const auto& entry : other->storedEntries()) {
+        // Data that are not there would fail the whole save later, far from their cause.
+        EntryData data;
+        if (!storedBytesInFile(*entry, data)) {
+            FailureReason reason = entryFailure(*entry, data, false);
+            reason.operation = Operation::ADD;
+            progress.reportItemFailure(reason);
+            continue;
+        }
         archive.importEntry(entry.get());
     }
     return 0;

@@ -5,7 +5,11 @@
 
 class GrfArchive;
 class GrfEntry;
+class ProgressSink;
 
 // Adds every entry of the archive at `otherPath` to `archive` as pending entries, in table order.
-// 0, or the failed open's code (a result code or the runtime's error number); nothing is imported then.
-int mergeArchive(GrfArchive& archive, const std::u16string& otherPath);
+// An entry whose data its archive cannot hold (a position past its end or one no record can
+// reach) is left out and told to `progress`; the others still come. 0, or the failed open's code
+// (a result code or the runtime's error number, its reason in archive.lastReason); nothing is
+// imported then.
+int mergeArchive(GrfArchive& archive, const std::u16string& otherPath, ProgressSink& progress);

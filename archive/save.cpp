@@ -97,10 +97,24 @@ std::optional<uint32_t> takeFirstFit(FreeList& freeList, uint32_t length) {
     return std::nullopt;
 }
 
+namespace {
+
+// A failed call on the archive's own file, with the system's cause ("No space left on device").
+bool failOnFile(GrfArchive& archive, Operation operation) {
+    return archive.failIo(RESULT_BAD_LENGTH, operation, archive.file, archive.path);
+}
+
+// Data or the table would end where no 32-bit position reaches: nothing is written past it.
+bool failTooLarge(GrfArchive& archive) {
+    return archive.fail(ruleFailure(RESULT_BAD_LENGTH, Operation::WRITE, Cause::ARCHIVE_TOO_LARGE, archive.path));
+}
+
+}  // namespace
+
 bool buildFreeList(GrfArchive& archive, FreeList& freeList) {
     const uint64_t fileEnd = archive.file.size();
     if (fileEnd == UINT64_MAX) {
-        return archive.fail(RESULT_BAD_LENGTH);
+        return failOnFile(archive, Operation::SEEK);
     }
     std::vector<OccupiedRange> occupied;
     occupied.reserve(archive.storedEntries().size() + 1);
@@ -143,6 +157,11 @@ struct SourceData {
         reason = std::move(why);
         return false;
     }
+    // The entry-data path's failure, with its reason where it has one.
+    bool failFrom(const EntryData& step, bool ofSource) {
+        if (step.reason.code == step.error && step.reason.failed()) return fail(step.reason, ofSource);
+        return fail(step.error, ofSource);
+    }
 };
 
 // A stored entry of another archive. Only a stored entry has data in its file; a deletion mark
@@ -151,9 +170,8 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
     if (sourceEntry.source != SOURCE_ARCHIVE) {
         return data.fail(RESULT_BAD_LENGTH, true);
     }
-    const uint64_t fileEnd = sourceEntry.owner->file.size();
-    if (fileEnd == UINT64_MAX || uint64_t(sourceEntry.offset) + sourceEntry.storedSize > fileEnd) {
-        return data.fail(RESULT_BAD_LENGTH, true);
+    if (!storedBytesInFile(sourceEntry, data.plain)) {
+        return data.failFrom(data.plain, true);
     }
     // Only the stored bytes can be inflated, however long the stream claims to be.
     const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
@@ -165,7 +183,7 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
         return true;
     }
     if (!readStoredBytes(sourceEntry, streamLength, data.plain)) {
-        return data.fail(data.plain.error, true);
+        return data.failFrom(data.plain, true);
     }
     data.fromEntry = true;
     data.plain.capacity = sourceEntry.originalSize;
@@ -229,8 +247,8 @@ bool prepareInput(SourceData& data) {
 }
 
 // The failure of reading or preparing a source, in the archive (and the source archive when it
-// was that one's data).
-bool failEntry(GrfEntry& entry, const SourceData& data) {
+// was that one's data), and told to the caller as the entry's.
+bool failEntry(GrfEntry& entry, const SourceData& data, ProgressSink& progress) {
     FailureReason reason = data.reason;
     if (reason.code != data.error) {
         reason = FailureReason{};
@@ -243,6 +261,7 @@ bool failEntry(GrfEntry& entry, const SourceData& data) {
     if (data.sourceFailed && entry.sourceEntry != nullptr) {
         entry.sourceEntry->owner->fail(reason);
     }
+    progress.reportItemFailure(reason);
     return entry.owner->fail(reason);
 }
 
@@ -261,21 +280,24 @@ bool placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_
         position = *gap;
     } else {
         if (!archive.file.seekEnd()) {
-            return archive.fail(RESULT_BAD_LENGTH);
+            return failOnFile(archive, Operation::SEEK);
         }
         position = archive.file.tell();
     }
+    if (position == UINT64_MAX) {
+        return failOnFile(archive, Operation::SEEK);
+    }
     // Past 4 GiB no position could name the data.
-    if (position == UINT64_MAX || position + length > MAX_FILE_END) {
-        return archive.fail(RESULT_BAD_LENGTH);
+    if (position + length > MAX_FILE_END) {
+        return failTooLarge(archive);
     }
     if (!archive.file.seek(position)) {
-        return archive.fail(RESULT_BAD_LENGTH);
+        return failOnFile(archive, Operation::SEEK);
     }
     for (size_t written = 0; written < length;) {
         const size_t piece = std::min<size_t>(length - written, WRITE_PIECE_BYTES);
         if (!archive.file.write(stream.data() + written, piece)) {
-            return archive.fail(RESULT_BAD_LENGTH);
+            return failOnFile(archive, Operation::WRITE);
         }
         written += piece;
         if (onWritten) {
@@ -297,23 +319,28 @@ constexpr size_t READ_PIECE_BYTES = 1 << 20;
 // thread. It goes to the end of the file: its stream's length is known only once it is written,
 // too late for first fit. `onInput` hears of the plain bytes taken so far.
 bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t taken)>& onInput,
-                   uint32_t& inputLength) {
+                   uint32_t& inputLength, ProgressSink& progress) {
     GrfArchive& archive = *entry.owner;
     if (!archive.file.seekEnd()) {
-        return archive.fail(RESULT_BAD_LENGTH);
+        return failOnFile(archive, Operation::SEEK);
     }
     const uint64_t position = archive.file.tell();
     if (position == UINT64_MAX) {
-        return archive.fail(RESULT_BAD_LENGTH);
+        return failOnFile(archive, Operation::SEEK);
     }
     StreamDeflater deflater(level);
     uint64_t length = 0;
-    int ownError = 0;  // of compressing or writing, as opposed to the source's
+    // Of compressing or writing, as opposed to the source's: the archive's own failure.
+    bool ownFailure = false;
     const StreamSink write = [&](std::span<const uint8_t> piece) {
         // Past 4 GiB no position could name the data.
-        if (position + length + piece.size() > MAX_FILE_END || !archive.file.write(piece.data(), piece.size())) {
-            ownError = RESULT_BAD_LENGTH;
-            return false;
+        if (position + length + piece.size() > MAX_FILE_END) {
+            ownFailure = true;
+            return failTooLarge(archive);
+        }
+        if (!archive.file.write(piece.data(), piece.size())) {
+            ownFailure = true;
+            return failOnFile(archive, Operation::WRITE);
         }
         length += piece.size();
         return true;
@@ -322,7 +349,8 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
     const auto compress = [&](std::span<const uint8_t> plain, bool last) {
         taken += plain.size();
         if (!deflater.put(plain, last, write)) {
-            if (ownError == 0) ownError = RESULT_BAD_DATA;
+            if (!ownFailure) archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, archive.path));
+            ownFailure = true;
             return false;
         }
         if (onInput) onInput(taken);
@@ -331,29 +359,40 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
 
     SourceData source;
     if (entry.source == SOURCE_DISK_FILE) {
+        const std::u16string& path = entry.sourcePath;
         platform::ExclusiveFile file;
-        if (file.open(entry.sourcePath, platform::ExclusiveFile::Mode::READ) != 0) {
-            source.fail(RESULT_OPEN_FAILED, false);
-            return failEntry(entry, source);
+        if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
+            source.fail(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther()), false);
+            return failEntry(entry, source, progress);
         }
         // The file as it is now, as for one held whole.
         const uint64_t size = file.size();
-        if (size == UINT64_MAX || size > MAX_FILE_END) {
-            source.fail(RESULT_BAD_LENGTH, false);
-            return failEntry(entry, source);
+        if (size == UINT64_MAX) {
+            source.fail(systemFailure(RESULT_OPEN_FAILED, Operation::READ, file.lastSystemError(), path), false);
+            return failEntry(entry, source, progress);
+        }
+        if (size > MAX_FILE_END) {
+            source.fail(ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::FILE_TOO_LARGE, path), false);
+            return failEntry(entry, source, progress);
         }
         if (!reserveOutput(READ_PIECE_BYTES, source.plain)) {
-            return archive.fail(RESULT_BAD_DATA);
+            return archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::READ, Cause::OUT_OF_MEMORY, path));
         }
-        for (uint64_t remaining = size;;) {
+        for (uint64_t remaining = size; remaining > 0;) {
             const size_t wanted = size_t(std::min<uint64_t>(remaining, READ_PIECE_BYTES));
             const size_t got = file.read(source.plain.output.get(), wanted);
-            remaining -= got;
-            if (!compress({source.plain.output.get(), got}, got < wanted || remaining == 0)) {
-                return archive.fail(ownError);
+            // Fewer bytes than the file had when the save opened it is a failed read, not a
+            // shorter file.
+            if (got != wanted) {
+                const int error = file.lastSystemError();
+                source.fail(error != 0 ? systemFailure(RESULT_OPEN_FAILED, Operation::READ, error, path)
+                                       : ruleFailure(RESULT_OPEN_FAILED, Operation::READ, Cause::READ_ERROR, path),
+                            false);
+                return failEntry(entry, source, progress);
             }
-            if (got < wanted || remaining == 0) {
-                break;
+            remaining -= got;
+            if (!compress({source.plain.output.get(), got}, remaining == 0)) {
+                return false;
             }
         }
     } else {
@@ -362,15 +401,15 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
         const bool inflated = streamEntryData(
             sourceEntry, streamLength, sourceEntry.originalSize, source.plain,
             [&](std::span<const uint8_t> plain) { return compress(plain, false) ? 0 : RESULT_BAD_DATA; }, {});
-        if (ownError != 0) {
-            return archive.fail(ownError);
+        if (ownFailure) {
+            return false;
         }
         if (!inflated) {
-            source.fail(source.plain.error, true);
-            return failEntry(entry, source);
+            source.failFrom(source.plain, true);
+            return failEntry(entry, source, progress);
         }
         if (!compress({}, true)) {
-            return archive.fail(ownError);
+            return false;
         }
     }
     inputLength = uint32_t(taken);
@@ -499,7 +538,7 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
             progress.reportProgress(uint32_t(consumed), false);
         });
         if (done->data.error != 0) {
-            failEntry(done->entry, done->data);
+            failEntry(done->entry, done->data, progress);
             return stop();
         }
         if (done->data.streamed) {
@@ -512,7 +551,7 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
                     reported = taken;
                     progress.reportProgress(uint32_t(taken), false);
                 }
-            }, inputLength);
+            }, inputLength, progress);
             progress.reportProgress(stored ? inputLength : uint32_t(reported), true);
             if (!stored) {
                 return stop();
@@ -520,9 +559,14 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
             continue;
         }
         const uint32_t inputLength = done->data.plain.length;
-        if (!done->compressed || done->stream.size() > MAX_FILE_END) {
-            progress.reportProgress(done->compressed ? inputLength : 0, true);
-            fail(RESULT_BAD_DATA);
+        if (!done->compressed) {
+            progress.reportProgress(0, true);
+            fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, path));
+            return stop();
+        }
+        if (done->stream.size() > MAX_FILE_END) {
+            progress.reportProgress(inputLength, true);
+            failTooLarge(*this);
             return stop();
         }
         // Keep the pool busy while this thread writes.
@@ -551,8 +595,14 @@ bool GrfArchive::writeTable(int level) {
     }
 
     std::vector<uint8_t> stream;
-    if (!deflateStream(records, level, stream) || records.size() > MAX_FILE_END || stream.size() > MAX_FILE_END) {
-        return fail(RESULT_BAD_DATA);
+    if (records.size() > MAX_FILE_END) {
+        return failTooLarge(*this);
+    }
+    if (!deflateStream(records, level, stream)) {
+        return fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, path));
+    }
+    if (stream.size() > MAX_FILE_END) {
+        return failTooLarge(*this);
     }
     std::vector<uint8_t> table(TABLE_HEAD_BYTES);
     storeU32(table.data(), uint32_t(stream.size()));
@@ -561,27 +611,39 @@ bool GrfArchive::writeTable(int level) {
 
     GrfHeader header;
     if (!readHeader(file, header)) {
-        return fail(RESULT_BAD_LENGTH);
+        return failOnFile(*this, Operation::READ);
     }
     if (!file.seekEnd()) {
-        return fail(RESULT_BAD_LENGTH);
+        return failOnFile(*this, Operation::SEEK);
     }
     const uint64_t tablePosition = file.tell();
-    if (tablePosition == UINT64_MAX || tablePosition + table.size() > MAX_FILE_END) {
-        return fail(RESULT_BAD_LENGTH);
+    if (tablePosition == UINT64_MAX) {
+        return failOnFile(*this, Operation::SEEK);
+    }
+    if (tablePosition + table.size() > MAX_FILE_END) {
+        return failTooLarge(*this);
     }
     // The data and the table reach the disk before the header names them: a failure or a crash
     // up to the header write leaves the file with its previous table.
-    if (!file.write(table.data(), table.size()) || !file.flushToDisk()) {
-        return fail(RESULT_BAD_LENGTH);
+    if (!file.write(table.data(), table.size())) {
+        return failOnFile(*this, Operation::WRITE);
+    }
+    if (!file.flushToDisk()) {
+        return failOnFile(*this, Operation::FLUSH);
     }
     header.tableOffset = uint32_t(tablePosition - HEADER_SIZE);
     header.countBias = 0;
     header.rawCount = recordCount + 7;
     header.version = VERSION_CURRENT;
     const auto bytes = header.serialize();
-    if (!file.seek(0) || !file.write(bytes.data(), bytes.size()) || !file.flushToDisk()) {
-        return fail(RESULT_BAD_LENGTH);
+    if (!file.seek(0)) {
+        return failOnFile(*this, Operation::SEEK);
+    }
+    if (!file.write(bytes.data(), bytes.size())) {
+        return failOnFile(*this, Operation::WRITE);
+    }
+    if (!file.flushToDisk()) {
+        return failOnFile(*this, Operation::FLUSH);
     }
     return true;
 }

@@ -101,13 +101,23 @@ int runMerge(Session& session) {
     auto* args = new AddArchiveArgs;
     args->archive = archive.get();
     args->otherPath = corePath(other);
+    ItemReport skips(session, "skipped", "skipped");
     const auto result = int(session.runTask(TASK_ADD_ARCHIVE, args));
     if (result != 0) {
-        reportResult(result, "cannot open " + other);
+        FailureReason reason = archive->lastReason;
+        if (reason.code != result) {
+            reason = FailureReason{};
+            reason.code = result;
+        }
+        reportReason(reason, "cannot open " + other);
         if (created) discardNewArchive(archive);
         return EXIT_FAILED;
     }
-    return saveOrDiscard(session, archive, path, created);
+    const uint64_t merged = pendingCount(*archive);
+    const int status = saveOrDiscard(session, archive, path, created);
+    if (status != EXIT_OK) return status;
+    skips.summarize(merged, "merged", "skipped");
+    return skips.count > 0 ? EXIT_FAILED : EXIT_OK;
 }
 
 int runDelete(Session& session) {

@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/item_report.h"
 #include "cli/report.h"
 #include "cli/session.h"
 
@@ -13,6 +14,8 @@ int runRepack(Session& session) {
     args->useKoreanNames = options.korean ? 1 : 0;
     args->level = options.level;
     args->archive = archive.release();
+    // An entry that cannot be rewritten stops the repack; it is named before the repack's own line.
+    const ItemReport failed(session, "cannot store", "failed");
     const std::unique_ptr<RecompressArgs> record(reinterpret_cast<RecompressArgs*>(session.runTask(TASK_RECOMPRESS, args)));
     if (!record) {
         reportFailure("the repack task gave no result");

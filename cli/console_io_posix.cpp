@@ -6,16 +6,10 @@
 #include <cerrno>
 #include <cstdio>
 
-namespace {
-
-bool outClosed = false;
-
-}  // namespace
-
 void prepareConsole() {}
 
 void writeOut(std::string_view text) {
-    if (!outClosed) std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!outputClosed()) std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
 void writeErr(std::string_view text) {
@@ -24,22 +18,8 @@ void writeErr(std::string_view text) {
 }
 
 int writeOutBytes(const void* data, size_t count) {
-    if (outClosed) return EBADF;
-    errno = 0;
-    if (std::fwrite(data, 1, count, stdout) == count) return 0;
-    return errno != 0 ? errno : EIO;
-}
-
-int closeOut() {
-    if (outClosed) return 0;
-    outClosed = true;
-    errno = 0;
-    const bool flushed = std::fflush(stdout) == 0;
-    const int flushError = errno;
-    const bool closed = std::fclose(stdout) == 0;
-    if (flushed && closed) return 0;
-    if (!flushed) return flushError != 0 ? flushError : EIO;
-    return errno != 0 ? errno : EIO;
+    if (outputClosed()) return EBADF;
+    return writeBytes(stdout, data, count);
 }
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }

@@ -12,7 +12,6 @@
 namespace {
 
 bool outIsConsole = false;
-bool outClosed = false;
 bool errIsConsole = false;
 
 // A console shows UTF-16 written in wide mode whatever its code page; anything else gets bytes.
@@ -36,7 +35,7 @@ void prepareConsole() {
 }
 
 void writeOut(std::string_view text) {
-    if (!outClosed) writeTo(stdout, outIsConsole, text);
+    if (!outputClosed()) writeTo(stdout, outIsConsole, text);
 }
 
 void writeErr(std::string_view text) {
@@ -45,27 +44,13 @@ void writeErr(std::string_view text) {
 }
 
 int writeOutBytes(const void* data, size_t count) {
-    if (outClosed) return EBADF;
+    if (outputClosed()) return EBADF;
     if (outIsConsole) {
         std::fflush(stdout);
         _setmode(_fileno(stdout), _O_BINARY);
         outIsConsole = false;
     }
-    errno = 0;
-    if (std::fwrite(data, 1, count, stdout) == count) return 0;
-    return errno != 0 ? errno : EIO;
-}
-
-int closeOut() {
-    if (outClosed) return 0;
-    outClosed = true;
-    errno = 0;
-    const bool flushed = std::fflush(stdout) == 0;
-    const int flushError = errno;
-    const bool closed = std::fclose(stdout) == 0;
-    if (flushed && closed) return 0;
-    if (!flushed) return flushError != 0 ? flushError : EIO;
-    return errno != 0 ? errno : EIO;
+    return writeBytes(stdout, data, count);
 }
 
 bool stderrIsTerminal() { return errIsConsole; }

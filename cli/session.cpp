@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "archive/entry_list_model.h"
+#include "cli/item_report.h"
 #include "cli/report.h"
 #include "cli/console_io.h"
 #include "cli/text.h"
@@ -57,6 +58,8 @@ bool Session::saveArchive(GrfArchive& archive, const std::string& pathArgument) 
     args->useKoreanNames = options.korean ? 1 : 0;
     args->level = options.level;
     args->archive = &archive;
+    // An entry whose source failed stops the save; it is named before the save's own line.
+    const ItemReport failed(*this, "cannot store", "failed");
     const auto result = int(runTask(TASK_SAVE, args));
     if (result != 0) {
         // The task's code comes with the archive's full reason, unless something else ended it.

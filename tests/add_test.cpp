@@ -12,6 +12,7 @@
 #include "archive/add.h"
 #include "archive/archive.h"
 #include "archive/name_hash.h"
+#include "archive/progress_sink.h"
 #include "platform/code_page.h"
 #include "platform/exclusive_file.h"
 #include "archive/result_codes.h"
@@ -23,6 +24,14 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// What a merge leaves out, by reason.
+struct ItemSink : ProgressSink {
+    void reportStatus(const char16_t*) override {}
+    void reportProgress(uint32_t, bool) override {}
+    void reportItemFailure(const FailureReason& reason) override { failures.push_back(reason); }
+    std::vector<FailureReason> failures;
+};
 
 // `relative` is backslash-separated; built from UTF-16 pieces so non-ASCII names survive on Windows too.
 fs::path nativePath(const TempDir& dir, const std::u16string& relative) {
@@ -350,7 +359,9 @@ TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
     GrfArchive target;
     ASSERT_TRUE(target.open(targetPath)) << describe(target);
 
-    ASSERT_EQ(mergeArchive(target, sourcePath), 0);
+    ItemSink sink;
+    ASSERT_EQ(mergeArchive(target, sourcePath, sink), 0);
+    EXPECT_TRUE(sink.failures.empty());
 
     EXPECT_EQ(target.storedEntries()[0]->state(), ENTRY_DELETED);
     EXPECT_EQ(target.storedEntries()[1]->state(), ENTRY_DELETED);
@@ -390,6 +401,26 @@ TEST_F(AddTest, ImportingOntoAnEntryOfTheSameSourceKeepsThatSourceAlive) {
     EXPECT_EQ(tryToUpdate(sourcePath), 0);
 }
 
+// Entries whose data their archive cannot hold are named and left out; the rest is merged.
+TEST_F(AddTest, MergeLeavesOutEntriesWhoseDataAreNotThereByName) {
+    const auto sourcePath = TestArchive()
+                                .add("data\\past.txt", "abc")
+                                .storedSize(1 << 20)
+                                .add("data\\good.txt", "good")
+                                .add("data\\wrapped.txt", "abc")
+                                .dataOffset(10)
+                                .writeTo(files, u"source.grf");
+    ItemSink sink;
+    ASSERT_EQ(mergeArchive(archive, sourcePath, sink), 0);
+    ASSERT_EQ(archive.pendingEntries().size(), 1u);
+    EXPECT_EQ(archive.pendingEntries()[0]->name, "data\\good.txt");
+    ASSERT_EQ(sink.failures.size(), 2u);
+    EXPECT_EQ(sink.failures[0].subject, u"data\\past.txt");
+    EXPECT_EQ(sink.failures[0].code, RESULT_BAD_LENGTH);
+    EXPECT_EQ(sink.failures[1].subject, u"data\\wrapped.txt");
+    EXPECT_EQ(sink.failures[1].cause, Cause::UNREACHABLE_POSITION);
+}
+
 TEST_F(AddTest, FailedOrEmptyMergeLeavesNothingBehind) {
     ASSERT_TRUE(writeFile(files, u"not.grf", std::string(100, 'z')));
     const auto emptyPath = TestArchive().writeTo(files, u"empty.grf");
@@ -404,7 +435,11 @@ TEST_F(AddTest, FailedOrEmptyMergeLeavesNothingBehind) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(mergeArchive(archive, c.path), c.expected);
+        ItemSink sink;
+        EXPECT_EQ(mergeArchive(archive, c.path, sink), c.expected);
+        if (c.expected != 0) {
+            EXPECT_EQ(archive.lastError, c.expected);
+        }
         EXPECT_TRUE(archive.pendingEntries().empty());
         EXPECT_FALSE(archive.isModified());
     }

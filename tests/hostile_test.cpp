@@ -128,8 +128,8 @@ TEST(HostileSizes, SaveRefusesALentEntryWhoseStreamClaimsMoreThanItsStoredBytes)
         .writeTo(dir, u"lender.grf");
     GrfArchive archive;
     ASSERT_TRUE(archive.create(dir.file(u"test.grf"))) << describe(archive);
-    ASSERT_EQ(mergeArchive(archive, dir.file(u"lender.grf")), 0);
     QuietSink sink;
+    ASSERT_EQ(mergeArchive(archive, dir.file(u"lender.grf"), sink), 0);
     EXPECT_FALSE(archive.save(6, false, sink));
     EXPECT_EQ(archive.lastError, RESULT_BAD_DATA) << describe(archive);
 }

@@ -263,8 +263,8 @@ TEST(Save, AddedNamesakeReplacesTheStoredEntry) {
     {
         auto opened = reopen(dir);
         oldOffset = stored(*opened.archive, "data\\a.txt")->offset;
-        ASSERT_EQ(mergeArchive(*opened.archive, dir.file(u"other.grf")), 0);
         CountingSink sink;
+        ASSERT_EQ(mergeArchive(*opened.archive, dir.file(u"other.grf"), sink), 0);
         ASSERT_TRUE(opened.archive->save(6, false, sink)) << describe(*opened.archive);
     }
     auto opened = reopen(dir);
@@ -369,10 +369,10 @@ TEST(Save, TakesSourcesAsTheyAreAtSaveTime) {
         addDiskFile(archive, "data\\shrinks.txt", dir, u"shrinks", 4000);
         // Removed after it was added: neither read nor written.
         archive.markDeleted(*addDiskFile(archive, "data\\gone.txt", dir, u"missing", 50));
-        ASSERT_EQ(mergeArchive(archive, dir.file(u"other.grf")), 0);
+        CountingSink sink;
+        ASSERT_EQ(mergeArchive(archive, dir.file(u"other.grf"), sink), 0);
         writeDiskFile(dir, u"grows", grown);
         writeDiskFile(dir, u"shrinks", shrunk);
-        CountingSink sink;
         ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
         EXPECT_EQ(sink.statuses.size(), 3u);
     }
@@ -428,8 +428,13 @@ TEST(Save, FailedEntryLeavesThePreviousContents) {
             if (c.missingFile) {
                 addDiskFile(archive, "data\\bad.txt", dir, u"missing", 10);
             } else {
+                // Imported one by one: a merge would leave out data past the end itself.
                 c.source.writeTo(dir, u"other.grf");
-                ASSERT_EQ(mergeArchive(archive, dir.file(u"other.grf")), 0);
+                auto* const other = new GrfArchive;
+                ASSERT_TRUE(other->open(dir.file(u"other.grf"))) << describe(*other);
+                GrfArchive::addSourceRef(other);
+                for (const auto& entry : other->storedEntries()) archive.importEntry(entry.get());
+                GrfArchive::releaseSourceRef(other);
             }
             CountingSink sink;
             EXPECT_FALSE(archive.save(6, false, sink));

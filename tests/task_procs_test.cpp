@@ -206,7 +206,7 @@ TEST(TaskProcs, SaveReportsEachPendingEntryAndItsResult) {
         EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}), (Lines{"started 6", "total 0", "finished 6 0"}));
         archive.addFile("data\\missing.bin", dir.file(u"missing.bin"), 5);
         EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}),
-                  (Lines{"started 6", "total 5", "status data\\missing.bin",
+                  (Lines{"started 6", "total 5", "status data\\missing.bin", "failed " + narrow(dir.file(u"missing.bin")),
                          "finished 6 " + std::to_string(RESULT_OPEN_FAILED)}));
     }
 }
@@ -246,7 +246,7 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
     auto* bad = new GrfArchive;
     ASSERT_TRUE(bad->open(dir.file(u"bad.grf")));
     done = runRecompress(bad, lines);
-    EXPECT_EQ(lines, (Lines{"started 7", "total 500", "status data\\bad.txt", "finished 7 record"}));
+    EXPECT_EQ(lines, (Lines{"started 7", "total 500", "status data\\bad.txt", "failed data\\bad.txt", "finished 7 record"}));
     EXPECT_EQ(done->error, RESULT_BAD_DATA);
     std::unique_ptr<GrfArchive> reopened(done->resultArchive);
     ASSERT_NE(reopened, nullptr);

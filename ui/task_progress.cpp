@@ -35,10 +35,6 @@ void setMarquee(bool on) {
     }
 }
 
-void showError(int code) {
-    uiSeam.messageBox(app.mainWindow, asWide(resultText(code)), L"错误", MB_ICONERROR);
-}
-
 // Items named in the box after a task; the count says how many more there were.
 constexpr size_t SHOWN_ITEMS = 20;
 
@@ -50,27 +46,48 @@ std::wstring itemLine(const FailureReason& reason) {
     return std::wstring(line.begin(), line.end());
 }
 
-// After a task that left items out or failed some: how many, and the first with their causes.
-// A message box's text can be copied with Ctrl+C.
-void showLeftOut() {
-    if (app.leftOutCount == 0) return;
+// What failed with `code`: the reason's own cause when it has one ("No space left on device"
+// says more than the code's text), else the code's text.
+std::wstring failureText(int32_t code, const FailureReason* reason) {
+    if (reason != nullptr && reason->code == code && reason->cause != Cause::NONE) return itemLine(*reason);
+    return asWide(resultText(code));
+}
+
+// The items the task left out or failed so far, as the end of a box; they are then shown.
+std::wstring takeLeftOut() {
+    if (app.leftOutCount == 0) return L"";
     std::wstring text = L"有 " + std::to_wstring(app.leftOutCount) + L" 个文件被跳过或失败：\n\n" + app.leftOutText;
     if (app.leftOutCount > SHOWN_ITEMS) {
         text += L"……（另有 " + std::to_wstring(app.leftOutCount - SHOWN_ITEMS) + L" 个）\n";
     }
     app.leftOutCount = 0;
     app.leftOutText.clear();
+    return text;
+}
+
+// A failed task in one box: its cause, and the items it named on the way.
+void showError(int32_t code, const FailureReason* reason) {
+    std::wstring text = failureText(code, reason);
+    if (const std::wstring items = takeLeftOut(); !items.empty()) text += L"\n\n" + items;
+    uiSeam.messageBox(app.mainWindow, text.c_str(), L"错误", MB_ICONERROR);
+}
+
+// After a task that left items out or failed some: how many, and the first with their causes.
+// A message box's text can be copied with Ctrl+C.
+void showLeftOut() {
+    const std::wstring text = takeLeftOut();
+    if (text.empty()) return;
     uiSeam.messageBox(app.mainWindow, text.c_str(), L"错误", MB_ICONWARNING);
+}
+
+const FailureReason* archiveReason() {
+    return app.currentArchive != nullptr ? &app.currentArchive->lastReason : nullptr;
 }
 
 // A failed save: the archive closes as the user asked, and its file keeps what it held before.
 void showSaveFailed(int32_t code) {
-    std::wstring text = L"保存失败，文件未被修改。\n";
-    text += asWide(resultText(code));
-    if (app.currentArchive != nullptr && app.currentArchive->lastReason.code == code &&
-        app.currentArchive->lastReason.cause != Cause::NONE) {
-        text += L"\n" + itemLine(app.currentArchive->lastReason);
-    }
+    std::wstring text = L"保存失败，文件未被修改。\n" + failureText(code, archiveReason());
+    if (const std::wstring items = takeLeftOut(); !items.empty()) text += L"\n\n" + items;
     uiSeam.messageBox(app.mainWindow, text.c_str(), L"错误", MB_ICONERROR);
 }
 
@@ -100,13 +117,15 @@ bool adoptRecompressed(LPARAM result) {
     app.currentArchive = record->resultArchive;
     const int32_t error = record->error;
     const int32_t reopenError = record->reopenError;
+    const FailureReason reason = record->reason;
     delete record;
     if (error != 0) {
-        showError(error);
+        showError(error, &reason);
     }
     if (reopenError != 0) {
         // The rewrite is done and in place; only the window lost its hold on the file.
-        uiSeam.messageBox(app.mainWindow, L"GRF文件已重新压缩，但无法重新打开。", L"重新压缩", MB_ICONWARNING);
+        const std::wstring text = L"GRF文件已重新压缩，但无法重新打开。\n" + failureText(reopenError, &reason);
+        uiSeam.messageBox(app.mainWindow, text.c_str(), L"重新压缩", MB_ICONWARNING);
         return false;
     }
     if (app.currentArchive == nullptr) {
@@ -175,14 +194,18 @@ void onTaskFinished(uint32_t code, LPARAM result) {
     case TASK_EXTRACT_SELECTED:
     case TASK_EXTRACT_ALL:
         refreshStatusLine();
-        if (static_cast<int32_t>(result) < 0) {
-            showError(static_cast<int32_t>(result));
+        if (static_cast<int32_t>(result) != 0) {
+            showError(static_cast<int32_t>(result), archiveReason());
         }
         break;
     case TASK_ADD_DIRECTORY:
     case TASK_ADD_ARCHIVE:
         applyFilter();
         setMarquee(false);
+        // The other archive did not open: nothing of it was added.
+        if (code == TASK_ADD_ARCHIVE && static_cast<int32_t>(result) != 0) {
+            showError(static_cast<int32_t>(result), archiveReason());
+        }
         break;
     case TASK_SAVE:
         if (static_cast<int32_t>(result) != 0) showSaveFailed(static_cast<int32_t>(result));

@@ -81,7 +81,7 @@ void addDirectory(TaskWorker& worker) {
 void addArchive(TaskWorker& worker) {
     worker.sendStarted(TASK_ADD_ARCHIVE);
     auto& args = recordOf<AddArchiveArgs>(worker);
-    const int result = mergeArchive(*args.archive, args.otherPath);
+    const int result = mergeArchive(*args.archive, args.otherPath, worker);
     finishTask(worker, TASK_ADD_ARCHIVE, result);
 }
 
