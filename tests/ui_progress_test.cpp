@@ -1,11 +1,17 @@
 // The worker's messages on the window: busy state, progress bar, taskbar, and each task's end.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "archive/archive.h"
+#include "archive/failure_reason.h"
 #include "archive/result_codes.h"
+#include "platform/utf8.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/ui_harness.h"
@@ -144,7 +150,7 @@ TEST_F(TaskProgressTest, TaskEndingBehindAnotherWindowLeavesTheTaskbarPaused) {
     EXPECT_EQ(taskbar->states.back(), TBPF_NOPROGRESS);
 }
 
-TEST_F(TaskProgressTest, ExtractionErrorsShowTheirTextOthersDoNot) {
+TEST_F(TaskProgressTest, ExtractionAndMergeErrorsShowTheirTextOthersDoNot) {
     openSample();
     const struct { uint32_t code; intptr_t result; const char16_t* shown; } cases[] = {
         {TASK_EXTRACT_ONE, RESULT_OPEN_FAILED, resultText(RESULT_OPEN_FAILED)},
@@ -152,7 +158,8 @@ TEST_F(TaskProgressTest, ExtractionErrorsShowTheirTextOthersDoNot) {
         {TASK_EXTRACT_ALL, -7, u""},
         {TASK_EXTRACT_ALL, 2, nullptr},  // a positive runtime error number shows nothing
         {TASK_EXTRACT_ALL, 0, nullptr},
-        {TASK_ADD_ARCHIVE, RESULT_INVALID_ARCHIVE, nullptr},
+        // A merge whose archive did not open says so.
+        {TASK_ADD_ARCHIVE, RESULT_INVALID_ARCHIVE, resultText(RESULT_INVALID_ARCHIVE)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.result);
@@ -171,6 +178,51 @@ TEST_F(TaskProgressTest, ExtractionErrorsShowTheirTextOthersDoNot) {
         EXPECT_EQ(seamLog.boxes[0].text, asWide(c.shown));
         EXPECT_EQ(seamLog.boxes[0].caption, L"错误");
         EXPECT_EQ(seamLog.boxes[0].type, static_cast<UINT>(MB_ICONERROR));
+    }
+}
+
+// What a task failed or left out reaches one box after it, with the causes: the items it named,
+// and for a failed save the save's own cause instead of the code's text.
+TEST_F(TaskProgressTest, FailedItemsAndCausesShowInOneBoxAfterTheTask) {
+    const FailureReason fullDisk = [] {
+        FailureReason reason = systemFailure(RESULT_OPEN_FAILED, Operation::WRITE, ENOSPC, u"data\\a.txt");
+        reason.subjectIsEntry = true;
+        return reason;
+    }();
+    const FailureReason unreadable = systemFailure(RESULT_OPEN_FAILED, Operation::READ, EIO, u"C:\\src\\x.txt");
+    const FailureReason saveFull = systemFailure(RESULT_BAD_LENGTH, Operation::WRITE, ENOSPC, u"C:\\a.grf");
+    const std::wstring noSpace = asWide(platform::utf8ToUtf16(std::strerror(ENOSPC)));
+    const std::wstring ioError = asWide(platform::utf8ToUtf16(std::strerror(EIO)));
+    const struct {
+        const char* what;
+        uint32_t code;
+        int32_t result;
+        const FailureReason* item;
+        const FailureReason* archiveReason;
+        std::vector<std::wstring> shown;
+    } cases[] = {
+        {"extraction", TASK_EXTRACT_SELECTED, 0, &fullDisk, nullptr,
+         {L"有 1 个文件被跳过或失败", L"data\\a.txt: " + noSpace}},
+        {"merge", TASK_ADD_ARCHIVE, 0, &fullDisk, nullptr, {L"有 1 个文件被跳过或失败", L"data\\a.txt: "}},
+        {"save on a full disk", TASK_SAVE, RESULT_BAD_LENGTH, nullptr, &saveFull,
+         {L"保存失败，文件未被修改。\n" + std::wstring(L"C:\\a.grf: ") + noSpace}},
+        {"save of an unreadable file", TASK_SAVE, RESULT_OPEN_FAILED, &unreadable, &unreadable,
+         {L"保存失败，文件未被修改。", L"有 1 个文件被跳过或失败", L"C:\\src\\x.txt: " + ioError}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        openSample();
+        seamLog.boxes.clear();
+        SendMessageW(dialog, WM_TASK_STARTED, c.code, 0);
+        if (c.item != nullptr) SendMessageW(dialog, WM_TASK_ITEM_FAILED, 0, reinterpret_cast<LPARAM>(c.item));
+        if (c.archiveReason != nullptr) app.currentArchive->fail(*c.archiveReason);
+        sendFinished(c.code, c.result);
+        ASSERT_EQ(seamLog.boxes.size(), 1u);
+        for (const std::wstring& text : c.shown) {
+            EXPECT_NE(seamLog.boxes[0].text.find(text), std::wstring::npos) << ::testing::PrintToString(seamLog.boxes[0].text);
+        }
+        // The cause is told, not the code's misleading text.
+        EXPECT_EQ(seamLog.boxes[0].text.find(asWide(resultText(RESULT_BAD_LENGTH))), std::wstring::npos);
     }
 }
 

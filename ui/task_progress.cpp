@@ -194,7 +194,7 @@ void onTaskFinished(uint32_t code, LPARAM result) {
     case TASK_EXTRACT_SELECTED:
     case TASK_EXTRACT_ALL:
         refreshStatusLine();
-        if (static_cast<int32_t>(result) != 0) {
+        if (static_cast<int32_t>(result) < 0) {
             showError(static_cast<int32_t>(result), archiveReason());
         }
         break;
