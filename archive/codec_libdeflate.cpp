@@ -8,6 +8,8 @@
 
 #include <libdeflate.h>
 
+#include "platform/thread_sync.h"
+
 namespace {
 
 // Compressors (several hundred KiB of tables each) and decompressors not in use, kept for the
@@ -24,7 +26,7 @@ public:
 
     // One made for `key` (the level) before, or nothing.
     Held take(int key) {
-        std::lock_guard<std::mutex> hold(lock);
+        std::lock_guard<platform::Mutex> hold(lock);
         const auto found = std::find_if(items.begin(), items.end(), [key](const auto& item) { return item.first == key; });
         if (found == items.end()) {
             return nullptr;
@@ -35,7 +37,7 @@ public:
     }
 
     void put(int key, Held item) {
-        std::lock_guard<std::mutex> hold(lock);
+        std::lock_guard<platform::Mutex> hold(lock);
         // As many as threads work at once, times the levels they use: a bound only against a
         // caller that keeps changing levels.
         if (items.size() < MAX_KEPT) {
@@ -45,7 +47,7 @@ public:
 
 private:
     static constexpr size_t MAX_KEPT = 32;
-    std::mutex lock;
+    platform::Mutex lock;
     std::vector<std::pair<int, Held>> items;
 };
 

@@ -1,11 +1,11 @@
 #pragma once
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <mutex>
 #include <thread>
 #include <vector>
+
+#include "platform/thread_sync.h"
 
 // One piece of work for the pool. The submitter keeps it alive until it has finished.
 class WorkItem {
@@ -41,9 +41,10 @@ private:
     static void runGuarded(WorkItem& item);
     void finish(WorkItem& item);
 
-    std::mutex lock;
-    std::condition_variable queued;
-    std::condition_variable done;
+    // The system's own where std's would be slow (see platform/thread_sync.h).
+    platform::Mutex lock;
+    platform::Condition queued;
+    platform::Condition done;
     std::deque<WorkItem*> queue;
     // The item the submitting thread is waiting for, if it is waiting.
     WorkItem* awaited = nullptr;

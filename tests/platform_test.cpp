@@ -4,11 +4,13 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "platform/dir_walk.h"
 #include "platform/disk_ops.h"
 #include "platform/exclusive_file.h"
 #include "platform/temp_file.h"
+#include "platform/thread_sync.h"
 #include "platform/utf8.h"
 #include "tests/support/temp_dir.h"
 
@@ -188,3 +190,27 @@ TEST(Utf8, ConvertsBothWaysAndReplacesWhatIsNoText) {
 }
 
 }  // namespace
+
+TEST(ThreadSync, WaitsEndWhenTheConditionHoldsAndNotBefore) {
+    platform::Mutex mutex;
+    platform::Condition condition;
+    int stage = 0;
+    std::unique_lock held(mutex);
+    // Nobody changes the stage: the wait times out and says so.
+    EXPECT_FALSE(condition.wait_for(held, std::chrono::milliseconds(1), [&] { return stage == 1; }));
+    EXPECT_TRUE(condition.wait_for(held, std::chrono::milliseconds(0), [&] { return stage == 0; }));
+    // Another thread moves it on twice; each wait ends only at its own stage, however the
+    // wake-ups fall.
+    std::thread other([&] {
+        for (int next : {1, 2}) {
+            const std::lock_guard hold(mutex);
+            stage = next;
+            condition.notify_all();
+        }
+    });
+    condition.wait(held, [&] { return stage >= 1; });
+    EXPECT_GE(stage, 1);
+    EXPECT_TRUE(condition.wait_for(held, std::chrono::hours(1), [&] { return stage == 2; }));
+    held.unlock();
+    other.join();
+}
