@@ -167,6 +167,9 @@ public:
     static void releaseSourceRef(GrfArchive* archive);
 
 private:
+    // The save's work up to the new header: every pending entry stored, then the table.
+    bool writeEntriesAndTable(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads,
+                              FreeList& freeList);
     // Moves a created archive into place after its first completed save; true when nothing waits.
     bool commitStaged();
     friend class GrfEntry;   // a rename re-keys the entry in its list's index

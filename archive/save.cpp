@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "archive/archive.h"
@@ -27,9 +28,13 @@ namespace {
 constexpr uint64_t MAX_FILE_END = std::numeric_limits<uint32_t>::max();
 constexpr size_t TABLE_HEAD_BYTES = 8;  // packedTableSize, tableSize
 constexpr size_t MAX_RECORD_BYTES = MAX_NAME_LENGTH + 18;
+bool readHeaderBytes(platform::ExclusiveFile& file, std::array<uint8_t, HEADER_SIZE>& bytes) {
+    return file.seek(0) && file.read(bytes.data(), bytes.size()) == bytes.size();
+}
+
 bool readHeader(platform::ExclusiveFile& file, GrfHeader& header) {
     std::array<uint8_t, HEADER_SIZE> bytes{};
-    if (!file.seek(0) || file.read(bytes.data(), bytes.size()) != bytes.size()) {
+    if (!readHeaderBytes(file, bytes)) {
         return false;
     }
     header = GrfHeader::parse(bytes);
@@ -38,23 +43,27 @@ bool readHeader(platform::ExclusiveFile& file, GrfHeader& header) {
 
 // The bytes of the table the header names now. They must survive until the new header is
 // down, or a save that fails midway would leave a header pointing at overwritten bytes.
-OccupiedRange currentTable(platform::ExclusiveFile& file, uint64_t fileEnd) {
+// nullopt when the header cannot be read: then nothing may be written, or the save could
+// overwrite the table the file still names.
+std::optional<OccupiedRange> currentTable(platform::ExclusiveFile& file, uint64_t fileEnd) {
     GrfHeader header;
     if (!readHeader(file, header)) {
-        return {};
+        return std::nullopt;
     }
     const uint64_t start = uint64_t(header.tableOffset) + HEADER_SIZE;
     if (start >= fileEnd) {
-        return {};
+        return OccupiedRange{};
     }
     // The legacy reader takes everything from the table position on.
     if (header.majorVersion() == 2) {
         std::array<uint8_t, TABLE_HEAD_BYTES> head{};
-        if (file.seek(start) && file.read(head.data(), head.size()) == head.size()) {
-            return {start, start + TABLE_HEAD_BYTES + loadU32(head.data())};
+        // The archive opened, so its table's head is there to be read.
+        if (!file.seek(start) || file.read(head.data(), head.size()) != head.size()) {
+            return std::nullopt;
         }
+        return OccupiedRange{start, start + TABLE_HEAD_BYTES + loadU32(head.data())};
     }
-    return {start, fileEnd};
+    return OccupiedRange{start, fileEnd};
 }
 
 }  // namespace
@@ -124,7 +133,11 @@ bool buildFreeList(GrfArchive& archive, FreeList& freeList) {
         const uint64_t extent = std::max(entry->storedSize, entry->compressedSize);
         occupied.push_back({entry->offset, uint64_t(entry->offset) + extent});
     }
-    occupied.push_back(currentTable(archive.file, fileEnd));
+    const auto table = currentTable(archive.file, fileEnd);
+    if (!table) {
+        return failOnFile(archive, Operation::READ);
+    }
+    occupied.push_back(*table);
     freeList = freeSpansAround(std::move(occupied), fileEnd);
     return true;
 }
@@ -484,7 +497,30 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
     if (!buildFreeList(*this, freeList)) {
         return false;
     }
+    // What a failed save wrote beyond the old end names nothing: it goes, and a full disk gets
+    // its space back. Only while the header is the old one, since a header that may name the
+    // new table needs what follows it.
+    const uint64_t previousEnd = file.size();
+    std::array<uint8_t, HEADER_SIZE> previousHeader{};
+    if (!readHeaderBytes(file, previousHeader)) {
+        return failOnFile(*this, Operation::READ);
+    }
+    const auto giveBack = [&] {
+        std::array<uint8_t, HEADER_SIZE> header{};
+        if (previousEnd != UINT64_MAX && file.size() > previousEnd && readHeaderBytes(file, header) &&
+            header == previousHeader) {
+            file.truncate(previousEnd);
+        }
+        return false;
+    };
+    if (!writeEntriesAndTable(level, useKoreanNames, progress, threads, freeList)) {
+        return giveBack();
+    }
+    return commitStaged();
+}
 
+bool GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads,
+                                      FreeList& freeList) {
     // Compressed sizes do not depend on timing, so compressing ahead and placing in list order
     // with the same first fit writes the same file with any number of threads.
     std::atomic<bool> cancelled{false};
@@ -578,7 +614,7 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
         }
         progress.reportProgress(inputLength, true);
     }
-    return writeTable(level) && commitStaged();
+    return writeTable(level);
 }
 
 bool GrfArchive::writeTable(int level) {

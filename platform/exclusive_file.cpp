@@ -162,6 +162,18 @@ bool ExclusiveFile::flushToDisk() {
     return (std::fflush(asFile(handle)) == 0 && file_shim::commitToDisk(asFile(handle))) || failWith(EIO);
 }
 
+bool ExclusiveFile::truncate(uint64_t length) {
+    if (handle == nullptr) return false;
+    FILE* file = asFile(handle);
+    // A failed flush leaves nothing behind in the stream either; either way none is pending.
+    std::fflush(file);
+    std::clearerr(file);
+    lastAccess = Access::NONE;
+    errno = 0;
+    if (!file_shim::truncateTo(file, length)) return failWith(EIO);
+    return file_shim::seekTo(file, 0, SEEK_SET) || failWith(EIO);
+}
+
 void ExclusiveFile::setWriteFaultHook(std::function<bool()> hook) {
     const std::lock_guard<std::mutex> lock(hookMutex);
     hasWriteFaultHook.store(static_cast<bool>(hook), std::memory_order_release);

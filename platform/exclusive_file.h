@@ -44,6 +44,9 @@ public:
     bool write(const void* buffer, size_t count);
     // Pushes buffered bytes to the disk itself, so a later header write cannot overtake them.
     bool flushToDisk();
+    // Gives the file back its first `length` bytes only, after a failed write as well: what the
+    // stream still held is written first or, when that fails, dropped. The position is then 0.
+    bool truncate(uint64_t length);
 
     // Tests only: called before every write; returning false makes that write fail as on a full
     // disk (ENOSPC).

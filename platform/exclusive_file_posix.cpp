@@ -59,4 +59,8 @@ bool commitToDisk(std::FILE* file) {
     return fsync(fileno(file)) == 0;
 }
 
+bool truncateTo(std::FILE* file, uint64_t length) {
+    return ftruncate(fileno(file), off_t(length)) == 0;
+}
+
 }  // namespace platform::file_shim

@@ -17,6 +17,8 @@ bool seekTo(std::FILE* file, int64_t offset, int origin);
 int64_t tellOf(std::FILE* file);
 // Asks the system to write the stream's flushed bytes to the disk itself.
 bool commitToDisk(std::FILE* file);
+// Cuts or extends the stream's file to `length` bytes (nothing may wait in its buffer).
+bool truncateTo(std::FILE* file, uint64_t length);
 
 // The other way round, defined in exclusive_file.cpp: false when the tests' write-fault hook
 // fails the next write. Files written without a stream (OutputFile) ask it too.

@@ -40,4 +40,8 @@ bool commitToDisk(std::FILE* file) {
     return _commit(_fileno(file)) == 0;
 }
 
+bool truncateTo(std::FILE* file, uint64_t length) {
+    return _chsize_s(_fileno(file), int64_t(length)) == 0;
+}
+
 }  // namespace platform::file_shim

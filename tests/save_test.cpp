@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -14,9 +17,11 @@
 #include "archive/progress_sink.h"
 #include "archive/repack.h"
 #include "archive/result_codes.h"
+#include "archive/entry_data.h"
 #include "archive/save.h"
 #include "platform/exclusive_file.h"
 #include "tests/support/archive_writer.h"
+#include "tests/support/small_disk.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
@@ -635,6 +640,8 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
     int failedSaves = 0;
     for (int failing = 1; failing < 20; ++failing) {
         SCOPED_TRACE("failing write " + std::to_string(failing));
+        Cause lastCause = Cause::NONE;
+        std::string lastText;
         {
             std::ofstream out(fs::path(dir.native(u"test.grf")), std::ios::binary | std::ios::trunc);
             out.write(reinterpret_cast<const char*>(base.data()), std::streamsize(base.size()));
@@ -653,12 +660,17 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
             const WriteFault fault(failing);
             saved = archive.save(0, false, sink);
             EXPECT_EQ(saved, fault.writes < failing) << describe(archive);
+            lastCause = archive.lastReason.cause;
+            lastText = causeText(archive.lastReason);
         }
         const auto reopened = reopen(dir);
         const auto contents = contentsOf(reopened);
         if (!saved) {
             ++failedSaves;
             EXPECT_EQ(contents, previous);
+            // The system's cause, never the archive-too-short text of the code.
+            EXPECT_EQ(lastCause, Cause::DISK_FULL);
+            EXPECT_EQ(lastText, std::strerror(ENOSPC));
             continue;
         }
         const std::map<std::string, std::vector<uint8_t>> expected{{"data\\renamed.txt", previous.at("data\\a.txt")},
@@ -674,6 +686,124 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
     }
     // Four entries, the table and the header.
     EXPECT_EQ(failedSaves, 6);
+}
+
+namespace {
+
+// Fails the read with the given number (counted from 1), and lets every other one through.
+class ReadFault {
+public:
+    explicit ReadFault(int failing) {
+        platform::ExclusiveFile::setReadFaultHook([this, failing] { return ++reads != failing; });
+    }
+    ~ReadFault() { platform::ExclusiveFile::setReadFaultHook({}); }
+    int reads = 0;
+};
+
+// Records the items a save names.
+struct ItemSink : CountingSink {
+    void reportItemFailure(const FailureReason& reason) override { failures.push_back(reason); }
+    std::vector<FailureReason> failures;
+};
+
+}  // namespace
+
+// Whichever read of a save fails (the archive's own, a source file held whole or one streamed in
+// pieces), the save fails with the system's cause and the file keeps what it held; a source's
+// failure names that file. A streamed source used to end early and be stored cut short.
+TEST(SaveFaults, EveryFailedReadFailsTheSaveWithItsCause) {
+    TempDir dir;
+    TestArchive().add("data\\kept.txt", sampleData(700, 50)).writeTo(dir);
+    const auto previous = contentsOf(reopen(dir));
+    writeDiskFile(dir, u"small", sampleData(3000, 51));
+    // Past the size held whole: read in pieces.
+    { std::ofstream(fs::path(dir.native(u"streamed"))); }
+    fs::resize_file(fs::path(dir.native(u"streamed")), STREAM_ABOVE_BYTES + 1);
+    std::vector<std::u16string> failedSources;
+    for (int failing = 1; failing <= 6; ++failing) {
+        SCOPED_TRACE("failing read " + std::to_string(failing));
+        {
+            auto opened = reopen(dir);
+            GrfArchive& archive = *opened.archive;
+            addDiskFile(archive, "data\\small.txt", dir, u"small", 3000);
+            addDiskFile(archive, "data\\streamed.bin", dir, u"streamed", uint32_t(STREAM_ABOVE_BYTES + 1));
+            ItemSink sink;
+            {
+                const ReadFault fault(failing);
+                // One thread: the reads come in one order.
+                EXPECT_FALSE(archive.save(1, false, sink, 1));
+            }
+            EXPECT_EQ(archive.lastReason.systemError, EIO) << describe(archive);
+            EXPECT_EQ(archive.lastReason.operation, Operation::READ);
+            EXPECT_EQ(archive.lastReason.cause, Cause::READ_ERROR);
+            // A source's failure is the item's; the archive's own is not.
+            if (archive.lastReason.subject != archive.path) {
+                ASSERT_EQ(sink.failures.size(), 1u);
+                EXPECT_EQ(sink.failures[0].subject, archive.lastReason.subject);
+                failedSources.push_back(archive.lastReason.subject);
+            } else {
+                EXPECT_TRUE(sink.failures.empty());
+            }
+        }
+        EXPECT_EQ(contentsOf(reopen(dir)), previous);
+    }
+    EXPECT_NE(std::find(failedSources.begin(), failedSources.end(), dir.file(u"small")), failedSources.end());
+    EXPECT_NE(std::find(failedSources.begin(), failedSources.end(), dir.file(u"streamed")), failedSources.end());
+}
+
+// A real full disk, where the test may mount one: the save fails with the system's cause, an
+// existing archive keeps its contents, and a new one leaves nothing under its name.
+TEST(SaveFaults, FullDiskFailsTheSaveWithItsCauseAndKeepsTheArchive) {
+    TempDir dir;
+    fs::create_directory(dir.native(u"disk"));
+    const SmallDisk disk(dir.native(u"disk"), 64 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << disk.refusal();
+    TestArchive().add("data\\kept.txt", sampleData(700, 52)).writeTo(dir, u"disk\\test.grf");
+    const auto previous = contentsOf(reopen(dir, u"disk\\test.grf"));
+    const auto noise = noiseData(200 * 1024, 53);
+    for (const bool fresh : {false, true}) {
+        SCOPED_TRACE(fresh ? "new archive" : "existing archive");
+        GrfArchive archive;
+        const std::u16string path = dir.file(fresh ? u"disk\\new.grf" : u"disk\\test.grf");
+        ASSERT_TRUE(fresh ? archive.create(path) : archive.open(path)) << describe(archive);
+        addDiskFile(archive, "data\\noise.bin", dir, noise);
+        CountingSink sink;
+        EXPECT_FALSE(archive.save(6, false, sink));
+        EXPECT_EQ(archive.lastReason.cause, Cause::DISK_FULL) << describe(archive);
+        EXPECT_EQ(causeText(archive.lastReason), std::strerror(ENOSPC));
+        archive.close();
+    }
+    EXPECT_EQ(contentsOf(reopen(dir, u"disk\\test.grf")), previous);
+    // Only the archive that was there: no new one, no temporary file.
+    std::vector<std::string> left;
+    for (const auto& item : fs::directory_iterator(fs::path(dir.native(u"disk")))) {
+        left.push_back(item.path().filename().string());
+    }
+    EXPECT_EQ(left, std::vector<std::string>{"test.grf"});
+}
+
+// A table that would end beyond what 32-bit positions reach: the save stops before writing
+// past the limit, says why, and the file is as it was (a sparse file stands for a full archive).
+TEST(SaveFaults, TablePastFourGibibytesIsRefusedAndTheArchiveStaysAsItWas) {
+    TempDir dir;
+    TestArchive().add("data\\kept.txt", sampleData(700, 54)).writeTo(dir);
+    const uint64_t length = 0xFFFFFFF8u;
+    fs::resize_file(fs::path(dir.native(u"test.grf")), length);
+    {
+        GrfArchive archive;
+        ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+        addDiskFile(archive, "data\\more.txt", dir, sampleData(100, 55));
+        CountingSink sink;
+        EXPECT_FALSE(archive.save(6, false, sink));
+        EXPECT_EQ(archive.lastError, RESULT_BAD_LENGTH);
+        EXPECT_EQ(archive.lastReason.cause, Cause::ARCHIVE_TOO_LARGE) << describe(archive);
+        EXPECT_EQ(causeText(archive.lastReason), "the archive would grow past the format's limit (4 GiB)");
+    }
+    EXPECT_EQ(fs::file_size(fs::path(dir.native(u"test.grf"))), length);
+    GrfArchive reopened;
+    ASSERT_TRUE(reopened.open(dir.file(u"test.grf"))) << describe(reopened);
+    ASSERT_EQ(reopened.storedEntries().size(), 1u);
+    EXPECT_EQ(reopened.storedEntries()[0]->name, "data\\kept.txt");
 }
 
 // What creating an archive writes, never saved: it opens empty, takes entries and saves.
