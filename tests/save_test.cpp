@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -592,14 +593,19 @@ std::map<std::string, std::vector<uint8_t>> contentsOf(const Opened& opened) {
     return contents;
 }
 
-// Fails the write with the given number (counted from 1), and lets every other one through.
-class WriteFault {
+// Fails the call with the given number (counted from 1) through a fault hook (writes' or reads'),
+// and lets every other one through.
+class NthCallFault {
 public:
-    explicit WriteFault(int failing) {
-        platform::ExclusiveFile::setWriteFaultHook([this, failing] { return ++writes != failing; });
+    using Install = void (*)(std::function<bool()>);
+    NthCallFault(Install install, int failing) : install(install) {
+        install([this, failing] { return ++calls != failing; });
     }
-    ~WriteFault() { platform::ExclusiveFile::setWriteFaultHook({}); }
-    int writes = 0;
+    ~NthCallFault() { install({}); }
+    int calls = 0;
+
+private:
+    Install install;
 };
 
 }  // namespace
@@ -657,9 +663,9 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
             ASSERT_EQ(stored(archive, "data\\a.txt")->rename("data\\renamed.txt"), RenameResult::RENAMED);
             archive.markDeleted(*stored(archive, "data\\c.txt"));
             CountingSink sink;
-            const WriteFault fault(failing);
+            const NthCallFault fault(&platform::ExclusiveFile::setWriteFaultHook, failing);
             saved = archive.save(0, false, sink);
-            EXPECT_EQ(saved, fault.writes < failing) << describe(archive);
+            EXPECT_EQ(saved, fault.calls < failing) << describe(archive);
             lastCause = archive.lastReason.cause;
             lastText = causeText(archive.lastReason);
         }
@@ -690,16 +696,6 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
 
 namespace {
 
-// Fails the read with the given number (counted from 1), and lets every other one through.
-class ReadFault {
-public:
-    explicit ReadFault(int failing) {
-        platform::ExclusiveFile::setReadFaultHook([this, failing] { return ++reads != failing; });
-    }
-    ~ReadFault() { platform::ExclusiveFile::setReadFaultHook({}); }
-    int reads = 0;
-};
-
 // Records the items a save names.
 struct ItemSink : CountingSink {
     void reportItemFailure(const FailureReason& reason) override { failures.push_back(reason); }
@@ -729,7 +725,7 @@ TEST(SaveFaults, EveryFailedReadFailsTheSaveWithItsCause) {
             addDiskFile(archive, "data\\streamed.bin", dir, u"streamed", uint32_t(STREAM_ABOVE_BYTES + 1));
             ItemSink sink;
             {
-                const ReadFault fault(failing);
+                const NthCallFault fault(&platform::ExclusiveFile::setReadFaultHook, failing);
                 // One thread: the reads come in one order.
                 EXPECT_FALSE(archive.save(1, false, sink, 1));
             }
