@@ -4,7 +4,7 @@
 // Baselines: zlib deflate at level 6 of every file's bytes, one after the other on one thread, the
 // bytes already in memory (save and repack after adding the tree); unzip of a zip -6 archive of
 // the tree into a fresh directory (extract all; not on Windows). Times are wall-clock minima of the
-// repetitions, with the tree in the page cache.
+// repetitions, each repetition a round of every piece in turn, with the tree in the page cache.
 // More lines bound what the save can reach here: the linked codec compressing the same bytes in
 // memory on every thread (no files at all), opening and reading every file of the tree, and
 // adding the tree without saving (the walk, which no thread count changes).
@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -120,26 +121,33 @@ double cpuSeconds() {
 #endif
 }
 
-// The processor time of the fastest run `best` timed, all threads of this process together.
-double bestCpu = 0;
-
-// The fastest of `repetitions` runs of `work`; `prepare` runs before each, untimed.
-template <typename Prepare, typename Work>
-double best(int repetitions, Prepare&& prepare, Work&& work) {
+// A timed piece of the run: the fastest of its runs, and the processor time of that run (all
+// threads of this process together).
+struct Phase {
+    const char* what;
+    std::function<void()> prepare;  // before each run, untimed
+    std::function<void()> work;
     double fastest = 1e30;
+    double cpu = 0;
+};
+
+// Runs every phase once per round, `repetitions` rounds: on a shared machine each phase's fastest
+// run then comes from the same stretches of time as the others', and the ratios stay fair.
+void runRounds(std::vector<Phase*> phases, int repetitions) {
     for (int rep = 0; rep < repetitions; ++rep) {
-        prepare();
-        const double cpuStart = cpuSeconds();
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        const double cpu = cpuSeconds() - cpuStart;
-        const double time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (time < fastest) {
-            fastest = time;
-            bestCpu = cpu;
+        for (Phase* phase : phases) {
+            if (phase->prepare) phase->prepare();
+            const double cpuStart = cpuSeconds();
+            const auto start = std::chrono::steady_clock::now();
+            phase->work();
+            const double cpu = cpuSeconds() - cpuStart;
+            const double time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            if (time < phase->fastest) {
+                phase->fastest = time;
+                phase->cpu = cpu;
+            }
         }
     }
-    return fastest;
 }
 
 // Compresses every file at level 6 with the linked codec, the files shared out one at a time.
@@ -199,12 +207,11 @@ int main(int argc, char** argv) {
     NullChannel channel;
     TaskWorker worker(channel);
     NullSink sink;
-    const auto nothing = [] {};
-    const auto line = [&](const char* what, double time) {
+    const auto line = [&](const Phase& phase) {
         // Processor time over wall time: how many cores the run kept busy (not told on Windows).
-        std::printf("%-48s %7.2f s  %7.1f MB/s", what, time, mb / time);
+        std::printf("%-48s %7.2f s  %7.1f MB/s", phase.what, phase.fastest, mb / phase.fastest);
 #ifndef _WIN32
-        std::printf("  cpu/wall %.2f", bestCpu / time);
+        std::printf("  cpu/wall %.2f", phase.cpu / phase.fastest);
 #endif
         std::printf("\n");
         std::fflush(stdout);
@@ -212,7 +219,7 @@ int main(int argc, char** argv) {
 
     // The baseline: zlib's own deflate, level 6, one file after the other.
     uint64_t zlibBytes = 0;
-    const double zlibTime = best(repetitions, nothing, [&] {
+    Phase zlibPhase{"zlib deflate L6, one thread (baseline)", {}, [&] {
         zlibBytes = 0;
         std::vector<uint8_t> out;
         for (const auto& file : files) {
@@ -221,17 +228,12 @@ int main(int argc, char** argv) {
             compress2(out.data(), &length, file.data(), uLong(file.size()), 6);
             zlibBytes += length;
         }
-    });
-    line("zlib deflate L6, one thread (baseline)", zlibTime);
-    const double codecOne = best(repetitions, nothing, [&] { deflateAllFiles(files, 1); });
-    line("codec L6 in memory, one thread", codecOne);
-    const double codecAll = best(repetitions, nothing, [&] { deflateAllFiles(files, threads); });
-    line("codec L6 in memory, all threads", codecAll);
-    files.clear();
-    files.shrink_to_fit();
+    }};
+    Phase codecOne{"codec L6 in memory, one thread", {}, [&] { deflateAllFiles(files, 1); }};
+    Phase codecAll{"codec L6 in memory, all threads", {}, [&] { deflateAllFiles(files, threads); }};
     std::vector<std::u16string> corePaths;
     for (const fs::path& path : paths) corePaths.push_back(platform::corePathFromUtf8(path.string()));
-    const double readTime = best(repetitions, nothing, [&] {
+    Phase readPhase{"open and read every file, one thread", {}, [&] {
         std::vector<uint8_t> buffer;
         for (const std::u16string& path : corePaths) {
             platform::ExclusiveFile file;
@@ -241,8 +243,7 @@ int main(int argc, char** argv) {
             buffer.resize(size_t(file.size()));
             file.read(buffer.data(), buffer.size());
         }
-    });
-    line("open and read every file, one thread", readTime);
+    }};
 
     const auto removeArchive = [&] { fs::remove(work / "tree.grf"); };
     const auto addTree = [&](GrfArchive& archive) {
@@ -261,27 +262,13 @@ int main(int argc, char** argv) {
         }
     };
     // The part of the save's time that no thread count changes: walking the tree.
-    const double addTime = best(repetitions, removeArchive, [&] {
+    Phase addPhase{"add tree alone (no save)", removeArchive, [&] {
         GrfArchive archive;
         addTree(archive);
-    });
-    line("add tree alone (no save)", addTime);
-    const double saveOne = best(repetitions, removeArchive, [&] { save(1, sink); });
-    line("add tree + save L6, one thread", saveOne);
-    const double saveAll = best(repetitions, removeArchive, [&] { save(threads, sink); });
-    line("add tree + save L6, all threads", saveAll);
-    const uint64_t savedBytes = fs::file_size(work / "tree.grf");
-    // Untimed: looking at the heap on every report costs time of its own.
-    PeakHeapSink peakSink;
-    removeArchive();
-    const size_t heapBefore = heapInUse();
-    save(threads, peakSink);
-    if (peakSink.peak != 0) {  // 0 where the heap cannot be looked at
-        std::printf("heap during the save, all threads: %.1f MB (the most seen at a report)\n",
-                    double(peakSink.peak - heapBefore) / 1e6);
-    }
-
-    const double repackTime = best(repetitions, nothing, [&] {
+    }};
+    Phase saveOne{"add tree + save L6, one thread", removeArchive, [&] { save(1, sink); }};
+    Phase saveAll{"add tree + save L6, all threads", removeArchive, [&] { save(threads, sink); }};
+    Phase repackPhase{"repack L6, all threads", {}, [&] {
         auto* old = new GrfArchive;
         old->open(archivePath);
         const RecompressResult result = recompressArchive(old, 6, false, sink, [](uint64_t) {});
@@ -290,8 +277,7 @@ int main(int argc, char** argv) {
             std::exit(1);
         }
         delete result.archive;
-    });
-    line("repack L6, all threads", repackTime);
+    }};
 
     // Every extraction writes into a directory of its own: files created right after as many were
     // deleted cost the file system far more, and would measure its bookkeeping instead of ours.
@@ -306,28 +292,45 @@ int main(int argc, char** argv) {
         for (const auto& entry : archive.storedEntries()) all.push_back(entry.get());
         extractEntries(all, platform::corePathFromUtf8(target.string()), true, false, sink, extractThreads);
     };
-    const double extractOne = best(repetitions, nothing, [&] { extract(1); });
-    line("extract all, one thread", extractOne);
-    const double extractAll = best(repetitions, nothing, [&] { extract(threads); });
-    line("extract all, all threads", extractAll);
+    Phase extractOne{"extract all, one thread", {}, [&] { extract(1); }};
+    Phase extractAll{"extract all, all threads", {}, [&] { extract(threads); }};
+
+    const std::vector<Phase*> phases{&zlibPhase, &codecOne, &codecAll, &readPhase, &addPhase, &saveOne,
+                                     &saveAll, &repackPhase, &extractOne, &extractAll};
+    runRounds(phases, repetitions);
+    for (const Phase* phase : phases) line(*phase);
+    const uint64_t savedBytes = fs::file_size(work / "tree.grf");
+    // Untimed: looking at the heap on every report costs time of its own.
+    files.clear();
+    files.shrink_to_fit();
+    PeakHeapSink peakSink;
+    removeArchive();
+    const size_t heapBefore = heapInUse();
+    save(threads, peakSink);
+    if (peakSink.peak != 0) {  // 0 where the heap cannot be looked at
+        std::printf("heap during the save, all threads: %.1f MB (the most seen at a report)\n",
+                    double(peakSink.peak - heapBefore) / 1e6);
+    }
 
     std::printf("archive %.1f MB, zlib streams %.1f MB\n", double(savedBytes) / 1e6, double(zlibBytes) / 1e6);
-    std::printf("save / zlib baseline:   %.2fx\n", zlibTime / saveAll);
-    std::printf("repack / zlib baseline: %.2fx\n", zlibTime / repackTime);
-    std::printf("codec alone, all threads / zlib baseline: %.2fx (no save can beat this)\n", zlibTime / codecAll);
-    std::printf("save, repack / codec alone, all threads: %.0f%%, %.0f%%\n", 100 * codecAll / saveAll,
-                100 * codecAll / repackTime);
+    const double zlibTime = zlibPhase.fastest;
+    std::printf("save / zlib baseline:   %.2fx\n", zlibTime / saveAll.fastest);
+    std::printf("repack / zlib baseline: %.2fx\n", zlibTime / repackPhase.fastest);
+    std::printf("codec alone, all threads / zlib baseline: %.2fx (no save can beat this)\n", zlibTime / codecAll.fastest);
+    std::printf("save, repack / codec alone, all threads: %.0f%%, %.0f%%\n", 100 * codecAll.fastest / saveAll.fastest,
+                100 * codecAll.fastest / repackPhase.fastest);
 #ifndef _WIN32
     const std::string zipCommand = "cd '" + work.string() + "' && zip -r -6 -q tree.zip tree";
     if (!run(zipCommand)) {
         std::fprintf(stderr, "zip failed\n");
         return 1;
     }
-    const double unzipTime = best(repetitions, nothing, [&] {
+    Phase unzipPhase{"unzip of zip -6 (baseline)", {}, [&] {
         run("unzip -q -d '" + freshDirectory("unzipped").string() + "' '" + (work / "tree.zip").string() + "'");
-    });
-    line("unzip of zip -6 (baseline)", unzipTime);
-    std::printf("extract all / unzip:    %.2fx\n", unzipTime / extractAll);
+    }};
+    runRounds({&unzipPhase}, repetitions);
+    line(unzipPhase);
+    std::printf("extract all / unzip:    %.2fx\n", unzipPhase.fastest / extractAll.fastest);
 #endif
     fs::remove_all(work);
     return 0;
