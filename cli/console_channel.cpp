@@ -1,5 +1,6 @@
 #include "cli/console_channel.h"
 
+#include "cli/console_io.h"
 #include "worker/task_messages.h"
 
 intptr_t ConsoleChannel::send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
@@ -46,6 +47,10 @@ void ConsoleChannel::handle(uint32_t message, uintptr_t wParam, intptr_t lParam)
         bar.setTotal(joinHalves(wParam, lParam));
         break;
     case WM_TASK_PROGRESS:
+        if (stopAtNextProgress) {
+            stopAtNextProgress = false;
+            stopProcessForTest();
+        }
         bar.setDone(joinHalves(wParam, lParam));
         break;
     case WM_TASK_FINISHED: {

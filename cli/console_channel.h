@@ -33,6 +33,9 @@ public:
     std::function<void(const FailureReason& reason)> onItemFailed;
     // Called on the worker thread right before the finish is handed to the main thread.
     std::function<void()> onFinished;
+    // Tests only: the process stops itself at the next progress (where the system can), so
+    // that a test can kill it in the middle of a task without a race.
+    bool stopAtNextProgress = false;
 
 private:
     void handle(uint32_t message, uintptr_t wParam, intptr_t lParam);

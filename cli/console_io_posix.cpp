@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 
 void prepareConsole() {}
@@ -21,6 +22,8 @@ int writeOutBytes(const void* data, size_t count) {
     if (outputClosed()) return EBADF;
     return writeBytes(stdout, data, count);
 }
+
+void stopProcessForTest() { raise(SIGSTOP); }
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

@@ -53,6 +53,8 @@ int writeOutBytes(const void* data, size_t count) {
     return writeBytes(stdout, data, count);
 }
 
+void stopProcessForTest() {}
+
 bool stderrIsTerminal() { return errIsConsole; }
 
 int terminalColumns() { return 80; }

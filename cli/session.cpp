@@ -1,6 +1,9 @@
 #include "cli/session.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <system_error>
 
 #include "archive/entry_list_model.h"
@@ -10,11 +13,29 @@
 #include "cli/text.h"
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
+#include "platform/exclusive_file.h"
 #include "platform/temp_file.h"
+
+namespace {
+
+// Tests only: with QUARNEL_TEST_REFUSE_REOPEN set, a path opened for update once refuses every
+// later such open as a file another program holds, as when another program takes an archive
+// the moment a repack has replaced it.
+void refuseReopensForTest() {
+    if (std::getenv("QUARNEL_TEST_REFUSE_REOPEN") == nullptr) return;
+    platform::ExclusiveFile::setOpenFaultHook(
+        [opened = std::set<std::u16string>()](const std::u16string& path, platform::ExclusiveFile::Mode mode) mutable {
+            if (mode != platform::ExclusiveFile::Mode::UPDATE) return 0;
+            return opened.insert(path).second ? 0 : EACCES;
+        });
+}
+
+}  // namespace
 
 Session::Session(const CliOptions& options)
     : options(options), bar(!options.quiet && stderrIsTerminal()), channel(bar), worker(channel) {
     installTaskProcedures(worker);
+    refuseReopensForTest();
 }
 
 Session::~Session() {
@@ -60,6 +81,8 @@ bool Session::saveArchive(GrfArchive& archive, const std::string& pathArgument) 
     args->archive = &archive;
     // An entry whose source failed stops the save; it is named before the save's own line.
     const ItemReport failed(*this, "cannot store", "failed");
+    // Tests kill the tool here to see what an interrupted save leaves.
+    channel.stopAtNextProgress = std::getenv("QUARNEL_TEST_STOP_IN_SAVE") != nullptr;
     const auto result = int(runTask(TASK_SAVE, args));
     if (result != 0) {
         // The task's code comes with the archive's full reason, unless something else ended it.

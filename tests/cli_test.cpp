@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -473,6 +474,61 @@ TEST_F(Cli, FullDiskFailsTheEntryByNameAndLeavesNoPartialFile) {
         << one.err;
     EXPECT_FALSE(fs::exists(path("disk/one.bin")));
 #endif
+}
+
+// An add to a new archive killed in its save leaves nothing under the archive's name, only a
+// recognisable temporary file, which the next save of that archive removes.
+TEST_F(Cli, KilledAddToANewArchiveLeavesNothingUnderItsName) {
+    fs::create_directories(path("tree"));
+    writeFileBytes(path("tree/a.txt"), "a");
+    writeFileBytes(path("tree/b.bin"), binaryPayload());
+    const std::string archive = path("new.grf");
+    const auto killed = runCliProgramKilledMidSave({"add", archive, path("tree")}, scratch.native());
+    if (!killed) GTEST_SKIP() << "no way to stop the tool mid-save on this system";
+    EXPECT_EQ(killed->status, 128 + 9) << killed->err;
+    const auto beside = [&] {
+        std::vector<std::string> names;
+        for (const auto& item : fs::directory_iterator(fs::path(dir.native()))) {
+            if (item.is_regular_file()) names.push_back(item.path().filename().string());
+        }
+        return names;
+    };
+    std::vector<std::string> left = beside();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_EQ(left[0].rfind("new.grf.", 0), 0u) << left[0];
+    EXPECT_EQ(left[0].substr(left[0].size() - 4), ".tmp");
+
+    const CliResult again = run({"add", archive, path("tree")});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(beside(), std::vector<std::string>{"new.grf"});
+    std::vector<std::string> names = listedNames(archive);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"data\\\\a.txt", "data\\\\b.bin"}));
+}
+
+// A repack that replaced the archive succeeded, even when another program takes the file before
+// the tool opens it again: exit 0 and a warning with the cause.
+TEST_F(Cli, RepackThatCannotReopenTheArchiveSucceedsWithAWarning) {
+    const std::string archive = writeSample();
+    const std::string before = readFileBytes(archive);
+    // The tool refuses its own second open of the archive as a file someone else holds.
+#ifdef _WIN32
+    _putenv("QUARNEL_TEST_REFUSE_REOPEN=1");
+#else
+    setenv("QUARNEL_TEST_REFUSE_REOPEN", "1", 1);
+#endif
+    const CliResult repacked = run({"repack", archive, "--level", "9"});
+#ifdef _WIN32
+    _putenv("QUARNEL_TEST_REFUSE_REOPEN=");
+#else
+    unsetenv("QUARNEL_TEST_REFUSE_REOPEN");
+#endif
+    EXPECT_EQ(repacked.status, 0) << repacked.err;
+    EXPECT_EQ(repacked.err.rfind("quarnel-cli: warning: " + archive + " was repacked but cannot be opened again: cannot open ", 0), 0u)
+        << repacked.err;
+    EXPECT_NE(repacked.err.find(": the file is in use by another program\n"), std::string::npos) << repacked.err;
+    EXPECT_NE(readFileBytes(archive), before);
+    EXPECT_EQ(listedNames(archive).size(), 3u);
 }
 
 // Whatever an add leaves out is named with its cause, counted, and fails the run; the rest is stored.

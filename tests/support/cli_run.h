@@ -18,3 +18,8 @@ CliResult runCliProgram(const std::vector<std::string>& arguments, const std::st
 // nullopt where the system offers none to a test.
 std::optional<CliResult> runCliProgramOnTerminal(const std::vector<std::string>& arguments,
                                                  const std::string& scratchDir);
+
+// The same, killed (SIGKILL) once it has stopped itself in its first save: QUARNEL_TEST_STOP_IN_SAVE
+// makes the tool stop at the save's first progress. nullopt where the system offers no such stop.
+std::optional<CliResult> runCliProgramKilledMidSave(const std::vector<std::string>& arguments,
+                                                    const std::string& scratchDir);

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include "tests/support/cli_archive_writer.h"
@@ -15,7 +16,8 @@ namespace {
 
 // Starts the tool with standard output in a file and standard error in `errFile`, or in a
 // file when it is -1; answers the child's id, or -1.
-pid_t spawnCli(const std::vector<std::string>& arguments, const std::string& scratchDir, int errFile) {
+pid_t spawnCli(const std::vector<std::string>& arguments, const std::string& scratchDir, int errFile,
+               const char* extraVariable = nullptr) {
     const std::string outPath = scratchDir + "/cli-stdout";
     const std::string errPath = scratchDir + "/cli-stderr";
     std::vector<std::string> words{QUARNEL_CLI_EXE};
@@ -32,8 +34,13 @@ pid_t spawnCli(const std::vector<std::string>& arguments, const std::string& scr
     } else {
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
+    std::vector<char*> environment;
+    for (char** variable = environ; *variable != nullptr; ++variable) environment.push_back(*variable);
+    std::string extra = extraVariable != nullptr ? extraVariable : "";
+    if (!extra.empty()) environment.push_back(extra.data());
+    environment.push_back(nullptr);
     pid_t child = -1;
-    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0) child = -1;
+    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environment.data()) != 0) child = -1;
     posix_spawn_file_actions_destroy(&actions);
     return child;
 }
@@ -88,5 +95,23 @@ std::optional<CliResult> runCliProgramOnTerminal(const std::vector<std::string>&
     }
     close(master);
     result.out = readFileBytes(scratchDir + "/cli-stdout");
+    return result;
+}
+
+std::optional<CliResult> runCliProgramKilledMidSave(const std::vector<std::string>& arguments,
+                                                    const std::string& scratchDir) {
+    CliResult result;
+    const pid_t child = spawnCli(arguments, scratchDir, -1, "QUARNEL_TEST_STOP_IN_SAVE=1");
+    int waitStatus = 0;
+    // The tool stops itself in the save; only then is it killed, so nothing depends on timing.
+    if (child > 0 && waitpid(child, &waitStatus, WUNTRACED) == child) {
+        if (WIFSTOPPED(waitStatus)) {
+            kill(child, SIGKILL);
+            waitpid(child, &waitStatus, 0);
+        }
+        result.status = exitStatus(waitStatus);
+    }
+    result.out = readFileBytes(scratchDir + "/cli-stdout");
+    result.err = readFileBytes(scratchDir + "/cli-stderr");
     return result;
 }

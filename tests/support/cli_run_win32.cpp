@@ -76,3 +76,7 @@ CliResult runCliProgram(const std::vector<std::string>& arguments, const std::st
 std::optional<CliResult> runCliProgramOnTerminal(const std::vector<std::string>&, const std::string&) {
     return std::nullopt;
 }
+
+std::optional<CliResult> runCliProgramKilledMidSave(const std::vector<std::string>&, const std::string&) {
+    return std::nullopt;
+}
