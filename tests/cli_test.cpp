@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/exclusive_file.h"
+#include "tests/support/archive_writer.h"
 #include "tests/support/cli_archive_writer.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/small_disk.h"
@@ -334,6 +335,38 @@ TEST_F(Cli, CheckNamesDamagedEntries) {
     EXPECT_EQ(result.out.find("good.txt"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("3 entries checked, 2 damaged"), std::string::npos) << result.out;
     EXPECT_EQ(result.err.rfind("quarnel-cli: error: 2 of 3 entries", 0), 0u) << result.err;
+}
+
+// A record whose position wraps past 32 bits (into the header) is an unreachable position on
+// every path, not damaged data: extract and check name it, a merge leaves it out by name.
+TEST_F(Cli, WrappedPositionIsNamedUnreachableByExtractCheckAndMerge) {
+    // The record holds 0xFFFFFFE4: adding the header's 46 bytes wraps to 10.
+    TestArchive().add("data\\good.txt", "fine").add("data\\wrapped.txt", "lost").dataOffset(10).writeTo(dir, u"wrapped.grf");
+    const std::string archive = path("wrapped.grf");
+    const std::string unreachable = "the entry's data position lies beyond what the archive format can reach";
+    const struct {
+        const char* what;
+        std::vector<std::string> arguments;
+        std::string out;
+        std::string err;
+    } cases[] = {
+        {"extract", {"extract", archive, "-C", path("out")}, "",
+         "quarnel-cli: cannot extract data\\wrapped.txt: " + unreachable + "\n1 extracted, 1 failed\n"},
+        {"check", {"check", archive}, "data\\wrapped.txt: error -1003: ", "quarnel-cli: error: 1 of 2 entries"},
+        {"merge", {"merge", path("merged.grf"), archive}, "",
+         "quarnel-cli: skipped data\\wrapped.txt: " + unreachable + "\n1 merged, 1 skipped\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const CliResult result = run(c.arguments);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out.rfind(c.out, 0), 0u) << result.out;
+        EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << result.err;
+        if (!c.out.empty()) {
+            EXPECT_NE(result.out.find(unreachable), std::string::npos) << result.out;
+        }
+    }
+    EXPECT_EQ(listedNames(path("merged.grf")), std::vector<std::string>{"data\\\\good.txt"});
 }
 
 TEST_F(Cli, NoProgressBarWhenStandardErrorIsNotATerminal) {
