@@ -105,9 +105,11 @@ namespace {
 // A failed write or close of `target`: the partial file goes, so that nothing short passes for
 // the entry's data.
 FailureReason discardOutput(platform::OutputFile& target, const std::u16string& targetPath, Operation operation) {
+    // The failure's own error, before closing can add another.
+    const int failedWith = target.lastSystemError();
     target.close();
     platform::deleteFile(targetPath);
-    const int systemError = target.lastSystemError();
+    const int systemError = failedWith != 0 ? failedWith : target.lastSystemError();
     if (systemError == 0) return ruleFailure(RESULT_OPEN_FAILED, operation, Cause::WRITE_ERROR, targetPath);
     return systemFailure(RESULT_OPEN_FAILED, operation, systemError, targetPath);
 }

@@ -118,9 +118,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         entry.owner->fail(std::move(reason));
     };
     const auto failData = [&](GrfEntry& entry, const EntryData& data) {
-        FailureReason reason = entryFailure(entry, data, useKoreanNames);
-        progress.reportItemFailure(reason);
-        entry.owner->fail(std::move(reason));
+        fail(entry, entryFailure(entry, data, useKoreanNames));
     };
 
     readAhead();
