@@ -8,26 +8,23 @@
 #include "archive/progress_sink.h"
 
 void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size) {
-    releaseSource();
     setName(newName);
     entryState = ENTRY_ADDED;
     source = SOURCE_DISK_FILE;
     sourcePath = diskPath;
-    sourceEntry = nullptr;
+    sourceEntry.reset();
     originalSize = size;
 }
 
-void GrfEntry::setSourceEntry(GrfEntry* newSource) {
-    // The new reference comes first: when this entry already draws from the same archive, its
-    // release below must not be the one that destroys that archive.
-    GrfArchive::addSourceRef(newSource->owner);
-    releaseSource();
+void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource) {
     setName(newSource->name);
     entryState = ENTRY_ADDED;
     source = SOURCE_OTHER_ENTRY;
-    sourceEntry = newSource;
-    sourcePath.clear();
     originalSize = newSource->originalSize;
+    sourcePath.clear();
+    // Last: when this entry already draws from the same archive, the reference moved in keeps
+    // that archive alive while the previous one is released.
+    sourceEntry = std::move(newSource);
 }
 
 RenameResult GrfEntry::rename(std::string_view newName) {
@@ -84,10 +81,10 @@ GrfEntry* GrfArchive::addFile(std::string_view name, const std::u16string& diskP
     return entry;
 }
 
-GrfEntry* GrfArchive::importEntry(GrfEntry* sourceEntry) {
+GrfEntry* GrfArchive::importEntry(std::shared_ptr<const GrfEntry> sourceEntry) {
     const std::unique_lock lock(listLock);
     GrfEntry* const entry = pendingEntryFor(sourceEntry->name);
-    entry->setSourceEntry(sourceEntry);
+    entry->setSourceEntry(std::move(sourceEntry));
     return entry;
 }
 
@@ -101,32 +98,13 @@ GrfEntry* GrfArchive::adoptEntry(std::unique_ptr<GrfEntry> entry) {
     return adopted;
 }
 
-namespace {
-
-// Holds one source reference for the length of a merge, so an archive is neither destroyed while
-// its entries are still being imported nor left open when none of them was.
-class SourceRefGuard {
-public:
-    explicit SourceRefGuard(GrfArchive* archive) : archive(archive) { GrfArchive::addSourceRef(archive); }
-    ~SourceRefGuard() { GrfArchive::releaseSourceRef(archive); }
-    SourceRefGuard(const SourceRefGuard&) = delete;
-    SourceRefGuard& operator=(const SourceRefGuard&) = delete;
-
-private:
-    GrfArchive* archive;
-};
-
-}  // namespace
-
 int mergeArchive(GrfArchive& archive, const std::u16string& otherPath, ProgressSink& progress) {
-    auto opened = std::make_unique<GrfArchive>();
-    if (!opened->open(otherPath)) {
-        archive.fail(opened->lastReason);
-        return opened->lastError;
+    const auto other = std::make_shared<GrfArchive>();
+    if (!other->open(otherPath)) {
+        archive.fail(other->lastReason);
+        return other->lastError;
     }
-    // From here on the references own it: the imported entries' and, for the merge, the guard's.
-    GrfArchive* const other = opened.release();
-    const SourceRefGuard guard(other);
+    // The imported entries share the other archive; with none of them it closes on return.
     for (const auto& entry : other->storedEntries()) {
         // Data that are not there would fail the whole save later, far from their cause.
         EntryData data;
@@ -136,7 +114,7 @@ int mergeArchive(GrfArchive& archive, const std::u16string& otherPath, ProgressS
             progress.reportItemFailure(reason);
             continue;
         }
-        archive.importEntry(entry.get());
+        archive.importEntry(shareEntry(other, entry.get()));
     }
     return 0;
 }

@@ -9,18 +9,6 @@
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
 
-GrfEntry::~GrfEntry() {
-    releaseSource();
-}
-
-void GrfEntry::releaseSource() {
-    if (source == SOURCE_OTHER_ENTRY && sourceEntry) {
-        GrfEntry* const previous = sourceEntry;
-        sourceEntry = nullptr;
-        GrfArchive::releaseSourceRef(previous->owner);
-    }
-}
-
 void GrfEntry::setName(std::string_view newName) {
     name.assign(newName);
     key = nameKey(name);
@@ -152,13 +140,4 @@ void GrfArchive::close() {
 GrfEntry* GrfArchive::entryAt(int64_t position) const {
     if (position < 0 || uint64_t(position) >= entries.size()) return nullptr;
     return entries[size_t(position)].get();
-}
-
-void GrfArchive::addSourceRef(GrfArchive* archive) {
-    archive->sourceRefs.fetch_add(1, std::memory_order_relaxed);
-}
-
-void GrfArchive::releaseSourceRef(GrfArchive* archive) {
-    // acq_rel: the thread that deletes must see every use made through other references.
-    if (archive->sourceRefs.fetch_sub(1, std::memory_order_acq_rel) - 1 <= 0) delete archive;
 }

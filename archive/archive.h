@@ -30,8 +30,6 @@ public:
     explicit GrfEntry(GrfArchive* owner, EntryState state = ENTRY_ADDED) : owner(owner), entryState(state) {}
     GrfEntry(const GrfEntry&) = delete;
     GrfEntry& operator=(const GrfEntry&) = delete;
-    // Releases the source reference, which may destroy the source archive.
-    ~GrfEntry();
 
     GrfArchive* owner;            // the archive whose table holds the entry (not owned)
     std::string name;             // bytes as in the table, backslash-separated
@@ -46,7 +44,8 @@ public:
     uint64_t key = 0;
     int32_t source = SOURCE_ARCHIVE;
     std::u16string sourcePath;    // with SOURCE_DISK_FILE
-    GrfEntry* sourceEntry = nullptr;  // with SOURCE_OTHER_ENTRY; holds one reference on its owner
+    // With SOURCE_OTHER_ENTRY: another archive's entry, held with that whole archive alive.
+    std::shared_ptr<const GrfEntry> sourceEntry;
 
     int32_t state() const { return entryState; }
 
@@ -73,14 +72,13 @@ private:
     friend class GrfArchive;   // the archive's edits set state and source together with its lists
 
     void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size);
-    void setSourceEntry(GrfEntry* newSource);
-    void releaseSource();
+    void setSourceEntry(std::shared_ptr<const GrfEntry> newSource);
 
     int32_t entryState;
 };
 
-// One archive file opened for update, with its entry table.
-// An archive lent to another as a source is heap-allocated; its last released reference deletes it.
+// One archive file opened for update, with its entry table. An archive that lends entries to
+// another is held by std::shared_ptr: each borrowing entry shares its ownership (shareEntry).
 class GrfArchive {
 public:
     GrfArchive() = default;
@@ -106,8 +104,6 @@ public:
     bool isModified() const { return modified; }
     const NameIndex& storedNameIndex() const { return storedIndex; }
     const NameIndex& addedNameIndex() const { return addedIndex; }
-    // How many entries of other archives (and merges under way) hold this one as their source.
-    int32_t sourceRefCount() const { return sourceRefs.load(std::memory_order_relaxed); }
 
     // A new archive, built in a temporary file beside `newPath` ("NAME.grf.XXXX.tmp") that the
     // first completed save moves into place; closing it unsaved leaves nothing behind.
@@ -133,8 +129,9 @@ public:
     // A pending entry for the disk file `diskPath`: every stored namesake is marked deleted, and
     // a pending namesake takes the new source instead of a second entry appearing.
     GrfEntry* addFile(std::string_view name, const std::u16string& diskPath, uint32_t size);
-    // The same for another archive's entry, whose data the pending entry will copy.
-    GrfEntry* importEntry(GrfEntry* sourceEntry);
+    // The same for another archive's entry, whose data the pending entry will copy; the pending
+    // entry keeps that archive alive (see shareEntry).
+    GrfEntry* importEntry(std::shared_ptr<const GrfEntry> sourceEntry);
     // Lists and indexes an entry built in memory (tests, benchmarks) by its state: stored ones
     // after the table's, others as pending. It stands for a state as read: no namesake is marked
     // deleted and the archive is not marked modified.
@@ -161,11 +158,6 @@ public:
     // The failed call of `file` (or of another file at `subject`) as the reason, with `code`.
     bool failIo(int code, Operation operation, const platform::ExclusiveFile& failedFile, const std::u16string& subject);
 
-    // Source references, taken by entries of other archives that draw data from this one.
-    static void addSourceRef(GrfArchive* archive);
-    // The last release deletes the archive.
-    static void releaseSourceRef(GrfArchive* archive);
-
 private:
     // The save's work up to the new header: every pending entry stored, then the table.
     bool writeEntriesAndTable(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads,
@@ -183,7 +175,12 @@ private:
     std::vector<std::unique_ptr<GrfEntry>> addedEntries;
     NameIndex addedIndex;
     bool modified = false;
-    std::atomic<int32_t> sourceRefs{0};
 
     bool openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode);
 };
+
+// `entry` of `archive` as a reference that shares the ownership of the whole archive, for
+// importEntry: the archive lives as long as any entry borrowing from it.
+inline std::shared_ptr<const GrfEntry> shareEntry(const std::shared_ptr<GrfArchive>& archive, const GrfEntry* entry) {
+    return std::shared_ptr<const GrfEntry>(archive, entry);
+}

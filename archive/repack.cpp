@@ -46,12 +46,12 @@ RecompressResult recompressArchive(GrfArchive* oldArchive, int level, bool useKo
         return result;
     }
 
-    // Our own reference keeps the old archive alive through the imports and makes its release
-    // below the last one, also when it has no stored entries for others to hold it by.
-    GrfArchive::addSourceRef(oldArchive);
+    // Shared from here on with the entries that borrow from it; our own reference makes the
+    // release below the last one, also when it has no stored entries for others to hold it by.
+    std::shared_ptr<GrfArchive> old(oldArchive);
     // Every stored entry, deletion marks included: the repack drops all unsaved changes.
-    for (size_t i = 0; i < oldArchive->storedEntries().size(); ++i) {
-        temp->importEntry(oldArchive->entryAt(int64_t(i)));
+    for (const auto& entry : old->storedEntries()) {
+        temp->importEntry(shareEntry(old, entry.get()));
     }
     uint64_t total = 0;
     for (const auto& entry : temp->pendingEntries()) {
@@ -74,7 +74,7 @@ RecompressResult recompressArchive(GrfArchive* oldArchive, int level, bool useKo
     }
     temp->close();
     temp.reset();
-    GrfArchive::releaseSourceRef(oldArchive);
+    old.reset();
 
     int renameError = 0;
     if (result.error == 0 && !platform::replaceFile(*tempPath, path, &renameError)) {

@@ -536,7 +536,7 @@ bool GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSi
                 continue;
             }
             // What it will hold: nothing when it goes in pieces.
-            const GrfEntry* source = entry.source == SOURCE_OTHER_ENTRY ? entry.sourceEntry : nullptr;
+            const GrfEntry* source = entry.source == SOURCE_OTHER_ENTRY ? entry.sourceEntry.get() : nullptr;
             const bool streamed = source != nullptr
                                       ? isStreamed(source->storedSize, source->originalSize, source->coding)
                                       : isStreamed(0, entry.originalSize, -1);

@@ -43,15 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         GrfEntry* added = archive.addFile("data\\added.txt", scratchCorePath("added.txt"), uint32_t(ADDED_TEXT.size()));
 
-        // A second archive lending a few entries, as a merge does; its references keep it alive.
-        auto lender = std::make_unique<GrfArchive>();
+        // A second archive lending a few entries, as a merge does; the borrowing entries keep it alive.
+        const auto lender = std::make_shared<GrfArchive>();
         if (lender->open(scratchCorePath("copy.grf"))) {
-            GrfArchive* const other = lender.release();
-            GrfArchive::addSourceRef(other);
-            for (size_t i = 0; i < std::min(other->storedEntries().size(), MAX_IMPORTED); ++i) {
-                archive.importEntry(other->storedEntries()[other->storedEntries().size() - 1 - i].get());
+            const auto& lent = lender->storedEntries();
+            for (size_t i = 0; i < std::min(lent.size(), MAX_IMPORTED); ++i) {
+                archive.importEntry(shareEntry(lender, lent[lent.size() - 1 - i].get()));
             }
-            GrfArchive::releaseSourceRef(other);
         }
 
         QuietProgress progress;

@@ -374,7 +374,7 @@ TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
     ASSERT_NE(a->sourceEntry, nullptr);
     EXPECT_EQ(a->sourceEntry->name, "data\\a.TXT");
     EXPECT_EQ(a->originalSize, 6u);
-    EXPECT_EQ(a->sourceEntry->owner->sourceRefCount(), 2);
+    EXPECT_EQ(a->sourceEntry.use_count(), 2) << "both pending entries, and nothing else, hold the source";
     EXPECT_TRUE(target.isModified());
 
     // The source lives exactly as long as the entries drawing from it.
@@ -386,18 +386,21 @@ TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
 TEST_F(AddTest, ImportingOntoAnEntryOfTheSameSourceKeepsThatSourceAlive) {
     const auto sourcePath = TestArchive().add("data\\X.txt", "1").add("data\\x.txt", "22").writeTo(files, u"s.grf");
     // Held only by the references of the entries imported from it, as after a merge.
-    auto* const source = new GrfArchive;
-    ASSERT_TRUE(source->open(sourcePath)) << describe(*source);
-
-    GrfEntry* const first = archive.importEntry(source->storedEntries()[0].get());
-    GrfEntry* const second = archive.importEntry(source->storedEntries()[1].get());
+    auto owner = std::make_shared<GrfArchive>();
+    ASSERT_TRUE(owner->open(sourcePath)) << describe(*owner);
+    const GrfEntry* const lentSecond = owner->storedEntries()[1].get();
+    GrfEntry* const first = archive.importEntry(shareEntry(owner, owner->storedEntries()[0].get()));
+    GrfEntry* const second = archive.importEntry(shareEntry(owner, lentSecond));
+    const std::weak_ptr<GrfArchive> watch = owner;
+    owner.reset();
 
     EXPECT_EQ(first, second);
     EXPECT_EQ(tryToUpdate(sourcePath), FILE_HELD) << "the source was destroyed while still in use";
-    EXPECT_EQ(second->sourceEntry, source->storedEntries()[1].get());
+    EXPECT_EQ(second->sourceEntry.get(), lentSecond);
     EXPECT_EQ(second->originalSize, 2u);
-    EXPECT_EQ(source->sourceRefCount(), 1);
+    EXPECT_EQ(watch.use_count(), 1);
     archive.close();
+    EXPECT_TRUE(watch.expired());
     EXPECT_EQ(tryToUpdate(sourcePath), 0);
 }
 

@@ -91,14 +91,16 @@ TEST(Archive, LastReleasedSourceReferenceDestroysTheSourceArchive) {
     const auto sourcePath = TestArchive().add("data\\a.txt", "a").writeTo(dir, u"source.grf");
     TestArchive().add("data\\x.txt", "x").writeTo(dir, u"target.grf");
 
-    auto* source = new GrfArchive;
+    auto source = std::make_shared<GrfArchive>();
     ASSERT_TRUE(source->open(sourcePath)) << describe(*source);
     GrfArchive target;
     ASSERT_TRUE(target.open(dir.file(u"target.grf"))) << describe(target);
     // Two entries borrow from the source: the first import, renamed, and a second one.
-    ASSERT_EQ(target.importEntry(source->entryAt(0))->rename("data\\b.txt"), RenameResult::RENAMED);
-    target.importEntry(source->entryAt(0));
+    ASSERT_EQ(target.importEntry(shareEntry(source, source->entryAt(0)))->rename("data\\b.txt"), RenameResult::RENAMED);
+    target.importEntry(shareEntry(source, source->entryAt(0)));
     ASSERT_EQ(target.pendingEntries().size(), 2u);
+    // From here on only the borrowing entries hold it.
+    source.reset();
 
     // While referenced, the source keeps its file held.
     GrfArchive probe;

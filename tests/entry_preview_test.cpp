@@ -62,8 +62,7 @@ TEST_F(EntryPreviewTest, ReadsWholeEntriesHeadsOfLargeOnesAndReportsDamage) {
 }
 
 TEST_F(EntryPreviewTest, AddedEntriesShowTheirSourceFileOrEntry) {
-    // A lent archive is heap-allocated: the last entry borrowing from it deletes it.
-    auto* const source = new GrfArchive;
+    const auto source = std::make_shared<GrfArchive>();
     ASSERT_TRUE(source->openForReading(TestArchive().add("data\\a.txt", "from the archive").writeTo(dir, u"source.grf")));
     {
         std::ofstream file(dir.native(u"disk.txt"), std::ios::binary);
@@ -72,7 +71,7 @@ TEST_F(EntryPreviewTest, AddedEntriesShowTheirSourceFileOrEntry) {
     GrfArchive target;
     ASSERT_TRUE(target.create(dir.file(u"target.grf")));
     const GrfEntry* const disk = target.addFile("data\\disk.txt", dir.file(u"disk.txt"), 13);
-    const GrfEntry* const imported = target.importEntry(source->findStored("data\\a.txt"));
+    const GrfEntry* const imported = target.importEntry(shareEntry(source, source->findStored("data\\a.txt")));
     ASSERT_NE(imported, nullptr);
 
     EXPECT_EQ(readPreviewData(*disk).bytes, bytesOf("from the disk"));

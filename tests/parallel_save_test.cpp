@@ -122,13 +122,12 @@ Outcome saveWith(const Scenario& scenario, unsigned threads) {
         } else {
             EXPECT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
         }
-        // The source archive outlives the save: entries borrowed from it hold references.
-        auto* source = new GrfArchive;
-        GrfArchive::addSourceRef(source);
+        // The source archive outlives the save: entries borrowed from it share it.
+        const auto source = std::make_shared<GrfArchive>();
         if (fs::exists(fs::path(dir.native(u"source.grf")))) {
             EXPECT_TRUE(source->open(dir.file(u"source.grf"))) << describe(*source);
-            for (size_t i = 0; i < source->storedEntries().size(); ++i) {
-                archive.importEntry(source->entryAt(int64_t(i)));
+            for (const auto& entry : source->storedEntries()) {
+                archive.importEntry(shareEntry(source, entry.get()));
             }
         }
         scenario.edit(archive, dir);
@@ -146,7 +145,6 @@ Outcome saveWith(const Scenario& scenario, unsigned threads) {
             EXPECT_EQ(outcome.log.committed, total);
         }
         archive.close();
-        GrfArchive::releaseSourceRef(source);
     }
     outcome.file = readWholeFile(dir.native(u"test.grf"));
     return outcome;
@@ -376,11 +374,10 @@ TEST(LargeEntries, SavedInPiecesComeBackWhole) {
     {
         GrfArchive archive;
         ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
-        auto* source = new GrfArchive;
-        GrfArchive::addSourceRef(source);
+        const auto source = std::make_shared<GrfArchive>();
         ASSERT_TRUE(source->open(dir.file(u"source.grf"))) << describe(*source);
         ASSERT_TRUE(isStreamedEntry(*source->storedEntries()[0]));
-        archive.importEntry(source->entryAt(0));
+        archive.importEntry(shareEntry(source, source->entryAt(0)));
         addFile(archive, dir, "data\\file.txt", file);
         addFile(archive, dir, "data\\small.txt", sampleData(500, 92));
         ProgressLog log;
@@ -388,7 +385,6 @@ TEST(LargeEntries, SavedInPiecesComeBackWhole) {
         EXPECT_EQ(log.committed, imported.size() + file.size() + 500);
         EXPECT_FALSE(log.wentBack);
         archive.close();
-        GrfArchive::releaseSourceRef(source);
     }
     GrfArchive saved;
     ASSERT_TRUE(saved.open(dir.file(u"test.grf"))) << describe(saved);

@@ -436,11 +436,9 @@ TEST(Save, FailedEntryLeavesThePreviousContents) {
             } else {
                 // Imported one by one: a merge would leave out data past the end itself.
                 c.source.writeTo(dir, u"other.grf");
-                auto* const other = new GrfArchive;
+                const auto other = std::make_shared<GrfArchive>();
                 ASSERT_TRUE(other->open(dir.file(u"other.grf"))) << describe(*other);
-                GrfArchive::addSourceRef(other);
-                for (const auto& entry : other->storedEntries()) archive.importEntry(entry.get());
-                GrfArchive::releaseSourceRef(other);
+                for (const auto& entry : other->storedEntries()) archive.importEntry(shareEntry(other, entry.get()));
             }
             CountingSink sink;
             EXPECT_FALSE(archive.save(6, false, sink));
