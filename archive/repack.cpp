@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "archive/archive.h"
 #include "archive/result_codes.h"
@@ -12,8 +13,8 @@ namespace {
 
 // The archive on `path` as the caller will continue with it; a failed open leaves it without a
 // file and its reason in `reason`.
-GrfArchive* reopen(const std::u16string& path, FailureReason& reason) {
-    auto* archive = new GrfArchive;
+std::unique_ptr<GrfArchive> reopen(const std::u16string& path, FailureReason& reason) {
+    auto archive = std::make_unique<GrfArchive>();
     if (!archive->open(path)) {
         reason = archive->lastReason;
         if (reason.code == 0) reason.code = archive->lastError != 0 ? archive->lastError : RESULT_OPEN_FAILED;
@@ -23,7 +24,7 @@ GrfArchive* reopen(const std::u16string& path, FailureReason& reason) {
 
 }  // namespace
 
-RecompressResult recompressArchive(GrfArchive* oldArchive, int level, bool useKoreanNames, ProgressSink& progress,
+RecompressResult recompressArchive(std::unique_ptr<GrfArchive> oldArchive, int level, bool useKoreanNames, ProgressSink& progress,
                                    const std::function<void(uint64_t total)>& announceTotal) {
     const std::u16string path = oldArchive->path;
     RecompressResult result;
@@ -32,7 +33,7 @@ RecompressResult recompressArchive(GrfArchive* oldArchive, int level, bool useKo
     int createError = 0;
     const auto tempPath = createStagingFile(path, &createError);
     if (!tempPath) {
-        result.archive = oldArchive;
+        result.archive = std::move(oldArchive);
         result.reason = systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, createError, path);
         result.error = RESULT_OPEN_FAILED;
         return result;
@@ -40,7 +41,7 @@ RecompressResult recompressArchive(GrfArchive* oldArchive, int level, bool useKo
     auto temp = std::make_unique<GrfArchive>();
     if (!temp->createInPlace(*tempPath)) {
         platform::deleteFile(*tempPath);
-        result.archive = oldArchive;
+        result.archive = std::move(oldArchive);
         result.reason = temp->lastReason;
         result.error = temp->lastError != 0 ? temp->lastError : RESULT_OPEN_FAILED;
         return result;
@@ -48,7 +49,7 @@ RecompressResult recompressArchive(GrfArchive* oldArchive, int level, bool useKo
 
     // Shared from here on with the entries that borrow from it; our own reference makes the
     // release below the last one, also when it has no stored entries for others to hold it by.
-    std::shared_ptr<GrfArchive> old(oldArchive);
+    std::shared_ptr<GrfArchive> old(std::move(oldArchive));
     // Every stored entry, deletion marks included: the repack drops all unsaved changes.
     for (const auto& entry : old->storedEntries()) {
         temp->importEntry(shareEntry(old, entry.get()));

@@ -269,14 +269,14 @@ int main(int argc, char** argv) {
     Phase saveOne{"add tree + save L6, one thread", removeArchive, [&] { save(1, sink); }};
     Phase saveAll{"add tree + save L6, all threads", removeArchive, [&] { save(threads, sink); }};
     Phase repackPhase{"repack L6, all threads", {}, [&] {
-        auto* old = new GrfArchive;
+        auto old = std::make_unique<GrfArchive>();
         old->open(archivePath);
-        const RecompressResult result = recompressArchive(old, 6, false, sink, [](uint64_t) {});
+        RecompressResult result = recompressArchive(std::move(old), 6, false, sink, [](uint64_t) {});
         if (result.error != 0) {
             std::fprintf(stderr, "repack failed: %d\n", result.error);
             std::exit(1);
         }
-        delete result.archive;
+        result.archive.reset();
     }};
 
     // Every extraction writes into a directory of its own: files created right after as many were

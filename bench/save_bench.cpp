@@ -170,11 +170,11 @@ int main(int argc, char** argv) {
         }
         int32_t error = 0;
         repackTimes.push_back(timeOf(false, [&] {
-            auto* old = new GrfArchive;
+            auto old = std::make_unique<GrfArchive>();
             old->open(archivePath);
-            const RecompressResult result = recompressArchive(old, 6, false, sink, [](uint64_t) {});
+            RecompressResult result = recompressArchive(std::move(old), 6, false, sink, [](uint64_t) {});
             error = result.error;
-            delete result.archive;
+            result.archive.reset();
         }));
         if (error != 0) {
             std::fprintf(stderr, "repack failed: %d\n", error);

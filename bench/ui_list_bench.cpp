@@ -53,7 +53,8 @@ int main(int argc, char** argv) {
     const HWND list = GetDlgItem(app.mainWindow, IDC_ENTRY_LIST);
     const HWND filterBox = GetDlgItem(app.mainWindow, IDC_FILTER);
 
-    auto* const archive = new GrfArchive;
+    app.currentArchive = std::make_unique<GrfArchive>();
+    GrfArchive* const archive = app.currentArchive.get();
     Generator random(11);
     for (uint32_t i = 0; i < count; ++i) {
         auto entry = std::make_unique<GrfEntry>(archive, ENTRY_STORED);
@@ -63,7 +64,6 @@ int main(int argc, char** argv) {
         entry->offset = 46 + i * 1000;
         archive->adoptEntry(std::move(entry));
     }
-    app.currentArchive = archive;
     setUiState(UI_ARCHIVE_OPEN);
     std::printf("%u entries, %d repetitions, median ms\n", count, repetitions);
 
@@ -118,7 +118,6 @@ int main(int argc, char** argv) {
     }
 
     DestroyWindow(app.mainWindow);
-    delete archive;
-    app.currentArchive = nullptr;
+    endCurrentArchive();
     return 0;
 }

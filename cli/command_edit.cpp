@@ -68,12 +68,12 @@ int runAdd(Session& session) {
         if (created) discardNewArchive(archive);
         return EXIT_FAILED;
     }
-    auto* args = new AddDirectoryArgs;
+    auto args = std::make_unique<AddDirectoryArgs>();
     args->useKoreanNames = session.options.korean ? 1 : 0;
     args->archive = archive.get();
     args->directory = directory;
     ItemReport skips(session, "skipped", "skipped");
-    session.runTask(TASK_ADD_DIRECTORY, args);
+    session.runTask(TASK_ADD_DIRECTORY, std::move(args));
     const uint64_t added = pendingCount(*archive);
     const int status = saveOrDiscard(session, archive, path, created);
     if (status != EXIT_OK) return status;
@@ -98,11 +98,11 @@ int runMerge(Session& session) {
         if (created) discardNewArchive(archive);
         return EXIT_FAILED;
     }
-    auto* args = new AddArchiveArgs;
+    auto args = std::make_unique<AddArchiveArgs>();
     args->archive = archive.get();
     args->otherPath = corePath(other);
     ItemReport skips(session, "skipped", "skipped");
-    const auto result = int(session.runTask(TASK_ADD_ARCHIVE, args));
+    const auto result = int(session.runTask(TASK_ADD_ARCHIVE, std::move(args)));
     if (result != 0) {
         FailureReason reason = archive->lastReason;
         if (reason.code != result) {

@@ -58,10 +58,10 @@ int extractOne(Session& session, GrfEntry& entry) {
         targetPath = corePath(target);
     }
 
-    auto* args = new ExtractOneArgs;
+    auto args = std::make_unique<ExtractOneArgs>();
     args->entry = &entry;
     args->targetPath = targetPath;
-    const auto result = int(session.runTask(TASK_EXTRACT_ONE, args));
+    const auto result = int(session.runTask(TASK_EXTRACT_ONE, std::move(args)));
     bool ok = result == 0;
     if (!ok) {
         FailureReason reason = entry.owner->lastReason;
@@ -109,19 +109,19 @@ int runExtract(Session& session) {
     uint64_t attempted = selection.size();
     if (options.args.size() == 1) {
         attempted = archive->storedEntries().size();
-        auto* args = new ExtractAllArgs;
+        auto args = std::make_unique<ExtractAllArgs>();
         args->keepDirs = options.flat ? 0 : 1;
         args->useKoreanNames = options.korean ? 1 : 0;
         args->archive = archive.get();
         args->targetDir = targetDir;
-        session.runTask(TASK_EXTRACT_ALL, args);
+        session.runTask(TASK_EXTRACT_ALL, std::move(args));
     } else if (!selection.empty()) {
-        auto* args = new ExtractListArgs;
+        auto args = std::make_unique<ExtractListArgs>();
         args->keepDirs = options.flat ? 0 : 1;
         args->useKoreanNames = options.korean ? 1 : 0;
         args->selection = selection;
         args->targetDir = targetDir;
-        session.runTask(TASK_EXTRACT_SELECTED, args);
+        session.runTask(TASK_EXTRACT_SELECTED, std::move(args));
     }
     failures.summarize(attempted - std::min(attempted, failures.count), "extracted", "failed");
     return missing || failures.count > 0 ? EXIT_FAILED : EXIT_OK;

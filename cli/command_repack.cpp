@@ -10,18 +10,17 @@ int runRepack(Session& session) {
 
     // The task takes the archive over: it destroys it once the rewritten file replaces it, or
     // hands it back as the result when the rewrite could not begin.
-    auto* args = new RecompressArgs;
+    auto args = std::make_unique<RecompressArgs>();
     args->useKoreanNames = options.korean ? 1 : 0;
     args->level = options.level;
-    args->archive = archive.release();
+    args->archive = std::move(archive);
     // An entry that cannot be rewritten stops the repack; it is named before the repack's own line.
     const ItemReport failed(session, "cannot store", "failed");
-    const std::unique_ptr<RecompressArgs> record(reinterpret_cast<RecompressArgs*>(session.runTask(TASK_RECOMPRESS, args)));
+    const std::unique_ptr<RecompressArgs> record(reinterpret_cast<RecompressArgs*>(session.runTask(TASK_RECOMPRESS, std::move(args))));
     if (!record) {
         reportFailure("the repack task gave no result");
         return EXIT_FAILED;
     }
-    const ArchiveHandle result(record->resultArchive);
     if (record->error != 0) {
         FailureReason reason = record->reason;
         reason.code = record->error;

@@ -48,9 +48,9 @@ bool Session::startWorker() {
     return false;
 }
 
-intptr_t Session::runTask(uint32_t code, void* args) {
+intptr_t Session::runTask(uint32_t code, std::unique_ptr<TaskArgs> args) {
     channel.expectTask();
-    worker.startTask(code, args);
+    worker.startTask(code, std::move(args));
     return channel.waitFinished();
 }
 
@@ -75,7 +75,7 @@ ArchiveHandle Session::createArchive(const std::string& pathArgument) {
 }
 
 bool Session::saveArchive(GrfArchive& archive, const std::string& pathArgument) {
-    auto* args = new SaveArgs;
+    auto args = std::make_unique<SaveArgs>();
     args->useKoreanNames = options.korean ? 1 : 0;
     args->level = options.level;
     args->archive = &archive;
@@ -83,7 +83,7 @@ bool Session::saveArchive(GrfArchive& archive, const std::string& pathArgument) 
     const ItemReport failed(*this, "cannot store", "failed");
     // Tests kill the tool here to see what an interrupted save leaves.
     channel.stopAtNextProgress = std::getenv("QUARNEL_TEST_STOP_IN_SAVE") != nullptr;
-    const auto result = int(runTask(TASK_SAVE, args));
+    const auto result = int(runTask(TASK_SAVE, std::move(args)));
     if (result != 0) {
         // The task's code comes with the archive's full reason, unless something else ended it.
         FailureReason reason = archive.lastReason;

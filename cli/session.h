@@ -32,7 +32,7 @@ public:
     // Starts the worker thread; false (and said so) when it cannot be created.
     bool startWorker();
     // Hands one task to the worker and waits for its end; answers WM_TASK_FINISHED's lParam.
-    intptr_t runTask(uint32_t code, void* args);
+    intptr_t runTask(uint32_t code, std::unique_ptr<TaskArgs> args);
 
     // Runs the save task at --level; false (and the error line written) when it fails.
     bool saveArchive(GrfArchive& archive, const std::string& pathArgument);

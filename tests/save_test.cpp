@@ -487,7 +487,7 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
         CountingSink sink;
         ASSERT_TRUE(opened.archive->save(6, false, sink));
     }
-    auto* old = new GrfArchive;
+    auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(dir.file(u"test.grf")));
     ASSERT_EQ(old->storedEntries().size(), 3u);
     old->markDeleted(*old->findStored("data\\m.txt"));  // a mark dropped with the other changes
@@ -497,10 +497,10 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
 
     CountingSink sink;
     uint64_t total = 0;
-    const RecompressResult result = recompressArchive(old, 9, false, sink, [&](uint64_t value) { total = value; });
+    RecompressResult result = recompressArchive(std::move(old), 9, false, sink, [&](uint64_t value) { total = value; });
     ASSERT_EQ(result.error, 0);
     ASSERT_NE(result.archive, nullptr);
-    const std::unique_ptr<GrfArchive> fresh(result.archive);
+    const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
     EXPECT_EQ(total, ground.size() + picture.size() + dropped.size());
     EXPECT_EQ(sink.committed, total);
     expectNoOtherFiles(dir, "test.grf");
@@ -532,13 +532,13 @@ TEST(Repack, ArchiveWithoutStoredEntriesIsReleasedAndReplaced) {
         CountingSink sink;
         ASSERT_TRUE(empty.save(6, false, sink));
     }
-    auto* old = new GrfArchive;
+    auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(dir.file(u"test.grf")));
     addDiskFile(*old, "data\\pending.txt", dir, toBytes("unsaved"));
     CountingSink sink;
     NoTotal total;
-    const RecompressResult result = recompressArchive(old, 6, false, sink, std::ref(total));
-    const std::unique_ptr<GrfArchive> fresh(result.archive);
+    RecompressResult result = recompressArchive(std::move(old), 6, false, sink, std::ref(total));
+    const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
     EXPECT_EQ(result.error, 0);
     EXPECT_EQ(total.seen, 0u);
     ASSERT_NE(fresh, nullptr);
@@ -554,11 +554,11 @@ TEST(Repack, FailedSaveKeepsTheOldFileAndReopensIt) {
     stream[stream.size() / 2] ^= 0x55;
     TestArchive().add("data\\good.txt", "fine").add("data\\bad.txt", sampleData(800, 23)).stream(stream).writeTo(dir);
     const auto before = readWholeFile(dir.native(u"test.grf"));
-    auto* old = new GrfArchive;
+    auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(dir.file(u"test.grf")));
     CountingSink sink;
-    const RecompressResult result = recompressArchive(old, 6, false, sink, [](uint64_t) {});
-    const std::unique_ptr<GrfArchive> reopened(result.archive);
+    RecompressResult result = recompressArchive(std::move(old), 6, false, sink, [](uint64_t) {});
+    const std::unique_ptr<GrfArchive> reopened = std::move(result.archive);
     EXPECT_EQ(result.error, RESULT_BAD_DATA);
     ASSERT_NE(reopened, nullptr);
     EXPECT_TRUE(reopened->file.isOpen());
@@ -570,14 +570,15 @@ TEST(Repack, FailedSaveKeepsTheOldFileAndReopensIt) {
 TEST(Repack, NoTemporaryFileLeavesTheOldArchiveOpen) {
     TempDir dir;
     TestArchive().add("data\\a.txt", "a").writeTo(dir);
-    auto* old = new GrfArchive;
+    auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(dir.file(u"test.grf")));
     // A directory that does not exist: no temporary file can be made beside the archive.
     old->path = dir.file(u"gone\\test.grf");
+    const GrfArchive* const handed = old.get();
     CountingSink sink;
-    const RecompressResult result = recompressArchive(old, 6, false, sink, [](uint64_t) { FAIL() << "no total"; });
-    const std::unique_ptr<GrfArchive> kept(result.archive);
-    EXPECT_EQ(kept.get(), old);
+    RecompressResult result = recompressArchive(std::move(old), 6, false, sink, [](uint64_t) { FAIL() << "no total"; });
+    const std::unique_ptr<GrfArchive> kept = std::move(result.archive);
+    EXPECT_EQ(kept.get(), handed);
     EXPECT_NE(result.error, 0);
     EXPECT_TRUE(kept->file.isOpen());
     EXPECT_EQ(kept->storedEntries().size(), 1u);
@@ -861,11 +862,11 @@ TEST(Repack, RemovesLeftoverTemporaryFilesNoProgramHolds) {
     platform::ExclusiveFile running;
     ASSERT_EQ(running.open(dir.file(u"test.grf.00ff.tmp"), platform::ExclusiveFile::Mode::UPDATE), 0);
 
-    auto* old = new GrfArchive;
+    auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(dir.file(u"test.grf")));
     CountingSink sink;
-    const RecompressResult result = recompressArchive(old, 9, false, sink, [](uint64_t) {});
-    const std::unique_ptr<GrfArchive> fresh(result.archive);
+    RecompressResult result = recompressArchive(std::move(old), 9, false, sink, [](uint64_t) {});
+    const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
     EXPECT_EQ(result.error, 0);
     EXPECT_FALSE(fs::exists(fs::path(dir.native(u"test.grf.1a2b.tmp"))));
     EXPECT_TRUE(fs::exists(fs::path(dir.native(u"test.grf.00ff.tmp"))));
@@ -879,15 +880,15 @@ TEST(Repack, ReplacedArchiveThatDoesNotReopenIsStillASuccess) {
     TempDir dir;
     TestArchive().add("data\\a.txt", sampleData(500, 44)).writeTo(dir);
     const std::u16string path = dir.file(u"test.grf");
-    auto* old = new GrfArchive;
+    auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(path));
     platform::ExclusiveFile::setOpenFaultHook([&path](const std::u16string& opened, platform::ExclusiveFile::Mode mode) {
         return opened == path && mode == platform::ExclusiveFile::Mode::UPDATE ? EACCES : 0;
     });
     CountingSink sink;
-    const RecompressResult result = recompressArchive(old, 9, false, sink, [](uint64_t) {});
+    RecompressResult result = recompressArchive(std::move(old), 9, false, sink, [](uint64_t) {});
     platform::ExclusiveFile::setOpenFaultHook({});
-    const std::unique_ptr<GrfArchive> fresh(result.archive);
+    const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
     EXPECT_EQ(result.error, 0);
     EXPECT_EQ(result.reopenError, EACCES);
     EXPECT_EQ(result.reason.cause, Cause::IN_USE);

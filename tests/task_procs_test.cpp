@@ -67,9 +67,9 @@ public:
     }
 
     // Runs one task to its WM_TASK_FINISHED and answers its messages; `finished` gets the lParam.
-    std::vector<std::string> run(uint32_t code, void* record, intptr_t* finished = nullptr) {
+    std::vector<std::string> run(uint32_t code, std::unique_ptr<TaskArgs> record, intptr_t* finished = nullptr) {
         const size_t before = channel.messages().size();
-        worker.startTask(code, record);
+        worker.startTask(code, std::move(record));
         ++finishedCount;
         EXPECT_TRUE(channel.waitForFinished(finishedCount)) << describe(channel.messages());
         const auto all = channel.messages();
@@ -87,6 +87,26 @@ private:
 
 using Lines = std::vector<std::string>;
 
+std::unique_ptr<TaskArgs> extractOneArgs(GrfEntry* entry, const std::u16string& targetPath) {
+    auto record = std::make_unique<ExtractOneArgs>();
+    record->entry = entry;
+    record->targetPath = targetPath;
+    return record;
+}
+
+std::unique_ptr<TaskArgs> addArchiveArgs(GrfArchive* archive, const std::u16string& otherPath) {
+    auto record = std::make_unique<AddArchiveArgs>();
+    record->archive = archive;
+    record->otherPath = otherPath;
+    return record;
+}
+
+std::unique_ptr<TaskArgs> saveArgs(GrfArchive* archive) {
+    auto record = std::make_unique<SaveArgs>();
+    record->archive = archive;
+    return record;
+}
+
 std::string sizeText(uint64_t value) { return std::to_string(value); }
 
 }  // namespace
@@ -103,13 +123,13 @@ TEST(TaskProcs, ExtractOneReportsTargetTotalAndResult) {
     TaskRun run;
 
     const std::u16string target = dir.file(u"out.txt");
-    EXPECT_EQ(run.run(TASK_EXTRACT_ONE, new ExtractOneArgs{entry, target}),
+    EXPECT_EQ(run.run(TASK_EXTRACT_ONE, extractOneArgs(entry, target)),
               (Lines{"started 1", "status " + narrow(target), "total " + sizeText(entry->compressedSize),
                      "progress " + sizeText(entry->compressedSize), "finished 1 0"}));
     EXPECT_EQ(readWholeFile(dir.native(u"out.txt")), sampleData(200000, 1));
 
     const std::u16string other = dir.file(u"far.txt");
-    EXPECT_EQ(run.run(TASK_EXTRACT_ONE, new ExtractOneArgs{unreadable, other}),
+    EXPECT_EQ(run.run(TASK_EXTRACT_ONE, extractOneArgs(unreadable, other)),
               (Lines{"started 1", "status " + narrow(other), "total " + sizeText(unreadable->compressedSize),
                      "finished 1 " + std::to_string(RESULT_BAD_LENGTH)}));
 }
@@ -125,12 +145,12 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
     TaskRun run;
 
     // Without directories both x.txt land on the same file, the later one winning.
-    auto* selected = new ExtractListArgs;
+    auto selected = std::make_unique<ExtractListArgs>();
     selected->keepDirs = 0;
     selected->selection = {first, second};
     selected->targetDir = dir.file(u"flat");
     const uint64_t pair = uint64_t(first->compressedSize) + second->compressedSize;
-    EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, selected),
+    EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, std::move(selected)),
               (Lines{"started 2", "total " + sizeText(pair), "status data\\one\\x.txt",
                      "progress " + sizeText(first->compressedSize), "status data\\two\\x.txt",
                      "progress " + sizeText(pair), "finished 2 0"}));
@@ -138,10 +158,10 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
 
     // A deleted entry counts in the total but is not extracted.
     archive.markDeleted(*third);
-    auto* all = new ExtractAllArgs;
+    auto all = std::make_unique<ExtractAllArgs>();
     all->archive = &archive;
     all->targetDir = dir.file(u"tree");
-    EXPECT_EQ(run.run(TASK_EXTRACT_ALL, all),
+    EXPECT_EQ(run.run(TASK_EXTRACT_ALL, std::move(all)),
               (Lines{"started 3", "total " + sizeText(pair + third->compressedSize), "status data\\one\\x.txt",
                      "progress " + sizeText(first->compressedSize), "status data\\two\\x.txt",
                      "progress " + sizeText(pair), "status data\\y.txt", "finished 3 0"}));
@@ -150,10 +170,10 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
 
     GrfArchive empty;
     ASSERT_TRUE(empty.create(dir.file(u"empty.grf")));
-    auto* none = new ExtractAllArgs;
+    auto none = std::make_unique<ExtractAllArgs>();
     none->archive = &empty;
     none->targetDir = dir.file(u"none");
-    EXPECT_EQ(run.run(TASK_EXTRACT_ALL, none), (Lines{"started 3", "total 0", "finished 3 0"}));
+    EXPECT_EQ(run.run(TASK_EXTRACT_ALL, std::move(none)), (Lines{"started 3", "total 0", "finished 3 0"}));
 }
 
 TEST(TaskProcs, AddingTasksSendNoTotalAndNoProgress) {
@@ -168,16 +188,16 @@ TEST(TaskProcs, AddingTasksSendNoTotalAndNoProgress) {
 
     // With and without the trailing backslash the names are the same.
     for (const std::u16string& directory : {dir.file(u"src"), dir.file(u"src") + u"\\"}) {
-        auto* args = new AddDirectoryArgs;
+        auto args = std::make_unique<AddDirectoryArgs>();
         args->archive = &archive;
         args->directory = directory;
-        EXPECT_EQ(run.run(TASK_ADD_DIRECTORY, args), (Lines{"started 4", "status data\\a\\b.txt", "finished 4 0"}));
+        EXPECT_EQ(run.run(TASK_ADD_DIRECTORY, std::move(args)), (Lines{"started 4", "status data\\a\\b.txt", "finished 4 0"}));
     }
     EXPECT_EQ(archive.pendingEntries().size(), 1u);
 
-    EXPECT_EQ(run.run(TASK_ADD_ARCHIVE, new AddArchiveArgs{&archive, dir.file(u"junk.grf")}),
+    EXPECT_EQ(run.run(TASK_ADD_ARCHIVE, addArchiveArgs(&archive, dir.file(u"junk.grf"))),
               (Lines{"started 5", "finished 5 " + std::to_string(RESULT_INVALID_ARCHIVE)}));
-    EXPECT_EQ(run.run(TASK_ADD_ARCHIVE, new AddArchiveArgs{&archive, dir.file(u"other.grf")}),
+    EXPECT_EQ(run.run(TASK_ADD_ARCHIVE, addArchiveArgs(&archive, dir.file(u"other.grf"))),
               (Lines{"started 5", "finished 5 0"}));
     ASSERT_EQ(archive.pendingEntries().size(), 2u);
     EXPECT_EQ(archive.pendingEntries()[1]->name, "data\\other.txt");
@@ -196,16 +216,16 @@ TEST(TaskProcs, SaveReportsEachPendingEntryAndItsResult) {
         ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
         archive.addFile("data\\big.bin", dir.file(u"big.bin"), 100000);
         archive.markDeleted(*archive.addFile("data\\gone.bin", dir.file(u"gone.bin"), 77));
-        EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}),
+        EXPECT_EQ(run.run(TASK_SAVE, saveArgs(&archive)),
                   (Lines{"started 6", "total 100000", "status data\\big.bin", "progress 100000", "finished 6 0"}));
     }
     {
         GrfArchive archive;
         ASSERT_TRUE(archive.open(dir.file(u"test.grf")));
         EXPECT_EQ(archive.storedEntries().size(), 1u);
-        EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}), (Lines{"started 6", "total 0", "finished 6 0"}));
+        EXPECT_EQ(run.run(TASK_SAVE, saveArgs(&archive)), (Lines{"started 6", "total 0", "finished 6 0"}));
         archive.addFile("data\\missing.bin", dir.file(u"missing.bin"), 5);
-        EXPECT_EQ(run.run(TASK_SAVE, new SaveArgs{0, 6, &archive}),
+        EXPECT_EQ(run.run(TASK_SAVE, saveArgs(&archive)),
                   (Lines{"started 6", "total 5", "status data\\missing.bin", "failed " + narrow(dir.file(u"missing.bin")),
                          "finished 6 " + std::to_string(RESULT_OPEN_FAILED)}));
     }
@@ -219,51 +239,54 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
     damaged[damaged.size() / 2] ^= 0x55;
     TestArchive().add("data\\bad.txt", sampleData(500, 4)).stream(damaged).writeTo(dir, u"bad.grf");
     TaskRun run;
-    const auto runRecompress = [&](GrfArchive* archive, std::vector<std::string>& lines) {
-        auto* record = new RecompressArgs;
+    const auto runRecompress = [&](std::unique_ptr<GrfArchive> archive, std::vector<std::string>& lines) {
+        auto record = std::make_unique<RecompressArgs>();
         record->level = 9;
-        record->archive = archive;
+        record->archive = std::move(archive);
+        const RecompressArgs* const handed = record.get();
         intptr_t finished = 0;
-        lines = run.run(TASK_RECOMPRESS, record, &finished);
-        EXPECT_EQ(finished, reinterpret_cast<intptr_t>(record));
-        return std::unique_ptr<RecompressArgs>(record);
+        lines = run.run(TASK_RECOMPRESS, std::move(record), &finished);
+        EXPECT_EQ(finished, reinterpret_cast<intptr_t>(handed));
+        // The window's from here on.
+        return std::unique_ptr<RecompressArgs>(reinterpret_cast<RecompressArgs*>(finished));
     };
 
     std::vector<std::string> lines;
-    auto* old = new GrfArchive;
+    auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(dir.file(u"test.grf")));
-    auto done = runRecompress(old, lines);
+    auto done = runRecompress(std::move(old), lines);
     EXPECT_EQ(lines, (Lines{"started 7", "total " + sizeText(data.size() + 3), "status data\\a.txt",
                             "progress " + sizeText(data.size()), "status data\\b.txt",
                             "progress " + sizeText(data.size() + 3), "finished 7 record"}));
     EXPECT_EQ(done->error, 0);
-    std::unique_ptr<GrfArchive> result(done->resultArchive);
+    std::unique_ptr<GrfArchive> result = std::move(done->resultArchive);
     ASSERT_NE(result, nullptr);
     ASSERT_EQ(result->storedEntries().size(), 2u);
     EXPECT_EQ(result->storedEntries()[0]->offset, 46u);
 
     // Failure B: the old file stays and is opened again.
-    auto* bad = new GrfArchive;
+    auto bad = std::make_unique<GrfArchive>();
     ASSERT_TRUE(bad->open(dir.file(u"bad.grf")));
-    done = runRecompress(bad, lines);
+    done = runRecompress(std::move(bad), lines);
     EXPECT_EQ(lines, (Lines{"started 7", "total 500", "status data\\bad.txt", "failed data\\bad.txt", "finished 7 record"}));
     EXPECT_EQ(done->error, RESULT_BAD_DATA);
-    std::unique_ptr<GrfArchive> reopened(done->resultArchive);
+    std::unique_ptr<GrfArchive> reopened = std::move(done->resultArchive);
     ASSERT_NE(reopened, nullptr);
     EXPECT_TRUE(reopened->file.isOpen());
 
     // Failure A: no temporary file beside the archive; the window keeps its archive.
     reopened->path = dir.file(u"missing\\bad.grf");
-    done = runRecompress(reopened.get(), lines);
+    const GrfArchive* const kept = reopened.get();
+    done = runRecompress(std::move(reopened), lines);
     EXPECT_EQ(lines, (Lines{"started 7", "finished 7 record"}));
     EXPECT_NE(done->error, 0);
-    EXPECT_EQ(done->resultArchive, reopened.get());
+    EXPECT_EQ(done->resultArchive.get(), kept);
 
     // The worker goes on with the next task.
-    auto* all = new ExtractAllArgs;
+    auto all = std::make_unique<ExtractAllArgs>();
     all->archive = result.get();
     all->targetDir = dir.file(u"out");
-    EXPECT_EQ(run.run(TASK_EXTRACT_ALL, all).back(), "finished 3 0");
+    EXPECT_EQ(run.run(TASK_EXTRACT_ALL, std::move(all)).back(), "finished 3 0");
     EXPECT_EQ(readWholeFile(dir.native(u"out\\data\\a.txt")), data);
 
     for (const auto& item : fs::directory_iterator(fs::path(dir.native()))) {
@@ -275,7 +298,7 @@ TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheRe
     TempDir dir;
     GrfArchive archive;
     ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
-    auto* args = new ExtractListArgs;
+    auto args = std::make_unique<ExtractListArgs>();
     args->targetDir = dir.file(u"out");
     // Entries that claim the largest sizes: their data are nowhere, so each extraction fails.
     for (const char* name : {"data\\huge1.bin", "data\\huge2.bin"}) {
@@ -288,7 +311,7 @@ TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheRe
         archive.adoptEntry(std::move(entry));
     }
     TaskRun run;
-    EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, args),
+    EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, std::move(args)),
               (Lines{"started 2", "total 8589934590", "status data\\huge1.bin", "failed data\\huge1.bin",
                      "status data\\huge2.bin", "failed data\\huge2.bin", "finished 2 0"}));
     for (const RecordedMessage& m : run.channel.messages()) {

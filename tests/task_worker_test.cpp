@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <thread>
@@ -31,20 +32,24 @@ void installProbes(TaskWorker& worker) {
     }
 }
 
-// A record of the right type for `code`, as the window would allocate it.
-void* newRecord(uint32_t code) {
+// A record of the right type for `code`, as the window would make it.
+std::unique_ptr<TaskArgs> newRecord(uint32_t code) {
     switch (code) {
-    case TASK_EXTRACT_ONE: return new ExtractOneArgs{nullptr, u"target"};
+    case TASK_EXTRACT_ONE: {
+        auto record = std::make_unique<ExtractOneArgs>();
+        record->targetPath = u"target";
+        return record;
+    }
     case TASK_EXTRACT_SELECTED: {
-        auto* record = new ExtractListArgs;
+        auto record = std::make_unique<ExtractListArgs>();
         record->selection.assign(3, nullptr);
         return record;
     }
-    case TASK_EXTRACT_ALL: return new ExtractAllArgs;
-    case TASK_ADD_DIRECTORY: return new AddDirectoryArgs;
-    case TASK_ADD_ARCHIVE: return new AddArchiveArgs;
-    case TASK_SAVE: return new SaveArgs;
-    case TASK_RECOMPRESS: return new RecompressArgs;
+    case TASK_EXTRACT_ALL: return std::make_unique<ExtractAllArgs>();
+    case TASK_ADD_DIRECTORY: return std::make_unique<AddDirectoryArgs>();
+    case TASK_ADD_ARCHIVE: return std::make_unique<AddArchiveArgs>();
+    case TASK_SAVE: return std::make_unique<SaveArgs>();
+    case TASK_RECOMPRESS: return std::make_unique<RecompressArgs>();
     default: return nullptr;
     }
 }
@@ -268,7 +273,8 @@ TEST(TaskWorker, RecompressRecordTravelsBackWithTheError) {
 
     for (const bool throws : {false, true}) {
         SCOPED_TRACE(throws);
-        auto* record = new RecompressArgs;
+        auto owned = std::make_unique<RecompressArgs>();
+        RecompressArgs* const record = owned.get();
         probe = [throws](TaskWorker& w) {
             w.sendStarted(TASK_RECOMPRESS);
             if (throws) {
@@ -277,15 +283,15 @@ TEST(TaskWorker, RecompressRecordTravelsBackWithTheError) {
             finishTask(w, TASK_RECOMPRESS, -1004);
         };
         const size_t before = channel.messages().size();
-        worker.startTask(TASK_RECOMPRESS, record);
+        worker.startTask(TASK_RECOMPRESS, std::move(owned));
         ASSERT_TRUE(channel.waitForFinished(throws ? 2 : 1));
         const auto got = channel.messages();
         ASSERT_EQ(got.size(), before + 2) << describe(got);
         EXPECT_EQ(got.back().wParam, TASK_RECOMPRESS);
         // The window owns the record from here on.
         ASSERT_EQ(got.back().lParam, reinterpret_cast<intptr_t>(record));
-        EXPECT_EQ(record->error, throws ? RESULT_TASK_ABORTED : -1004);
-        delete record;
+        const std::unique_ptr<RecompressArgs> back(record);
+        EXPECT_EQ(back->error, throws ? RESULT_TASK_ABORTED : -1004);
     }
 }
 
@@ -321,5 +327,4 @@ TEST(TaskWorker, EndsWithoutWaitingWhenTheCounterIsAlreadyZero) {
     EXPECT_EQ(probeRuns.load(), 0);
     EXPECT_TRUE(channel.messages().empty());
     EXPECT_TRUE(worker.wakeEvent.wait(0)) << "the signal should still be pending";
-    delete static_cast<AddDirectoryArgs*>(worker.taskArgs);
 }

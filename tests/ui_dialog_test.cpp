@@ -292,13 +292,13 @@ TEST_F(MainDialogTest, ClosingAModifiedArchiveFollowsTheAnswer) {
     SendMessageW(item(IDC_KOREAN_NAMES), BM_SETCHECK, BST_CHECKED, 0);
     seamLog.boxAnswers.push_back(IDYES);
     click(IDC_CLOSE);
-    void* record = nullptr;
+    std::unique_ptr<TaskArgs> record;
     ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_SAVE));
-    auto* const save = static_cast<SaveArgs*>(record);
-    EXPECT_EQ(save->archive, app.currentArchive);
+    auto* const save = static_cast<SaveArgs*>(record.get());
+    EXPECT_EQ(save->archive, app.currentArchive.get());
     EXPECT_EQ(save->level, 9);
     EXPECT_EQ(save->useKoreanNames, 1);
-    delete save;
+    record.reset();
     EXPECT_EQ(app.uiState, UI_BUSY) << "busy from the hand-over on";
     EXPECT_FALSE(IsWindowEnabled(item(IDC_CLOSE)));
 
@@ -350,7 +350,7 @@ TEST_F(MainDialogTest, WindowCloseWaitsForTasksAndForTheSave) {
 
 TEST_F(MainDialogTest, CommandsDoNothingWhileATaskRuns) {
     openSample();
-    GrfArchive* const archive = app.currentArchive;
+    GrfArchive* const archive = app.currentArchive.get();
     selectRows({0, 1});
     setUiState(UI_BUSY);
     seamLog.fileAnswers.assign(4, wide(path));
@@ -360,7 +360,7 @@ TEST_F(MainDialogTest, CommandsDoNothingWhileATaskRuns) {
         click(id);
     }
     pump();
-    EXPECT_EQ(app.currentArchive, archive);
+    EXPECT_EQ(app.currentArchive.get(), archive);
     EXPECT_EQ(archive->storedEntries()[0]->state(), ENTRY_STORED);
     EXPECT_EQ(worker->taskCode, 0u);
     EXPECT_TRUE(seamLog.fileAsks.size() == 1 && seamLog.folderTitles.empty() && seamLog.boxes.empty());
@@ -379,18 +379,18 @@ TEST_F(MainDialogTest, ExitOnAnUnmodifiedArchiveEndsTheWindowAtOnce) {
 
 TEST_F(MainDialogTest, TaskCommandsHandOverFilledRecords) {
     openSample();
-    GrfArchive* const archive = app.currentArchive;
+    GrfArchive* const archive = app.currentArchive.get();
     SendMessageW(item(IDC_KEEP_DIRS), BM_SETCHECK, BST_UNCHECKED, 0);
     SendMessageW(item(IDC_KOREAN_NAMES), BM_SETCHECK, BST_CHECKED, 0);
     SendMessageW(item(IDC_LEVEL), CB_SETCURSEL, 3, 0);
-    void* record = nullptr;
+    std::unique_ptr<TaskArgs> record;
 
     seamLog.folderAnswers.push_back(L"C:\\out");
     click(IDC_EXTRACT_ALL);
     EXPECT_EQ(seamLog.folderTitles.back(), L"请选择要提取到的目录");
     ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_EXTRACT_ALL));
     {
-        std::unique_ptr<ExtractAllArgs> all(static_cast<ExtractAllArgs*>(record));
+        const auto* const all = static_cast<const ExtractAllArgs*>(record.get());
         EXPECT_EQ(all->archive, archive);
         EXPECT_EQ(all->targetDir, u"C:\\out");
         EXPECT_EQ(all->keepDirs, 0);
@@ -403,7 +403,7 @@ TEST_F(MainDialogTest, TaskCommandsHandOverFilledRecords) {
     EXPECT_EQ(seamLog.folderTitles.back(), L"请选择要添加目录");
     ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_ADD_DIRECTORY));
     {
-        std::unique_ptr<AddDirectoryArgs> add(static_cast<AddDirectoryArgs*>(record));
+        const auto* const add = static_cast<const AddDirectoryArgs*>(record.get());
         EXPECT_EQ(add->archive, archive);
         EXPECT_EQ(add->directory, u"C:\\in");
         EXPECT_EQ(add->useKoreanNames, 1);
@@ -416,7 +416,7 @@ TEST_F(MainDialogTest, TaskCommandsHandOverFilledRecords) {
     EXPECT_EQ(seamLog.fileAsks.back().flags, 0x21804u);
     ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_ADD_ARCHIVE));
     {
-        std::unique_ptr<AddArchiveArgs> add(static_cast<AddArchiveArgs*>(record));
+        const auto* const add = static_cast<const AddArchiveArgs*>(record.get());
         EXPECT_EQ(add->archive, archive);
         EXPECT_EQ(add->otherPath, u"C:\\other.grf");
     }
@@ -438,8 +438,9 @@ TEST_F(MainDialogTest, TaskCommandsHandOverFilledRecords) {
     EXPECT_EQ(seamLog.boxes.back().caption, L"重新压缩");
     EXPECT_EQ(seamLog.boxes.back().type, static_cast<UINT>(MB_ICONQUESTION | MB_YESNO));
     ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_RECOMPRESS));
-    auto* const recompress = static_cast<RecompressArgs*>(record);
-    EXPECT_EQ(recompress->archive, archive);
+    auto* const recompress = static_cast<RecompressArgs*>(record.get());
+    EXPECT_EQ(recompress->archive.get(), archive);
+    EXPECT_EQ(app.currentArchive, nullptr) << "the task holds the archive alone";
     EXPECT_EQ(recompress->level, 3);
     EXPECT_EQ(recompress->useKoreanNames, 1);
     EXPECT_EQ(recompress->resultArchive, nullptr);
@@ -447,9 +448,10 @@ TEST_F(MainDialogTest, TaskCommandsHandOverFilledRecords) {
     EXPECT_EQ(entryForIndex(0), nullptr);
 
     // The task's end brings the archive back (here: the same one, as a failed rewrite would).
-    recompress->resultArchive = archive;
+    recompress->resultArchive = std::move(recompress->archive);
+    record.release();
     sendFinished(TASK_RECOMPRESS, reinterpret_cast<LPARAM>(recompress));
-    EXPECT_EQ(app.currentArchive, archive);
+    EXPECT_EQ(app.currentArchive.get(), archive);
     EXPECT_EQ(rowCount(), 2);
     EXPECT_EQ(app.uiState, UI_ARCHIVE_OPEN);
 }
@@ -471,7 +473,7 @@ TEST_F(MainDialogTest, ExtractSelectedTakesStoredRowsOnly) {
     addPending(*app.currentArchive, "data\\d.txt", 4);
     applyFilter();
     ASSERT_EQ(rowCount(), 4);
-    void* record = nullptr;
+    std::unique_ptr<TaskArgs> record;
 
     // One stored row: a save picker that starts with the entry's name.
     selectRows({1});
@@ -487,7 +489,7 @@ TEST_F(MainDialogTest, ExtractSelectedTakesStoredRowsOnly) {
     EXPECT_EQ(ask.defaultExtension, L"");
     ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_EXTRACT_ONE));
     {
-        std::unique_ptr<ExtractOneArgs> one(static_cast<ExtractOneArgs*>(record));
+        const auto* const one = static_cast<const ExtractOneArgs*>(record.get());
         EXPECT_EQ(one->entry, app.currentArchive->storedEntries()[1].get());
         EXPECT_EQ(one->targetPath, u"C:\\out\\b.txt");
     }
@@ -507,7 +509,7 @@ TEST_F(MainDialogTest, ExtractSelectedTakesStoredRowsOnly) {
         click(IDC_EXTRACT_SELECTED);
         EXPECT_EQ(seamLog.folderTitles.back(), L"请选择要提取到的目录");
         ASSERT_EQ(takeHandedOverTask(&record), static_cast<uint32_t>(TASK_EXTRACT_SELECTED));
-        std::unique_ptr<ExtractListArgs> list(static_cast<ExtractListArgs*>(record));
+        const auto* const list = static_cast<const ExtractListArgs*>(record.get());
         EXPECT_EQ(list->selection.size(), c.expected);
         if (c.expected == 2) {
             EXPECT_EQ(list->selection[0], app.currentArchive->storedEntries()[0].get());

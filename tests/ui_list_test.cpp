@@ -243,7 +243,7 @@ TEST_F(EntryListTest, EverySortAgreesWithItsComparator) {
 TEST_F(EntryListTest, RenameRefusesTakenUnencodableAndOverlongNames) {
     openWith({"data\\a.txt", "data\\b.txt"});
     // A pending entry as an unmodified archive would hold it.
-    auto pending = std::make_unique<GrfEntry>(app.currentArchive, ENTRY_ADDED);
+    auto pending = std::make_unique<GrfEntry>(app.currentArchive.get(), ENTRY_ADDED);
     pending->setName("data\\c.txt");
     app.currentArchive->adoptEntry(std::move(pending));
     applyFilter();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ enum UiState : int { UI_NO_ARCHIVE = 0, UI_ARCHIVE_OPEN = 1, UI_BUSY = 2 };
 struct App {
     HINSTANCE instance = nullptr;
     HWND mainWindow = nullptr;
-    GrfArchive* currentArchive = nullptr;   // owned; heap-allocated because a recompress replaces it
+    // Ended only by endCurrentArchive. A recompress takes it over at the hand-over (it is null
+    // while that task runs) and its end brings the archive to continue with.
+    std::unique_ptr<GrfArchive> currentArchive;
     TaskWorker* worker = nullptr;           // not owned
     ComPtr<ITaskbarList3> taskbarList;      // empty until the shell announces the button
     // Registered before WinMain runs, during static initialisation.
@@ -36,9 +39,6 @@ struct App {
     int sortColumn = 0;
     int sortDirection = 1;
     WNDPROC originalFilterProc = nullptr;
-    // From the hand-over of a recompress until its end: the worker destroys currentArchive in
-    // that time, so the list must not touch it.
-    bool listDetached = false;
     HWND previewWindow = nullptr;           // the one preview, or null
     std::deque<PendingAdd> pendingAdds;     // the rest of a drop, one task after another
     uint64_t leftOutCount = 0;              // items the running task left out or failed
@@ -49,5 +49,5 @@ extern App app;
 
 // The archive the list may read, or null.
 inline GrfArchive* listArchive() {
-    return app.listDetached ? nullptr : app.currentArchive;
+    return app.currentArchive.get();
 }

@@ -51,8 +51,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     shutDownPreview();
 
     // Normally already closed: the window is destroyed only without an archive.
-    delete app.currentArchive;
-    app.currentArchive = nullptr;
+    endCurrentArchive();
     worker.stop();
     app.worker = nullptr;
     app.taskbarList.reset();   // before COM goes

@@ -7,8 +7,8 @@
 //  - The core changes the entry vectors and names only while holding the archive's listLock
 //    exclusively; every read here (cell texts, filter, sort) holds it shared. The core never
 //    sends a message to this window while holding it, so the two threads cannot wait on each other.
-//  - A recompress is handed over with the list detached (app.listDetached, no rows): nothing
-//    here touches the archive until WM_TASK_FINISHED brings the one to continue with.
+//  - A recompress takes the archive over with no rows left (app.currentArchive is null): nothing
+//    here touches an archive until WM_TASK_FINISHED brings the one to continue with.
 // Window-thread commands that change entries directly (delete, rename) run only when no task does.
 
 #include <algorithm>

@@ -49,11 +49,6 @@ struct FileRequest {
     FileRequest& operator=(const FileRequest&) = delete;
 };
 
-void destroyCurrentArchive() {
-    delete app.currentArchive;
-    app.currentArchive = nullptr;
-}
-
 // New and Open: the same steps around create or open.
 void startArchive(bool create) {
     FileRequest picker(create ? ARCHIVE_FILTER : ARCHIVE_OR_ANY_FILTER,
@@ -67,10 +62,10 @@ void startArchive(bool create) {
         openArchiveAt(path);
         return;
     }
-    destroyCurrentArchive();
-    app.currentArchive = new GrfArchive;
+    endCurrentArchive();
+    app.currentArchive = std::make_unique<GrfArchive>();
     if (!app.currentArchive->create(path)) {
-        destroyCurrentArchive();
+        endCurrentArchive();
         return;
     }
     applyFilter();
@@ -87,7 +82,7 @@ bool pickFolder(const wchar_t* title, std::u16string& folder) {
 }
 
 void onExtractAll() {
-    GrfArchive* const archive = app.currentArchive;
+    GrfArchive* const archive = app.currentArchive.get();
     if (archive == nullptr || archive->storedEntries().empty()) {
         return;
     }
@@ -98,7 +93,7 @@ void onExtractAll() {
     record->keepDirs = keepDirs() ? 1 : 0;
     record->useKoreanNames = useKoreanNames() ? 1 : 0;
     record->archive = archive;
-    handOverTask(TASK_EXTRACT_ALL, record.release());
+    handOverTask(TASK_EXTRACT_ALL, std::move(record));
 }
 
 void onAddDirectory() {
@@ -110,8 +105,8 @@ void onAddDirectory() {
         return;
     }
     record->useKoreanNames = useKoreanNames() ? 1 : 0;
-    record->archive = app.currentArchive;
-    handOverTask(TASK_ADD_DIRECTORY, record.release());
+    record->archive = app.currentArchive.get();
+    handOverTask(TASK_ADD_DIRECTORY, std::move(record));
 }
 
 void onAddArchive() {
@@ -123,9 +118,9 @@ void onAddArchive() {
         return;
     }
     auto record = std::make_unique<AddArchiveArgs>();
-    record->archive = app.currentArchive;
+    record->archive = app.currentArchive.get();
     record->otherPath = fromWide(picker.file);
-    handOverTask(TASK_ADD_ARCHIVE, record.release());
+    handOverTask(TASK_ADD_ARCHIVE, std::move(record));
 }
 
 }  // namespace
@@ -159,13 +154,12 @@ void onRecompress() {
     auto record = std::make_unique<RecompressArgs>();
     record->useKoreanNames = useKoreanNames() ? 1 : 0;
     record->level = compressionLevel();
-    record->archive = app.currentArchive;
-    // The worker destroys this archive and hands back another one; until then the list shows
-    // nothing rather than rows of freed entries.
-    app.listDetached = true;
+    // The worker destroys this archive and hands back another one; until then the window has
+    // none, and the list shows nothing rather than rows of freed entries.
     app.visibleEntries.clear();
     setListItemCount(0);
-    handOverTask(TASK_RECOMPRESS, record.release());
+    record->archive = std::move(app.currentArchive);
+    handOverTask(TASK_RECOMPRESS, std::move(record));
 }
 
 // Answers whether `command` is one of the dialog's clicks.
@@ -222,10 +216,10 @@ void resetToNoArchive() {
 }  // namespace
 
 bool openArchiveAt(const std::u16string& path) {
-    destroyCurrentArchive();
-    app.currentArchive = new GrfArchive;
+    endCurrentArchive();
+    app.currentArchive = std::make_unique<GrfArchive>();
     if (!app.currentArchive->open(path)) {
-        destroyCurrentArchive();
+        endCurrentArchive();
         return false;
     }
     applyFilter();
@@ -233,11 +227,16 @@ bool openArchiveAt(const std::u16string& path) {
     return true;
 }
 
-void handOverTask(uint32_t code, void* record) {
+void handOverTask(uint32_t code, std::unique_ptr<TaskArgs> record) {
     // Busy from the hand-over on, not only from WM_TASK_STARTED: a second command in between
     // would overwrite the task the worker has not read yet, or change the archive under it.
     setUiState(UI_BUSY);
-    app.worker->startTask(code, record);
+    app.worker->startTask(code, std::move(record));
+}
+
+void endCurrentArchive() {
+    // Its destructor closes it; the list must show no rows of it by the next paint.
+    app.currentArchive.reset();
 }
 
 void initMainDialog(HWND window) {
@@ -300,22 +299,21 @@ void promptCloseArchive() {
                 auto record = std::make_unique<SaveArgs>();
                 record->useKoreanNames = useKoreanNames() ? 1 : 0;
                 record->level = compressionLevel();
-                record->archive = app.currentArchive;
-                handOverTask(TASK_SAVE, record.release());
+                record->archive = app.currentArchive.get();
+                handOverTask(TASK_SAVE, std::move(record));
                 return;
             }
             if (answer != IDNO) {
                 return;
             }
         }
-        app.currentArchive->close();
-        destroyCurrentArchive();
+        endCurrentArchive();
     }
     resetToNoArchive();
 }
 
 void extractSelected() {
-    GrfArchive* const archive = app.currentArchive;
+    GrfArchive* const archive = app.currentArchive.get();
     if (archive == nullptr) {
         return;
     }
@@ -346,7 +344,7 @@ void extractSelected() {
         auto record = std::make_unique<ExtractOneArgs>();
         record->entry = entry;
         record->targetPath = fromWide(picker.file);
-        handOverTask(TASK_EXTRACT_ONE, record.release());
+        handOverTask(TASK_EXTRACT_ONE, std::move(record));
         return;
     }
     auto record = std::make_unique<ExtractListArgs>();
@@ -360,7 +358,7 @@ void extractSelected() {
             record->selection.push_back(entry);
         }
     }
-    handOverTask(TASK_EXTRACT_SELECTED, record.release());
+    handOverTask(TASK_EXTRACT_SELECTED, std::move(record));
 }
 
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -390,6 +388,10 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onListContextMenu(lParam);
         return 1;
     case WM_CLOSE:
+        // A running task holds the archive (a recompress even holds it alone): the window stays.
+        if (app.uiState == UI_BUSY) {
+            return 1;
+        }
         if (app.currentArchive != nullptr) {
             promptCloseArchive();
             if (app.currentArchive != nullptr) {

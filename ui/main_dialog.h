@@ -5,10 +5,12 @@
 #include <shobjidl.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 class GrfEntry;
+struct TaskArgs;
 
 // Main dialog (main_dialog.cpp).
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -21,8 +23,10 @@ void deleteSelected();
 // Open's steps once a path is chosen: the archive replaces none (no archive may be open).
 // False, and the window as it was, when it does not open.
 bool openArchiveAt(const std::u16string& path);
-// Window thread: stores the task and its record in the worker and wakes it; the worker owns the record from here.
-void handOverTask(uint32_t code, void* record);
+// Window thread: hands the task and its record to the worker and wakes it.
+void handOverTask(uint32_t code, std::unique_ptr<TaskArgs> record);
+// Closes and destroys the current archive, if any: the one place the window lets it go.
+void endCurrentArchive();
 
 // Entry list (entry_list.cpp).
 void setUpEntryList(HWND list);

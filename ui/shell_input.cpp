@@ -204,13 +204,13 @@ void continuePendingAdds() {
     if (next.task == TASK_ADD_DIRECTORY) {
         auto record = std::make_unique<AddDirectoryArgs>();
         record->useKoreanNames = useKoreanNames() ? 1 : 0;
-        record->archive = app.currentArchive;
+        record->archive = app.currentArchive.get();
         record->directory = next.path;
-        handOverTask(TASK_ADD_DIRECTORY, record.release());
+        handOverTask(TASK_ADD_DIRECTORY, std::move(record));
     } else {
         auto record = std::make_unique<AddArchiveArgs>();
-        record->archive = app.currentArchive;
+        record->archive = app.currentArchive.get();
         record->otherPath = next.path;
-        handOverTask(TASK_ADD_ARCHIVE, record.release());
+        handOverTask(TASK_ADD_ARCHIVE, std::move(record));
     }
 }

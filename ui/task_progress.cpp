@@ -94,11 +94,7 @@ void showSaveFailed(int32_t code) {
 void endWithoutArchive() {
     app.pendingAdds.clear();
     closePreview();
-    if (app.currentArchive != nullptr) {
-        app.currentArchive->close();
-        delete app.currentArchive;
-        app.currentArchive = nullptr;
-    }
+    endCurrentArchive();
     app.visibleEntries.clear();
     setListItemCount(0);
     refreshTitle();
@@ -108,17 +104,15 @@ void endWithoutArchive() {
 
 // Answers true when the window goes on with an archive.
 bool adoptRecompressed(LPARAM result) {
-    auto* const record = reinterpret_cast<RecompressArgs*>(result);
-    app.listDetached = false;
+    // Ours from here on, with the archive it brings.
+    const std::unique_ptr<RecompressArgs> record(reinterpret_cast<RecompressArgs*>(result));
     if (record == nullptr) {
-        app.currentArchive = nullptr;
         return false;
     }
-    app.currentArchive = record->resultArchive;
+    app.currentArchive = std::move(record->resultArchive);
     const int32_t error = record->error;
     const int32_t reopenError = record->reopenError;
     const FailureReason reason = record->reason;
-    delete record;
     if (error != 0) {
         showError(error, &reason);
     }

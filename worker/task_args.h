@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,54 +9,65 @@
 class GrfArchive;
 class GrfEntry;
 
-// Argument records: the window allocates one with new, fills it and hands it over with the signal.
-// The worker deletes records 1 to 6 after posting WM_TASK_FINISHED; RecompressArgs travels back
-// as that message's lParam and the window deletes it. Archive and entry pointers are not owned.
+// Argument records: the window fills one and hands it over with the task (TaskWorker::startTask).
+// The worker releases it after posting WM_TASK_FINISHED, except RecompressArgs, which travels back
+// as that message's lParam for the window to take over. Archive and entry pointers are not owned,
+// except where a field says so.
+struct TaskArgs {
+    TaskArgs() = default;
+    TaskArgs(const TaskArgs&) = delete;
+    TaskArgs& operator=(const TaskArgs&) = delete;
+    virtual ~TaskArgs() = default;
+};
 
-struct ExtractOneArgs {
+struct ExtractOneArgs final : TaskArgs {
     GrfEntry* entry = nullptr;
     std::u16string targetPath;
 };
 
-struct ExtractListArgs {
+struct ExtractListArgs final : TaskArgs {
     int32_t keepDirs = 1;
     int32_t useKoreanNames = 0;
     std::vector<GrfEntry*> selection;  // in list order
     std::u16string targetDir;
 };
 
-struct ExtractAllArgs {
+struct ExtractAllArgs final : TaskArgs {
     int32_t keepDirs = 1;
     int32_t useKoreanNames = 0;
     GrfArchive* archive = nullptr;
     std::u16string targetDir;
 };
 
-struct AddDirectoryArgs {
+struct AddDirectoryArgs final : TaskArgs {
     int32_t useKoreanNames = 0;
     GrfArchive* archive = nullptr;
     std::u16string directory;
 };
 
-struct AddArchiveArgs {
+struct AddArchiveArgs final : TaskArgs {
     GrfArchive* archive = nullptr;
     std::u16string otherPath;
 };
 
-struct SaveArgs {
+struct SaveArgs final : TaskArgs {
     int32_t useKoreanNames = 0;
     int32_t level = 6;
     GrfArchive* archive = nullptr;
 };
 
-struct RecompressArgs {
+struct RecompressArgs final : TaskArgs {
+    RecompressArgs();
+    ~RecompressArgs() override;
+
     int32_t useKoreanNames = 0;
     int32_t level = 6;
-    GrfArchive* archive = nullptr;
-    GrfArchive* resultArchive = nullptr;  // output: the archive the window continues with
-    int32_t error = 0;                    // output: result code
+    // Owned: the task takes it over and destroys it once the rewritten file replaces it.
+    std::unique_ptr<GrfArchive> archive;
+    std::unique_ptr<GrfArchive> resultArchive;  // output: the archive the window continues with
+    int32_t error = 0;                          // output: result code
     // Output: the rewritten archive is in place but did not open again (a success all the same;
     // resultArchive then has no file); its code, or 0.
     int32_t reopenError = 0;
-    FailureReason reason;                 // output: the whole story of error or reopenError
+    FailureReason reason;                       // output: the whole story of error or reopenError
 };

@@ -1,5 +1,7 @@
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/add.h"
@@ -15,7 +17,7 @@ namespace {
 // Every procedure reads its record from the task the loop is running.
 template <typename Args>
 Args& recordOf(TaskWorker& worker) {
-    return *static_cast<Args*>(worker.currentArgs);
+    return static_cast<Args&>(*worker.currentArgs);
 }
 
 void announceTotal(TaskWorker& worker, uint64_t total) {
@@ -105,9 +107,9 @@ void saveArchive(TaskWorker& worker) {
 void recompress(TaskWorker& worker) {
     worker.sendStarted(TASK_RECOMPRESS);
     auto& args = recordOf<RecompressArgs>(worker);
-    const RecompressResult result = recompressArchive(args.archive, args.level, args.useKoreanNames != 0, worker,
+    RecompressResult result = recompressArchive(std::move(args.archive), args.level, args.useKoreanNames != 0, worker,
                                                       [&worker](uint64_t total) { announceTotal(worker, total); });
-    args.resultArchive = result.archive;
+    args.resultArchive = std::move(result.archive);
     args.reopenError = result.reopenError;
     args.reason = result.reason;
     // finishTask puts the result into the record's `error` and hands the record to the window.
@@ -115,6 +117,10 @@ void recompress(TaskWorker& worker) {
 }
 
 }  // namespace
+
+// Here, where GrfArchive is complete for the owning pointers.
+RecompressArgs::RecompressArgs() = default;
+RecompressArgs::~RecompressArgs() = default;
 
 void installTaskProcedures(TaskWorker& worker) {
     worker.procedures[TASK_EXTRACT_ONE] = extractOne;

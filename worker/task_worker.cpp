@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <system_error>
+#include <utility>
 
 void AutoResetEvent::signal() {
     {
@@ -44,11 +45,12 @@ void TaskWorker::stop() {
     thread.join();
 }
 
-void TaskWorker::startTask(uint32_t code, void* args) {
+void TaskWorker::startTask(uint32_t code, std::unique_ptr<TaskArgs> args) {
+    std::unique_ptr<TaskArgs> replaced;
     {
         const std::lock_guard lock(taskLock);
         taskCode = code;
-        taskArgs = args;
+        replaced = std::exchange(taskArgs, std::move(args));
     }
     wakeEvent.signal();
 }
@@ -60,24 +62,25 @@ void TaskWorker::workerMain() {
             continue;
         }
         uint32_t code = 0;
-        void* args = nullptr;
+        std::unique_ptr<TaskArgs> args;
         {
             const std::lock_guard lock(taskLock);
             code = taskCode;
-            args = taskArgs;
+            args = std::move(taskArgs);
         }
+        // A record of a code we ignore goes with `args`.
         if (code == 0 || code >= TASK_CODE_COUNT || procedures[code] == nullptr) {
             continue;
         }
-        runTask(code, args);
+        runTask(code, std::move(args));
     }
 }
 
 // The one catch of the core: whatever escapes a procedure ends that task only. The window still
 // gets its WM_TASK_FINISHED (else it would stay busy for good) and the record is still released.
-void TaskWorker::runTask(uint32_t code, void* args) {
+void TaskWorker::runTask(uint32_t code, std::unique_ptr<TaskArgs> args) {
     currentCode = code;
-    currentArgs = args;
+    currentArgs = std::move(args);
     finishPosted = false;
     try {
         procedures[code](*this);
@@ -124,38 +127,17 @@ void TaskWorker::sendTotal() {
     window.send(WM_TASK_TOTAL, highHalf(progressTotal), static_cast<intptr_t>(lowHalf(progressTotal)));
 }
 
-namespace {
-
-void releaseRecord(uint32_t code, void* args) {
-    switch (code) {
-    case TASK_EXTRACT_ONE: delete static_cast<ExtractOneArgs*>(args); break;
-    case TASK_EXTRACT_SELECTED: delete static_cast<ExtractListArgs*>(args); break;
-    case TASK_EXTRACT_ALL: delete static_cast<ExtractAllArgs*>(args); break;
-    case TASK_ADD_DIRECTORY: delete static_cast<AddDirectoryArgs*>(args); break;
-    case TASK_ADD_ARCHIVE: delete static_cast<AddArchiveArgs*>(args); break;
-    case TASK_SAVE: delete static_cast<SaveArgs*>(args); break;
-    default: break;  // the recompress record goes back to the window
-    }
-}
-
-}  // namespace
-
 void finishTask(TaskWorker& worker, uint32_t code, intptr_t result) {
-    // The record is released by the type of the task the loop started, whatever code is posted.
-    const uint32_t runningCode = worker.currentCode;
-    void* const args = worker.currentArgs;
+    std::unique_ptr<TaskArgs> record = std::move(worker.currentArgs);
     intptr_t lParam = result;
-    if (runningCode == TASK_RECOMPRESS) {
-        auto* const record = static_cast<RecompressArgs*>(args);
-        if (record != nullptr) {
-            record->error = static_cast<int32_t>(result);
-        }
-        lParam = reinterpret_cast<intptr_t>(record);
+    // The recompress record goes back to the window, whatever code is posted.
+    if (auto* const recompress = dynamic_cast<RecompressArgs*>(record.get())) {
+        recompress->error = static_cast<int32_t>(result);
+        record.release();
+        lParam = reinterpret_cast<intptr_t>(recompress);
     }
     worker.window.post(WM_TASK_FINISHED, code, lParam);
     worker.finishPosted = true;
-    // After the post: the window may already be reading the recompress record, but records 1 to 6
-    // are ours alone until here.
-    worker.currentArgs = nullptr;
-    releaseRecord(runningCode, args);
+    // After the post: the window may already be reading a recompress record, but the others are
+    // ours alone until `record` goes here.
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -27,7 +28,7 @@ private:
 };
 
 class TaskWorker;
-// A task procedure: runs one task from WM_TASK_STARTED to WM_TASK_FINISHED, reading taskArgs.
+// A task procedure: runs one task from WM_TASK_STARTED to WM_TASK_FINISHED, reading currentArgs.
 using TaskProcedure = void (*)(TaskWorker& worker);
 
 // The one background thread that runs long operations, one at a time.
@@ -42,7 +43,7 @@ public:
     std::atomic<int32_t> running{1};
     AutoResetEvent wakeEvent;
     uint32_t taskCode = 0;
-    void* taskArgs = nullptr;
+    std::unique_ptr<TaskArgs> taskArgs;
     uint64_t progressDone = 0;
     uint64_t progressTotal = 0;
 
@@ -53,8 +54,9 @@ public:
     bool start();
     // Window thread: lowers the run counter and waits for the thread to end.
     void stop();
-    // Window thread: stores the code and the record, then signals.
-    void startTask(uint32_t code, void* args);
+    // Window thread: stores the code and the record, then signals. A record handed over before
+    // the worker took the previous one replaces it.
+    void startTask(uint32_t code, std::unique_ptr<TaskArgs> args);
 
     // Worker thread: the first message of every task.
     void sendStarted(uint32_t code);
@@ -69,9 +71,9 @@ public:
 
     void addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, const std::u16string& directory);
 
-    // The task the loop is running, as read once after the signal; finishTask releases this record.
+    // The task the loop is running, as taken once after the signal; finishTask releases its record.
     uint32_t currentCode = 0;
-    void* currentArgs = nullptr;
+    std::unique_ptr<TaskArgs> currentArgs;
     // Set by finishTask: the loop then knows the window has its WM_TASK_FINISHED.
     bool finishPosted = false;
 
@@ -81,7 +83,7 @@ private:
     std::mutex taskLock;
 
     void workerMain();
-    void runTask(uint32_t code, void* args);
+    void runTask(uint32_t code, std::unique_ptr<TaskArgs> args);
 };
 
 // The wait of an idle worker: bounds how late it notices stop().
@@ -91,9 +93,9 @@ constexpr uint32_t WAKE_TIMEOUT_MS = 100;
 // which zlib would report the same way).
 constexpr int RESULT_TASK_ABORTED = RESULT_BAD_DATA;
 
-// Ends the running task: posts WM_TASK_FINISHED (code, result) and releases the record of tasks 1
-// to 6. For TASK_RECOMPRESS `result` goes into the record's `error` and the message carries the
-// record, which then belongs to the window. Call it once, as the task's last step.
+// Ends the running task: posts WM_TASK_FINISHED (code, result) and releases the record. A
+// RecompressArgs record instead gets `result` in its `error` and travels as the message's lParam;
+// the window takes it over. Call it once, as the task's last step.
 void finishTask(TaskWorker& worker, uint32_t code, intptr_t result);
 
 // The procedure table of the real program.

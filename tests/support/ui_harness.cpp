@@ -131,19 +131,6 @@ void prepareProcess() {
 
 }  // namespace
 
-void releaseTaskRecord(uint32_t code, void* record) {
-    switch (code) {
-    case TASK_EXTRACT_ONE: delete static_cast<ExtractOneArgs*>(record); break;
-    case TASK_EXTRACT_SELECTED: delete static_cast<ExtractListArgs*>(record); break;
-    case TASK_EXTRACT_ALL: delete static_cast<ExtractAllArgs*>(record); break;
-    case TASK_ADD_DIRECTORY: delete static_cast<AddDirectoryArgs*>(record); break;
-    case TASK_ADD_ARCHIVE: delete static_cast<AddArchiveArgs*>(record); break;
-    case TASK_SAVE: delete static_cast<SaveArgs*>(record); break;
-    case TASK_RECOMPRESS: delete static_cast<RecompressArgs*>(record); break;
-    default: break;
-    }
-}
-
 void UiTest::SetUp() {
     prepareProcess();
     seamLog = SeamLog{};
@@ -171,18 +158,13 @@ void UiTest::TearDown() {
         worker->stop();
         // Whatever the worker still posted must not reach a later test's window.
         pump();
-        // A started worker released the records itself.
-        if (worker->taskArgs != nullptr && !workerStarted) {
-            releaseTaskRecord(worker->taskCode, worker->taskArgs);
-        }
+        // A record the worker never took (a recompress one with the archive in it).
+        worker->taskArgs.reset();
     }
-    if (app.uiState == UI_BUSY && !app.listDetached) {
+    if (app.uiState == UI_BUSY && app.currentArchive != nullptr) {
         app.uiState = UI_ARCHIVE_OPEN;
     }
-    if (!app.listDetached) {
-        delete app.currentArchive;
-    }
-    app.currentArchive = nullptr;
+    endCurrentArchive();
     if (dialog != nullptr) {
         DestroyWindow(dialog);
     }
@@ -303,15 +285,13 @@ void UiTest::startWorker() {
     workerStarted = true;
 }
 
-uint32_t UiTest::takeHandedOverTask(void** record) {
+uint32_t UiTest::takeHandedOverTask(std::unique_ptr<TaskArgs>* record) {
     const uint32_t code = worker->taskCode;
+    std::unique_ptr<TaskArgs> taken = std::move(worker->taskArgs);
     if (record != nullptr) {
-        *record = worker->taskArgs;
-    } else {
-        releaseTaskRecord(code, worker->taskArgs);
+        *record = std::move(taken);
     }
     worker->taskCode = 0;
-    worker->taskArgs = nullptr;
     // The signal stays set; a later start() would read the cleared code and ignore it.
     return code;
 }

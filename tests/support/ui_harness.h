@@ -122,8 +122,9 @@ protected:
     // Opens `path` through the Open command, answering the picker with it.
     void openArchive(const std::u16string& path);
     void startWorker();
-    // Takes the task the window handed over (the worker was not started) and frees its record.
-    uint32_t takeHandedOverTask(void** record = nullptr);
+    // Takes the task the window handed over (the worker was not started); its record goes to
+    // `record`, or away.
+    uint32_t takeHandedOverTask(std::unique_ptr<TaskArgs>* record = nullptr);
     // Runs the worker's message protocol by hand, as the task `code` would.
     void sendFinished(uint32_t code, LPARAM result);
 
@@ -132,6 +133,3 @@ protected:
     std::unique_ptr<TaskWorker> worker;
     bool workerStarted = false;
 };
-
-// The task's record as the worker would release it.
-void releaseTaskRecord(uint32_t code, void* record);
