@@ -17,10 +17,17 @@ void discardNewArchive(ArchiveHandle& archive) {
     archive.reset();
 }
 
-// The archive to add to: opened, or created when the path does not exist yet.
+// The archive to add to, with the worker started: opened, or created when the path does not
+// exist yet. Null when either fails; a created archive then goes and leaves nothing behind.
 ArchiveHandle openOrCreate(Session& session, const std::string& pathArgument, bool& created) {
     created = !platform::fileExists(corePath(pathArgument));
-    return created ? session.createArchive(pathArgument) : session.openArchive(pathArgument, Session::Access::UPDATE);
+    ArchiveHandle archive =
+        created ? session.createArchive(pathArgument) : session.openArchive(pathArgument, Session::Access::UPDATE);
+    if (archive && !session.startWorker()) {
+        if (created) discardNewArchive(archive);
+        return nullptr;
+    }
+    return archive;
 }
 
 // Saves, and on failure removes an archive this command created.
@@ -64,10 +71,6 @@ int runAdd(Session& session) {
     bool created = false;
     ArchiveHandle archive = openOrCreate(session, path, created);
     if (!archive) return EXIT_FAILED;
-    if (!session.startWorker()) {
-        if (created) discardNewArchive(archive);
-        return EXIT_FAILED;
-    }
     auto args = std::make_unique<AddDirectoryArgs>();
     args->useKoreanNames = session.options.korean ? 1 : 0;
     args->archive = archive.get();
@@ -94,10 +97,6 @@ int runMerge(Session& session) {
     bool created = false;
     ArchiveHandle archive = openOrCreate(session, path, created);
     if (!archive) return EXIT_FAILED;
-    if (!session.startWorker()) {
-        if (created) discardNewArchive(archive);
-        return EXIT_FAILED;
-    }
     auto args = std::make_unique<AddArchiveArgs>();
     args->archive = archive.get();
     args->otherPath = corePath(other);
