@@ -10,28 +10,28 @@
 void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size) {
     setName(newName);
     entryState = ENTRY_ADDED;
-    source = SOURCE_DISK_FILE;
-    sourcePath = diskPath;
-    sourceEntry.reset();
+    sourceKind = SOURCE_DISK_FILE;
+    sourceFile = diskPath;
+    sourceRef.reset();
     originalSize = size;
 }
 
 void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource) {
     setName(newSource->name);
     entryState = ENTRY_ADDED;
-    source = SOURCE_OTHER_ENTRY;
+    sourceKind = SOURCE_OTHER_ENTRY;
     originalSize = newSource->originalSize;
-    sourcePath.clear();
+    sourceFile.clear();
     // Last: when this entry already draws from the same archive, the reference moved in keeps
     // that archive alive while the previous one is released.
-    sourceEntry = std::move(newSource);
+    sourceRef = std::move(newSource);
 }
 
 RenameResult GrfEntry::rename(std::string_view newName) {
     if (!isValidEntryName(newName)) return RenameResult::INVALID_NAME;
-    const std::unique_lock lock(owner->listLock);
+    const std::unique_lock lock(ownerArchive->listLock);
     // Deleted entries still hold their names, and so does every entry of either list.
-    for (const NameIndex* index : {&owner->storedIndex, &owner->addedIndex}) {
+    for (const NameIndex* index : {&ownerArchive->storedIndex, &ownerArchive->addedIndex}) {
         GrfEntry* const holder = index->find(newName);
         if (holder == this) {
             return RenameResult::RENAMED;  // its own name, perhaps in other letter case: kept as it is
@@ -43,13 +43,13 @@ RenameResult GrfEntry::rename(std::string_view newName) {
 
     // Which list holds us: a stored entry is in storedIndex under its current name.
     bool isStored = false;
-    owner->storedIndex.forEachMatch(name, [&](GrfEntry* match) { isStored = isStored || match == this; });
-    NameIndex& ownIndex = isStored ? owner->storedIndex : owner->addedIndex;
+    ownerArchive->storedIndex.forEachMatch(name, [&](GrfEntry* match) { isStored = isStored || match == this; });
+    NameIndex& ownIndex = isStored ? ownerArchive->storedIndex : ownerArchive->addedIndex;
 
     const uint64_t previousKey = key;
     setName(newName);
     ownIndex.rekey(this, previousKey);
-    owner->modified = true;
+    ownerArchive->modified = true;
     return RenameResult::RENAMED;
 }
 

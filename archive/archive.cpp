@@ -38,7 +38,7 @@ bool GrfArchive::create(const std::u16string& newPath) {
         return false;
     }
     path = newPath;
-    stagingPath = *temp;
+    stagedPath = *temp;
     return true;
 }
 
@@ -57,22 +57,22 @@ bool GrfArchive::createInPlace(const std::u16string& newPath) {
         file.close();
         return false;
     }
-    version = 0;
+    openedVersion = 0;
     modified = false;
     path = newPath;
-    stagingPath.clear();
+    stagedPath.clear();
     return true;
 }
 
 bool GrfArchive::commitStaged() {
-    if (stagingPath.empty()) return true;
+    if (stagedPath.empty()) return true;
     // Windows moves no file that is open; the lock is taken again right after.
-    if (!file.close()) return failIo(RESULT_BAD_LENGTH, Operation::CLOSE, file, stagingPath);
+    if (!file.close()) return failIo(RESULT_BAD_LENGTH, Operation::CLOSE, file, stagedPath);
     int renameError = 0;
-    const bool placed = platform::replaceFile(stagingPath, path, &renameError);
+    const bool placed = platform::replaceFile(stagedPath, path, &renameError);
     // Not placed: the archive goes on in its temporary file, still staged.
-    const std::u16string current = placed ? path : stagingPath;
-    if (placed) stagingPath.clear();
+    const std::u16string current = placed ? path : stagedPath;
+    if (placed) stagedPath.clear();
     if (const int openError = file.open(current, platform::ExclusiveFile::Mode::UPDATE); openError != 0) {
         return fail(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, openError, current, file.heldByOther()));
     }
@@ -112,7 +112,7 @@ bool GrfArchive::openAs(const std::u16string& newPath, platform::ExclusiveFile::
         if (lastReason.operation == Operation::NONE) lastReason.operation = Operation::OPEN;
         return false;
     }
-    stagingPath.clear();
+    stagedPath.clear();
     modified = false;
     path = newPath;
     return true;
@@ -130,10 +130,10 @@ void GrfArchive::close() {
         addedEntries.shrink_to_fit();
     }
     file.close();
-    if (!stagingPath.empty()) {
+    if (!stagedPath.empty()) {
         // Never completed by a save: nothing of it belongs under the user's name.
-        platform::deleteFile(stagingPath);
-        stagingPath.clear();
+        platform::deleteFile(stagedPath);
+        stagedPath.clear();
     }
 }
 

@@ -27,11 +27,10 @@ enum class RenameResult { RENAMED, INVALID_NAME, NAME_TAKEN };
 class GrfEntry {
 public:
     // A stored entry is what a table read makes; tests and benchmarks build one in memory too.
-    explicit GrfEntry(GrfArchive* owner, EntryState state = ENTRY_ADDED) : owner(owner), entryState(state) {}
+    explicit GrfEntry(GrfArchive* owner, EntryState state = ENTRY_ADDED) : ownerArchive(owner), entryState(state) {}
     GrfEntry(const GrfEntry&) = delete;
     GrfEntry& operator=(const GrfEntry&) = delete;
 
-    GrfArchive* owner;            // the archive whose table holds the entry (not owned)
     std::string name;             // bytes as in the table, backslash-separated
     std::u16string nameAnsi;      // name in the ANSI code page; empty when it does not convert
     std::u16string nameKorean;    // name in code page 949; empty when it does not convert
@@ -42,12 +41,15 @@ public:
     int32_t coding = 0;           // -1 none, 0 header-only, n > 0 mixed
     uint8_t flags = 1;
     uint64_t key = 0;
-    int32_t source = SOURCE_ARCHIVE;
-    std::u16string sourcePath;    // with SOURCE_DISK_FILE
-    // With SOURCE_OTHER_ENTRY: another archive's entry, held with that whole archive alive.
-    std::shared_ptr<const GrfEntry> sourceEntry;
 
+    // The archive whose table holds the entry (not owned).
+    GrfArchive* owner() const { return ownerArchive; }
     int32_t state() const { return entryState; }
+    // Where a save takes the data from; set by the archive's addFile and importEntry only.
+    int32_t source() const { return sourceKind; }
+    const std::u16string& sourcePath() const { return sourceFile; }   // with SOURCE_DISK_FILE
+    // With SOURCE_OTHER_ENTRY: another archive's entry, held with that whole archive alive.
+    const std::shared_ptr<const GrfEntry>& sourceEntry() const { return sourceRef; }
 
     // Sets name, then key and both wide forms; for an entry no archive lists yet (rename otherwise).
     void setName(std::string_view newName);
@@ -74,7 +76,11 @@ private:
     void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size);
     void setSourceEntry(std::shared_ptr<const GrfEntry> newSource);
 
+    GrfArchive* const ownerArchive;
     int32_t entryState;
+    int32_t sourceKind = SOURCE_ARCHIVE;
+    std::u16string sourceFile;
+    std::shared_ptr<const GrfEntry> sourceRef;
 };
 
 // One archive file opened for update, with its entry table. An archive that lends entries to
@@ -89,7 +95,6 @@ public:
     using EntryList = std::vector<std::unique_ptr<GrfEntry>>;
 
     std::u16string path;
-    uint32_t version = 0;   // major version of the opened file; 0 after create
     int lastError = 0;
     // The whole story behind lastError: system error, operation, path or entry name.
     FailureReason lastReason;
@@ -111,7 +116,9 @@ public:
     // A new archive written straight at `newPath` (a file the caller already made its own).
     bool createInPlace(const std::u16string& newPath);
     // Where a created archive lives until its first save completes; empty otherwise.
-    std::u16string stagingPath;
+    const std::u16string& stagingPath() const { return stagedPath; }
+    // Major version of the opened file; 0 after create.
+    uint32_t version() const { return openedVersion; }
     // Opened for reading and saving: no one else may open the file meanwhile.
     bool open(const std::u16string& newPath);
     // Opened to read only (listing, extracting): others may read the file too, nobody may write
@@ -175,6 +182,8 @@ private:
     std::vector<std::unique_ptr<GrfEntry>> addedEntries;
     NameIndex addedIndex;
     bool modified = false;
+    uint32_t openedVersion = 0;
+    std::u16string stagedPath;
 
     bool openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode);
 };

@@ -30,9 +30,9 @@ std::unique_ptr<uint8_t[]> allocate(uint64_t size) {
 
 // A read of the archive's file that failed or stopped short.
 bool failRead(const GrfEntry& entry, EntryData& data) {
-    const int systemError = entry.owner->file.lastSystemError();
+    const int systemError = entry.owner()->file.lastSystemError();
     if (systemError == 0) return data.fail(RESULT_BAD_LENGTH);
-    return data.fail(systemFailure(RESULT_BAD_LENGTH, Operation::READ, systemError, entry.owner->path));
+    return data.fail(systemFailure(RESULT_BAD_LENGTH, Operation::READ, systemError, entry.owner()->path));
 }
 
 }  // namespace
@@ -58,7 +58,7 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
 }
 
 bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data) {
-    GrfArchive& archive = *entry.owner;
+    GrfArchive& archive = *entry.owner();
     if (!storedBytesInFile(entry, data)) return false;
     data.stored = allocate(entry.storedSize);
     if (!data.stored) return data.fail(RESULT_BAD_LENGTH);
@@ -156,7 +156,7 @@ bool storedBytesInFile(const GrfEntry& entry, EntryData& data) {
     if (entry.offset < HEADER_SIZE) {
         return data.fail(ruleFailure(RESULT_BAD_LENGTH, Operation::READ, Cause::UNREACHABLE_POSITION, {}));
     }
-    const uint64_t fileLength = entry.owner->file.size();
+    const uint64_t fileLength = entry.owner()->file.size();
     if (fileLength == UINT64_MAX || uint64_t(entry.offset) + entry.storedSize > fileLength) {
         return data.fail(RESULT_BAD_LENGTH);
     }
@@ -165,7 +165,7 @@ bool storedBytesInFile(const GrfEntry& entry, EntryData& data) {
 
 bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capacity, EntryData& data,
                      const PlainSink& out, const std::function<void(size_t consumed)>& onChunk) {
-    GrfArchive& archive = *entry.owner;
+    GrfArchive& archive = *entry.owner();
     if (!storedBytesInFile(entry, data)) return false;
     data.storedSize = entry.storedSize;
     data.compressedSize = streamLength;

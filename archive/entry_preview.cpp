@@ -64,11 +64,11 @@ PreviewData readDiskFile(const std::u16string& path, uint32_t limit) {
 }  // namespace
 
 PreviewData readPreviewData(const GrfEntry& entry, uint32_t limit) {
-    if (entry.source == SOURCE_DISK_FILE) {
-        return readDiskFile(entry.sourcePath, limit);
+    if (entry.source() == SOURCE_DISK_FILE) {
+        return readDiskFile(entry.sourcePath(), limit);
     }
-    if (entry.source == SOURCE_OTHER_ENTRY && entry.sourceEntry != nullptr) {
-        return readPreviewData(*entry.sourceEntry, limit);
+    if (entry.source() == SOURCE_OTHER_ENTRY && entry.sourceEntry() != nullptr) {
+        return readPreviewData(*entry.sourceEntry(), limit);
     }
     PreviewData preview;
     EntryData data;

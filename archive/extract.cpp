@@ -48,16 +48,16 @@ bool isDeviceName(std::u16string_view component) {
 // where there was one, else the entry.
 bool failExtraction(const GrfEntry& entry, const EntryData& data) {
     FailureReason reason = data.reason;
-    if (reason.code != data.error) return entry.owner->fail(data.error);
+    if (reason.code != data.error) return entry.owner()->fail(data.error);
     if (reason.subject.empty()) reason = entryFailure(entry, data, false);
-    return entry.owner->fail(std::move(reason));
+    return entry.owner()->fail(std::move(reason));
 }
 
 }  // namespace
 
 bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
     if (entryState != ENTRY_STORED) return false;
-    GrfArchive& archive = *owner;
+    GrfArchive& archive = *ownerArchive;
     EntryData data;
     size_t consumed = 0;
     if (isStreamedEntry(*this)) {
@@ -179,7 +179,7 @@ void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool
     if (entry.state() != ENTRY_STORED) return;
     const auto path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
     if (!path) {
-        entry.owner->fail(refusedTarget(entry, useKoreanNames));
+        entry.owner()->fail(refusedTarget(entry, useKoreanNames));
         return;
     }
     createParentDirectories(*path);

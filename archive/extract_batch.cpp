@@ -115,7 +115,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
     const auto fail = [&](GrfEntry& entry, FailureReason reason) {
         reason = entryFailure(entry, std::move(reason), useKoreanNames);
         progress.reportItemFailure(reason);
-        entry.owner->fail(std::move(reason));
+        entry.owner()->fail(std::move(reason));
     };
     const auto failData = [&](GrfEntry& entry, const EntryData& data) {
         fail(entry, entryFailure(entry, data, useKoreanNames));
@@ -161,7 +161,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
                 failData(entry, done->data);
                 continue;
             }
-            const std::unique_lock lock(entry.owner->listLock);
+            const std::unique_lock lock(entry.owner()->listLock);
             entry.originalSize = done->data.length;
             continue;
         }
@@ -177,7 +177,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         }
         {
             // The entry's size becomes what the stream really held.
-            const std::unique_lock lock(entry.owner->listLock);
+            const std::unique_lock lock(entry.owner()->listLock);
             entry.originalSize = done->data.length;
         }
         FailureReason written = std::move(done->writeResult);

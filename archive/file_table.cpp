@@ -189,7 +189,7 @@ bool GrfArchive::readTable() {
     const GrfHeader header = GrfHeader::parse(headerBytes);
     if (!header.hasMagic()) return failRead(RESULT_INVALID_ARCHIVE);
     if (!header.isSupportedVersion()) return failRead(RESULT_BAD_VERSION);
-    version = header.majorVersion();
+    openedVersion = header.majorVersion();
 
     const uint64_t fileLength = file.size();
     const uint64_t tableStart = uint64_t(header.tableOffset) + HEADER_SIZE;
@@ -204,7 +204,7 @@ bool GrfArchive::readTable() {
         return true;
     }
 
-    if (version == VERSION_MAJOR_LEGACY) {
+    if (openedVersion == VERSION_MAJOR_LEGACY) {
         if (fileLength == UINT64_MAX || tableStart > fileLength || !file.seek(tableStart)) {
             return failRead(RESULT_BAD_LENGTH);
         }
@@ -241,7 +241,7 @@ bool GrfArchive::readTable() {
     entries.reserve(std::min<size_t>(recordCount, tableLength / RECORD_FIXED_SIZE + 1));
     for (uint32_t i = 0; i < recordCount; ++i) {
         auto entry = std::make_unique<GrfEntry>(this);
-        const bool isEntry = entry->parseRecord(version, cursor);
+        const bool isEntry = entry->parseRecord(openedVersion, cursor);
         if (!cursor.ok()) return failRead(RESULT_TABLE_SHORT);
         if (isEntry) entries.push_back(std::move(entry));
     }

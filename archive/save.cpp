@@ -180,7 +180,7 @@ struct SourceData {
 // A stored entry of another archive. Only a stored entry has data in its file; a deletion mark
 // does not matter: the bytes are still there, and a repack keeps such entries.
 bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
-    if (sourceEntry.source != SOURCE_ARCHIVE) {
+    if (sourceEntry.source() != SOURCE_ARCHIVE) {
         return data.fail(RESULT_BAD_LENGTH, true);
     }
     if (!storedBytesInFile(sourceEntry, data.plain)) {
@@ -237,11 +237,11 @@ bool readSourceFile(const std::u16string& path, SourceData& data) {
 
 // Reads the entry's source; touches the files, so only the saving thread calls it.
 bool readSource(const GrfEntry& entry, SourceData& data) {
-    if (entry.source == SOURCE_OTHER_ENTRY && entry.sourceEntry != nullptr) {
-        return readSourceEntry(*entry.sourceEntry, data);
+    if (entry.source() == SOURCE_OTHER_ENTRY && entry.sourceEntry() != nullptr) {
+        return readSourceEntry(*entry.sourceEntry(), data);
     }
-    if (entry.source == SOURCE_DISK_FILE) {
-        return readSourceFile(entry.sourcePath, data);
+    if (entry.source() == SOURCE_DISK_FILE) {
+        return readSourceFile(entry.sourcePath(), data);
     }
     // A pending entry without a source has nothing to store.
     return data.fail(RESULT_OPEN_FAILED, false);
@@ -271,11 +271,11 @@ bool failEntry(GrfEntry& entry, const SourceData& data, ProgressSink& progress) 
         reason.subject.assign(entry.displayName(false));
         reason.subjectIsEntry = true;
     }
-    if (data.sourceFailed && entry.sourceEntry != nullptr) {
-        entry.sourceEntry->owner->fail(reason);
+    if (data.sourceFailed && entry.sourceEntry() != nullptr) {
+        entry.sourceEntry()->owner()->fail(reason);
     }
     progress.reportItemFailure(reason);
-    return entry.owner->fail(reason);
+    return entry.owner()->fail(reason);
 }
 
 // Streams are written in pieces of this size: one write for most entries, while the bar can still
@@ -286,7 +286,7 @@ constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
 // bytes written so far.
 bool placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_t>& stream, uint32_t inputLength,
                    const std::function<void(uint64_t written)>& onWritten) {
-    GrfArchive& archive = *entry.owner;
+    GrfArchive& archive = *entry.owner();
     const uint32_t length = static_cast<uint32_t>(stream.size());
     uint64_t position = 0;
     if (const auto gap = takeFirstFit(freeList, length)) {
@@ -333,7 +333,7 @@ constexpr size_t READ_PIECE_BYTES = 1 << 20;
 // too late for first fit. `onInput` hears of the plain bytes taken so far.
 bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t taken)>& onInput,
                    uint32_t& inputLength, ProgressSink& progress) {
-    GrfArchive& archive = *entry.owner;
+    GrfArchive& archive = *entry.owner();
     if (!archive.file.seekEnd()) {
         return failOnFile(archive, Operation::SEEK);
     }
@@ -371,8 +371,8 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
     };
 
     SourceData source;
-    if (entry.source == SOURCE_DISK_FILE) {
-        const std::u16string& path = entry.sourcePath;
+    if (entry.source() == SOURCE_DISK_FILE) {
+        const std::u16string& path = entry.sourcePath();
         platform::ExclusiveFile file;
         if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
             source.fail(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther()), false);
@@ -409,7 +409,7 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
             }
         }
     } else {
-        const GrfEntry& sourceEntry = *entry.sourceEntry;
+        const GrfEntry& sourceEntry = *entry.sourceEntry();
         const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
         const bool inflated = streamEntryData(
             sourceEntry, streamLength, sourceEntry.originalSize, source.plain,
@@ -485,7 +485,7 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress) {
 
 bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads) {
     // What interrupted saves and repacks of this archive left behind, unless a running program holds it.
-    removeStaleStagingFiles(path, stagingPath);
+    removeStaleStagingFiles(path, stagedPath);
     {
         // The window's list reads `entries` while we work; it must not see a half-sorted vector.
         const std::unique_lock lock(listLock);
@@ -536,7 +536,7 @@ bool GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSi
                 continue;
             }
             // What it will hold: nothing when it goes in pieces.
-            const GrfEntry* source = entry.source == SOURCE_OTHER_ENTRY ? entry.sourceEntry.get() : nullptr;
+            const GrfEntry* source = entry.source() == SOURCE_OTHER_ENTRY ? entry.sourceEntry().get() : nullptr;
             const bool streamed = source != nullptr
                                       ? isStreamed(source->storedSize, source->originalSize, source->coding)
                                       : isStreamed(0, entry.originalSize, -1);
@@ -546,9 +546,9 @@ bool GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSi
             }
             ++nextIndex;
             auto job = std::make_unique<StoreJob>(entry, level, cancelled);
-            if (entry.source == SOURCE_DISK_FILE) {
+            if (entry.source() == SOURCE_DISK_FILE) {
                 job->readHere = true;
-                job->diskPath = entry.sourcePath;
+                job->diskPath = entry.sourcePath();
             } else {
                 // Another archive's file is shared by all its entries: read on this thread only.
                 readSource(entry, job->data);

@@ -64,7 +64,7 @@ int extractOne(Session& session, GrfEntry& entry) {
     const auto result = int(session.runTask(TASK_EXTRACT_ONE, std::move(args)));
     bool ok = result == 0;
     if (!ok) {
-        FailureReason reason = entry.owner->lastReason;
+        FailureReason reason = entry.owner()->lastReason;
         if (reason.code != result) {
             reason = FailureReason{};
             reason.code = result;

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(!archive.file.isOpen());
         return 0;
     }
-    FUZZ_CHECK(archive.version == 1 || archive.version == 2);
+    FUZZ_CHECK(archive.version() == 1 || archive.version() == 2);
     FUZZ_CHECK(archive.storedNameIndex().size() == archive.storedEntries().size());
     const uint64_t fileLength = archive.file.size();
     FUZZ_CHECK(fileLength == size);
@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint64_t checksum = 0;
     for (int64_t i = 0; i < int64_t(archive.storedEntries().size()); ++i) {
         const GrfEntry* entry = archive.entryAt(i);
-        FUZZ_CHECK(entry != nullptr && entry->owner == &archive);
+        FUZZ_CHECK(entry != nullptr && entry->owner() == &archive);
         FUZZ_CHECK(entry->state() == ENTRY_STORED);
         FUZZ_CHECK(entry->name.size() <= MAX_NAME_LENGTH);
         FUZZ_CHECK(std::memchr(entry->name.data(), 0, entry->name.size()) == nullptr);

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GrfArchive reopened;
     FUZZ_CHECK(reopened.open(scratchCorePath("in.grf")));
     if (expected.empty()) return 0;
-    FUZZ_CHECK(reopened.version == 2);
+    FUZZ_CHECK(reopened.version() == 2);
     FUZZ_CHECK(reopened.storedEntries().size() == expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         GrfEntry& entry = *reopened.storedEntries()[i];

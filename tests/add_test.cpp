@@ -117,11 +117,11 @@ TEST_F(AddTest, NamesFilesDataAndThePathBelowTheChosenDirectory) {
         EXPECT_TRUE(target.isModified());
         for (const auto& entry : target.pendingEntries()) {
             EXPECT_EQ(entry->state(), ENTRY_ADDED);
-            EXPECT_EQ(entry->source, SOURCE_DISK_FILE);
+            EXPECT_EQ(entry->source(), SOURCE_DISK_FILE);
             EXPECT_EQ(target.findAdded(entry->name), entry.get());
             const bool isEmpty = entry->name.ends_with("empty.txt");
             EXPECT_EQ(entry->originalSize, isEmpty ? 0u : 3u) << entry->name;
-            EXPECT_EQ(entry->sourcePath, files.file(isEmpty ? u"game\\data\\empty.txt" : u"game\\data\\tex\\a.bmp"));
+            EXPECT_EQ(entry->sourcePath(), files.file(isEmpty ? u"game\\data\\empty.txt" : u"game\\data\\tex\\a.bmp"));
         }
         target.close();
     }
@@ -288,7 +288,7 @@ TEST_F(AddTest, RenameRefusesTakenNamesAndRekeysTheEntry) {
     ASSERT_TRUE(writeFile(files, u"a.txt"));
     addDirectory(worker, archive, files.path());
     EXPECT_EQ(archive.pendingEntries().size(), 4u);
-    EXPECT_EQ(a->sourcePath, files.file(u"renamed.txt"));
+    EXPECT_EQ(a->sourcePath(), files.file(u"renamed.txt"));
     EXPECT_NE(archive.findAdded("data\\a.txt"), a);
     EXPECT_NE(archive.findAdded("data\\a.txt"), nullptr);
 }
@@ -370,11 +370,11 @@ TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
     GrfEntry* const a = target.findAdded("data\\a.txt");
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->name, "data\\a.TXT");
-    EXPECT_EQ(a->source, SOURCE_OTHER_ENTRY);
-    ASSERT_NE(a->sourceEntry, nullptr);
-    EXPECT_EQ(a->sourceEntry->name, "data\\a.TXT");
+    EXPECT_EQ(a->source(), SOURCE_OTHER_ENTRY);
+    ASSERT_NE(a->sourceEntry(), nullptr);
+    EXPECT_EQ(a->sourceEntry()->name, "data\\a.TXT");
     EXPECT_EQ(a->originalSize, 6u);
-    EXPECT_EQ(a->sourceEntry.use_count(), 2) << "both pending entries, and nothing else, hold the source";
+    EXPECT_EQ(a->sourceEntry().use_count(), 2) << "both pending entries, and nothing else, hold the source";
     EXPECT_TRUE(target.isModified());
 
     // The source lives exactly as long as the entries drawing from it.
@@ -396,7 +396,7 @@ TEST_F(AddTest, ImportingOntoAnEntryOfTheSameSourceKeepsThatSourceAlive) {
 
     EXPECT_EQ(first, second);
     EXPECT_EQ(tryToUpdate(sourcePath), FILE_HELD) << "the source was destroyed while still in use";
-    EXPECT_EQ(second->sourceEntry.get(), lentSecond);
+    EXPECT_EQ(second->sourceEntry().get(), lentSecond);
     EXPECT_EQ(second->originalSize, 2u);
     EXPECT_EQ(watch.use_count(), 1);
     archive.close();

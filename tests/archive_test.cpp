@@ -76,7 +76,7 @@ TEST(Archive, CloseEmptiesEverythingAndIsHarmlessTwice) {
     EXPECT_EQ(archive.findStored("data\\a.txt"), nullptr);
     // Left as they were.
     EXPECT_EQ(archive.path, path);
-    EXPECT_EQ(archive.version, 2u);
+    EXPECT_EQ(archive.version(), 2u);
     EXPECT_TRUE(archive.isModified());
     EXPECT_EQ(archive.lastError, RESULT_BAD_DATA);
     archive.close();

@@ -37,14 +37,14 @@ TEST(Header, CreateWritesTheHeaderOfAnEmptyArchiveThatOpensEmpty) {
         // A new archive waits beside its name until a save completes, and goes when closed unsaved.
         GrfArchive archive;
         ASSERT_TRUE(archive.create(dir.file(u"new.grf"))) << describe(archive);
-        EXPECT_EQ(archive.version, 0u);
-        ASSERT_FALSE(archive.stagingPath.empty());
-        EXPECT_EQ(archive.stagingPath.rfind(dir.file(u"new.grf."), 0), 0u);
+        EXPECT_EQ(archive.version(), 0u);
+        ASSERT_FALSE(archive.stagingPath().empty());
+        EXPECT_EQ(archive.stagingPath().rfind(dir.file(u"new.grf."), 0), 0u);
         EXPECT_FALSE(platform::fileExists(dir.file(u"new.grf")));
         archive.file.close();
-        EXPECT_EQ(readWholeFile(platform::nativePathUtf8(archive.stagingPath)), expected);
+        EXPECT_EQ(readWholeFile(platform::nativePathUtf8(archive.stagingPath())), expected);
         archive.close();
-        EXPECT_FALSE(platform::fileExists(archive.stagingPath));
+        EXPECT_FALSE(platform::fileExists(archive.stagingPath()));
     }
     {
         GrfArchive archive;
@@ -73,7 +73,7 @@ TEST(Header, AcceptsOnlyKnownVersions) {
         GrfArchive archive;
         EXPECT_EQ(archive.open(path), c.expected == 0) << describe(archive);
         if (c.expected == 0) {
-            EXPECT_EQ(archive.version, c.major);
+            EXPECT_EQ(archive.version(), c.major);
             ASSERT_EQ(archive.storedEntries().size(), 1u);
             EXPECT_EQ(archive.storedEntries()[0]->name, "data\\a.txt");
         } else {
@@ -107,7 +107,7 @@ TEST(FileTable, KeepsOnlyRecordsWithEntryFlagsInTableOrder) {
     EXPECT_EQ(plain.originalSize, 10u);
     EXPECT_EQ(plain.compressedSize, plain.storedSize);
     EXPECT_EQ(plain.state(), ENTRY_STORED);
-    EXPECT_EQ(plain.owner, &archive);
+    EXPECT_EQ(plain.owner(), &archive);
 
     const GrfEntry& mixed = *archive.storedEntries()[1];
     EXPECT_EQ(mixed.name, "data\\mixed.bmp");

@@ -315,7 +315,7 @@ TEST(Save, LegacyArchiveBecomesCurrentWithItsDataStillCoded) {
     std::vector<std::pair<uint32_t, uint32_t>> dataSpans;
     {
         auto opened = reopen(dir);
-        ASSERT_EQ(opened.archive->version, 1u);
+        ASSERT_EQ(opened.archive->version(), 1u);
         for (const auto& entry : opened.archive->storedEntries()) dataSpans.emplace_back(entry->offset, entry->storedSize);
         CountingSink sink;
         ASSERT_TRUE(opened.archive->save(6, false, sink)) << describe(*opened.archive);
@@ -323,7 +323,7 @@ TEST(Save, LegacyArchiveBecomesCurrentWithItsDataStillCoded) {
     auto opened = reopen(dir);
     GrfArchive& archive = *opened.archive;
     EXPECT_EQ(headerOf(opened.bytes).version, 0x200u);
-    EXPECT_EQ(archive.version, 2u);
+    EXPECT_EQ(archive.version(), 2u);
     for (const auto& [offset, size] : dataSpans) {
         EXPECT_TRUE(std::equal(original.begin() + offset, original.begin() + offset + size, opened.bytes.begin() + offset))
             << "data at " << offset << " moved or changed";
@@ -842,7 +842,7 @@ TEST(Save, NewArchiveTakesItsNameOnlyWhenComplete) {
         addDiskFile(archive, "data\\b.txt", dir, sampleData(200, 41));
         CountingSink sink;
         ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
-        EXPECT_TRUE(archive.stagingPath.empty());
+        EXPECT_TRUE(archive.stagingPath().empty());
         // Still the archive's own file after the move: a second save goes to the same place.
         addDiskFile(archive, "data\\c.txt", dir, sampleData(100, 42));
         ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);

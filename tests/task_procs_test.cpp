@@ -304,7 +304,6 @@ TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheRe
     for (const char* name : {"data\\huge1.bin", "data\\huge2.bin"}) {
         auto entry = std::make_unique<GrfEntry>(&archive, ENTRY_STORED);
         entry->setName(name);
-        entry->source = SOURCE_ARCHIVE;
         entry->compressedSize = entry->storedSize = entry->originalSize = 0xFFFFFFFFu;
         entry->offset = 46;
         args->selection.push_back(entry.get());

@@ -135,7 +135,7 @@ void deleteSelected() {
         }
         GrfEntry* const entry = entryForIndex(app.visibleEntries[row]);
         if (entry != nullptr) {
-            entry->owner->markDeleted(*entry);
+            entry->owner()->markDeleted(*entry);
         }
     }
     invalidateList();

@@ -321,7 +321,7 @@ void showEntryOfRow(int row) {
             return;
         }
         name = asWide(entry->displayName(korean));
-        const bool stored = entry->source == SOURCE_ARCHIVE;
+        const bool stored = entry->source() == SOURCE_ARCHIVE;
         content.header = name + L"\r\n原始长度：" + std::to_wstring(entry->originalSize) + L" 字节    压缩长度：" +
                          (stored ? std::to_wstring(entry->compressedSize) + L" 字节" : std::wstring(L"N/A"));
     }

@@ -34,7 +34,7 @@ void extractOne(TaskWorker& worker) {
     worker.reportStatus(args.targetPath.c_str());
     announceTotal(worker, entry.compressedSize);
     const bool extracted = entry.extractTo(args.targetPath, worker);
-    finishTask(worker, TASK_EXTRACT_ONE, extracted ? 0 : entry.owner->lastError);
+    finishTask(worker, TASK_EXTRACT_ONE, extracted ? 0 : entry.owner()->lastError);
 }
 
 // A failed entry neither stops the others nor changes the result.
