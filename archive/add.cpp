@@ -46,7 +46,7 @@ RenameResult GrfEntry::rename(std::string_view newName) {
     ownerArchive->storedIndex.forEachMatch(name, [&](GrfEntry* match) { isStored = isStored || match == this; });
     NameIndex& ownIndex = isStored ? ownerArchive->storedIndex : ownerArchive->addedIndex;
 
-    const uint64_t previousKey = key;
+    const uint64_t previousKey = nameKeyValue;
     setName(newName);
     ownIndex.rekey(this, previousKey);
     ownerArchive->modified = true;
@@ -70,7 +70,7 @@ GrfEntry* GrfArchive::pendingEntryFor(std::string_view name) {
     fresh->setName(name);
     addedEntries.push_back(std::move(fresh));
     GrfEntry* const entry = addedEntries.back().get();
-    addedIndex.insert(entry->key, entry);
+    addedIndex.insert(entry->key(), entry);
     return entry;
 }
 
@@ -94,7 +94,7 @@ GrfEntry* GrfArchive::adoptEntry(std::unique_ptr<GrfEntry> entry) {
     EntryList& list = isStored ? entries : addedEntries;
     list.push_back(std::move(entry));
     GrfEntry* const adopted = list.back().get();
-    (isStored ? storedIndex : addedIndex).insert(adopted->key, adopted);
+    (isStored ? storedIndex : addedIndex).insert(adopted->key(), adopted);
     return adopted;
 }
 

@@ -11,9 +11,9 @@
 
 void GrfEntry::setName(std::string_view newName) {
     name.assign(newName);
-    key = nameKey(name);
-    nameAnsi = platform::decodeText(name, platform::ansiCodePage());
-    nameKorean = platform::decodeText(name, platform::CODE_PAGE_KOREAN);
+    nameKeyValue = nameKey(name);
+    ansiName = platform::decodeText(name, platform::ansiCodePage());
+    koreanName = platform::decodeText(name, platform::CODE_PAGE_KOREAN);
 }
 
 GrfArchive::~GrfArchive() {

@@ -32,16 +32,18 @@ public:
     GrfEntry& operator=(const GrfEntry&) = delete;
 
     std::string name;             // bytes as in the table, backslash-separated
-    std::u16string nameAnsi;      // name in the ANSI code page; empty when it does not convert
-    std::u16string nameKorean;    // name in code page 949; empty when it does not convert
     uint32_t compressedSize = 0;
     uint32_t storedSize = 0;
     uint32_t originalSize = 0;
     uint32_t offset = 0;          // absolute position of the data
     int32_t coding = 0;           // -1 none, 0 header-only, n > 0 mixed
     uint8_t flags = 1;
-    uint64_t key = 0;
 
+    // Both follow the name (setName, rename): the index key and the two wide forms, each empty
+    // when the name does not convert.
+    uint64_t key() const { return nameKeyValue; }
+    const std::u16string& nameAnsi() const { return ansiName; }        // ANSI code page
+    const std::u16string& nameKorean() const { return koreanName; }    // code page 949
     // The archive whose table holds the entry (not owned).
     GrfArchive* owner() const { return ownerArchive; }
     int32_t state() const { return entryState; }
@@ -54,7 +56,7 @@ public:
     // Sets name, then key and both wide forms; for an entry no archive lists yet (rename otherwise).
     void setName(std::string_view newName);
     const std::u16string& displayName(bool useKoreanNames) const {
-        return useKoreanNames ? nameKorean : nameAnsi;
+        return useKoreanNames ? koreanName : ansiName;
     }
 
     // One record of the given major version; false when it is not an entry or is malformed
@@ -77,6 +79,9 @@ private:
     void setSourceEntry(std::shared_ptr<const GrfEntry> newSource);
 
     GrfArchive* const ownerArchive;
+    uint64_t nameKeyValue = 0;
+    std::u16string ansiName;
+    std::u16string koreanName;
     int32_t entryState;
     int32_t sourceKind = SOURCE_ARCHIVE;
     std::u16string sourceFile;

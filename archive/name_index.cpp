@@ -24,7 +24,7 @@ void NameIndex::assign(const std::vector<GrfEntry*>& entries) {
     later.clear();
     bulk.clear();
     bulk.reserve(entries.size());
-    for (GrfEntry* entry : entries) bulk.emplace_back(entry->key, entry);
+    for (GrfEntry* entry : entries) bulk.emplace_back(entry->key(), entry);
     // A whole table at once: one stable sort is several times cheaper than a tree insert per
     // entry, and stability keeps table order among equal keys.
     std::stable_sort(bulk.begin(), bulk.end(),
@@ -65,7 +65,7 @@ void NameIndex::rekey(GrfEntry* entry, uint64_t previousKey) {
             }
         }
     }
-    if (found) later.emplace(entry->key, entry);
+    if (found) later.emplace(entry->key(), entry);
 }
 
 void NameIndex::clear() {

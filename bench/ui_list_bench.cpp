@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
             plain.push_back(timeMs([&] {
                 std::vector<uint32_t> found;
                 for (uint32_t i = 0; i < count; ++i) {
-                    if (archive->storedEntries()[i]->nameAnsi.find(wanted) != std::u16string::npos) found.push_back(i);
+                    if (archive->storedEntries()[i]->nameAnsi().find(wanted) != std::u16string::npos) found.push_back(i);
                 }
             }));
         }

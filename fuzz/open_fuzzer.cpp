@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Every entry can be found by its own name, in any ASCII case.
         const GrfEntry* found = archive.findStored(entry->name);
         FUZZ_CHECK(found != nullptr && equalFolded(found->name, entry->name));
-        checksum += entry->compressedSize + entry->storedSize + entry->originalSize + entry->offset + entry->key;
+        checksum += entry->compressedSize + entry->storedSize + entry->originalSize + entry->offset + entry->key();
     }
     FUZZ_CHECK(archive.entryAt(-1) == nullptr);
     FUZZ_CHECK(archive.entryAt(int64_t(archive.storedEntries().size())) == nullptr);

@@ -157,7 +157,7 @@ TEST_F(AddTest, ReportsEachFileNameAndWalksSubdirectoriesAtOnce) {
     EXPECT_TRUE(c4 < std::min({a1, b2, b3}) || c4 > std::max({a1, b2, b3}));
     // The entries are appended in the order they were reported.
     for (size_t i = 0; i < statuses.size(); ++i) {
-        EXPECT_EQ(archive.pendingEntries()[i]->nameAnsi, statuses[i]);
+        EXPECT_EQ(archive.pendingEntries()[i]->nameAnsi(), statuses[i]);
     }
 }
 
@@ -278,7 +278,7 @@ TEST_F(AddTest, RenameRefusesTakenNamesAndRekeysTheEntry) {
 
     ASSERT_EQ(a->rename("data\\renamed.txt"), RenameResult::RENAMED);
     EXPECT_TRUE(archive.isModified());
-    EXPECT_EQ(a->nameAnsi, u"data\\renamed.txt");
+    EXPECT_EQ(a->nameAnsi(), u"data\\renamed.txt");
     EXPECT_EQ(archive.findAdded("data\\RENAMED.txt"), a);
     EXPECT_EQ(archive.findAdded("data\\a.txt"), nullptr);
     EXPECT_EQ(archive.addedNameIndex().size(), 3u);
@@ -463,7 +463,7 @@ TEST_F(AddTest, TheWindowMayReadTheListWhileATaskAdds) {
         while (!done.load()) {
             const std::shared_lock lock(archive.listLock);
             for (const auto& entry : archive.pendingEntries()) {
-                unitsRead += entry->nameAnsi.size() + entry->name.size() + size_t(entry->state());
+                unitsRead += entry->nameAnsi().size() + entry->name.size() + size_t(entry->state());
             }
         }
     });

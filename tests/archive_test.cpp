@@ -125,13 +125,13 @@ TEST(Archive, EntriesKeepBothNameForms) {
     ASSERT_EQ(archive.storedEntries().size(), 2u);
     const GrfEntry& korean = *archive.storedEntries()[0];
     EXPECT_EQ(korean.name, name);
-    EXPECT_EQ(korean.nameKorean, u"data\\한글.txt");
-    EXPECT_EQ(korean.nameAnsi, u"data\\\u00C7\u00D1\u00B1\u00DB.txt");
-    EXPECT_EQ(&korean.displayName(true), &korean.nameKorean);
+    EXPECT_EQ(korean.nameKorean(), u"data\\한글.txt");
+    EXPECT_EQ(korean.nameAnsi(), u"data\\\u00C7\u00D1\u00B1\u00DB.txt");
+    EXPECT_EQ(&korean.displayName(true), &korean.nameKorean());
     // 0xFF is no character in code page 949: no Korean form, but the entry stays.
     const GrfEntry& odd = *archive.storedEntries()[1];
-    EXPECT_EQ(odd.nameAnsi, u"data\\\u00FF.txt");
-    EXPECT_EQ(odd.nameKorean, u"");
+    EXPECT_EQ(odd.nameAnsi(), u"data\\\u00FF.txt");
+    EXPECT_EQ(odd.nameKorean(), u"");
     EXPECT_EQ(archive.findStored("data\\\xFF.txt"), &odd);
 }
 

@@ -305,8 +305,8 @@ TEST_F(Extract, NameFormChoosesFileAndDirectoryNames) {
     extractIntoDirectory(entry, dir.file(u"korean"), true, true, sink);
     extractIntoDirectory(entry, dir.file(u"ansi"), true, false, sink);
     EXPECT_EQ(readFile(dir, u"korean\\data\\몬스터\\한.txt"), toBytes("k"));
-    EXPECT_EQ(readFile(dir, entry.nameAnsi.size() ? u"ansi\\" + entry.nameAnsi : u"none"), toBytes("k"));
-    EXPECT_EQ(entry.nameAnsi, u"data\\\u00B8\u00F3\u00BD\u00BA\u00C5\u00CD\\\u00C7\u00D1.txt");
+    EXPECT_EQ(readFile(dir, entry.nameAnsi().size() ? u"ansi\\" + entry.nameAnsi() : u"none"), toBytes("k"));
+    EXPECT_EQ(entry.nameAnsi(), u"data\\\u00B8\u00F3\u00BD\u00BA\u00C5\u00CD\\\u00C7\u00D1.txt");
 }
 
 TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {

@@ -397,7 +397,7 @@ TEST(FileTable, WriteRecordRoundTripsThroughParseRecord) {
         EXPECT_EQ(back.storedSize, 1240u);
         EXPECT_EQ(back.originalSize, 99999u);
         EXPECT_EQ(back.offset, 0x12345678u);
-        EXPECT_EQ(back.key, entry.key);
+        EXPECT_EQ(back.key(), entry.key());
     }
     GrfEntry deleted(&archive, ENTRY_DELETED);
     deleted.setName("data\\gone.txt");

@@ -84,7 +84,7 @@ TEST_F(IndexTest, FindsCaseVariantsAndKeepsInsertionOrderAmongEqualKeys) {
 
     // Later inserts come after the table's elements of the same key.
     GrfEntry* third = make("Data\\Dup.Txt");
-    index.insert(third->key, third);
+    index.insert(third->key(), third);
     EXPECT_EQ(index.find("data\\dup.txt"), first);
 
     index.clear();
@@ -100,7 +100,7 @@ TEST_F(IndexTest, RekeyMovesAnEntryBehindTheOthersOfItsNewKey) {
     index.assign({a, b, bAgain});
 
     // Rename a to a case variant of b: found by the new name only, after the existing b's.
-    const uint64_t previous = a->key;
+    const uint64_t previous = a->key();
     a->setName("Data\\B.txt");
     index.rekey(a, previous);
     EXPECT_EQ(index.size(), 3u);
@@ -108,15 +108,15 @@ TEST_F(IndexTest, RekeyMovesAnEntryBehindTheOthersOfItsNewKey) {
     EXPECT_EQ(index.find("data\\b.txt"), b);
 
     // A change of case only keeps the key but still moves the element to the back.
-    const uint64_t sameKey = b->key;
+    const uint64_t sameKey = b->key();
     b->setName("data\\B.txt");
     index.rekey(b, sameKey);
     EXPECT_EQ(index.find("data\\b.txt"), bAgain);
 
     // Entries inserted later can be re-keyed too.
     GrfEntry* late = make("data\\late.txt");
-    index.insert(late->key, late);
-    const uint64_t lateKey = late->key;
+    index.insert(late->key(), late);
+    const uint64_t lateKey = late->key();
     late->setName("data\\later.txt");
     index.rekey(late, lateKey);
     EXPECT_EQ(index.find("data\\late.txt"), nullptr);
