@@ -17,7 +17,7 @@ void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& dis
 }
 
 void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource) {
-    setName(newSource->name);
+    setName(newSource->name());
     entryState = ENTRY_ADDED;
     sourceKind = SOURCE_OTHER_ENTRY;
     originalSize = newSource->originalSize;
@@ -43,7 +43,7 @@ RenameResult GrfEntry::rename(std::string_view newName) {
 
     // Which list holds us: a stored entry is in storedIndex under its current name.
     bool isStored = false;
-    ownerArchive->storedIndex.forEachMatch(name, [&](GrfEntry* match) { isStored = isStored || match == this; });
+    ownerArchive->storedIndex.forEachMatch(entryName, [&](GrfEntry* match) { isStored = isStored || match == this; });
     NameIndex& ownIndex = isStored ? ownerArchive->storedIndex : ownerArchive->addedIndex;
 
     const uint64_t previousKey = nameKeyValue;
@@ -83,7 +83,7 @@ GrfEntry* GrfArchive::addFile(std::string_view name, const std::u16string& diskP
 
 GrfEntry* GrfArchive::importEntry(std::shared_ptr<const GrfEntry> sourceEntry) {
     const std::unique_lock lock(listLock);
-    GrfEntry* const entry = pendingEntryFor(sourceEntry->name);
+    GrfEntry* const entry = pendingEntryFor(sourceEntry->name());
     entry->setSourceEntry(std::move(sourceEntry));
     return entry;
 }

@@ -10,10 +10,10 @@
 #include "platform/disk_ops.h"
 
 void GrfEntry::setName(std::string_view newName) {
-    name.assign(newName);
-    nameKeyValue = nameKey(name);
-    ansiName = platform::decodeText(name, platform::ansiCodePage());
-    koreanName = platform::decodeText(name, platform::CODE_PAGE_KOREAN);
+    entryName.assign(newName);
+    nameKeyValue = nameKey(entryName);
+    ansiName = platform::decodeText(entryName, platform::ansiCodePage());
+    koreanName = platform::decodeText(entryName, platform::CODE_PAGE_KOREAN);
 }
 
 GrfArchive::~GrfArchive() {

@@ -31,7 +31,6 @@ public:
     GrfEntry(const GrfEntry&) = delete;
     GrfEntry& operator=(const GrfEntry&) = delete;
 
-    std::string name;             // bytes as in the table, backslash-separated
     uint32_t compressedSize = 0;
     uint32_t storedSize = 0;
     uint32_t originalSize = 0;
@@ -39,6 +38,8 @@ public:
     int32_t coding = 0;           // -1 none, 0 header-only, n > 0 mixed
     uint8_t flags = 1;
 
+    // Bytes as in the table, backslash-separated.
+    const std::string& name() const { return entryName; }
     // Both follow the name (setName, rename): the index key and the two wide forms, each empty
     // when the name does not convert.
     uint64_t key() const { return nameKeyValue; }
@@ -79,6 +80,7 @@ private:
     void setSourceEntry(std::shared_ptr<const GrfEntry> newSource);
 
     GrfArchive* const ownerArchive;
+    std::string entryName;
     uint64_t nameKeyValue = 0;
     std::u16string ansiName;
     std::u16string koreanName;

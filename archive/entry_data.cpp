@@ -52,7 +52,7 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
     }
     reason.subject = entry.displayName(useKoreanNames);
     // A name without a form in that code page is shown by its bytes.
-    if (reason.subject.empty()) reason.subject.assign(entry.name.begin(), entry.name.end());
+    if (reason.subject.empty()) reason.subject.assign(entry.name().begin(), entry.name().end());
     reason.subjectIsEntry = true;
     return reason;
 }

@@ -168,7 +168,7 @@ int compareRows(const GrfArchive& archive, uint32_t a, uint32_t b, ListColumn co
         return 0;
     }
     if (column == ListColumn::NAME) {
-        return compareNames(x->name, y->name);
+        return compareNames(x->name(), y->name());
     }
     const bool storedI = isStoredRow(archive, i);
     const bool storedJ = isStoredRow(archive, j);
@@ -191,7 +191,7 @@ void sortRows(const GrfArchive& archive, std::vector<uint32_t>& rows, ListColumn
         keys.reserve(rows.size());
         for (const uint32_t index : rows) {
             const GrfEntry* const entry = entryForRow(archive, index);
-            keys.push_back({0, 0, entry != nullptr ? &entry->name : &NO_NAME, index});
+            keys.push_back({0, 0, entry != nullptr ? &entry->name() : &NO_NAME, index});
         }
         sortNames(keys.begin(), keys.end(), 0);
         for (size_t i = 0; i < keys.size(); ++i) {

@@ -169,7 +169,7 @@ FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
     }
     FailureReason reason = ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, cause, name, codePage);
     reason.subjectIsEntry = true;
-    if (name.empty()) reason.subject.assign(entry.name.begin(), entry.name.end());
+    if (name.empty()) reason.subject.assign(entry.name().begin(), entry.name().end());
     return reason;
 }
 

@@ -163,7 +163,7 @@ bool GrfEntry::parseRecord(uint32_t majorVersion, ByteReader& cursor) {
 
 bool GrfEntry::writeRecord(std::vector<uint8_t>& out) const {
     if (entryState == ENTRY_DELETED) return false;
-    out.insert(out.end(), name.begin(), name.end());
+    out.insert(out.end(), entryName.begin(), entryName.end());
     out.push_back(0);
     appendU32(out, compressedSize);
     appendU32(out, storedSize);

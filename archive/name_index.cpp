@@ -36,10 +36,10 @@ GrfEntry* NameIndex::find(std::string_view name) const {
     const uint64_t key = nameKey(name);
     for (auto it = std::lower_bound(bulk.begin(), bulk.end(), key, keyLess);
          it != bulk.end() && it->first == key; ++it) {
-        if (it->second && namesEqual(it->second->name, name)) return it->second;
+        if (it->second && namesEqual(it->second->name(), name)) return it->second;
     }
     for (auto [it, end] = later.equal_range(key); it != end; ++it) {
-        if (namesEqual(it->second->name, name)) return it->second;
+        if (namesEqual(it->second->name(), name)) return it->second;
     }
     return nullptr;
 }

@@ -12,13 +12,13 @@ void NameIndex::forEachMatch(std::string_view name, const std::function<void(Grf
         return element.first < wanted;
     };
     for (auto it = std::lower_bound(bulk.begin(), bulk.end(), key, byKey); it != bulk.end() && it->first == key; ++it) {
-        if (it->second != nullptr && namesEqual(it->second->name, name)) {
+        if (it->second != nullptr && namesEqual(it->second->name(), name)) {
             visit(it->second);
         }
     }
     const auto [first, last] = later.equal_range(key);
     for (auto it = first; it != last; ++it) {
-        if (it->second != nullptr && namesEqual(it->second->name, name)) {
+        if (it->second != nullptr && namesEqual(it->second->name(), name)) {
             visit(it->second);
         }
     }

@@ -29,7 +29,7 @@ std::string jsonString(std::string_view text) {
 
 std::string entryJson(const GrfEntry& entry, const std::u16string& shownName) {
     std::string out = "{\"name\":" + jsonString(utf16ToUtf8(shownName));
-    out += ",\"nameHex\":\"" + hexOf(entry.name) + "\"";
+    out += ",\"nameHex\":\"" + hexOf(entry.name()) + "\"";
     out += ",\"compressedSize\":" + std::to_string(entry.compressedSize);
     out += ",\"storedSize\":" + std::to_string(entry.storedSize);
     out += ",\"originalSize\":" + std::to_string(entry.originalSize);

@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const GrfEntry* entry = archive.entryAt(i);
         FUZZ_CHECK(entry != nullptr && entry->owner() == &archive);
         FUZZ_CHECK(entry->state() == ENTRY_STORED);
-        FUZZ_CHECK(entry->name.size() <= MAX_NAME_LENGTH);
-        FUZZ_CHECK(std::memchr(entry->name.data(), 0, entry->name.size()) == nullptr);
+        FUZZ_CHECK(entry->name().size() <= MAX_NAME_LENGTH);
+        FUZZ_CHECK(std::memchr(entry->name().data(), 0, entry->name().size()) == nullptr);
         for (const bool korean : {false, true}) {
             const std::u16string& shown = entry->displayName(korean);
             FUZZ_CHECK(shown.size() <= MAX_NAME_LENGTH);
@@ -58,8 +58,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(entry->coding >= -1 && entry->coding <= 10);
         FUZZ_CHECK(entry->flags == 1 || entry->flags == 3 || entry->flags == 5);
         // Every entry can be found by its own name, in any ASCII case.
-        const GrfEntry* found = archive.findStored(entry->name);
-        FUZZ_CHECK(found != nullptr && equalFolded(found->name, entry->name));
+        const GrfEntry* found = archive.findStored(entry->name());
+        FUZZ_CHECK(found != nullptr && equalFolded(found->name(), entry->name()));
         checksum += entry->compressedSize + entry->storedSize + entry->originalSize + entry->offset + entry->key();
     }
     FUZZ_CHECK(archive.entryAt(-1) == nullptr);

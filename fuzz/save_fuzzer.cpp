@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             // In the order the save left them, which is the order of the new table.
             for (const auto* list : {&archive.storedEntries(), &archive.pendingEntries()}) {
                 for (const auto& entry : *list) {
-                    if (entry->state() != ENTRY_DELETED) expected.push_back({entry->name, entry.get() == added});
+                    if (entry->state() != ENTRY_DELETED) expected.push_back({entry->name(), entry.get() == added});
                 }
             }
         }
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(reopened.storedEntries().size() == expected.size());
     for (size_t i = 0; i < expected.size(); ++i) {
         GrfEntry& entry = *reopened.storedEntries()[i];
-        FUZZ_CHECK(entry.name == expected[i].name);
+        FUZZ_CHECK(entry.name() == expected[i].name);
         if (!expected[i].fromDisk) continue;
         // The added file reads back byte for byte.
         QuietProgress progress;

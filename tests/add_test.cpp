@@ -70,7 +70,7 @@ void addDirectory(TaskWorker& worker, GrfArchive& archive, const std::u16string&
 std::vector<std::string> addedNames(const GrfArchive& archive) {
     std::vector<std::string> names;
     for (const auto& entry : archive.pendingEntries()) {
-        names.push_back(entry->name);
+        names.push_back(entry->name());
     }
     std::sort(names.begin(), names.end());
     return names;
@@ -118,9 +118,9 @@ TEST_F(AddTest, NamesFilesDataAndThePathBelowTheChosenDirectory) {
         for (const auto& entry : target.pendingEntries()) {
             EXPECT_EQ(entry->state(), ENTRY_ADDED);
             EXPECT_EQ(entry->source(), SOURCE_DISK_FILE);
-            EXPECT_EQ(target.findAdded(entry->name), entry.get());
-            const bool isEmpty = entry->name.ends_with("empty.txt");
-            EXPECT_EQ(entry->originalSize, isEmpty ? 0u : 3u) << entry->name;
+            EXPECT_EQ(target.findAdded(entry->name()), entry.get());
+            const bool isEmpty = entry->name().ends_with("empty.txt");
+            EXPECT_EQ(entry->originalSize, isEmpty ? 0u : 3u) << entry->name();
             EXPECT_EQ(entry->sourcePath(), files.file(isEmpty ? u"game\\data\\empty.txt" : u"game\\data\\tex\\a.bmp"));
         }
         target.close();
@@ -272,7 +272,7 @@ TEST_F(AddTest, RenameRefusesTakenNamesAndRekeysTheEntry) {
     for (const auto& c : refused) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(a->rename(c.newName), c.result);
-        EXPECT_EQ(a->name, "data\\a.txt");
+        EXPECT_EQ(a->name(), "data\\a.txt");
         EXPECT_FALSE(archive.isModified());
     }
 
@@ -322,7 +322,7 @@ TEST_F(AddTest, AddingMarksEveryStoredCaseVariantDeleted) {
     EXPECT_EQ(stored.storedEntries()[1]->state(), ENTRY_DELETED);
     EXPECT_EQ(stored.storedEntries()[2]->state(), ENTRY_STORED);
     ASSERT_EQ(stored.pendingEntries().size(), 1u);
-    EXPECT_EQ(stored.pendingEntries()[0]->name, "data\\a.txt");
+    EXPECT_EQ(stored.pendingEntries()[0]->name(), "data\\a.txt");
     EXPECT_TRUE(stored.isModified());
 }
 
@@ -369,10 +369,10 @@ TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
     ASSERT_EQ(target.pendingEntries().size(), 2u);
     GrfEntry* const a = target.findAdded("data\\a.txt");
     ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->name, "data\\a.TXT");
+    EXPECT_EQ(a->name(), "data\\a.TXT");
     EXPECT_EQ(a->source(), SOURCE_OTHER_ENTRY);
     ASSERT_NE(a->sourceEntry(), nullptr);
-    EXPECT_EQ(a->sourceEntry()->name, "data\\a.TXT");
+    EXPECT_EQ(a->sourceEntry()->name(), "data\\a.TXT");
     EXPECT_EQ(a->originalSize, 6u);
     EXPECT_EQ(a->sourceEntry().use_count(), 2) << "both pending entries, and nothing else, hold the source";
     EXPECT_TRUE(target.isModified());
@@ -416,7 +416,7 @@ TEST_F(AddTest, MergeLeavesOutEntriesWhoseDataAreNotThereByName) {
     ItemSink sink;
     ASSERT_EQ(mergeArchive(archive, sourcePath, sink), 0);
     ASSERT_EQ(archive.pendingEntries().size(), 1u);
-    EXPECT_EQ(archive.pendingEntries()[0]->name, "data\\good.txt");
+    EXPECT_EQ(archive.pendingEntries()[0]->name(), "data\\good.txt");
     ASSERT_EQ(sink.failures.size(), 2u);
     EXPECT_EQ(sink.failures[0].subject, u"data\\past.txt");
     EXPECT_EQ(sink.failures[0].code, RESULT_BAD_LENGTH);
@@ -463,7 +463,7 @@ TEST_F(AddTest, TheWindowMayReadTheListWhileATaskAdds) {
         while (!done.load()) {
             const std::shared_lock lock(archive.listLock);
             for (const auto& entry : archive.pendingEntries()) {
-                unitsRead += entry->nameAnsi().size() + entry->name.size() + size_t(entry->state());
+                unitsRead += entry->nameAnsi().size() + entry->name().size() + size_t(entry->state());
             }
         }
     });

@@ -124,7 +124,7 @@ TEST(Archive, EntriesKeepBothNameForms) {
     ASSERT_TRUE(archive.open(path)) << describe(archive);
     ASSERT_EQ(archive.storedEntries().size(), 2u);
     const GrfEntry& korean = *archive.storedEntries()[0];
-    EXPECT_EQ(korean.name, name);
+    EXPECT_EQ(korean.name(), name);
     EXPECT_EQ(korean.nameKorean(), u"data\\한글.txt");
     EXPECT_EQ(korean.nameAnsi(), u"data\\\u00C7\u00D1\u00B1\u00DB.txt");
     EXPECT_EQ(&korean.displayName(true), &korean.nameKorean());

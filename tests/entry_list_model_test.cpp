@@ -37,7 +37,7 @@ protected:
     std::vector<std::string> namesOf(const std::vector<uint32_t>& rows) const {
         std::vector<std::string> names;
         for (const uint32_t row : rows) {
-            names.push_back(entryForRow(archive, row)->name);
+            names.push_back(entryForRow(archive, row)->name());
         }
         return names;
     }
@@ -56,7 +56,7 @@ TEST_F(EntryListModelTest, RowsAreStoredEntriesThenAddedOnes) {
     EXPECT_EQ(allRows(), (std::vector<uint32_t>{0, 1, 2}));
     EXPECT_TRUE(isStoredRow(archive, 1));
     EXPECT_FALSE(isStoredRow(archive, 2));
-    EXPECT_EQ(entryForRow(archive, 2)->name, "data\\c.txt");
+    EXPECT_EQ(entryForRow(archive, 2)->name(), "data\\c.txt");
     EXPECT_EQ(entryForRow(archive, 3), nullptr);
 }
 

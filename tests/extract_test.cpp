@@ -324,10 +324,10 @@ TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {
     const auto target = dir.file(u"out\\deep");
     for (bool keepDirs : {true, false}) {
         for (const auto& entry : archive.storedEntries()) {
-            SCOPED_TRACE(entry->name);
+            SCOPED_TRACE(entry->name());
             archive.lastError = 0;
             extractIntoDirectory(*entry, target, keepDirs, false, sink);
-            if (entry->name != "data\\good.txt") {
+            if (entry->name() != "data\\good.txt") {
                 EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
             }
         }

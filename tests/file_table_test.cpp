@@ -75,7 +75,7 @@ TEST(Header, AcceptsOnlyKnownVersions) {
         if (c.expected == 0) {
             EXPECT_EQ(archive.version(), c.major);
             ASSERT_EQ(archive.storedEntries().size(), 1u);
-            EXPECT_EQ(archive.storedEntries()[0]->name, "data\\a.txt");
+            EXPECT_EQ(archive.storedEntries()[0]->name(), "data\\a.txt");
         } else {
             EXPECT_EQ(archive.lastError, c.expected) << describe(archive);
         }
@@ -100,7 +100,7 @@ TEST(FileTable, KeepsOnlyRecordsWithEntryFlagsInTableOrder) {
     EXPECT_EQ(archive.path, path);
 
     const GrfEntry& plain = *archive.storedEntries()[0];
-    EXPECT_EQ(plain.name, "data\\plain.txt");
+    EXPECT_EQ(plain.name(), "data\\plain.txt");
     EXPECT_EQ(plain.coding, -1);
     EXPECT_EQ(plain.flags, 1);
     EXPECT_EQ(plain.offset, 46u);
@@ -110,7 +110,7 @@ TEST(FileTable, KeepsOnlyRecordsWithEntryFlagsInTableOrder) {
     EXPECT_EQ(plain.owner(), &archive);
 
     const GrfEntry& mixed = *archive.storedEntries()[1];
-    EXPECT_EQ(mixed.name, "data\\mixed.bmp");
+    EXPECT_EQ(mixed.name(), "data\\mixed.bmp");
     EXPECT_EQ(mixed.flags, 3);
     EXPECT_EQ(mixed.coding, digitCount(mixed.compressedSize));
     EXPECT_EQ(mixed.storedSize % 8, 0u);
@@ -199,7 +199,7 @@ TEST(FileTable, HugeClaimedTableSizeDoesNotExhaustMemory) {
     GrfArchive archive;
     ASSERT_TRUE(archive.open(path)) << describe(archive);
     ASSERT_EQ(archive.storedEntries().size(), 1u);
-    EXPECT_EQ(archive.storedEntries()[0]->name, "data\\a.txt");
+    EXPECT_EQ(archive.storedEntries()[0]->name(), "data\\a.txt");
 }
 
 TEST(FileTable, LegacyRecordsDecodeNamesAndDeriveCoding) {
@@ -224,7 +224,7 @@ TEST(FileTable, LegacyRecordsDecodeNamesAndDeriveCoding) {
     for (size_t i = 0; i < 6; ++i) {
         SCOPED_TRACE(expected[i].name);
         const GrfEntry& entry = *archive.storedEntries()[i];
-        EXPECT_EQ(entry.name, expected[i].name);
+        EXPECT_EQ(entry.name(), expected[i].name);
         EXPECT_EQ(entry.coding, expected[i].coding);
         EXPECT_EQ(entry.flags, expected[i].flags);
         if (expected[i].compressedSize) {
@@ -262,7 +262,7 @@ TEST(FileTable, LegacyRecordMustFitInTheTable) {
         EXPECT_EQ(archive.open(dir.file(u"l.grf")), !cut) << describe(archive);
         if (!cut) {
             ASSERT_EQ(archive.storedEntries().size(), 1u);
-            EXPECT_EQ(archive.storedEntries()[0]->name, "a.b");
+            EXPECT_EQ(archive.storedEntries()[0]->name(), "a.b");
         } else {
             EXPECT_EQ(archive.lastError, RESULT_TABLE_SHORT);
         }
@@ -296,7 +296,7 @@ TEST(FileTable, LegacyLastNameBlockRunsIntoTheFixedFields) {
     GrfArchive archive;
     ASSERT_TRUE(archive.open(dir.file(u"l.grf"))) << describe(archive);
     ASSERT_EQ(archive.storedEntries().size(), 1u);
-    EXPECT_EQ(archive.storedEntries()[0]->name, "abc.bmp");
+    EXPECT_EQ(archive.storedEntries()[0]->name(), "abc.bmp");
     EXPECT_EQ(archive.storedEntries()[0]->compressedSize, compressed);
     EXPECT_EQ(archive.storedEntries()[0]->storedSize, 312u);
     EXPECT_EQ(archive.storedEntries()[0]->coding, 3);
@@ -391,7 +391,7 @@ TEST(FileTable, WriteRecordRoundTripsThroughParseRecord) {
         ByteReader cursor(out);
         ASSERT_TRUE(back.parseRecord(2, cursor));
         EXPECT_EQ(cursor.remaining(), 0u);
-        EXPECT_EQ(back.name, c.name);
+        EXPECT_EQ(back.name(), c.name);
         EXPECT_EQ(back.flags, c.written);
         EXPECT_EQ(back.compressedSize, 1234u);
         EXPECT_EQ(back.storedSize, 1240u);

@@ -72,7 +72,7 @@ uint64_t tablePosition(const std::vector<uint8_t>& file) {
 // An entry's data as the file holds them, decoded and inflated: independent of extraction.
 std::vector<uint8_t> contentOf(const std::vector<uint8_t>& file, const GrfEntry& entry) {
     if (uint64_t(entry.offset) + entry.storedSize > file.size()) {
-        ADD_FAILURE() << entry.name << " reaches past the end of the file";
+        ADD_FAILURE() << entry.name() << " reaches past the end of the file";
         return {};
     }
     std::vector<uint8_t> stored(file.begin() + entry.offset, file.begin() + entry.offset + entry.storedSize);
@@ -277,7 +277,7 @@ TEST(Save, AddedNamesakeReplacesTheStoredEntry) {
     GrfArchive& archive = *opened.archive;
     ASSERT_EQ(archive.storedEntries().size(), 2u);
     const GrfEntry* replaced = stored(archive, "data\\a.txt");
-    EXPECT_EQ(replaced->name, "data\\A.TXT");
+    EXPECT_EQ(replaced->name(), "data\\A.TXT");
     EXPECT_NE(replaced->offset, oldOffset);
     EXPECT_EQ(contentOf(opened.bytes, *replaced), toBytes("new contents"));
 }
@@ -493,7 +493,7 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
     old->markDeleted(*old->findStored("data\\m.txt"));  // a mark dropped with the other changes
     addDiskFile(*old, "data\\pending.txt", dir, toBytes("unsaved"));
     std::vector<std::string> tableOrder;
-    for (const auto& entry : old->storedEntries()) tableOrder.push_back(entry->name);
+    for (const auto& entry : old->storedEntries()) tableOrder.push_back(entry->name());
 
     CountingSink sink;
     uint64_t total = 0;
@@ -511,8 +511,8 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
     uint32_t expectedOffset = HEADER_SIZE;
     for (size_t i = 0; i < fresh->storedEntries().size(); ++i) {
         const GrfEntry& entry = *fresh->storedEntries()[i];
-        SCOPED_TRACE(entry.name);
-        EXPECT_EQ(entry.name, tableOrder[i]);
+        SCOPED_TRACE(entry.name());
+        EXPECT_EQ(entry.name(), tableOrder[i]);
         EXPECT_EQ(entry.offset, expectedOffset);
         EXPECT_EQ(entry.flags, 1);
         EXPECT_EQ(entry.storedSize, entry.compressedSize);
@@ -588,7 +588,7 @@ namespace {
 
 std::map<std::string, std::vector<uint8_t>> contentsOf(const Opened& opened) {
     std::map<std::string, std::vector<uint8_t>> contents;
-    for (const auto& entry : opened.archive->storedEntries()) contents[entry->name] = contentOf(opened.bytes, *entry);
+    for (const auto& entry : opened.archive->storedEntries()) contents[entry->name()] = contentOf(opened.bytes, *entry);
     return contents;
 }
 
@@ -798,7 +798,7 @@ TEST(SaveFaults, TablePastFourGibibytesIsRefusedAndTheArchiveStaysAsItWas) {
     GrfArchive reopened;
     ASSERT_TRUE(reopened.open(dir.file(u"test.grf"))) << describe(reopened);
     ASSERT_EQ(reopened.storedEntries().size(), 1u);
-    EXPECT_EQ(reopened.storedEntries()[0]->name, "data\\kept.txt");
+    EXPECT_EQ(reopened.storedEntries()[0]->name(), "data\\kept.txt");
 }
 
 // What creating an archive writes, never saved: it opens empty, takes entries and saves.

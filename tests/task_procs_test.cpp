@@ -200,7 +200,7 @@ TEST(TaskProcs, AddingTasksSendNoTotalAndNoProgress) {
     EXPECT_EQ(run.run(TASK_ADD_ARCHIVE, addArchiveArgs(&archive, dir.file(u"other.grf"))),
               (Lines{"started 5", "finished 5 0"}));
     ASSERT_EQ(archive.pendingEntries().size(), 2u);
-    EXPECT_EQ(archive.pendingEntries()[1]->name, "data\\other.txt");
+    EXPECT_EQ(archive.pendingEntries()[1]->name(), "data\\other.txt");
 }
 
 TEST(TaskProcs, SaveReportsEachPendingEntryAndItsResult) {

@@ -272,7 +272,7 @@ TEST_F(EntryListTest, RenameRefusesTakenUnencodableAndOverlongNames) {
     EXPECT_EQ(cell(2, 0), longest);
     EXPECT_EQ(endLabelEdit(0, L"data\\renamed.txt"), 1);
     EXPECT_EQ(cell(0, 0), L"data\\renamed.txt");
-    EXPECT_EQ(app.currentArchive->storedEntries()[0]->name, "data\\renamed.txt");
+    EXPECT_EQ(app.currentArchive->storedEntries()[0]->name(), "data\\renamed.txt");
     EXPECT_EQ(title(), unmodifiedTitle + L"*");
     EXPECT_TRUE(seamLog.boxes.empty());
     EXPECT_EQ(rowCount(), 3) << "a rename does not filter again";

@@ -337,7 +337,7 @@ void showEntryOfRow(int row) {
             if (data.truncated) {
                 addReason(content.reason, L"文件超过 64 MB，只显示开头部分");
             }
-            switch (previewKindOf(entry->name, data.bytes)) {
+            switch (previewKindOf(entry->name(), data.bytes)) {
             case PreviewKind::PICTURE:
                 content.picture = decodePicture(data.bytes, content.width, content.height);
                 if (content.picture == nullptr) {
