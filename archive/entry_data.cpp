@@ -62,7 +62,7 @@ bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& da
     if (!storedBytesInFile(entry, data)) return false;
     data.stored = allocate(entry.storedSize);
     if (!data.stored) return data.fail(RESULT_BAD_LENGTH);
-    if (!archive.file.seek(entry.offset) || archive.file.read(data.stored.get(), entry.storedSize) != entry.storedSize) {
+    if (archive.file.readAt(entry.offset, data.stored.get(), entry.storedSize) != entry.storedSize) {
         return failRead(entry, data);
     }
     data.storedSize = entry.storedSize;

@@ -1,6 +1,5 @@
 #pragma once
 #include <cstdint>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,6 +7,7 @@
 
 #include "archive/entry_data.h"
 #include "archive/failure_reason.h"
+#include "platform/thread_sync.h"
 
 class GrfEntry;
 class ProgressSink;
@@ -39,7 +39,8 @@ public:
     void createParentsOf(const std::u16string& path);
 
 private:
-    std::mutex lock;
+    // The system's slim lock on Windows: every extracted file takes it, from both threads.
+    platform::Mutex lock;
     // Every directory created (or found there) so far.
     std::unordered_set<std::u16string> made;
 };

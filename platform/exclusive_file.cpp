@@ -119,13 +119,34 @@ uint64_t ExclusiveFile::tell() const {
 
 uint64_t ExclusiveFile::size() const {
     if (handle == nullptr) return UINT64_MAX;
-    // Through the stream rather than the file system, so that bytes still in its buffer count.
     FILE* file = asFile(handle);
+    // One call to the system unless written bytes may still wait in the stream's buffer.
+    if (lastAccess != Access::WRITE) {
+        const int64_t length = file_shim::lengthOf(file);
+        if (length >= 0) return uint64_t(length);
+    }
     const int64_t position = file_shim::tellOf(file);
     if (position < 0 || !file_shim::seekTo(file, 0, SEEK_END)) return UINT64_MAX;
     const int64_t length = file_shim::tellOf(file);
     if (!file_shim::seekTo(file, position, SEEK_SET) || length < 0) return UINT64_MAX;
     return uint64_t(length);
+}
+
+size_t ExclusiveFile::readAt(uint64_t position, void* buffer, size_t count) {
+    if (handle == nullptr || position > uint64_t(INT64_MAX)) return 0;
+    if (!readAllowed()) {
+        systemError = EIO;
+        return 0;
+    }
+    // Written bytes still in the stream's buffer go to the file first.
+    turnTo(Access::READ);
+    errno = 0;
+    const int64_t got = file_shim::readAt(asFile(handle), position, buffer, count);
+    if (got < 0) {
+        failWith(EIO);
+        return 0;
+    }
+    return size_t(got);
 }
 
 size_t ExclusiveFile::read(void* buffer, size_t count) {

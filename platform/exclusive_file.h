@@ -40,6 +40,9 @@ public:
     uint64_t size() const;
     // Bytes actually read.
     size_t read(void* buffer, size_t count);
+    // Bytes actually read at `position`, in as few system calls as it allows (one on POSIX,
+    // which keeps the stream's position); seek before the next read() or write().
+    size_t readAt(uint64_t position, void* buffer, size_t count);
     // True when every byte was written.
     bool write(const void* buffer, size_t count);
     // Pushes buffered bytes to the disk itself, so a later header write cannot overtake them.

@@ -55,6 +55,25 @@ int64_t tellOf(std::FILE* file) {
     return int64_t(ftello(file));
 }
 
+int64_t lengthOf(std::FILE* file) {
+    struct stat info {};
+    return fstat(fileno(file), &info) == 0 ? int64_t(info.st_size) : -1;
+}
+
+// pread leaves the stream alone: no seek, and no read-ahead into its buffer.
+int64_t readAt(std::FILE* file, uint64_t position, void* buffer, size_t count) {
+    auto* bytes = static_cast<uint8_t*>(buffer);
+    size_t got = 0;
+    while (got < count) {
+        const ssize_t step = pread(fileno(file), bytes + got, count - got, off_t(position + got));
+        if (step < 0 && errno == EINTR) continue;
+        if (step < 0) return -1;
+        if (step == 0) break;
+        got += size_t(step);
+    }
+    return int64_t(got);
+}
+
 bool commitToDisk(std::FILE* file) {
     return fsync(fileno(file)) == 0;
 }

@@ -15,6 +15,12 @@ std::FILE* openShared(const std::u16string& path, ExclusiveFile::Mode mode, int&
 // 64-bit fseek and ftell of the runtime.
 bool seekTo(std::FILE* file, int64_t offset, int origin);
 int64_t tellOf(std::FILE* file);
+// Length of the stream's file as the system knows it (nothing may wait in its buffer); -1 when
+// it cannot be told.
+int64_t lengthOf(std::FILE* file);
+// Up to `count` bytes at `position`, in as few calls as the system allows (nothing may wait in
+// the stream's buffer); -1 on an error, in errno. The stream's position is unspecified afterwards.
+int64_t readAt(std::FILE* file, uint64_t position, void* buffer, size_t count);
 // Asks the system to write the stream's flushed bytes to the disk itself.
 bool commitToDisk(std::FILE* file);
 // Cuts or extends the stream's file to `length` bytes (nothing may wait in its buffer).

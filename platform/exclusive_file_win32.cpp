@@ -36,6 +36,21 @@ int64_t tellOf(std::FILE* file) {
     return static_cast<int64_t>(_ftelli64(file));
 }
 
+int64_t lengthOf(std::FILE* file) {
+    return static_cast<int64_t>(_filelengthi64(_fileno(file)));
+}
+
+// Through the stream: a read of the system's own would move the position under the runtime.
+int64_t readAt(std::FILE* file, uint64_t position, void* buffer, size_t count) {
+    if (_fseeki64(file, static_cast<__int64>(position), SEEK_SET) != 0) return -1;
+    const size_t got = std::fread(buffer, 1, count, file);
+    if (got < count && std::ferror(file)) {
+        std::clearerr(file);
+        return -1;
+    }
+    return static_cast<int64_t>(got);
+}
+
 bool commitToDisk(std::FILE* file) {
     return _commit(_fileno(file)) == 0;
 }

@@ -253,7 +253,7 @@ TEST_F(AddTest, RenameRefusesTakenNamesAndRekeysTheEntry) {
         return archive.adoptEntry(std::move(entry));
     };
     GrfEntry* const a = adopt("data\\a.txt", ENTRY_ADDED);
-    GrfEntry* const b = adopt("data\\b.txt", ENTRY_ADDED);
+    adopt("data\\b.txt", ENTRY_ADDED);
     adopt("data\\gone.txt", ENTRY_DELETED);
     ASSERT_FALSE(archive.isModified());
 

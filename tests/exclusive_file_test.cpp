@@ -130,6 +130,27 @@ TEST(ExclusiveFile, SwitchesBetweenReadingAndWritingWithoutASeek) {
     EXPECT_EQ(readWhole(path), "ab234XY789");
 }
 
+TEST(ExclusiveFile, ReadAtSeesBufferedWritesAndStopsAtTheEnd) {
+    TempDir dir;
+    const std::u16string path = dir.file(u"positioned.grf");
+    ExclusiveFile file;
+    ASSERT_EQ(file.open(path, Mode::CREATE), 0);
+    ASSERT_TRUE(file.write("0123456789", 10));   // still in the stream's buffer
+    char got[8] = {};
+    ASSERT_EQ(file.readAt(3, got, 4), 4u);
+    EXPECT_EQ(std::string(got, 4), "3456");
+    EXPECT_EQ(file.readAt(8, got, 8), 2u);
+    EXPECT_EQ(std::string(got, 2), "89");
+    EXPECT_EQ(file.readAt(12, got, 8), 0u);
+    EXPECT_EQ(file.lastSystemError(), 0);
+    // The stream goes on where a seek puts it.
+    ASSERT_TRUE(file.seek(1));
+    ASSERT_TRUE(file.write("ab", 2));
+    EXPECT_EQ(file.size(), 10u);
+    ASSERT_EQ(file.readAt(0, got, 4), 4u);
+    EXPECT_EQ(std::string(got, 4), "0ab3");
+}
+
 TEST(ExclusiveFile, MovedFileKeepsItsHold) {
     TempDir dir;
     const std::u16string path = dir.file(u"moved.grf");
