@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <vector>
 
 #include "archive/archive.h"
 #include "archive/entry_name.h"
@@ -139,21 +140,25 @@ void createParentDirectories(const std::u16string& path) {
 void DirectoryMaker::createParentsOf(const std::u16string& path) {
     const size_t parentEnd = path.rfind(u'\\');
     if (parentEnd == std::u16string::npos || parentEnd == 0) return;
-    // Held while creating, so that no thread takes a directory for made before it is there.
-    const std::lock_guard guard(lock);
     std::u16string parent = path.substr(0, parentEnd);
-    if (made.count(parent) != 0) return;
-    // The levels above, from the top; those made before cost a look-up, not a system call.
-    for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
-        if (at == 0) continue;
-        std::u16string level = parent.substr(0, at);
-        if (made.count(level) == 0) {
-            platform::createDirectory(level);
-            made.insert(std::move(level));
+    // The levels not made yet, from the top; those made before cost a look-up, not a system call.
+    std::vector<std::u16string> missing;
+    {
+        const std::lock_guard guard(lock);
+        if (made.count(parent) != 0) return;
+        for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
+            if (at == 0) continue;
+            std::u16string level = parent.substr(0, at);
+            if (made.count(level) == 0) missing.push_back(std::move(level));
         }
+        missing.push_back(std::move(parent));
     }
-    platform::createDirectory(parent);
-    made.insert(std::move(parent));
+    // Created without the lock, which would keep the other threads waiting on the file system;
+    // a directory counts as made only once it is there, and two threads making the same one
+    // both find it there.
+    for (const std::u16string& level : missing) platform::createDirectory(level);
+    const std::lock_guard guard(lock);
+    for (std::u16string& level : missing) made.insert(std::move(level));
 }
 
 FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
