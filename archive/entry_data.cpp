@@ -38,12 +38,7 @@ bool failRead(const GrfEntry& entry, EntryData& data) {
 }  // namespace
 
 FailureReason entryFailure(const GrfEntry& entry, const EntryData& data, bool useKoreanNames) {
-    FailureReason reason = data.reason;
-    if (reason.code != data.error) {
-        reason = FailureReason{};
-        reason.code = data.error;
-    }
-    return entryFailure(entry, std::move(reason), useKoreanNames);
+    return entryFailure(entry, reasonOfCode(data.reason, data.error), useKoreanNames);
 }
 
 FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool useKoreanNames) {

@@ -31,6 +31,13 @@ FailureReason systemFailure(int code, Operation operation, int systemError, std:
     return reason;
 }
 
+FailureReason reasonOfCode(const FailureReason& recorded, int code) {
+    if (recorded.code == code) return recorded;
+    FailureReason reason;
+    reason.code = code;
+    return reason;
+}
+
 FailureReason ruleFailure(int code, Operation operation, Cause cause, std::u16string subject, uint32_t value) {
     FailureReason reason;
     reason.code = code;

@@ -57,6 +57,9 @@ struct FailureReason {
 // file in use when `held`), ENOENT a missing file; any other number a read or write error.
 FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject,
                             bool held = false);
+// `recorded` when it belongs to the failure `code` ended with, else a reason of `code` alone
+// (something else ended it after the reason was recorded).
+FailureReason reasonOfCode(const FailureReason& recorded, int code);
 // A reason without a system error.
 FailureReason ruleFailure(int code, Operation operation, Cause cause, std::u16string subject, uint32_t value = 0);
 

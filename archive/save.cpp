@@ -262,11 +262,7 @@ bool prepareInput(SourceData& data) {
 // The failure of reading or preparing a source, in the archive (and the source archive when it
 // was that one's data), and told to the caller as the entry's.
 bool failEntry(GrfEntry& entry, const SourceData& data, ProgressSink& progress) {
-    FailureReason reason = data.reason;
-    if (reason.code != data.error) {
-        reason = FailureReason{};
-        reason.code = data.error;
-    }
+    FailureReason reason = reasonOfCode(data.reason, data.error);
     if (reason.subject.empty()) {
         reason.subject.assign(entry.displayName(false));
         reason.subjectIsEntry = true;

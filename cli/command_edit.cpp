@@ -103,12 +103,7 @@ int runMerge(Session& session) {
     ItemReport skips(session, "skipped", "skipped");
     const auto result = int(session.runTask(TASK_ADD_ARCHIVE, std::move(args)));
     if (result != 0) {
-        FailureReason reason = archive->lastReason;
-        if (reason.code != result) {
-            reason = FailureReason{};
-            reason.code = result;
-        }
-        reportReason(reason, "cannot open " + other);
+        reportReason(reasonOfCode(archive->lastReason, result), "cannot open " + other);
         if (created) discardNewArchive(archive);
         return EXIT_FAILED;
     }

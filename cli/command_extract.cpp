@@ -64,12 +64,8 @@ int extractOne(Session& session, GrfEntry& entry) {
     const auto result = int(session.runTask(TASK_EXTRACT_ONE, std::move(args)));
     bool ok = result == 0;
     if (!ok) {
-        FailureReason reason = entry.owner()->lastReason;
-        if (reason.code != result) {
-            reason = FailureReason{};
-            reason.code = result;
-        }
-        reportReason(reason, "cannot extract " + utf16ToUtf8(session.shownName(entry)));
+        reportReason(reasonOfCode(entry.owner()->lastReason, result),
+                     "cannot extract " + utf16ToUtf8(session.shownName(entry)));
     }
     if (toStdout) {
         ok = ok && copyToStdout(targetPath);

@@ -86,12 +86,7 @@ bool Session::saveArchive(GrfArchive& archive, const std::string& pathArgument) 
     const auto result = int(runTask(TASK_SAVE, std::move(args)));
     if (result != 0) {
         // The task's code comes with the archive's full reason, unless something else ended it.
-        FailureReason reason = archive.lastReason;
-        if (reason.code != result) {
-            reason = FailureReason{};
-            reason.code = result;
-        }
-        reportReason(reason, "cannot save " + pathArgument);
+        reportReason(reasonOfCode(archive.lastReason, result), "cannot save " + pathArgument);
         return false;
     }
     return true;
