@@ -105,9 +105,7 @@ TEST(PreviewKind, PicturesBySignatureTgaByNameTextByContent) {
 }
 
 TEST(PreviewKind, HexDumpShowsOffsetsBytesAndPrintableCharacters) {
-    std::vector<uint8_t> bytes = bytesOf("0123456789abcdef");
-    bytes.push_back(0x00);
-    bytes.push_back(0xFF);
+    const std::vector<uint8_t> bytes = bytesOf(std::string_view("0123456789abcdef\0\xFF", 18));
     EXPECT_EQ(hexDump(bytes),
               u"00000000  30 31 32 33 34 35 36 37-38 39 61 62 63 64 65 66  0123456789abcdef\r\n"
               u"00000010  00 FF                                            ..\r\n");
