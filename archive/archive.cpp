@@ -9,6 +9,19 @@
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
 
+void GrfEntry::placeData(uint32_t inputLength, uint32_t streamLength, uint32_t position) {
+    const std::unique_lock lock(ownerArchive->listLock);
+    originalSize = inputLength;
+    compressedSize = streamLength;
+    storedSize = streamLength;
+    offset = position;
+}
+
+void GrfEntry::setOriginalSize(uint32_t length) {
+    const std::unique_lock lock(ownerArchive->listLock);
+    originalSize = length;
+}
+
 void GrfEntry::setName(std::string_view newName) {
     entryName.assign(newName);
     nameKeyValue = nameKey(entryName);

@@ -31,12 +31,20 @@ public:
     GrfEntry(const GrfEntry&) = delete;
     GrfEntry& operator=(const GrfEntry&) = delete;
 
+    // Read freely; written by the table read and a pending entry's source before the archive
+    // lists the entry, and afterwards only through placeData and setOriginalSize, which take the
+    // owner's listLock (the window's list reads them on its own thread).
     uint32_t compressedSize = 0;
     uint32_t storedSize = 0;
     uint32_t originalSize = 0;
     uint32_t offset = 0;          // absolute position of the data
     int32_t coding = 0;           // -1 none, 0 header-only, n > 0 mixed
     uint8_t flags = 1;
+
+    // Where a save put the entry's zlib stream of `inputLength` plain bytes.
+    void placeData(uint32_t inputLength, uint32_t streamLength, uint32_t position);
+    // The plain size an inflation found, which the table may have named wrongly.
+    void setOriginalSize(uint32_t length);
 
     // Bytes as in the table, backslash-separated.
     const std::string& name() const { return entryName; }

@@ -69,8 +69,7 @@ bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progres
         });
         progress.reportProgress(uint32_t(extracted ? compressedSize : consumed), true);
         if (!extracted) return failExtraction(*this, data);
-        const std::unique_lock lock(archive.listLock);
-        originalSize = data.length;
+        setOriginalSize(data.length);
         return true;
     }
     if (!readEntryData(*this, data)) return failExtraction(*this, data);
@@ -80,11 +79,8 @@ bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progres
     });
     progress.reportProgress(uint32_t(inflated ? compressedSize : consumed), true);
     if (!inflated) return failExtraction(*this, data);
-    {
-        // The entry's size becomes what the stream really held; the window's list reads it.
-        const std::unique_lock lock(archive.listLock);
-        originalSize = data.length;
-    }
+    // The entry's size becomes what the stream really held.
+    setOriginalSize(data.length);
     FailureReason written = writeEntryFile(data, targetPath, {});
     return !written.failed() || archive.fail(std::move(written));
 }

@@ -161,8 +161,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
                 failData(entry, done->data);
                 continue;
             }
-            const std::unique_lock lock(entry.owner()->listLock);
-            entry.originalSize = done->data.length;
+            entry.setOriginalSize(done->data.length);
             continue;
         }
         if (!done->runnable) {
@@ -175,11 +174,8 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             failData(entry, done->data);
             continue;
         }
-        {
-            // The entry's size becomes what the stream really held.
-            const std::unique_lock lock(entry.owner()->listLock);
-            entry.originalSize = done->data.length;
-        }
+        // The entry's size becomes what the stream really held.
+        entry.setOriginalSize(done->data.length);
         FailureReason written = std::move(done->writeResult);
         if (done->path && !done->written) {
             directories.createParentsOf(*done->path);

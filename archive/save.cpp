@@ -313,11 +313,7 @@ bool placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_
             onWritten(written);
         }
     }
-    const std::unique_lock lock(archive.listLock);
-    entry.originalSize = inputLength;
-    entry.compressedSize = length;
-    entry.storedSize = length;
-    entry.offset = static_cast<uint32_t>(position);
+    entry.placeData(inputLength, length, static_cast<uint32_t>(position));
     return true;
 }
 
@@ -422,11 +418,7 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
         }
     }
     inputLength = uint32_t(taken);
-    const std::unique_lock lock(archive.listLock);
-    entry.originalSize = inputLength;
-    entry.compressedSize = uint32_t(length);
-    entry.storedSize = uint32_t(length);
-    entry.offset = static_cast<uint32_t>(position);
+    entry.placeData(inputLength, uint32_t(length), static_cast<uint32_t>(position));
     return true;
 }
 
