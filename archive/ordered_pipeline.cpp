@@ -6,7 +6,7 @@ namespace {
 
 // Jobs read ahead per pool thread. Many, so that a large job at the front does not leave the
 // other threads idle; the byte budget is what limits memory.
-constexpr size_t AHEAD_PER_THREAD = 64;
+constexpr size_t AHEAD_PER_THREAD = 512;
 // How often the taking thread looks at the front job's advance while it waits.
 constexpr uint32_t POLL_MS = 50;
 
