@@ -149,9 +149,10 @@ void DirectoryMaker::createParentsOf(const std::u16string& path) {
         }
         missing.push_back(std::move(parent));
     }
-    // Created without the lock, which would keep the other threads waiting on the file system;
-    // a directory counts as made only once it is there, and two threads making the same one
-    // both find it there.
+    // Created without the lock, which would keep the other threads waiting on the file system.
+    // A level counts as made only after its creation was tried, so no thread opens a file in it
+    // too early; two threads making the same one both find it there. A creation that failed
+    // shows when the files below it are opened.
     for (const std::u16string& level : missing) platform::createDirectory(level);
     const std::lock_guard guard(lock);
     for (std::u16string& level : missing) made.insert(std::move(level));
