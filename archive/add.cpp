@@ -98,11 +98,11 @@ GrfEntry* GrfArchive::adoptEntry(std::unique_ptr<GrfEntry> entry) {
     return adopted;
 }
 
-int mergeArchive(GrfArchive& archive, const std::u16string& otherPath, ProgressSink& progress) {
+Outcome mergeArchive(GrfArchive& archive, const std::u16string& otherPath, ProgressSink& progress) {
     const auto other = std::make_shared<GrfArchive>();
-    if (!other->open(otherPath)) {
-        archive.fail(other->lastReason);
-        return other->lastError;
+    // Only read: a source on a read-only medium, or one another program reads, merges as well.
+    if (Outcome opened = other->openForReading(otherPath); !opened) {
+        return archive.fail(std::move(opened).takeReason());
     }
     // The imported entries share the other archive; with none of them it closes on return.
     for (const auto& entry : other->storedEntries()) {
@@ -116,5 +116,5 @@ int mergeArchive(GrfArchive& archive, const std::u16string& otherPath, ProgressS
         }
         archive.importEntry(shareEntry(other, entry.get()));
     }
-    return 0;
+    return {};
 }

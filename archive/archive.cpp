@@ -1,6 +1,7 @@
 #include "archive/archive.h"
 
 #include <mutex>
+#include <new>
 
 #include "archive/header.h"
 #include "archive/staging.h"
@@ -39,46 +40,46 @@ GrfArchive::~GrfArchive() {
     addedEntries.clear();
 }
 
-bool GrfArchive::create(const std::u16string& newPath) {
+Outcome GrfArchive::create(const std::u16string& newPath) {
     close();
     // Built beside its final place and moved there by the first save that completes, so an
     // interrupted or failed creation never leaves a half-written archive under the user's name.
     int error = 0;
     const auto temp = createStagingFile(newPath, &error);
     if (!temp) return fail(systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, error, newPath));
-    if (!createInPlace(*temp)) {
+    if (Outcome created = createInPlace(*temp); !created) {
         platform::deleteFile(*temp);
-        return false;
+        return created;
     }
     path = newPath;
     stagedPath = *temp;
-    return true;
+    return {};
 }
 
-bool GrfArchive::createInPlace(const std::u16string& newPath) {
+Outcome GrfArchive::createInPlace(const std::u16string& newPath) {
     close();
-    lastError = file.open(newPath, platform::ExclusiveFile::Mode::CREATE);
-    if (lastError != 0 || !file.isOpen()) {
+    const int openError = file.open(newPath, platform::ExclusiveFile::Mode::CREATE);
+    if (openError != 0 || !file.isOpen()) {
         const bool held = file.heldByOther();
         file.close();
-        return fail(systemFailure(lastError, Operation::CREATE, lastError, newPath, held));
+        return fail(systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, openError, newPath, held));
     }
     const auto header = GrfHeader::empty().serialize();
     if (!file.write(header.data(), header.size()) || !file.flushToDisk()) {
         // Not a usable archive without its header.
-        failIo(RESULT_OPEN_FAILED, Operation::WRITE, file, newPath);
+        Outcome failed = failIo(RESULT_OPEN_FAILED, Operation::WRITE, file, newPath);
         file.close();
-        return false;
+        return failed;
     }
     openedVersion = 0;
     modified = false;
     path = newPath;
     stagedPath.clear();
-    return true;
+    return {};
 }
 
-bool GrfArchive::commitStaged() {
-    if (stagedPath.empty()) return true;
+Outcome GrfArchive::commitStaged() {
+    if (stagedPath.empty()) return {};
     // Windows moves no file that is open; the lock is taken again right after.
     if (!file.close()) return failIo(RESULT_BAD_LENGTH, Operation::CLOSE, file, stagedPath);
     int renameError = 0;
@@ -90,10 +91,10 @@ bool GrfArchive::commitStaged() {
         return fail(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, openError, current, file.heldByOther()));
     }
     if (!placed) return fail(systemFailure(RESULT_OPEN_FAILED, Operation::RENAME, renameError, path));
-    return true;
+    return {};
 }
 
-bool GrfArchive::failIo(int code, Operation operation, const platform::ExclusiveFile& failedFile,
+Outcome GrfArchive::failIo(int code, Operation operation, const platform::ExclusiveFile& failedFile,
                         const std::u16string& subject) {
     const int systemError = failedFile.lastSystemError();
     if (systemError == 0) {
@@ -104,31 +105,47 @@ bool GrfArchive::failIo(int code, Operation operation, const platform::Exclusive
     return fail(systemFailure(code, operation, systemError, subject));
 }
 
-bool GrfArchive::open(const std::u16string& newPath) {
+Outcome GrfArchive::open(const std::u16string& newPath) {
     return openAs(newPath, platform::ExclusiveFile::Mode::UPDATE);
 }
 
-bool GrfArchive::openForReading(const std::u16string& newPath) {
+Outcome GrfArchive::openForReading(const std::u16string& newPath) {
     return openAs(newPath, platform::ExclusiveFile::Mode::READ);
 }
 
-bool GrfArchive::openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode) {
+Outcome GrfArchive::openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode) {
     close();
-    lastError = file.open(newPath, mode);
-    if (lastError != 0 || !file.isOpen()) {
+    const int openError = file.open(newPath, mode);
+    if (openError != 0 || !file.isOpen()) {
         const bool held = file.heldByOther();
         file.close();
-        return fail(systemFailure(lastError, Operation::OPEN, lastError, newPath, held));
+        // The system's number is the code too: the window shows no text of its own for it.
+        return fail(systemFailure(openError, Operation::OPEN, openError, newPath, held));
     }
-    if (!readTable()) {
-        lastReason.subject = newPath;
-        if (lastReason.operation == Operation::NONE) lastReason.operation = Operation::OPEN;
-        return false;
+    if (Outcome read = readTableGuarded(); !read) {
+        FailureReason reason = std::move(read).takeReason();
+        reason.subject = newPath;
+        reason.subjectIsEntry = false;
+        if (reason.operation == Operation::NONE) reason.operation = Operation::OPEN;
+        return fail(std::move(reason));
     }
     stagedPath.clear();
     modified = false;
     path = newPath;
-    return true;
+    return {};
+}
+
+// A table of hundreds of thousands of records makes as many allocations; the one that fails is
+// "out of memory", not a crash of the window that opened the file.
+Outcome GrfArchive::readTableGuarded() {
+    try {
+        return readTable();
+    } catch (const std::bad_alloc&) {
+        storedIndex.clear();
+        entries.clear();
+        file.close();
+        return fail(memoryFailure(RESULT_BAD_DATA, Operation::READ));
+    }
 }
 
 void GrfArchive::close() {

@@ -11,6 +11,7 @@
 #include "archive/failure_reason.h"
 #include "archive/free_list.h"
 #include "archive/name_index.h"
+#include "archive/outcome.h"
 #include "platform/exclusive_file.h"
 #include "platform/shared_mutex.h"
 
@@ -78,8 +79,8 @@ public:
     // folded); takes the owner's listLock.
     RenameResult rename(std::string_view newName);
 
-    // Inflates a stored entry into `targetPath`; the reason for false is in owner->lastError.
-    bool extractTo(const std::u16string& targetPath, ProgressSink& progress);
+    // Inflates a stored entry into `targetPath`.
+    Outcome extractTo(const std::u16string& targetPath, ProgressSink& progress);
 
 private:
     friend class GrfArchive;   // the archive's edits set state and source together with its lists
@@ -110,9 +111,8 @@ public:
     using EntryList = std::vector<std::unique_ptr<GrfEntry>>;
 
     std::u16string path;
-    int lastError = 0;
-    // The whole story behind lastError: system error, operation, path or entry name.
-    FailureReason lastReason;
+    // The last failure an operation of this archive returned, kept for the window to show later.
+    FailureReason lastError;
     platform::ExclusiveFile file;
     // Every edit below holds it exclusively; a thread other than the editing one (the window's
     // list while a task runs) reads the lists and names under it shared.
@@ -127,19 +127,19 @@ public:
 
     // A new archive, built in a temporary file beside `newPath` ("NAME.grf.XXXX.tmp") that the
     // first completed save moves into place; closing it unsaved leaves nothing behind.
-    bool create(const std::u16string& newPath);
+    Outcome create(const std::u16string& newPath);
     // A new archive written straight at `newPath` (a file the caller already made its own).
-    bool createInPlace(const std::u16string& newPath);
+    Outcome createInPlace(const std::u16string& newPath);
     // Where a created archive lives until its first save completes; empty otherwise.
     const std::u16string& stagingPath() const { return stagedPath; }
     // Major version of the opened file; 0 after create.
     uint32_t version() const { return openedVersion; }
     // Opened for reading and saving: no one else may open the file meanwhile.
-    bool open(const std::u16string& newPath);
+    Outcome open(const std::u16string& newPath);
     // Opened to read only (listing, extracting): others may read the file too, nobody may write
     // it, and a read-only file opens as well. Such an archive cannot be saved.
-    bool openForReading(const std::u16string& newPath);
-    bool readTable();
+    Outcome openForReading(const std::u16string& newPath);
+    Outcome readTable();
     void close();
 
     GrfEntry* entryAt(int64_t position) const;
@@ -160,32 +160,25 @@ public:
     GrfEntry* adoptEntry(std::unique_ptr<GrfEntry> entry);
 
     // Compresses on one thread per core; the file written is the same with any thread count.
-    bool save(int level, bool useKoreanNames, ProgressSink& progress);
+    Outcome save(int level, bool useKoreanNames, ProgressSink& progress);
     // `threads` 0 or 1 compresses each entry in turn on the calling thread.
-    bool save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads);
-    bool writeTable(int level);
+    Outcome save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads);
+    Outcome writeTable(int level);
 
-    // Records why an operation failed; call sites read `return fail(...)`.
-    bool fail(int code) {
-        lastError = code;
-        lastReason = FailureReason{};
-        lastReason.code = code;
-        return false;
-    }
-    bool fail(FailureReason reason) {
-        lastError = reason.code;
-        lastReason = std::move(reason);
-        return false;
+    // Records a failure as lastError and answers it; call sites read `return fail(...)`.
+    Outcome fail(FailureReason reason) {
+        lastError = reason;
+        return Outcome(std::move(reason));
     }
     // The failed call of `file` (or of another file at `subject`) as the reason, with `code`.
-    bool failIo(int code, Operation operation, const platform::ExclusiveFile& failedFile, const std::u16string& subject);
+    Outcome failIo(int code, Operation operation, const platform::ExclusiveFile& failedFile, const std::u16string& subject);
 
 private:
     // The save's work up to the new header: every pending entry stored, then the table.
-    bool writeEntriesAndTable(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads,
+    Outcome writeEntriesAndTable(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads,
                               FreeList& freeList);
     // Moves a created archive into place after its first completed save; true when nothing waits.
-    bool commitStaged();
+    Outcome commitStaged();
     friend class GrfEntry;   // a rename re-keys the entry in its list's index
 
     // Marks the stored namesakes deleted and returns the pending namesake or a fresh pending
@@ -200,7 +193,8 @@ private:
     uint32_t openedVersion = 0;
     std::u16string stagedPath;
 
-    bool openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode);
+    Outcome readTableGuarded();
+    Outcome openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode);
 };
 
 // `entry` of `archive` as a reference that shares the ownership of the whole archive, for

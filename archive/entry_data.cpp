@@ -38,7 +38,7 @@ bool failRead(const GrfEntry& entry, EntryData& data) {
 }  // namespace
 
 FailureReason entryFailure(const GrfEntry& entry, const EntryData& data, bool useKoreanNames) {
-    return entryFailure(entry, reasonOfCode(data.reason, data.error), useKoreanNames);
+    return entryFailure(entry, data.reason, useKoreanNames);
 }
 
 FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool useKoreanNames) {
@@ -56,7 +56,7 @@ bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& da
     GrfArchive& archive = *entry.owner();
     if (!storedBytesInFile(entry, data)) return false;
     data.stored = allocate(entry.storedSize);
-    if (!data.stored) return data.fail(RESULT_BAD_LENGTH);
+    if (!data.stored) return data.fail(memoryFailure(RESULT_BAD_LENGTH, Operation::READ));
     if (archive.file.readAt(entry.offset, data.stored.get(), entry.storedSize) != entry.storedSize) {
         return failRead(entry, data);
     }
@@ -68,7 +68,7 @@ bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& da
 
 bool reserveOutput(uint64_t capacity, EntryData& data) {
     data.output = allocate(capacity);
-    if (!data.output) return data.fail(RESULT_BAD_DATA);
+    if (!data.output) return data.fail(memoryFailure(RESULT_BAD_DATA, Operation::INFLATE));
     data.capacity = capacity;
     return true;
 }
@@ -167,7 +167,7 @@ bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capa
     data.coding = entry.coding;
     data.length = 0;
     std::unique_ptr<uint8_t[]> piece = allocate(READ_PIECE_BYTES);
-    if (!piece) return data.fail(RESULT_BAD_LENGTH);
+    if (!piece) return data.fail(memoryFailure(RESULT_BAD_LENGTH, Operation::READ));
     if (!archive.file.seek(entry.offset)) return failRead(entry, data);
     StreamInflater inflater;
     uint64_t produced = 0;

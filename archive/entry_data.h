@@ -21,16 +21,12 @@ struct EntryData {
     std::unique_ptr<uint8_t[]> output;
     uint64_t capacity = 0;  // room for the inflated bytes
     uint32_t length = 0;    // inflated bytes
-    int error = 0;          // why a step failed
-    FailureReason reason;   // the whole story of `error`, where more than the code is known
+    FailureReason reason;   // why a step failed
 
-    bool fail(int code) {
-        error = code;
-        reason = FailureReason{};
-        return false;
-    }
+    bool failed() const { return reason.failed(); }
+    // A failure of `code` alone, with the cause the code means.
+    bool fail(int code) { return fail(codeFailure(code)); }
     bool fail(FailureReason why) {
-        error = why.code;
         reason = std::move(why);
         return false;
     }

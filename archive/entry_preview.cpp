@@ -74,7 +74,7 @@ PreviewData readPreviewData(const GrfEntry& entry, uint32_t limit) {
     EntryData data;
     if (entry.originalSize <= limit) {
         if (!loadEntryData(entry, data)) {
-            preview.error = data.error;
+            preview.error = data.reason.code;
             return preview;
         }
         preview.bytes.assign(data.output.get(), data.output.get() + data.length);
@@ -86,7 +86,7 @@ PreviewData readPreviewData(const GrfEntry& entry, uint32_t limit) {
         return preview;
     }
     if (!readStoredBytes(entry, entry.compressedSize, data) || !reserveOutput(limit, data)) {
-        preview.error = data.error;
+        preview.error = data.reason.code;
         return preview;
     }
     if (data.coding >= 0) {

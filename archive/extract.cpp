@@ -45,20 +45,23 @@ bool isDeviceName(std::u16string_view component) {
     return false;
 }
 
-// The reason a lone extraction leaves in lastError: the data's own, naming the file written
-// where there was one, else the entry.
-bool failExtraction(const GrfEntry& entry, const EntryData& data) {
+// The reason a lone extraction answers: the data's own, naming the file written where there was
+// one, else the entry.
+Outcome failExtraction(const GrfEntry& entry, const EntryData& data) {
     FailureReason reason = data.reason;
-    if (reason.code != data.error) return entry.owner()->fail(data.error);
     if (reason.subject.empty()) reason = entryFailure(entry, data, false);
     return entry.owner()->fail(std::move(reason));
 }
 
 }  // namespace
 
-bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
-    if (entryState != ENTRY_STORED) return false;
+Outcome GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
     GrfArchive& archive = *ownerArchive;
+    // Only a stored entry has data in the file; a deleted one is refused by name, never skipped.
+    if (entryState != ENTRY_STORED) {
+        const Cause cause = entryState == ENTRY_DELETED ? Cause::ENTRY_DELETED : Cause::ENTRY_NOT_SAVED;
+        return archive.fail(entryFailure(*this, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, cause, {}), false));
+    }
     EntryData data;
     size_t consumed = 0;
     if (isStreamedEntry(*this)) {
@@ -70,7 +73,7 @@ bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progres
         progress.reportProgress(uint32_t(extracted ? compressedSize : consumed), true);
         if (!extracted) return failExtraction(*this, data);
         setOriginalSize(data.length);
-        return true;
+        return {};
     }
     if (!readEntryData(*this, data)) return failExtraction(*this, data);
     const bool inflated = inflateEntryData(data, [&](size_t bytes) {
@@ -82,7 +85,8 @@ bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progres
     // The entry's size becomes what the stream really held.
     setOriginalSize(data.length);
     FailureReason written = writeEntryFile(data, targetPath, {});
-    return !written.failed() || archive.fail(std::move(written));
+    if (written.failed()) return archive.fail(std::move(written));
+    return {};
 }
 
 bool isSafeEntryPath(std::u16string_view name) {
@@ -175,15 +179,12 @@ FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
     return reason;
 }
 
-void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
-                          ProgressSink& worker) {
+Outcome extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
+                             ProgressSink& worker) {
     worker.reportStatus(entry.displayName(useKoreanNames).c_str());
-    if (entry.state() != ENTRY_STORED) return;
+    if (entry.state() != ENTRY_STORED) return entry.extractTo(targetDir, worker);
     const auto path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
-    if (!path) {
-        entry.owner()->fail(refusedTarget(entry, useKoreanNames));
-        return;
-    }
+    if (!path) return entry.owner()->fail(refusedTarget(entry, useKoreanNames));
     createParentDirectories(*path);
-    entry.extractTo(*path, worker);
+    return entry.extractTo(*path, worker);
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "archive/outcome.h"
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,9 +19,9 @@ class ProgressSink;
 bool isSafeEntryPath(std::u16string_view name);
 
 // Writes `entry` below `targetDir` (with its directories when `keepDirs`), named by its Korean or
-// ANSI form; creates the directories on the way. A failure is left in entry.owner->lastError.
-void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
-                          ProgressSink& worker);
+// ANSI form; creates the directories on the way.
+Outcome extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
+                             ProgressSink& worker);
 
 // The path below `targetDir` that extractIntoDirectory writes `entry` to; nullopt when its name
 // is unsafe or the path too long.

@@ -115,7 +115,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
     const auto fail = [&](GrfEntry& entry, FailureReason reason) {
         reason = entryFailure(entry, std::move(reason), useKoreanNames);
         progress.reportItemFailure(reason);
-        entry.owner()->fail(std::move(reason));
+        entry.owner()->lastError = std::move(reason);
     };
     const auto failData = [&](GrfEntry& entry, const EntryData& data) {
         fail(entry, entryFailure(entry, data, useKoreanNames));
@@ -141,7 +141,12 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         } release{pathsAhead, *done};
 
         // Each failure is the entry's own, recorded when its turn comes, as a lone extraction would.
+        // A row marked deleted (or not saved yet) has no data to give: said so, and its share of
+        // the bar still counts.
         if (entry.state() != ENTRY_STORED) {
+            progress.reportProgress(entry.compressedSize, true);
+            const Cause cause = entry.state() == ENTRY_DELETED ? Cause::ENTRY_DELETED : Cause::ENTRY_NOT_SAVED;
+            fail(entry, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, cause, {}));
             continue;
         }
         if (!done->path && targetDir != nullptr) {
@@ -170,7 +175,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         }
         if (!done->inflated) {
             progress.reportProgress(uint32_t(reported), true);
-            if (done->data.error == 0) done->data.fail(RESULT_BAD_DATA);
+            if (!done->data.failed()) done->data.fail(RESULT_BAD_DATA);
             failData(entry, done->data);
             continue;
         }

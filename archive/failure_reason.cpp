@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "archive/result_codes.h"
+
 FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject, bool held) {
     FailureReason reason;
     reason.code = code;
@@ -31,11 +33,13 @@ FailureReason systemFailure(int code, Operation operation, int systemError, std:
     return reason;
 }
 
-FailureReason reasonOfCode(const FailureReason& recorded, int code) {
-    if (recorded.code == code) return recorded;
-    FailureReason reason;
-    reason.code = code;
-    return reason;
+FailureReason codeFailure(int code, Operation operation, std::u16string subject) {
+    const Cause cause = code == RESULT_BAD_DATA ? Cause::DAMAGED_STREAM : Cause::NONE;
+    return ruleFailure(code, operation, cause, std::move(subject));
+}
+
+FailureReason memoryFailure(int code, Operation operation, std::u16string subject) {
+    return ruleFailure(code, operation, Cause::OUT_OF_MEMORY, std::move(subject));
 }
 
 FailureReason ruleFailure(int code, Operation operation, Cause cause, std::u16string subject, uint32_t value) {
@@ -76,6 +80,9 @@ std::string causeText(const FailureReason& reason) {
     case Cause::NAME_TOO_LONG: return "name too long (an entry name holds at most 259 bytes, a path 259 characters)";
     case Cause::FILE_TOO_LARGE: return "file too large for the archive format (4 GiB)";
     case Cause::ARCHIVE_TOO_LARGE: return "the archive would grow past the format's limit (4 GiB)";
+    case Cause::INTERNAL_ERROR: return "internal error: the task stopped unexpectedly";
+    case Cause::ENTRY_DELETED: return "the entry is marked deleted";
+    case Cause::ENTRY_NOT_SAVED: return "the entry is not saved in the archive yet";
     case Cause::UNREACHABLE_POSITION: return "the entry's data position lies beyond what the archive format can reach";
     case Cause::READ_ERROR:
         if (reason.systemError == 0) return "read error (the file ended before the length it had)";

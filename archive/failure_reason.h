@@ -36,7 +36,10 @@ enum class Cause : uint8_t {
     ARCHIVE_TOO_LARGE,     // the archive would outgrow what 32-bit positions address
     UNREACHABLE_POSITION,  // a record names data the archive's positions cannot reach
     OUT_OF_MEMORY,
+    ENTRY_DELETED,         // the entry is marked deleted: nothing of it is extracted
+    ENTRY_NOT_SAVED,       // added since the archive was saved: its data are not in the file yet
     OTHER_SYSTEM_ERROR,    // a system error number without a more telling cause
+    INTERNAL_ERROR,        // the program itself failed (an exception escaped a task)
 };
 
 // The full reason behind a result code: ours, the system's error number, the operation and
@@ -55,13 +58,15 @@ struct FailureReason {
 
 // A reason built from a system error number: ENOSPC is a full disk, EACCES a refusal (or a
 // file in use when `held`), ENOENT a missing file; any other number a read or write error.
-FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject,
-                            bool held = false);
-// `recorded` when it belongs to the failure `code` ended with, else a reason of `code` alone
-// (something else ended it after the reason was recorded).
-FailureReason reasonOfCode(const FailureReason& recorded, int code);
+[[nodiscard]] FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject,
+                                          bool held = false);
 // A reason without a system error.
-FailureReason ruleFailure(int code, Operation operation, Cause cause, std::u16string subject, uint32_t value = 0);
+[[nodiscard]] FailureReason ruleFailure(int code, Operation operation, Cause cause, std::u16string subject, uint32_t value = 0);
+
+// A reason of `code` with the cause the code itself means: RESULT_BAD_DATA is a damaged stream.
+[[nodiscard]] FailureReason codeFailure(int code, Operation operation = Operation::NONE, std::u16string subject = {});
+// Out of memory while doing `operation` to `subject`; `code` is the result code the window shows.
+[[nodiscard]] FailureReason memoryFailure(int code, Operation operation, std::u16string subject = {});
 
 // The verb of an operation in English, "write" for WRITE; "" for NONE.
 const char* operationWord(Operation operation);

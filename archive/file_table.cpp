@@ -173,22 +173,29 @@ bool GrfEntry::writeRecord(std::vector<uint8_t>& out) const {
     return true;
 }
 
-bool GrfArchive::readTable() {
+Outcome GrfArchive::readTable() {
     // Every failure leaves no entries and no file.
-    auto failRead = [this](int code) {
+    auto failRead = [this](FailureReason reason) {
         storedIndex.clear();
         entries.clear();
         file.close();
-        return fail(code);
+        return fail(std::move(reason));
     };
+    // A read that failed keeps the system's error; one that met the end early is the file's length.
+    auto failedRead = [this](int code) {
+        const int systemError = file.lastSystemError();
+        return systemError != 0 ? systemFailure(code, Operation::READ, systemError, path)
+                                : codeFailure(code, Operation::READ);
+    };
+    auto outOfMemory = [](int code) { return memoryFailure(code, Operation::READ); };
 
     std::array<uint8_t, HEADER_SIZE> headerBytes{};
     if (!file.seek(0) || file.read(headerBytes.data(), headerBytes.size()) != headerBytes.size()) {
-        return failRead(RESULT_INVALID_ARCHIVE);
+        return failRead(failedRead(RESULT_INVALID_ARCHIVE));
     }
     const GrfHeader header = GrfHeader::parse(headerBytes);
-    if (!header.hasMagic()) return failRead(RESULT_INVALID_ARCHIVE);
-    if (!header.isSupportedVersion()) return failRead(RESULT_BAD_VERSION);
+    if (!header.hasMagic()) return failRead(codeFailure(RESULT_INVALID_ARCHIVE));
+    if (!header.isSupportedVersion()) return failRead(codeFailure(RESULT_BAD_VERSION));
     openedVersion = header.majorVersion();
 
     const uint64_t fileLength = file.size();
@@ -201,37 +208,40 @@ bool GrfArchive::readTable() {
     if (fileLength != UINT64_MAX && tableStart >= fileLength && header.recordCount() == 0) {
         storedIndex.clear();
         entries.clear();
-        return true;
+        return {};
     }
+    if (fileLength == UINT64_MAX) return failRead(failedRead(RESULT_BAD_LENGTH));
 
     if (openedVersion == VERSION_MAJOR_LEGACY) {
-        if (fileLength == UINT64_MAX || tableStart > fileLength || !file.seek(tableStart)) {
-            return failRead(RESULT_BAD_LENGTH);
-        }
+        if (tableStart > fileLength) return failRead(codeFailure(RESULT_BAD_LENGTH));
+        if (!file.seek(tableStart)) return failRead(failedRead(RESULT_BAD_LENGTH));
         tableLength = size_t(fileLength - tableStart);
         table.reset(new (std::nothrow) uint8_t[std::max<size_t>(tableLength, 1)]);
-        if (!table) return failRead(RESULT_BAD_LENGTH);
-        if (file.read(table.get(), tableLength) != tableLength) return failRead(RESULT_TABLE_SHORT);
+        if (!table) return failRead(outOfMemory(RESULT_BAD_LENGTH));
+        if (file.read(table.get(), tableLength) != tableLength) return failRead(failedRead(RESULT_TABLE_SHORT));
     } else {
         uint8_t head[TABLE_HEAD_SIZE];
+        if (tableStart + TABLE_HEAD_SIZE > fileLength) return failRead(codeFailure(RESULT_BAD_LENGTH));
         if (!file.seek(tableStart) || file.read(head, sizeof(head)) != sizeof(head)) {
-            return failRead(RESULT_BAD_LENGTH);
+            return failRead(failedRead(RESULT_BAD_LENGTH));
         }
         const uint32_t packedTableSize = loadU32(head);
         const uint32_t tableSize = loadU32(head + 4);
         // Checked against the file before anything is allocated for it.
-        if (fileLength == UINT64_MAX || tableStart + TABLE_HEAD_SIZE + packedTableSize > fileLength) {
-            return failRead(RESULT_TABLE_SHORT);
+        if (tableStart + TABLE_HEAD_SIZE + packedTableSize > fileLength) {
+            return failRead(codeFailure(RESULT_TABLE_SHORT));
         }
         std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[std::max<uint32_t>(packedTableSize, 1)]);
-        if (!packed) return failRead(RESULT_TABLE_SHORT);
-        if (file.read(packed.get(), packedTableSize) != packedTableSize) return failRead(RESULT_TABLE_SHORT);
+        if (!packed) return failRead(outOfMemory(RESULT_TABLE_SHORT));
+        if (file.read(packed.get(), packedTableSize) != packedTableSize) {
+            return failRead(failedRead(RESULT_TABLE_SHORT));
+        }
 
         const uint64_t capacity = std::min<uint64_t>(tableSize, maxInflatedSize(packedTableSize));
         table.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(capacity, 1)]);
-        if (!table) return failRead(RESULT_BAD_DATA);
+        if (!table) return failRead(outOfMemory(RESULT_BAD_DATA));
         const auto inflated = inflateStream({packed.get(), packedTableSize}, {table.get(), size_t(capacity)});
-        if (!inflated) return failRead(RESULT_BAD_DATA);
+        if (!inflated) return failRead(codeFailure(RESULT_BAD_DATA, Operation::INFLATE));
         tableLength = *inflated;
     }
 
@@ -242,7 +252,7 @@ bool GrfArchive::readTable() {
     for (uint32_t i = 0; i < recordCount; ++i) {
         auto entry = std::make_unique<GrfEntry>(this);
         const bool isEntry = entry->parseRecord(openedVersion, cursor);
-        if (!cursor.ok()) return failRead(RESULT_TABLE_SHORT);
+        if (!cursor.ok()) return failRead(codeFailure(RESULT_TABLE_SHORT));
         if (isEntry) entries.push_back(std::move(entry));
     }
     table.reset();
@@ -251,5 +261,5 @@ bool GrfArchive::readTable() {
     indexed.reserve(entries.size());
     for (const auto& entry : entries) indexed.push_back(entry.get());
     storedIndex.assign(indexed);
-    return true;
+    return {};
 }

@@ -15,10 +15,7 @@ namespace {
 // file and its reason in `reason`.
 std::unique_ptr<GrfArchive> reopen(const std::u16string& path, FailureReason& reason) {
     auto archive = std::make_unique<GrfArchive>();
-    if (!archive->open(path)) {
-        reason = archive->lastReason;
-        if (reason.code == 0) reason.code = archive->lastError != 0 ? archive->lastError : RESULT_OPEN_FAILED;
-    }
+    if (Outcome opened = archive->open(path); !opened) reason = opened.reason();
     return archive;
 }
 
@@ -34,16 +31,14 @@ RecompressResult recompressArchive(std::unique_ptr<GrfArchive> oldArchive, int l
     const auto tempPath = createStagingFile(path, &createError);
     if (!tempPath) {
         result.archive = std::move(oldArchive);
-        result.reason = systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, createError, path);
-        result.error = RESULT_OPEN_FAILED;
+        result.outcome = systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, createError, path);
         return result;
     }
     auto temp = std::make_unique<GrfArchive>();
-    if (!temp->createInPlace(*tempPath)) {
+    if (Outcome created = temp->createInPlace(*tempPath); !created) {
         platform::deleteFile(*tempPath);
         result.archive = std::move(oldArchive);
-        result.reason = temp->lastReason;
-        result.error = temp->lastError != 0 ? temp->lastError : RESULT_OPEN_FAILED;
+        result.outcome = std::move(created);
         return result;
     }
 
@@ -60,41 +55,25 @@ RecompressResult recompressArchive(std::unique_ptr<GrfArchive> oldArchive, int l
     }
     announceTotal(total);
 
-    const bool saved = temp->save(level, useKoreanNames, progress);
-    if (!saved) {
-        result.reason = temp->lastReason;
-        result.error = temp->lastError != 0 ? temp->lastError : RESULT_BAD_DATA;
-        result.reason.code = result.error;
-    }
+    result.outcome = temp->save(level, useKoreanNames, progress);
+    const bool saved = result.outcome.ok();
     // Closed before anything touches the path: the old archive goes with the last entry that
     // borrowed from it, and only then is its file free to be replaced or reopened.
     const bool closed = temp->file.close();
     if (saved && !closed) {
-        result.error = RESULT_BAD_LENGTH;
-        result.reason = systemFailure(RESULT_BAD_LENGTH, Operation::CLOSE, temp->file.lastSystemError(), *tempPath);
+        result.outcome = systemFailure(RESULT_BAD_LENGTH, Operation::CLOSE, temp->file.lastSystemError(), *tempPath);
     }
     temp->close();
     temp.reset();
     old.reset();
 
     int renameError = 0;
-    if (result.error == 0 && !platform::replaceFile(*tempPath, path, &renameError)) {
-        result.error = RESULT_OPEN_FAILED;
-        result.reason = systemFailure(RESULT_OPEN_FAILED, Operation::RENAME, renameError, path);
+    if (result.outcome && !platform::replaceFile(*tempPath, path, &renameError)) {
+        result.outcome = systemFailure(RESULT_OPEN_FAILED, Operation::RENAME, renameError, path);
     }
-    if (result.error != 0) {
-        platform::deleteFile(*tempPath);
-        // The old file as it was; its own failure to open says nothing new about the repack.
-        FailureReason ignored;
-        result.archive = reopen(path, ignored);
-        return result;
-    }
-    // The rewritten archive is in place: whatever happens now, the repack happened.
-    FailureReason reopenReason;
-    result.archive = reopen(path, reopenReason);
-    if (reopenReason.code != 0) {
-        result.reopenError = reopenReason.code;
-        result.reason = reopenReason;
-    }
+    if (!result.outcome) platform::deleteFile(*tempPath);
+    // The rewritten archive, or the old file as it was; either way the caller needs to know
+    // when it did not open again.
+    result.archive = reopen(path, result.reopenFailure);
     return result;
 }

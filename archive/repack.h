@@ -1,4 +1,5 @@
 #pragma once
+#include "archive/outcome.h"
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,11 +11,10 @@ class ProgressSink;
 
 struct RecompressResult {
     std::unique_ptr<GrfArchive> archive;  // the archive to continue with
-    int32_t error = 0;              // 0, or why the archive was not rewritten
-    // The rewritten file took the archive's place but could not be opened again: a success
-    // all the same, and `archive` has no file. Its code, or 0.
-    int32_t reopenError = 0;
-    FailureReason reason;           // the whole story of `error` or `reopenError`
+    Outcome outcome;                      // why the archive was not rewritten, if it was not
+    // The archive on its path (rewritten or not) could not be opened again: `archive` has no
+    // file. After a rewrite that is a success all the same.
+    FailureReason reopenFailure;
 };
 
 // Rewrites the stored entries of `oldArchive` (its pending changes are dropped)

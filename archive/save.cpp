@@ -109,18 +109,18 @@ std::optional<uint32_t> takeFirstFit(FreeList& freeList, uint32_t length) {
 namespace {
 
 // A failed call on the archive's own file, with the system's cause ("No space left on device").
-bool failOnFile(GrfArchive& archive, Operation operation) {
+Outcome failOnFile(GrfArchive& archive, Operation operation) {
     return archive.failIo(RESULT_BAD_LENGTH, operation, archive.file, archive.path);
 }
 
 // Data or the table would end where no 32-bit position reaches: nothing is written past it.
-bool failTooLarge(GrfArchive& archive) {
+Outcome failTooLarge(GrfArchive& archive) {
     return archive.fail(ruleFailure(RESULT_BAD_LENGTH, Operation::WRITE, Cause::ARCHIVE_TOO_LARGE, archive.path));
 }
 
 }  // namespace
 
-bool buildFreeList(GrfArchive& archive, FreeList& freeList) {
+Outcome buildFreeList(GrfArchive& archive, FreeList& freeList) {
     const uint64_t fileEnd = archive.file.size();
     if (fileEnd == UINT64_MAX) {
         return failOnFile(archive, Operation::SEEK);
@@ -139,7 +139,7 @@ bool buildFreeList(GrfArchive& archive, FreeList& freeList) {
     }
     occupied.push_back(*table);
     freeList = freeSpansAround(std::move(occupied), fileEnd);
-    return true;
+    return {};
 }
 
 namespace {
@@ -153,35 +153,26 @@ struct SourceData {
     bool fromEntry = false;
     // Too large to hold whole: nothing was read, the saving thread streams it in its turn.
     bool streamed = false;
-    // The failure's code, and whether it belongs to the source archive.
-    int error = 0;
+    // Why it failed, and whether that belongs to the source archive.
+    FailureReason reason;
     bool sourceFailed = false;
-    FailureReason reason;  // the whole story, where more than the code is known
 
     std::span<const uint8_t> input() const { return {plain.output.get(), plain.length}; }
-    bool fail(int code, bool ofSource) {
-        error = code;
-        sourceFailed = ofSource;
-        return false;
-    }
+    bool failed() const { return reason.failed(); }
     bool fail(FailureReason why, bool ofSource) {
-        error = why.code;
         sourceFailed = ofSource;
         reason = std::move(why);
         return false;
     }
-    // The entry-data path's failure, with its reason where it has one.
-    bool failFrom(const EntryData& step, bool ofSource) {
-        if (step.reason.code == step.error && step.reason.failed()) return fail(step.reason, ofSource);
-        return fail(step.error, ofSource);
-    }
+    // The entry-data path's failure.
+    bool failFrom(const EntryData& step, bool ofSource) { return fail(step.reason, ofSource); }
 };
 
 // A stored entry of another archive. Only a stored entry has data in its file; a deletion mark
 // does not matter: the bytes are still there, and a repack keeps such entries.
 bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
     if (sourceEntry.source() != SOURCE_ARCHIVE) {
-        return data.fail(RESULT_BAD_LENGTH, true);
+        return data.fail(codeFailure(RESULT_BAD_LENGTH, Operation::READ), true);
     }
     if (!storedBytesInFile(sourceEntry, data.plain)) {
         return data.failFrom(data.plain, true);
@@ -189,7 +180,7 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
     // Only the stored bytes can be inflated, however long the stream claims to be.
     const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
     if (sourceEntry.originalSize > maxInflatedSize(streamLength)) {
-        return data.fail(RESULT_BAD_DATA, true);
+        return data.fail(codeFailure(RESULT_BAD_DATA, Operation::INFLATE), true);
     }
     if (isStreamed(sourceEntry.storedSize, sourceEntry.originalSize, sourceEntry.coding)) {
         data.streamed = true;
@@ -221,7 +212,7 @@ bool readSourceFile(const std::u16string& path, SourceData& data) {
         return true;
     }
     if (!reserveOutput(size, data.plain)) {
-        return data.fail(ruleFailure(RESULT_BAD_DATA, Operation::READ, Cause::OUT_OF_MEMORY, path), false);
+        return data.fail(memoryFailure(RESULT_BAD_DATA, Operation::READ, path), false);
     }
     // Fewer bytes than the file had a moment ago is a failed read, not a shorter file.
     const size_t got = file.read(data.plain.output.get(), size);
@@ -244,31 +235,31 @@ bool readSource(const GrfEntry& entry, SourceData& data) {
         return readSourceFile(entry.sourcePath(), data);
     }
     // A pending entry without a source has nothing to store.
-    return data.fail(RESULT_OPEN_FAILED, false);
+    return data.fail(codeFailure(RESULT_OPEN_FAILED, Operation::ADD), false);
 }
 
 // Decodes and inflates the stored bytes of another archive's entry; no file or archive is touched.
 bool prepareInput(SourceData& data) {
     if (!data.fromEntry || data.streamed) {
-        return data.error == 0;
+        return !data.failed();
     }
     // A stream that inflates short is stored with the length it has.
     if (!reserveOutput(data.plain.capacity, data.plain) || !inflateEntryData(data.plain, {})) {
-        return data.fail(RESULT_BAD_DATA, true);
+        return data.failFrom(data.plain, true);
     }
     return true;
 }
 
 // The failure of reading or preparing a source, in the archive (and the source archive when it
 // was that one's data), and told to the caller as the entry's.
-bool failEntry(GrfEntry& entry, const SourceData& data, ProgressSink& progress) {
-    FailureReason reason = reasonOfCode(data.reason, data.error);
+Outcome failEntry(GrfEntry& entry, const SourceData& data, ProgressSink& progress) {
+    FailureReason reason = data.reason;
     if (reason.subject.empty()) {
         reason.subject.assign(entry.displayName(false));
         reason.subjectIsEntry = true;
     }
     if (data.sourceFailed && entry.sourceEntry() != nullptr) {
-        entry.sourceEntry()->owner()->fail(reason);
+        entry.sourceEntry()->owner()->lastError = reason;
     }
     progress.reportItemFailure(reason);
     return entry.owner()->fail(reason);
@@ -280,7 +271,7 @@ constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
 
 // Places the stream first fit (or at the end) and writes it. `onWritten` hears of the stream
 // bytes written so far.
-bool placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_t>& stream, uint32_t inputLength,
+Outcome placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_t>& stream, uint32_t inputLength,
                    const std::function<void(uint64_t written)>& onWritten) {
     GrfArchive& archive = *entry.owner();
     const uint32_t length = static_cast<uint32_t>(stream.size());
@@ -314,7 +305,7 @@ bool placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_
         }
     }
     entry.placeData(inputLength, length, static_cast<uint32_t>(position));
-    return true;
+    return {};
 }
 
 // Source bytes are read in pieces of this size when an entry is streamed.
@@ -323,7 +314,7 @@ constexpr size_t READ_PIECE_BYTES = 1 << 20;
 // A pending entry too large to hold whole, read, compressed and written in pieces on the saving
 // thread. It goes to the end of the file: its stream's length is known only once it is written,
 // too late for first fit. `onInput` hears of the plain bytes taken so far.
-bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t taken)>& onInput,
+Outcome storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t taken)>& onInput,
                    uint32_t& inputLength, ProgressSink& progress) {
     GrfArchive& archive = *entry.owner();
     if (!archive.file.seekEnd()) {
@@ -336,16 +327,16 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
     StreamDeflater deflater(level);
     uint64_t length = 0;
     // Of compressing or writing, as opposed to the source's: the archive's own failure.
-    bool ownFailure = false;
+    Outcome ownFailure;
     const StreamSink write = [&](std::span<const uint8_t> piece) {
         // Past 4 GiB no position could name the data.
         if (position + length + piece.size() > MAX_FILE_END) {
-            ownFailure = true;
-            return failTooLarge(archive);
+            ownFailure = failTooLarge(archive);
+            return false;
         }
         if (!archive.file.write(piece.data(), piece.size())) {
-            ownFailure = true;
-            return failOnFile(archive, Operation::WRITE);
+            ownFailure = failOnFile(archive, Operation::WRITE);
+            return false;
         }
         length += piece.size();
         return true;
@@ -354,8 +345,7 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
     const auto compress = [&](std::span<const uint8_t> plain, bool last) {
         taken += plain.size();
         if (!deflater.put(plain, last, write)) {
-            if (!ownFailure) archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, archive.path));
-            ownFailure = true;
+            if (ownFailure) ownFailure = archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, archive.path));
             return false;
         }
         if (onInput) onInput(taken);
@@ -381,7 +371,7 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
             return failEntry(entry, source, progress);
         }
         if (!reserveOutput(READ_PIECE_BYTES, source.plain)) {
-            return archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::READ, Cause::OUT_OF_MEMORY, path));
+            return archive.fail(memoryFailure(RESULT_BAD_DATA, Operation::READ, path));
         }
         for (uint64_t remaining = size; remaining > 0;) {
             const size_t wanted = size_t(std::min<uint64_t>(remaining, READ_PIECE_BYTES));
@@ -397,7 +387,7 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
             }
             remaining -= got;
             if (!compress({source.plain.output.get(), got}, remaining == 0)) {
-                return false;
+                return ownFailure;
             }
         }
     } else {
@@ -406,20 +396,20 @@ bool storeStreamed(GrfEntry& entry, int level, const std::function<void(uint64_t
         const bool inflated = streamEntryData(
             sourceEntry, streamLength, sourceEntry.originalSize, source.plain,
             [&](std::span<const uint8_t> plain) { return compress(plain, false) ? 0 : RESULT_BAD_DATA; }, {});
-        if (ownFailure) {
-            return false;
+        if (!ownFailure) {
+            return ownFailure;
         }
         if (!inflated) {
             source.failFrom(source.plain, true);
             return failEntry(entry, source, progress);
         }
         if (!compress({}, true)) {
-            return false;
+            return ownFailure;
         }
     }
     inputLength = uint32_t(taken);
     entry.placeData(inputLength, uint32_t(length), static_cast<uint32_t>(position));
-    return true;
+    return {};
 }
 
 // One pending entry on its way through the pipeline: read by the saving thread (or, for a disk
@@ -467,11 +457,11 @@ constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 
 }  // namespace
 
-bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress) {
+Outcome GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress) {
     return save(level, useKoreanNames, progress, WorkPool::defaultThreads());
 }
 
-bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads) {
+Outcome GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads) {
     // What interrupted saves and repacks of this archive left behind, unless a running program holds it.
     removeStaleStagingFiles(path, stagedPath);
     {
@@ -482,8 +472,8 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
         std::stable_sort(entries.begin(), entries.end(), byOffset);
     }
     FreeList freeList;
-    if (!buildFreeList(*this, freeList)) {
-        return false;
+    if (Outcome built = buildFreeList(*this, freeList); !built) {
+        return built;
     }
     // What a failed save wrote beyond the old end names nothing: it goes, and a full disk gets
     // its space back. Only while the header is the old one, since a header that may name the
@@ -493,21 +483,19 @@ bool GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, un
     if (!readHeaderBytes(file, previousHeader)) {
         return failOnFile(*this, Operation::READ);
     }
-    const auto giveBack = [&] {
+    if (Outcome written = writeEntriesAndTable(level, useKoreanNames, progress, threads, freeList); !written) {
         std::array<uint8_t, HEADER_SIZE> header{};
         if (previousEnd != UINT64_MAX && file.size() > previousEnd && readHeaderBytes(file, header) &&
-            header == previousHeader) {
-            file.truncate(previousEnd);
+            header == previousHeader && !file.truncate(previousEnd)) {
+            // The save's own failure comes first; the space it could not give back is said beside it.
+            progress.reportItemFailure(systemFailure(RESULT_BAD_LENGTH, Operation::WRITE, file.lastSystemError(), path));
         }
-        return false;
-    };
-    if (!writeEntriesAndTable(level, useKoreanNames, progress, threads, freeList)) {
-        return giveBack();
+        return written;
     }
     return commitStaged();
 }
 
-bool GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads,
+Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads,
                                       FreeList& freeList) {
     // Compressed sizes do not depend on timing, so compressing ahead and placing in list order
     // with the same first fit writes the same file with any number of threads.
@@ -547,9 +535,9 @@ bool GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSi
             pipeline.add(std::move(job));
         }
     };
-    const auto stop = [&cancelled] {
+    const auto stop = [&cancelled](Outcome failure) {
         cancelled = true;
-        return false;
+        return failure;
     };
 
     readAhead();
@@ -561,16 +549,15 @@ bool GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSi
             reported = consumed;
             progress.reportProgress(uint32_t(consumed), false);
         });
-        if (done->data.error != 0) {
-            failEntry(done->entry, done->data, progress);
-            return stop();
+        if (done->data.failed()) {
+            return stop(failEntry(done->entry, done->data, progress));
         }
         if (done->data.streamed) {
             // The others ahead keep the pool busy meanwhile.
             readAhead();
             uint32_t inputLength = 0;
             const uint32_t expected = done->entry.originalSize;
-            const bool stored = storeStreamed(done->entry, level, [&](uint64_t taken) {
+            Outcome stored = storeStreamed(done->entry, level, [&](uint64_t taken) {
                 if (taken > reported && taken < expected) {
                     reported = taken;
                     progress.reportProgress(uint32_t(taken), false);
@@ -578,34 +565,32 @@ bool GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSi
             }, inputLength, progress);
             progress.reportProgress(stored ? inputLength : uint32_t(reported), true);
             if (!stored) {
-                return stop();
+                return stop(stored);
             }
             continue;
         }
         const uint32_t inputLength = done->data.plain.length;
         if (!done->compressed) {
             progress.reportProgress(0, true);
-            fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, path));
-            return stop();
+            return stop(fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, path)));
         }
         if (done->stream.size() > MAX_FILE_END) {
             progress.reportProgress(inputLength, true);
-            failTooLarge(*this);
-            return stop();
+            return stop(failTooLarge(*this));
         }
         // Keep the pool busy while this thread writes.
         readAhead();
         const auto onWritten = writeShare(inputLength, done->stream.size(), progress, reported);
-        if (!placeAndWrite(done->entry, freeList, done->stream, inputLength, onWritten)) {
+        if (Outcome placed = placeAndWrite(done->entry, freeList, done->stream, inputLength, onWritten); !placed) {
             progress.reportProgress(inputLength, true);
-            return stop();
+            return stop(placed);
         }
         progress.reportProgress(inputLength, true);
     }
     return writeTable(level);
 }
 
-bool GrfArchive::writeTable(int level) {
+Outcome GrfArchive::writeTable(int level) {
     std::vector<uint8_t> records;
     uint32_t recordCount = 0;
     records.reserve((entries.size() + addedEntries.size()) * MAX_RECORD_BYTES);
@@ -669,5 +654,5 @@ bool GrfArchive::writeTable(int level) {
     if (!file.flushToDisk()) {
         return failOnFile(*this, Operation::FLUSH);
     }
-    return true;
+    return {};
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "archive/free_list.h"
+#include "archive/outcome.h"
 
 class GrfArchive;
 
@@ -22,6 +23,6 @@ FreeList freeSpansAround(std::vector<OccupiedRange> occupied, uint64_t fileEnd);
 std::optional<uint32_t> takeFirstFit(FreeList& freeList, uint32_t length);
 
 // The gaps of `archive`'s file: everything except the header, the data of every stored entry
-// (deleted ones too) and the table the header names now. False with lastError set when the
+// (deleted ones too) and the table the header names now; a failure when the
 // file cannot be measured.
-bool buildFreeList(GrfArchive& archive, FreeList& freeList);
+Outcome buildFreeList(GrfArchive& archive, FreeList& freeList);

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "archive/progress_sink.h"
-#include "worker/message_channel.h"
 
 // Median wall time in milliseconds of `repetitions` runs of `work`.
 double medianMs(int repetitions, const std::function<void()>& work);
@@ -54,8 +53,4 @@ public:
     void reportProgress(uint32_t, bool) override {}
 };
 
-class NullChannel : public MessageChannel {
-public:
-    intptr_t send(uint32_t, uintptr_t, intptr_t) override { return 0; }
-    void post(uint32_t, uintptr_t, intptr_t) override {}
-};
+

@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
         GrfArchive archive;
         const double openMs = medianMs(1, [&] {
             if (!archive.open(path)) {
-                std::fprintf(stderr, "open failed: %d\n", archive.lastError);
+                std::fprintf(stderr, "open failed: %d\n", archive.lastError.code);
                 std::exit(1);
             }
         });

@@ -37,7 +37,7 @@
 #include "archive/work_pool.h"
 #include "platform/disk_ops.h"
 #include "platform/exclusive_file.h"
-#include "worker/task_worker.h"
+#include "worker/add_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -204,8 +204,6 @@ int main(int argc, char** argv) {
     std::printf("tree: %zu files, %.1f MB; codec %s; %u threads\n", files.size(), mb,
                 codecName()[0] == u'z' ? "zlib" : "libdeflate", threads);
 
-    NullChannel channel;
-    TaskWorker worker(channel);
     NullSink sink;
     const auto line = [&](const Phase& phase) {
         // Processor time over wall time: how many cores the run kept busy (not told on Windows).
@@ -251,13 +249,13 @@ int main(int argc, char** argv) {
         args.archive = &archive;
         args.directory = treePath;
         if (!archive.create(archivePath)) std::exit(1);
-        worker.addDirectoryTree(args, treePath.size() + 1, treePath);
+        addDirectoryTree(args, treePath.size() + 1, treePath, sink);
     };
     const auto save = [&](unsigned saveThreads, ProgressSink& saveSink) {
         GrfArchive archive;
         addTree(archive);
         if (!archive.save(6, false, saveSink, saveThreads)) {
-            std::fprintf(stderr, "save failed: %d\n", archive.lastError);
+            std::fprintf(stderr, "save failed: %d\n", archive.lastError.code);
             std::exit(1);
         }
     };
@@ -270,10 +268,10 @@ int main(int argc, char** argv) {
     Phase saveAll{"add tree + save L6, all threads", removeArchive, [&] { save(threads, sink); }};
     Phase repackPhase{"repack L6, all threads", {}, [&] {
         auto old = std::make_unique<GrfArchive>();
-        old->open(archivePath);
+        if (!old->open(archivePath)) std::exit(1);
         RecompressResult result = recompressArchive(std::move(old), 6, false, sink, [](uint64_t) {});
-        if (result.error != 0) {
-            std::fprintf(stderr, "repack failed: %d\n", result.error);
+        if (result.outcome.code() != 0) {
+            std::fprintf(stderr, "repack failed: %d\n", result.outcome.code());
             std::exit(1);
         }
         result.archive.reset();
@@ -287,7 +285,7 @@ int main(int argc, char** argv) {
         const fs::path target = freshDirectory("out");
         fs::create_directories(target);
         GrfArchive archive;
-        archive.open(archivePath);
+        if (!archive.open(archivePath)) std::exit(1);
         std::vector<GrfEntry*> all;
         for (const auto& entry : archive.storedEntries()) all.push_back(entry.get());
         extractEntries(all, platform::corePathFromUtf8(target.string()), true, false, sink, extractThreads);

@@ -26,7 +26,7 @@
 #include "archive/repack.h"
 #include "bench/bench_support.h"
 #include "platform/disk_ops.h"
-#include "worker/task_worker.h"
+#include "worker/add_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -132,8 +132,6 @@ int main(int argc, char** argv) {
     const std::u16string archivePath = platform::corePathFromUtf8((work / "tree.grf").string());
     std::printf("tree: %.1f MB in %s\n", double(treeBytes) / 1e6, tree.string().c_str());
 
-    NullChannel channel;
-    TaskWorker worker(channel);
     NullSink sink;
     std::vector<Timing> saveTimes, zipTimes, repackTimes, zipExtractedTimes;
     uint64_t archiveBytes = 0, repackedBytes = 0;
@@ -147,8 +145,8 @@ int main(int argc, char** argv) {
             args.archive = &archive;
             args.directory = treePath;
             if (!archive.create(archivePath)) return;
-            worker.addDirectoryTree(args, treePath.size() + 1, treePath);
-            saved = archive.save(6, false, sink);
+            addDirectoryTree(args, treePath.size() + 1, treePath, sink);
+            saved = archive.save(6, false, sink).ok();
         }));
         if (!saved) {
             std::fprintf(stderr, "save failed\n");
@@ -163,17 +161,17 @@ int main(int argc, char** argv) {
 
         if (rep == 0) {
             GrfArchive archive;
-            archive.open(archivePath);
+            if (!archive.open(archivePath)) std::exit(1);
             for (const auto& entry : archive.storedEntries()) {
-                extractIntoDirectory(*entry, platform::corePathFromUtf8(extracted.string()), true, false, sink);
+                (void)extractIntoDirectory(*entry, platform::corePathFromUtf8(extracted.string()), true, false, sink);
             }
         }
         int32_t error = 0;
         repackTimes.push_back(timeOf(false, [&] {
             auto old = std::make_unique<GrfArchive>();
-            old->open(archivePath);
+            if (!old->open(archivePath)) std::exit(1);
             RecompressResult result = recompressArchive(std::move(old), 6, false, sink, [](uint64_t) {});
-            error = result.error;
+            error = result.outcome.code();
             result.archive.reset();
         }));
         if (error != 0) {

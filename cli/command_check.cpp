@@ -29,9 +29,7 @@ public:
     void reportItemFailure(const FailureReason& reason) override {
         ++damaged;
         bar.clear();
-        const char16_t* text = resultText(reason.code);
-        std::string line = shownSubject(reason) + ": error " + std::to_string(reason.code) + ": " +
-                           utf16ToUtf8(text ? text : u"");
+        std::string line = shownSubject(reason) + ": error " + std::to_string(reason.code) + ": " + resultWords(reason.code);
         std::string explanation = causeText(reason);
         if (explanation.empty()) explanation = explainResult(reason.code);
         if (!explanation.empty()) line += " (" + explanation + ")";

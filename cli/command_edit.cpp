@@ -17,17 +17,11 @@ void discardNewArchive(ArchiveHandle& archive) {
     archive.reset();
 }
 
-// The archive to add to, with the worker started: opened, or created when the path does not
-// exist yet. Null when either fails; a created archive then goes and leaves nothing behind.
+// The archive to add to: opened, or created when the path does not exist yet. Null when
+// either fails.
 ArchiveHandle openOrCreate(Session& session, const std::string& pathArgument, bool& created) {
     created = !platform::fileExists(corePath(pathArgument));
-    ArchiveHandle archive =
-        created ? session.createArchive(pathArgument) : session.openArchive(pathArgument, Session::Access::UPDATE);
-    if (archive && !session.startWorker()) {
-        if (created) discardNewArchive(archive);
-        return nullptr;
-    }
-    return archive;
+    return created ? session.createArchive(pathArgument) : session.openArchive(pathArgument, Session::Access::UPDATE);
 }
 
 // Saves, and on failure removes an archive this command created.
@@ -55,7 +49,7 @@ int runCreate(Session& session) {
         return EXIT_FAILED;
     }
     ArchiveHandle archive = session.createArchive(path);
-    if (!archive || !session.startWorker()) return EXIT_FAILED;
+    if (!archive) return EXIT_FAILED;
     // A bare header has no table and would not open; an empty table makes it a real archive.
     return saveOrDiscard(session, archive, path, true);
 }
@@ -76,7 +70,11 @@ int runAdd(Session& session) {
     args->archive = archive.get();
     args->directory = directory;
     ItemReport skips(session, "skipped", "skipped");
-    session.runTask(TASK_ADD_DIRECTORY, std::move(args));
+    if (const TaskCompletion walked = session.runTask(TASK_ADD_DIRECTORY, std::move(args)); !walked.outcome) {
+        reportReason(walked.outcome.reason(), "cannot add " + directoryArgument);
+        if (created) discardNewArchive(archive);
+        return EXIT_FAILED;
+    }
     const uint64_t added = pendingCount(*archive);
     const int status = saveOrDiscard(session, archive, path, created);
     if (status != EXIT_OK) return status;
@@ -101,9 +99,8 @@ int runMerge(Session& session) {
     args->archive = archive.get();
     args->otherPath = corePath(other);
     ItemReport skips(session, "skipped", "skipped");
-    const auto result = int(session.runTask(TASK_ADD_ARCHIVE, std::move(args)));
-    if (result != 0) {
-        reportReason(reasonOfCode(archive->lastReason, result), "cannot open " + other);
+    if (const TaskCompletion merged = session.runTask(TASK_ADD_ARCHIVE, std::move(args)); !merged.outcome) {
+        reportReason(merged.outcome.reason(), "cannot merge " + other);
         if (created) discardNewArchive(archive);
         return EXIT_FAILED;
     }
@@ -128,7 +125,6 @@ int runDelete(Session& session) {
     // All or nothing: a mistyped name should not leave the others deleted.
     if (missing) return EXIT_FAILED;
     for (GrfEntry* entry : doomed) archive->markDeleted(*entry);
-    if (!session.startWorker()) return EXIT_FAILED;
     return session.saveArchive(*archive, options.args[0]) ? EXIT_OK : EXIT_FAILED;
 }
 
@@ -152,6 +148,5 @@ int runRename(Session& session) {
         reportFailure("an entry named '" + newArgument + "' already exists");
         return EXIT_FAILED;
     }
-    if (!session.startWorker()) return EXIT_FAILED;
     return session.saveArchive(*archive, options.args[0]) ? EXIT_OK : EXIT_FAILED;
 }

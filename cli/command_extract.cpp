@@ -61,11 +61,10 @@ int extractOne(Session& session, GrfEntry& entry) {
     auto args = std::make_unique<ExtractOneArgs>();
     args->entry = &entry;
     args->targetPath = targetPath;
-    const auto result = int(session.runTask(TASK_EXTRACT_ONE, std::move(args)));
-    bool ok = result == 0;
+    const TaskCompletion extracted = session.runTask(TASK_EXTRACT_ONE, std::move(args));
+    bool ok = extracted.outcome.ok();
     if (!ok) {
-        reportReason(reasonOfCode(entry.owner()->lastReason, result),
-                     "cannot extract " + utf16ToUtf8(session.shownName(entry)));
+        reportReason(extracted.outcome.reason(), "cannot extract " + utf16ToUtf8(session.shownName(entry)));
     }
     if (toStdout) {
         ok = ok && copyToStdout(targetPath);
@@ -97,7 +96,6 @@ int runExtract(Session& session) {
                       " entries; -o writes exactly one");
         return EXIT_FAILED;
     }
-    if (!session.startWorker()) return EXIT_FAILED;
     if (options.outputPath) return extractOne(session, *selection.front());
 
     const std::u16string targetDir = corePath(options.targetDir.value_or("."));
@@ -110,14 +108,15 @@ int runExtract(Session& session) {
         args->useKoreanNames = options.korean ? 1 : 0;
         args->archive = archive.get();
         args->targetDir = targetDir;
-        session.runTask(TASK_EXTRACT_ALL, std::move(args));
+        // The whole task cannot fail; each entry that does is an item of `failures`.
+        (void)session.runTask(TASK_EXTRACT_ALL, std::move(args)).outcome.ok();
     } else if (!selection.empty()) {
         auto args = std::make_unique<ExtractListArgs>();
         args->keepDirs = options.flat ? 0 : 1;
         args->useKoreanNames = options.korean ? 1 : 0;
         args->selection = selection;
         args->targetDir = targetDir;
-        session.runTask(TASK_EXTRACT_SELECTED, std::move(args));
+        (void)session.runTask(TASK_EXTRACT_SELECTED, std::move(args)).outcome.ok();
     }
     failures.summarize(attempted - std::min(attempted, failures.count), "extracted", "failed");
     return missing || failures.count > 0 ? EXIT_FAILED : EXIT_OK;

@@ -6,7 +6,7 @@
 int runRepack(Session& session) {
     const CliOptions& options = session.options;
     ArchiveHandle archive = session.openArchive(options.args[0], Session::Access::UPDATE);
-    if (!archive || !session.startWorker()) return EXIT_FAILED;
+    if (!archive) return EXIT_FAILED;
 
     // The task takes the archive over: it destroys it once the rewritten file replaces it, or
     // hands it back as the result when the rewrite could not begin.
@@ -16,20 +16,16 @@ int runRepack(Session& session) {
     args->archive = std::move(archive);
     // An entry that cannot be rewritten stops the repack; it is named before the repack's own line.
     const ItemReport failed(session, "cannot store", "failed");
-    const std::unique_ptr<RecompressArgs> record(reinterpret_cast<RecompressArgs*>(session.runTask(TASK_RECOMPRESS, std::move(args))));
-    if (!record) {
-        reportFailure("the repack task gave no result");
-        return EXIT_FAILED;
-    }
-    if (record->error != 0) {
-        FailureReason reason = record->reason;
-        reason.code = record->error;
-        reportReason(reason, "cannot repack " + options.args[0]);
+    const TaskCompletion repacked = session.runTask(TASK_RECOMPRESS, std::move(args));
+    if (!repacked.outcome) {
+        reportReason(repacked.outcome.reason(), "cannot repack " + options.args[0]);
         return EXIT_FAILED;
     }
     // The rewritten archive is in place: a success, whatever kept it from opening again.
-    if (record->reopenError != 0) {
-        reportWarning(options.args[0] + " was repacked but cannot be opened again: " + explainReason(record->reason));
+    const auto* const record = static_cast<const RecompressArgs*>(repacked.args.get());
+    if (record->reopenFailure.failed()) {
+        reportWarning(options.args[0] + " was repacked but cannot be opened again: " +
+                      explainReason(record->reopenFailure));
     }
-    return EXIT_OK;
+    return failed.count > 0 ? EXIT_FAILED : EXIT_OK;
 }

@@ -21,8 +21,6 @@ bool outputClosed();
 // fwrite of the runtime: 0, or its error number.
 int writeBytes(std::FILE* stream, const void* data, size_t count);
 
-// Tests only: stops the process until a signal continues or ends it (POSIX); nothing elsewhere.
-void stopProcessForTest();
 
 // Whether standard error is an interactive terminal (not a file or pipe).
 bool stderrIsTerminal();

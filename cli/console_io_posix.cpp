@@ -23,7 +23,6 @@ int writeOutBytes(const void* data, size_t count) {
     return writeBytes(stdout, data, count);
 }
 
-void stopProcessForTest() { raise(SIGSTOP); }
 
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 

@@ -53,7 +53,6 @@ int writeOutBytes(const void* data, size_t count) {
     return writeBytes(stdout, data, count);
 }
 
-void stopProcessForTest() {}
 
 bool stderrIsTerminal() { return errIsConsole; }
 

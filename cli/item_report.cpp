@@ -18,12 +18,12 @@ std::string withThousands(uint64_t value) {
 }  // namespace
 
 ItemReport::ItemReport(Session& session, std::string verb, std::string jsonKey)
-    : session(session), outer(std::move(session.channel.onItemFailed)), verb(std::move(verb)), jsonKey(std::move(jsonKey)) {
-    session.channel.onItemFailed = [this](const FailureReason& reason) { take(reason); };
+    : session(session), outer(std::move(session.listener.onItemFailed)), verb(std::move(verb)), jsonKey(std::move(jsonKey)) {
+    session.listener.onItemFailed = [this](const FailureReason& reason) { take(reason); };
 }
 
 ItemReport::~ItemReport() {
-    session.channel.onItemFailed = std::move(outer);
+    session.listener.onItemFailed = std::move(outer);
 }
 
 void ItemReport::summarize(uint64_t done, const std::string& doneWord, const std::string& countWord) const {

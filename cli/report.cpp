@@ -20,14 +20,21 @@ const char* explainResult(int code) {
     }
 }
 
-void reportError(int code, const std::string& explanation) {
-    std::string text;
-    if (code > 0) {
-        text = std::strerror(code);
-    } else {
-        const char16_t* message = resultText(code);
-        text = utf16ToUtf8(message ? message : u"");
+std::string resultWords(int code) {
+    switch (code) {
+    case RESULT_INVALID_ARCHIVE: return "invalid archive";
+    case RESULT_BAD_VERSION: return "unsupported version";
+    case RESULT_BAD_LENGTH: return "bad length";
+    case RESULT_TABLE_SHORT: return "damaged file table";
+    case RESULT_BAD_DATA: return "damaged data";
+    case RESULT_OPEN_FAILED: return "cannot open file";
+    default: return "";
     }
+}
+
+void reportError(int code, const std::string& explanation) {
+    // The command line speaks English; the window's texts stay in the window.
+    const std::string text = code > 0 ? std::string(std::strerror(code)) : resultWords(code);
     std::string line = "quarnel-cli: error " + std::to_string(code) + ": " + text;
     if (!explanation.empty()) line += " (" + explanation + ")";
     // Names inside may hold anything; one line stays one line.

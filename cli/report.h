@@ -19,6 +19,8 @@ void reportFailure(const std::string& explanation);
 // A usage error, with a hint where the help is.
 void reportUsage(const std::string& problem, const std::string& command);
 
+// The words of a result code ("damaged data"; "" for codes without one).
+std::string resultWords(int code);
 // A short English explanation of a result code ("" for codes without one).
 const char* explainResult(int code);
 

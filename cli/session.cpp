@@ -1,9 +1,6 @@
 #include "cli/session.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
-#include <set>
 #include <system_error>
 
 #include "archive/entry_list_model.h"
@@ -16,50 +13,25 @@
 #include "platform/exclusive_file.h"
 #include "platform/temp_file.h"
 
-namespace {
-
-// Tests only: with QUARNEL_TEST_REFUSE_REOPEN set, a path opened for update once refuses every
-// later such open as a file another program holds, as when another program takes an archive
-// the moment a repack has replaced it.
-void refuseReopensForTest() {
-    if (std::getenv("QUARNEL_TEST_REFUSE_REOPEN") == nullptr) return;
-    platform::ExclusiveFile::setOpenFaultHook(
-        [opened = std::set<std::u16string>()](const std::u16string& path, platform::ExclusiveFile::Mode mode) mutable {
-            if (mode != platform::ExclusiveFile::Mode::UPDATE) return 0;
-            return opened.insert(path).second ? 0 : EACCES;
-        });
-}
-
-}  // namespace
-
 Session::Session(const CliOptions& options)
-    : options(options), bar(!options.quiet && stderrIsTerminal()), channel(bar), worker(channel) {
-    installTaskProcedures(worker);
-    refuseReopensForTest();
+    : options(options), bar(!options.quiet && stderrIsTerminal()), listener(bar) {
+    installTestHooks(*this);
 }
 
-Session::~Session() {
-    worker.stop();
-}
+Session::~Session() = default;
 
-bool Session::startWorker() {
-    if (worker.start()) return true;
-    reportFailure("the worker thread cannot be started");
-    return false;
-}
-
-intptr_t Session::runTask(uint32_t code, std::unique_ptr<TaskArgs> args) {
-    channel.expectTask();
-    worker.startTask(code, std::move(args));
-    return channel.waitFinished();
+TaskCompletion Session::runTask(uint32_t code, std::unique_ptr<TaskArgs> args) {
+    TaskCompletion completion = performTask(code, std::move(args), taskProcedureOf(code), listener);
+    bar.end();
+    return completion;
 }
 
 ArchiveHandle Session::openArchive(const std::string& pathArgument, Access access) {
     auto archive = std::make_unique<GrfArchive>();
     const std::u16string path = corePath(pathArgument);
-    const bool opened = access == Access::READ ? archive->openForReading(path) : archive->open(path);
+    Outcome opened = access == Access::READ ? archive->openForReading(path) : archive->open(path);
     if (!opened) {
-        reportReason(archive->lastReason, "cannot open " + pathArgument);
+        reportReason(opened.reason(), "cannot open " + pathArgument);
         return nullptr;
     }
     return archive;
@@ -67,8 +39,8 @@ ArchiveHandle Session::openArchive(const std::string& pathArgument, Access acces
 
 ArchiveHandle Session::createArchive(const std::string& pathArgument) {
     auto archive = std::make_unique<GrfArchive>();
-    if (!archive->create(corePath(pathArgument))) {
-        reportReason(archive->lastReason, "cannot create " + pathArgument);
+    if (Outcome created = archive->create(corePath(pathArgument)); !created) {
+        reportReason(created.reason(), "cannot create " + pathArgument);
         return nullptr;
     }
     return archive;
@@ -81,12 +53,10 @@ bool Session::saveArchive(GrfArchive& archive, const std::string& pathArgument) 
     args->archive = &archive;
     // An entry whose source failed stops the save; it is named before the save's own line.
     const ItemReport failed(*this, "cannot store", "failed");
-    // Tests kill the tool here to see what an interrupted save leaves.
-    channel.stopAtNextProgress = std::getenv("QUARNEL_TEST_STOP_IN_SAVE") != nullptr;
-    const auto result = int(runTask(TASK_SAVE, std::move(args)));
-    if (result != 0) {
-        // The task's code comes with the archive's full reason, unless something else ended it.
-        reportReason(reasonOfCode(archive.lastReason, result), "cannot save " + pathArgument);
+    if (onSaving) onSaving();
+    const TaskCompletion saved = runTask(TASK_SAVE, std::move(args));
+    if (!saved.outcome) {
+        reportReason(saved.outcome.reason(), "cannot save " + pathArgument);
         return false;
     }
     return true;

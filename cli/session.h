@@ -1,22 +1,24 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "archive/archive.h"
-#include "cli/console_channel.h"
+#include "cli/console_listener.h"
 #include "cli/options.h"
 #include "cli/progress_bar.h"
-#include "worker/task_worker.h"
+#include "worker/task_codes.h"
+#include "worker/task_run.h"
 
 // An archive the command holds. Heap-allocated like the window's: a repack hands it to the
-// worker, which destroys it once the rewritten file replaces it.
+// task, which destroys it once the rewritten file replaces it.
 using ArchiveHandle = std::unique_ptr<GrfArchive>;
 
-// What every command works with: its options, the worker with the console channel, and the
-// name rules of the chosen code page.
+// What every command works with: its options, the console listener, and the name rules of the
+// chosen code page.
 class Session {
 public:
     explicit Session(const CliOptions& options);
@@ -26,14 +28,13 @@ public:
 
     const CliOptions& options;
     ProgressBar bar;
-    ConsoleChannel channel;
-    TaskWorker worker;
+    ConsoleListener listener;
 
-    // Starts the worker thread; false (and said so) when it cannot be created.
-    bool startWorker();
-    // Hands one task to the worker and waits for its end; answers WM_TASK_FINISHED's lParam.
-    intptr_t runTask(uint32_t code, std::unique_ptr<TaskArgs> args);
+    // Runs one task here, on the command's own thread, reporting to the console.
+    TaskCompletion runTask(uint32_t code, std::unique_ptr<TaskArgs> args);
 
+    // Tests only: called right before a save starts.
+    std::function<void()> onSaving;
     // Runs the save task at --level; false (and the error line written) when it fails.
     bool saveArchive(GrfArchive& archive, const std::string& pathArgument);
 
@@ -60,6 +61,9 @@ public:
         return entry.displayName(options.korean);
     }
 };
+
+// Where test builds of the tool install their fault hooks; the shipped tool's does nothing.
+void installTestHooks(Session& session);
 
 // The core's form of a path typed on the command line.
 std::u16string corePath(const std::string& argument);

@@ -53,11 +53,11 @@ void extractAll(GrfArchive& archive, bool keepDirs, bool useKoreanNames) {
     for (size_t i = 0; i < count; ++i) {
         GrfEntry& entry = *archive.storedEntries()[i];
         const uint32_t claimedSize = entry.originalSize;
-        archive.lastError = 0;
-        extractIntoDirectory(entry, targetDir, keepDirs, useKoreanNames, progress);
+        archive.lastError.code = 0;
+        (void)extractIntoDirectory(entry, targetDir, keepDirs, useKoreanNames, progress);
         FUZZ_CHECK(progress.statusCount == i + 1);
-        if (archive.lastError != 0) {
-            FUZZ_CHECK(resultText(archive.lastError)[0] != 0);
+        if (archive.lastError.code != 0) {
+            FUZZ_CHECK(resultText(archive.lastError.code)[0] != 0);
             continue;
         }
         // Success: the file holds what the stream gave, never more than the entry claimed.

@@ -32,8 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     GrfArchive archive;
     if (!archive.open(scratchCorePath("in.grf"))) {
         // A refused file leaves nothing behind, and its reason has a text.
-        FUZZ_CHECK(archive.lastError < 0);
-        FUZZ_CHECK(resultText(archive.lastError)[0] != 0);
+        FUZZ_CHECK(archive.lastError.code < 0);
+        FUZZ_CHECK(resultText(archive.lastError.code)[0] != 0);
         FUZZ_CHECK(archive.storedEntries().empty() && archive.storedNameIndex().size() == 0);
         FUZZ_CHECK(!archive.file.isOpen());
         return 0;

@@ -54,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         QuietProgress progress;
         if (!archive.save(6, false, progress)) {
-            FUZZ_CHECK(archive.lastError < 0 && resultText(archive.lastError)[0] != 0);
+            FUZZ_CHECK(archive.lastError.code < 0 && resultText(archive.lastError.code)[0] != 0);
         } else {
             // In the order the save left them, which is the order of the new table.
             for (const auto* list : {&archive.storedEntries(), &archive.pendingEntries()}) {

@@ -17,9 +17,10 @@
 #include "platform/exclusive_file.h"
 #include "archive/result_codes.h"
 #include "tests/support/archive_writer.h"
-#include "tests/support/recording_channel.h"
+#include "tests/support/recording_listener.h"
 #include "tests/support/temp_dir.h"
-#include "worker/task_worker.h"
+#include "worker/add_directory.h"
+#include "worker/task_run.h"
 
 namespace fs = std::filesystem;
 
@@ -58,13 +59,13 @@ bool writeFile(const TempDir& dir, const std::u16string& relative, const std::st
 }
 
 // What TASK_ADD_DIRECTORY does with its record: the prefix is the chosen directory and its backslash.
-void addDirectory(TaskWorker& worker, GrfArchive& archive, const std::u16string& directory, bool korean = false) {
+void addDirectory(TaskRun& run, GrfArchive& archive, const std::u16string& directory, bool korean = false) {
     AddDirectoryArgs args;
     args.useKoreanNames = korean ? 1 : 0;
     args.archive = &archive;
     args.directory = directory;
     const size_t prefix = directory.size() + (directory.empty() || directory.back() != u'\\' ? 1 : 0);
-    worker.addDirectoryTree(args, prefix, directory);
+    addDirectoryTree(args, prefix, directory, run);
 }
 
 std::vector<std::string> addedNames(const GrfArchive& archive) {
@@ -82,13 +83,13 @@ protected:
         buildHashTable();
         platform::setAnsiCodePage(platform::CODE_PAGE_WESTERN);
         // In place, so that the archive's own file is there to be found by the walk and the merge.
-        ASSERT_TRUE(archive.createInPlace(work.file(u"target.grf"))) << archive.lastError;
+        ASSERT_TRUE(archive.createInPlace(work.file(u"target.grf"))) << archive.lastError.code;
     }
 
     TempDir work;
     TempDir files;
-    RecordingChannel channel;
-    TaskWorker worker{channel};
+    RecordingListener listener;
+    TaskRun worker{listener};
     GrfArchive archive;
 };
 
@@ -137,9 +138,9 @@ TEST_F(AddTest, ReportsEachFileNameAndWalksSubdirectoriesAtOnce) {
     addDirectory(worker, archive, files.path());
 
     std::vector<std::u16string> statuses;
-    for (const auto& message : channel.messages()) {
-        EXPECT_EQ(message.message, WM_TASK_STATUS);
-        statuses.push_back(message.text);
+    for (const auto& report : listener.reports()) {
+        EXPECT_EQ(report.kind, Report::STATUS);
+        statuses.push_back(report.text);
     }
     ASSERT_EQ(statuses.size(), 5u);
     ASSERT_EQ(archive.pendingEntries().size(), 5u);
@@ -193,10 +194,10 @@ TEST_F(AddTest, LeavesOutTheArchiveItselfSoThatItCanStillBeSaved) {
         EXPECT_EQ(addedNames(archive), expected);
     }
 
-    ASSERT_TRUE(archive.save(6, false, worker)) << archive.lastError;
+    ASSERT_TRUE(archive.save(6, false, worker)) << archive.lastError.code;
     archive.close();
     GrfArchive reopened;
-    ASSERT_TRUE(reopened.open(work.file(u"target.grf"))) << reopened.lastError;
+    ASSERT_TRUE(reopened.open(work.file(u"target.grf"))) << reopened.lastError.code;
     EXPECT_EQ(reopened.storedEntries().size(), 2u);
 }
 
@@ -212,18 +213,16 @@ TEST_F(AddTest, SkipsFilesWhoseNamesTheCodePageCannotHold) {
     }
 
     std::vector<std::pair<std::u16string, Cause>> leftOut;
-    channel.onMessage = [&leftOut](const RecordedMessage& recorded) {
-        if (recorded.message != WM_TASK_ITEM_FAILED) return;
-        // Sent, so the worker's reason is still there while the pump handles it.
-        const auto* reason = reinterpret_cast<const FailureReason*>(recorded.lParam);
-        leftOut.emplace_back(reason->subject, reason->cause);
+    listener.onReport = [&leftOut](const RecordedReport& recorded) {
+        if (recorded.kind != Report::ITEM_FAILED) return;
+        leftOut.emplace_back(recorded.reason.subject, recorded.reason.cause);
     };
     addDirectory(worker, archive, files.path(), false);
     EXPECT_EQ(addedNames(archive), std::vector<std::string>{"data\\plain.txt"});
     // Skipped files are named in the status line, then once more with why they were left out.
-    const auto& messages = channel.messages();
-    EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
-                            [](const RecordedMessage& m) { return m.message == WM_TASK_STATUS; }),
+    const auto reports = listener.reports();
+    EXPECT_EQ(std::count_if(reports.begin(), reports.end(),
+                            [](const RecordedReport& r) { return r.kind == Report::STATUS; }),
               3);
     std::sort(leftOut.begin(), leftOut.end());
     std::vector<std::pair<std::u16string, Cause>> expected = {
@@ -231,7 +230,7 @@ TEST_F(AddTest, SkipsFilesWhoseNamesTheCodePageCannotHold) {
         {u"data\\" + longDir + u"\\" + longName, Cause::NAME_NOT_ENCODABLE}};
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(leftOut, expected);
-    EXPECT_EQ(worker.itemFailures, 2u);
+    EXPECT_EQ(worker.itemFailures(), 2u);
     leftOut.clear();
 
     GrfArchive korean;
@@ -360,7 +359,7 @@ TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
     ASSERT_TRUE(target.open(targetPath)) << describe(target);
 
     ItemSink sink;
-    ASSERT_EQ(mergeArchive(target, sourcePath, sink), 0);
+    ASSERT_TRUE(mergeArchive(target, sourcePath, sink));
     EXPECT_TRUE(sink.failures.empty());
 
     EXPECT_EQ(target.storedEntries()[0]->state(), ENTRY_DELETED);
@@ -414,7 +413,7 @@ TEST_F(AddTest, MergeLeavesOutEntriesWhoseDataAreNotThereByName) {
                                 .dataOffset(10)
                                 .writeTo(files, u"source.grf");
     ItemSink sink;
-    ASSERT_EQ(mergeArchive(archive, sourcePath, sink), 0);
+    ASSERT_TRUE(mergeArchive(archive, sourcePath, sink));
     ASSERT_EQ(archive.pendingEntries().size(), 1u);
     EXPECT_EQ(archive.pendingEntries()[0]->name(), "data\\good.txt");
     ASSERT_EQ(sink.failures.size(), 2u);
@@ -439,9 +438,9 @@ TEST_F(AddTest, FailedOrEmptyMergeLeavesNothingBehind) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         ItemSink sink;
-        EXPECT_EQ(mergeArchive(archive, c.path, sink), c.expected);
+        EXPECT_EQ(mergeArchive(archive, c.path, sink).code(), c.expected);
         if (c.expected != 0) {
-            EXPECT_EQ(archive.lastError, c.expected);
+            EXPECT_EQ(archive.lastError.code, c.expected);
         }
         EXPECT_TRUE(archive.pendingEntries().empty());
         EXPECT_FALSE(archive.isModified());

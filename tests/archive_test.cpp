@@ -40,8 +40,8 @@ TEST(Archive, OpenFailuresOfTheStreamLeaveTheRuntimeErrorNumber) {
     TempDir dir;
     GrfArchive missing;
     EXPECT_FALSE(missing.open(dir.file(u"missing.grf")));
-    EXPECT_GT(missing.lastError, 0);
-    EXPECT_EQ(std::u16string(resultText(missing.lastError)), u"");
+    EXPECT_GT(missing.lastError.code, 0);
+    EXPECT_EQ(std::u16string(resultText(missing.lastError.code)), u"");
 
     const auto path = TestArchive().add("data\\a.txt", "a").writeTo(dir);
     namespace fs = std::filesystem;
@@ -53,7 +53,7 @@ TEST(Archive, OpenFailuresOfTheStreamLeaveTheRuntimeErrorNumber) {
     }
     GrfArchive readOnly;
     EXPECT_FALSE(readOnly.open(path));
-    EXPECT_GT(readOnly.lastError, 0);
+    EXPECT_GT(readOnly.lastError.code, 0);
     EXPECT_FALSE(readOnly.file.isOpen());
     fs::permissions(dir.native(u"test.grf"), fs::perms::owner_all);
 }
@@ -67,7 +67,7 @@ TEST(Archive, CloseEmptiesEverythingAndIsHarmlessTwice) {
 
     GrfArchive archive;
     ASSERT_TRUE(archive.open(path)) << describe(archive);
-    archive.lastError = RESULT_BAD_DATA;
+    archive.lastError.code = RESULT_BAD_DATA;
     archive.markDeleted(*archive.storedEntries()[0]);
     archive.close();
     EXPECT_TRUE(archive.storedEntries().empty());
@@ -78,7 +78,7 @@ TEST(Archive, CloseEmptiesEverythingAndIsHarmlessTwice) {
     EXPECT_EQ(archive.path, path);
     EXPECT_EQ(archive.version(), 2u);
     EXPECT_TRUE(archive.isModified());
-    EXPECT_EQ(archive.lastError, RESULT_BAD_DATA);
+    EXPECT_EQ(archive.lastError.code, RESULT_BAD_DATA);
     archive.close();
 
     // The file is free again: the exclusive hold ended with close.
@@ -105,7 +105,7 @@ TEST(Archive, LastReleasedSourceReferenceDestroysTheSourceArchive) {
     // While referenced, the source keeps its file held.
     GrfArchive probe;
     EXPECT_FALSE(probe.open(sourcePath));
-    EXPECT_EQ(probe.lastError, 13);
+    EXPECT_EQ(probe.lastError.code, 13);
 
     // Drawing from a disk file instead releases one reference; the other still holds the file.
     target.addFile("data\\b.txt", dir.file(u"elsewhere.txt"), 1);

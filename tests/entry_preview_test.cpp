@@ -22,7 +22,7 @@ protected:
     void SetUp() override { buildHashTable(); }
 
     GrfArchive& open(const TestArchive& writer) {
-        EXPECT_TRUE(archive.openForReading(writer.writeTo(dir))) << archive.lastError;
+        EXPECT_TRUE(archive.openForReading(writer.writeTo(dir))) << archive.lastError.code;
         return archive;
     }
 

@@ -162,11 +162,11 @@ TEST_F(Extract, FailuresRecordTheirCodeAndLeaveNoFile) {
     auto cut = stream;
     cut.resize(cut.size() / 2);
     const struct { const char* what; TestArchive writer; int expected; bool progressed; Cause cause; } cases[] = {
-        {"inflates beyond originalSize", TestArchive().add("data\\a.txt", data).originalSize(2999), RESULT_BAD_DATA, true, Cause::NONE},
-        {"damaged stream", TestArchive().add("data\\a.txt", data).stream(spoiled), RESULT_BAD_DATA, true, Cause::NONE},
-        {"stream ends early", TestArchive().add("data\\a.txt", data).stream(cut), RESULT_BAD_DATA, true, Cause::NONE},
-        {"compressedSize 0", TestArchive().legacy().add("data\\a.txt", data).compressedSize(0), RESULT_BAD_DATA, true, Cause::NONE},
-        {"compressedSize beyond storedSize", TestArchive().add("data\\a.txt", data).storedSize(100), RESULT_BAD_DATA, false, Cause::NONE},
+        {"inflates beyond originalSize", TestArchive().add("data\\a.txt", data).originalSize(2999), RESULT_BAD_DATA, true, Cause::DAMAGED_STREAM},
+        {"damaged stream", TestArchive().add("data\\a.txt", data).stream(spoiled), RESULT_BAD_DATA, true, Cause::DAMAGED_STREAM},
+        {"stream ends early", TestArchive().add("data\\a.txt", data).stream(cut), RESULT_BAD_DATA, true, Cause::DAMAGED_STREAM},
+        {"compressedSize 0", TestArchive().legacy().add("data\\a.txt", data).compressedSize(0), RESULT_BAD_DATA, true, Cause::DAMAGED_STREAM},
+        {"compressedSize beyond storedSize", TestArchive().add("data\\a.txt", data).storedSize(100), RESULT_BAD_DATA, false, Cause::DAMAGED_STREAM},
         {"data beyond the file", TestArchive().add("data\\a.txt", data).dataOffset(0x7FFFFFF0), RESULT_BAD_LENGTH, false, Cause::NONE},
         {"storedSize beyond the file", TestArchive().add("data\\a.txt", data).storedSize(0xFFFFFF00), RESULT_BAD_LENGTH, false, Cause::NONE},
         // The record holds 0xFFFFFFE4: adding the header's 46 bytes wraps to a position in the header.
@@ -178,8 +178,8 @@ TEST_F(Extract, FailuresRecordTheirCodeAndLeaveNoFile) {
         ASSERT_TRUE(local.open(c.writer.writeTo(dir, u"bad.grf"))) << describe(local);
         RecordingSink progress;
         EXPECT_FALSE(local.storedEntries()[0]->extractTo(dir.file(u"out.txt"), progress));
-        EXPECT_EQ(local.lastError, c.expected) << describe(local);
-        EXPECT_EQ(local.lastReason.cause, c.cause) << describe(local);
+        EXPECT_EQ(local.lastError.code, c.expected) << describe(local);
+        EXPECT_EQ(local.lastError.cause, c.cause) << describe(local);
         EXPECT_FALSE(fs::exists(dir.native(u"out.txt")));
         if (c.progressed) {
             ASSERT_FALSE(progress.progress.empty());
@@ -197,11 +197,17 @@ TEST_F(Extract, OnlyStoredEntriesAreExtracted) {
     GrfEntry& entry = *archive.storedEntries()[0];
     GrfEntry& pending = *archive.addFile("data\\b.txt", dir.file(u"b.txt"), 3);
     archive.markDeleted(entry);
-    for (GrfEntry* unstored : {&pending, &entry}) {
-        EXPECT_FALSE(unstored->extractTo(dir.file(u"out.txt"), sink));
-        EXPECT_EQ(archive.lastError, 0);
+    // Refused with a cause that names the entry: a user who picked the row learns why nothing came.
+    const struct { GrfEntry* unstored; Cause cause; } cases[] = {
+        {&pending, Cause::ENTRY_NOT_SAVED}, {&entry, Cause::ENTRY_DELETED}};
+    for (const auto& c : cases) {
+        const Outcome extracted = c.unstored->extractTo(dir.file(u"out.txt"), sink);
+        EXPECT_FALSE(extracted);
+        EXPECT_EQ(extracted.code(), RESULT_OPEN_FAILED);
+        EXPECT_EQ(extracted.reason().cause, c.cause);
+        EXPECT_EQ(extracted.reason().subject, c.unstored->nameAnsi());
         // Into a directory: not even the entry's directories appear.
-        extractIntoDirectory(*unstored, dir.file(u"out"), true, false, sink);
+        EXPECT_EQ(extractIntoDirectory(*c.unstored, dir.file(u"out"), true, false, sink).reason().cause, c.cause);
     }
     EXPECT_FALSE(fs::exists(dir.native(u"out")));
     EXPECT_TRUE(sink.progress.empty());
@@ -219,9 +225,9 @@ TEST_F(Extract, ReplacesAnExistingFileAndReportsATargetThatCannotBeOpened) {
 
     fs::create_directory(dir.native(u"taken"));
     EXPECT_FALSE(archive.storedEntries()[0]->extractTo(dir.file(u"taken"), sink));
-    EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+    EXPECT_EQ(archive.lastError.code, RESULT_OPEN_FAILED) << describe(archive);
     EXPECT_FALSE(archive.storedEntries()[0]->extractTo(dir.file(u"missing\\out.txt"), sink));
-    EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+    EXPECT_EQ(archive.lastError.code, RESULT_OPEN_FAILED) << describe(archive);
 }
 
 // A disk that fills while an entry is written: the entry fails with the system's cause, its
@@ -259,8 +265,8 @@ TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndLeavesNoPartialFile) {
             writes = 0;
             const std::u16string out = target + u"\\one.bin";
             EXPECT_FALSE(entry->extractTo(out, sink));
-            EXPECT_EQ(archive.lastReason.cause, Cause::DISK_FULL) << describe(archive);
-            EXPECT_EQ(causeText(archive.lastReason), std::strerror(ENOSPC));
+            EXPECT_EQ(archive.lastError.cause, Cause::DISK_FULL) << describe(archive);
+            EXPECT_EQ(causeText(archive.lastError), std::strerror(ENOSPC));
             EXPECT_FALSE(platform::fileExists(out));
         }
 
@@ -284,7 +290,7 @@ TEST_F(Extract, IntoDirectoryWithAndWithoutItsDirectories) {
              .add("data\\sprite\\a.bmp", "second")
              .add("top.txt", "top"));
     const auto target = dir.file(u"out");
-    for (const auto& entry : archive.storedEntries()) extractIntoDirectory(*entry, target, true, false, sink);
+    for (const auto& entry : archive.storedEntries()) (void)extractIntoDirectory(*entry, target, true, false, sink);
     EXPECT_EQ(readFile(dir, u"out\\data\\texture\\a.bmp"), toBytes("first"));
     EXPECT_EQ(readFile(dir, u"out\\data\\sprite\\a.bmp"), toBytes("second"));
     EXPECT_EQ(readFile(dir, u"out\\top.txt"), toBytes("top"));
@@ -292,7 +298,7 @@ TEST_F(Extract, IntoDirectoryWithAndWithoutItsDirectories) {
     EXPECT_EQ(sink.statuses, (std::vector<std::u16string>{u"data\\texture\\a.bmp", u"data\\sprite\\a.bmp", u"top.txt"}));
 
     // Flat: the later of two equal file names wins; a trailing backslash gets no second one.
-    for (const auto& entry : archive.storedEntries()) extractIntoDirectory(*entry, dir.file(u"flat\\"), false, false, sink);
+    for (const auto& entry : archive.storedEntries()) (void)extractIntoDirectory(*entry, dir.file(u"flat\\"), false, false, sink);
     EXPECT_EQ(treeOf(dir.native(u"flat")), (std::set<std::string>{"a.bmp", "top.txt"}));
     EXPECT_EQ(readFile(dir, u"flat\\a.bmp"), toBytes("second"));
 }
@@ -302,8 +308,8 @@ TEST_F(Extract, NameFormChoosesFileAndDirectoryNames) {
     // "data\몬스터\한.txt" in code page 949.
     open(TestArchive().add("data\\\xB8\xF3\xBD\xBA\xC5\xCD\\\xC7\xD1.txt", "k"));
     GrfEntry& entry = *archive.storedEntries()[0];
-    extractIntoDirectory(entry, dir.file(u"korean"), true, true, sink);
-    extractIntoDirectory(entry, dir.file(u"ansi"), true, false, sink);
+    (void)extractIntoDirectory(entry, dir.file(u"korean"), true, true, sink);
+    (void)extractIntoDirectory(entry, dir.file(u"ansi"), true, false, sink);
     EXPECT_EQ(readFile(dir, u"korean\\data\\몬스터\\한.txt"), toBytes("k"));
     EXPECT_EQ(readFile(dir, entry.nameAnsi().size() ? u"ansi\\" + entry.nameAnsi() : u"none"), toBytes("k"));
     EXPECT_EQ(entry.nameAnsi(), u"data\\\u00B8\u00F3\u00BD\u00BA\u00C5\u00CD\\\u00C7\u00D1.txt");
@@ -325,10 +331,10 @@ TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {
     for (bool keepDirs : {true, false}) {
         for (const auto& entry : archive.storedEntries()) {
             SCOPED_TRACE(entry->name());
-            archive.lastError = 0;
-            extractIntoDirectory(*entry, target, keepDirs, false, sink);
+            archive.lastError.code = 0;
+            (void)extractIntoDirectory(*entry, target, keepDirs, false, sink);
             if (entry->name() != "data\\good.txt") {
-                EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+                EXPECT_EQ(archive.lastError.code, RESULT_OPEN_FAILED) << describe(archive);
             }
         }
     }
@@ -346,11 +352,11 @@ TEST_F(Extract, PathsOfTwoHundredSixtyUnitsAreRefused) {
     const std::string fits = "d\\" + std::string(room - 2, 'f');
     const std::string tooLong = fits + "g";
     open(TestArchive().add(fits, "fits").add(tooLong, "long"));
-    extractIntoDirectory(*archive.storedEntries()[1], target, true, false, sink);
-    EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
-    archive.lastError = 0;
-    extractIntoDirectory(*archive.storedEntries()[0], target, true, false, sink);
-    EXPECT_EQ(archive.lastError, 0) << describe(archive);
+    (void)extractIntoDirectory(*archive.storedEntries()[1], target, true, false, sink);
+    EXPECT_EQ(archive.lastError.code, RESULT_OPEN_FAILED) << describe(archive);
+    archive.lastError.code = 0;
+    (void)extractIntoDirectory(*archive.storedEntries()[0], target, true, false, sink);
+    EXPECT_EQ(archive.lastError.code, 0) << describe(archive);
     EXPECT_EQ(treeOf(dir.native(u"o")), (std::set<std::string>{"d/", "d/" + std::string(room - 2, 'f')}));
 }
 

@@ -71,13 +71,13 @@ TEST(Header, AcceptsOnlyKnownVersions) {
         if (c.major == 1) writer.legacy(c.version);
         const auto path = writer.add("data\\a.txt", "hello").version(c.version).writeTo(dir);
         GrfArchive archive;
-        EXPECT_EQ(archive.open(path), c.expected == 0) << describe(archive);
+        EXPECT_EQ(archive.open(path).ok(), c.expected == 0) << describe(archive);
         if (c.expected == 0) {
             EXPECT_EQ(archive.version(), c.major);
             ASSERT_EQ(archive.storedEntries().size(), 1u);
             EXPECT_EQ(archive.storedEntries()[0]->name(), "data\\a.txt");
         } else {
-            EXPECT_EQ(archive.lastError, c.expected) << describe(archive);
+            EXPECT_EQ(archive.lastError.code, c.expected) << describe(archive);
         }
     }
 }
@@ -140,7 +140,7 @@ TEST(FileTable, RecordCountOfZeroOrLessGivesAnEmptyArchive) {
     const auto path = TestArchive().add("data\\a.txt", "a").damage(damage).writeTo(dir);
     GrfArchive archive;
     EXPECT_FALSE(archive.open(path));
-    EXPECT_EQ(archive.lastError, RESULT_BAD_DATA) << describe(archive);
+    EXPECT_EQ(archive.lastError.code, RESULT_BAD_DATA) << describe(archive);
 }
 
 TEST(FileTable, RejectsDamagedFiles) {
@@ -170,7 +170,7 @@ TEST(FileTable, RejectsDamagedFiles) {
         const auto path = c.archive.writeTo(dir);
         GrfArchive archive;
         EXPECT_FALSE(archive.open(path));
-        EXPECT_EQ(archive.lastError, c.expected) << describe(archive);
+        EXPECT_EQ(archive.lastError.code, c.expected) << describe(archive);
         EXPECT_TRUE(archive.storedEntries().empty());
         EXPECT_EQ(archive.storedNameIndex().size(), 0u);
         EXPECT_FALSE(archive.file.isOpen());
@@ -190,7 +190,7 @@ TEST(FileTable, MagicMustEndWithItsZeroByte) {
     }
     GrfArchive archive;
     EXPECT_FALSE(archive.open(path));
-    EXPECT_EQ(archive.lastError, RESULT_INVALID_ARCHIVE) << describe(archive);
+    EXPECT_EQ(archive.lastError.code, RESULT_INVALID_ARCHIVE) << describe(archive);
 }
 
 TEST(FileTable, HugeClaimedTableSizeDoesNotExhaustMemory) {
@@ -259,12 +259,12 @@ TEST(FileTable, LegacyRecordMustFitInTheTable) {
         std::fwrite(content.data(), 1, content.size(), f);
         std::fclose(f);
         GrfArchive archive;
-        EXPECT_EQ(archive.open(dir.file(u"l.grf")), !cut) << describe(archive);
+        EXPECT_EQ(archive.open(dir.file(u"l.grf")).ok(), !cut) << describe(archive);
         if (!cut) {
             ASSERT_EQ(archive.storedEntries().size(), 1u);
             EXPECT_EQ(archive.storedEntries()[0]->name(), "a.b");
         } else {
-            EXPECT_EQ(archive.lastError, RESULT_TABLE_SHORT);
+            EXPECT_EQ(archive.lastError.code, RESULT_TABLE_SHORT);
         }
     }
 }
@@ -344,8 +344,8 @@ TEST(FileTable, SurvivesAnyOneByteOfHeaderOrTableDamaged) {
                 }
                 GrfArchive archive;
                 if (!archive.open(dir.file(u"d.grf"))) {
-                    EXPECT_LE(archive.lastError, RESULT_INVALID_ARCHIVE) << at;
-                    EXPECT_GE(archive.lastError, RESULT_BAD_DATA) << at;
+                    EXPECT_LE(archive.lastError.code, RESULT_INVALID_ARCHIVE) << at;
+                    EXPECT_GE(archive.lastError.code, RESULT_BAD_DATA) << at;
                     EXPECT_TRUE(archive.storedEntries().empty());
                     continue;
                 }
@@ -357,8 +357,8 @@ TEST(FileTable, SurvivesAnyOneByteOfHeaderOrTableDamaged) {
                 // entry ends at the open of its output, so no round writes a file.
                 for (const auto& entry : archive.storedEntries()) {
                     EXPECT_FALSE(entry->extractTo(dir.path(), quiet));
-                    EXPECT_LE(archive.lastError, RESULT_BAD_LENGTH) << at;
-                    EXPECT_GE(archive.lastError, RESULT_OPEN_FAILED) << at;
+                    EXPECT_LE(archive.lastError.code, RESULT_BAD_LENGTH) << at;
+                    EXPECT_GE(archive.lastError.code, RESULT_OPEN_FAILED) << at;
                 }
             }
         }

@@ -28,7 +28,7 @@ namespace {
 struct ProgressLog : ProgressSink {
     explicit ProgressLog(GrfArchive* watched = nullptr) : watched(watched) {}
 
-    GrfArchive* watched;  // its lastError is taken (and cleared) at every status and at the end
+    GrfArchive* watched;  // its lastError.code is taken (and cleared) at every status and at the end
     std::thread::id owner = std::this_thread::get_id();
     std::vector<std::u16string> statuses;
     std::vector<int> codes;  // the code the previous entry left
@@ -41,8 +41,8 @@ struct ProgressLog : ProgressSink {
 
     void takeCode() {
         if (watched == nullptr) return;
-        codes.push_back(watched->lastError);
-        watched->lastError = 0;
+        codes.push_back(watched->lastError.code);
+        watched->lastError.code = 0;
     }
     void reportStatus(const char16_t* text) override {
         otherThread |= std::this_thread::get_id() != owner;
@@ -101,19 +101,19 @@ struct Scenario {
     int level;
     std::function<void(const TempDir&)> makeBase;  // writes test.grf (and any source archive)
     std::function<void(GrfArchive&, const TempDir&)> edit;
-    int result;  // lastError of a failed save, 0 when it succeeds
+    int result;  // lastError.code of a failed save, 0 when it succeeds
 };
 
-struct Outcome {
+struct SaveRun {
     std::vector<uint8_t> file;
     int error = 0;
     int sourceError = 0;
     ProgressLog log;
 };
 
-Outcome saveWith(const Scenario& scenario, unsigned threads) {
+SaveRun saveWith(const Scenario& scenario, unsigned threads) {
     TempDir dir;
-    Outcome outcome;
+    SaveRun outcome;
     scenario.makeBase(dir);
     {
         GrfArchive archive;
@@ -135,10 +135,10 @@ Outcome saveWith(const Scenario& scenario, unsigned threads) {
         for (const auto& entry : archive.pendingEntries()) {
             if (entry->state() != ENTRY_DELETED) total += entry->originalSize;
         }
-        const bool saved = archive.save(scenario.level, false, outcome.log, threads);
+        const bool saved = archive.save(scenario.level, false, outcome.log, threads).ok();
         EXPECT_EQ(saved, scenario.result == 0);
-        outcome.error = saved ? 0 : archive.lastError;
-        outcome.sourceError = source->lastError;
+        outcome.error = saved ? 0 : archive.lastError.code;
+        outcome.sourceError = source->lastError.code;
         EXPECT_FALSE(outcome.log.wentBack);
         EXPECT_FALSE(outcome.log.otherThread);
         if (saved) {
@@ -221,12 +221,12 @@ TEST(ParallelSave, WritesTheFileAOneThreadSaveWrites) {
     };
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.what);
-        const Outcome single = saveWith(scenario, 1);
+        const SaveRun single = saveWith(scenario, 1);
         ASSERT_FALSE(single.file.empty());
         EXPECT_EQ(single.error, scenario.result);
         for (const unsigned threads : {2u, 5u}) {
             SCOPED_TRACE(std::to_string(threads) + " threads");
-            const Outcome parallel = saveWith(scenario, threads);
+            const SaveRun parallel = saveWith(scenario, threads);
             EXPECT_EQ(parallel.error, single.error);
             EXPECT_EQ(parallel.sourceError, single.sourceError);
             EXPECT_TRUE(parallel.file == single.file) << "files differ";
@@ -297,7 +297,7 @@ TEST(ParallelExtract, EachEntryKeepsItsOwnResultAndFile) {
     };
     const auto [statuses, codes, sizes] = run(1, u"one");
     const std::vector<int> expected{0, RESULT_BAD_DATA, 0, RESULT_BAD_DATA, 0, RESULT_BAD_LENGTH, RESULT_BAD_DATA,
-                                    RESULT_OPEN_FAILED, 0, RESULT_BAD_DATA, 0, 0, 0};
+                                    RESULT_OPEN_FAILED, RESULT_OPEN_FAILED, RESULT_BAD_DATA, 0, 0, 0};
     EXPECT_EQ(codes, expected);
     for (const unsigned threads : {2u, 3u}) {
         SCOPED_TRACE(std::to_string(threads) + " threads");
@@ -455,7 +455,7 @@ TEST(LargeEntries, ExtractAndCheckInPiecesAsWholeOnesDo) {
     EXPECT_EQ(readWholeFile(dir.native(u"alone.txt")), large);
     EXPECT_EQ(log.committed, archive.storedEntries()[0]->compressedSize);
     EXPECT_FALSE(archive.storedEntries()[1]->extractTo(dir.file(u"spoiled.txt"), log));
-    EXPECT_EQ(archive.lastError, RESULT_BAD_DATA);
+    EXPECT_EQ(archive.lastError.code, RESULT_BAD_DATA);
     EXPECT_FALSE(fs::exists(fs::path(dir.native(u"spoiled.txt"))));
 }
 

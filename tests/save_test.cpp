@@ -270,7 +270,7 @@ TEST(Save, AddedNamesakeReplacesTheStoredEntry) {
         auto opened = reopen(dir);
         oldOffset = stored(*opened.archive, "data\\a.txt")->offset;
         CountingSink sink;
-        ASSERT_EQ(mergeArchive(*opened.archive, dir.file(u"other.grf"), sink), 0);
+        ASSERT_TRUE(mergeArchive(*opened.archive, dir.file(u"other.grf"), sink));
         ASSERT_TRUE(opened.archive->save(6, false, sink)) << describe(*opened.archive);
     }
     auto opened = reopen(dir);
@@ -376,7 +376,7 @@ TEST(Save, TakesSourcesAsTheyAreAtSaveTime) {
         // Removed after it was added: neither read nor written.
         archive.markDeleted(*addDiskFile(archive, "data\\gone.txt", dir, u"missing", 50));
         CountingSink sink;
-        ASSERT_EQ(mergeArchive(archive, dir.file(u"other.grf"), sink), 0);
+        ASSERT_TRUE(mergeArchive(archive, dir.file(u"other.grf"), sink));
         writeDiskFile(dir, u"grows", grown);
         writeDiskFile(dir, u"shrinks", shrunk);
         ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
@@ -442,7 +442,7 @@ TEST(Save, FailedEntryLeavesThePreviousContents) {
             }
             CountingSink sink;
             EXPECT_FALSE(archive.save(6, false, sink));
-            EXPECT_EQ(archive.lastError, c.expected) << describe(archive);
+            EXPECT_EQ(archive.lastError.code, c.expected) << describe(archive);
         }
         const auto after = readWholeFile(dir.native(u"test.grf"));
         EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "bytes the old table names changed";
@@ -498,7 +498,7 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
     CountingSink sink;
     uint64_t total = 0;
     RecompressResult result = recompressArchive(std::move(old), 9, false, sink, [&](uint64_t value) { total = value; });
-    ASSERT_EQ(result.error, 0);
+    ASSERT_EQ(result.outcome.code(), 0);
     ASSERT_NE(result.archive, nullptr);
     const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
     EXPECT_EQ(total, ground.size() + picture.size() + dropped.size());
@@ -539,7 +539,7 @@ TEST(Repack, ArchiveWithoutStoredEntriesIsReleasedAndReplaced) {
     NoTotal total;
     RecompressResult result = recompressArchive(std::move(old), 6, false, sink, std::ref(total));
     const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
-    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(result.outcome.code(), 0);
     EXPECT_EQ(total.seen, 0u);
     ASSERT_NE(fresh, nullptr);
     EXPECT_TRUE(fresh->file.isOpen());
@@ -559,7 +559,7 @@ TEST(Repack, FailedSaveKeepsTheOldFileAndReopensIt) {
     CountingSink sink;
     RecompressResult result = recompressArchive(std::move(old), 6, false, sink, [](uint64_t) {});
     const std::unique_ptr<GrfArchive> reopened = std::move(result.archive);
-    EXPECT_EQ(result.error, RESULT_BAD_DATA);
+    EXPECT_EQ(result.outcome.code(), RESULT_BAD_DATA);
     ASSERT_NE(reopened, nullptr);
     EXPECT_TRUE(reopened->file.isOpen());
     EXPECT_EQ(reopened->storedEntries().size(), 2u);
@@ -579,7 +579,7 @@ TEST(Repack, NoTemporaryFileLeavesTheOldArchiveOpen) {
     RecompressResult result = recompressArchive(std::move(old), 6, false, sink, [](uint64_t) { FAIL() << "no total"; });
     const std::unique_ptr<GrfArchive> kept = std::move(result.archive);
     EXPECT_EQ(kept.get(), handed);
-    EXPECT_NE(result.error, 0);
+    EXPECT_NE(result.outcome.code(), 0);
     EXPECT_TRUE(kept->file.isOpen());
     EXPECT_EQ(kept->storedEntries().size(), 1u);
 }
@@ -663,10 +663,10 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
             archive.markDeleted(*stored(archive, "data\\c.txt"));
             CountingSink sink;
             const NthCallFault fault(&platform::ExclusiveFile::setWriteFaultHook, failing);
-            saved = archive.save(0, false, sink);
+            saved = archive.save(0, false, sink).ok();
             EXPECT_EQ(saved, fault.calls < failing) << describe(archive);
-            lastCause = archive.lastReason.cause;
-            lastText = causeText(archive.lastReason);
+            lastCause = archive.lastError.cause;
+            lastText = causeText(archive.lastError);
         }
         const auto reopened = reopen(dir);
         const auto contents = contentsOf(reopened);
@@ -728,14 +728,14 @@ TEST(SaveFaults, EveryFailedReadFailsTheSaveWithItsCause) {
                 // One thread: the reads come in one order.
                 EXPECT_FALSE(archive.save(1, false, sink, 1));
             }
-            EXPECT_EQ(archive.lastReason.systemError, EIO) << describe(archive);
-            EXPECT_EQ(archive.lastReason.operation, Operation::READ);
-            EXPECT_EQ(archive.lastReason.cause, Cause::READ_ERROR);
+            EXPECT_EQ(archive.lastError.systemError, EIO) << describe(archive);
+            EXPECT_EQ(archive.lastError.operation, Operation::READ);
+            EXPECT_EQ(archive.lastError.cause, Cause::READ_ERROR);
             // A source's failure is the item's; the archive's own is not.
-            if (archive.lastReason.subject != archive.path) {
+            if (archive.lastError.subject != archive.path) {
                 ASSERT_EQ(sink.failures.size(), 1u);
-                EXPECT_EQ(sink.failures[0].subject, archive.lastReason.subject);
-                failedSources.push_back(archive.lastReason.subject);
+                EXPECT_EQ(sink.failures[0].subject, archive.lastError.subject);
+                failedSources.push_back(archive.lastError.subject);
             } else {
                 EXPECT_TRUE(sink.failures.empty());
             }
@@ -764,8 +764,8 @@ TEST(SaveFaults, FullDiskFailsTheSaveWithItsCauseAndKeepsTheArchive) {
         addDiskFile(archive, "data\\noise.bin", dir, noise);
         CountingSink sink;
         EXPECT_FALSE(archive.save(6, false, sink));
-        EXPECT_EQ(archive.lastReason.cause, Cause::DISK_FULL) << describe(archive);
-        EXPECT_EQ(causeText(archive.lastReason), std::strerror(ENOSPC));
+        EXPECT_EQ(archive.lastError.cause, Cause::DISK_FULL) << describe(archive);
+        EXPECT_EQ(causeText(archive.lastError), std::strerror(ENOSPC));
         archive.close();
     }
     EXPECT_EQ(contentsOf(reopen(dir, u"disk\\test.grf")), previous);
@@ -790,9 +790,9 @@ TEST(SaveFaults, TablePastFourGibibytesIsRefusedAndTheArchiveStaysAsItWas) {
         addDiskFile(archive, "data\\more.txt", dir, sampleData(100, 55));
         CountingSink sink;
         EXPECT_FALSE(archive.save(6, false, sink));
-        EXPECT_EQ(archive.lastError, RESULT_BAD_LENGTH);
-        EXPECT_EQ(archive.lastReason.cause, Cause::ARCHIVE_TOO_LARGE) << describe(archive);
-        EXPECT_EQ(causeText(archive.lastReason), "the archive would grow past the format's limit (4 GiB)");
+        EXPECT_EQ(archive.lastError.code, RESULT_BAD_LENGTH);
+        EXPECT_EQ(archive.lastError.cause, Cause::ARCHIVE_TOO_LARGE) << describe(archive);
+        EXPECT_EQ(causeText(archive.lastError), "the archive would grow past the format's limit (4 GiB)");
     }
     EXPECT_EQ(fs::file_size(fs::path(dir.native(u"test.grf"))), length);
     GrfArchive reopened;
@@ -832,7 +832,7 @@ TEST(Save, NewArchiveTakesItsNameOnlyWhenComplete) {
         addDiskFile(archive, "data\\a.txt", dir, u"missing", 10);
         CountingSink sink;
         EXPECT_FALSE(archive.save(6, false, sink));
-        EXPECT_EQ(archive.lastReason.cause, Cause::NOT_FOUND) << describe(archive);
+        EXPECT_EQ(archive.lastError.cause, Cause::NOT_FOUND) << describe(archive);
     }
     EXPECT_EQ(readWholeFile(dir.native(u"test.grf")), toBytes("what the user had here"));
     expectNoOtherFiles(dir, "test.grf");
@@ -867,7 +867,7 @@ TEST(Repack, RemovesLeftoverTemporaryFilesNoProgramHolds) {
     CountingSink sink;
     RecompressResult result = recompressArchive(std::move(old), 9, false, sink, [](uint64_t) {});
     const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
-    EXPECT_EQ(result.error, 0);
+    EXPECT_EQ(result.outcome.code(), 0);
     EXPECT_FALSE(fs::exists(fs::path(dir.native(u"test.grf.1a2b.tmp"))));
     EXPECT_TRUE(fs::exists(fs::path(dir.native(u"test.grf.00ff.tmp"))));
     EXPECT_TRUE(fs::exists(fs::path(dir.native(u"test.grf.notes.tmp"))));
@@ -889,9 +889,9 @@ TEST(Repack, ReplacedArchiveThatDoesNotReopenIsStillASuccess) {
     RecompressResult result = recompressArchive(std::move(old), 9, false, sink, [](uint64_t) {});
     platform::ExclusiveFile::setOpenFaultHook({});
     const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
-    EXPECT_EQ(result.error, 0);
-    EXPECT_EQ(result.reopenError, EACCES);
-    EXPECT_EQ(result.reason.cause, Cause::IN_USE);
+    EXPECT_EQ(result.outcome.code(), 0);
+    EXPECT_EQ(result.reopenFailure.code, EACCES);
+    EXPECT_EQ(result.reopenFailure.cause, Cause::IN_USE);
     ASSERT_NE(fresh, nullptr);
     EXPECT_FALSE(fresh->file.isOpen());
     expectNoOtherFiles(dir, "test.grf");

@@ -9,7 +9,7 @@
 #include "archive/archive.h"
 #include "archive/result_codes.h"
 #include "tests/support/archive_writer.h"
-#include "tests/support/recording_channel.h"
+#include "tests/support/recording_listener.h"
 #include "tests/support/temp_dir.h"
 #include "worker/task_worker.h"
 
@@ -23,63 +23,55 @@ std::string narrow(const std::u16string& text) {
     return out;
 }
 
-// The messages of one task as lines, a run of progress messages as its last value. Checks on
-// the way that each message travels as the window expects it (sent or posted) and that
-// progress never goes back.
-std::vector<std::string> summary(const std::vector<RecordedMessage>& messages) {
+// The reports of one task as lines, a run of progress reports as its last value. Checks on the
+// way that progress never goes back.
+std::vector<std::string> summary(const std::vector<RecordedReport>& reports) {
     std::vector<std::string> lines;
     uint64_t lastProgress = 0;
     bool inProgress = false;
-    for (const RecordedMessage& m : messages) {
-        const bool expectSent = m.message != WM_TASK_PROGRESS && m.message != WM_TASK_FINISHED;
-        EXPECT_EQ(m.sent, expectSent) << describe(m);
-        if (m.message == WM_TASK_PROGRESS) {
-            const uint64_t done = joinHalves(m.wParam, m.lParam);
-            EXPECT_GE(done, inProgress ? lastProgress : 0) << describe(messages);
-            lastProgress = done;
+    for (const RecordedReport& r : reports) {
+        if (r.kind == Report::PROGRESS) {
+            EXPECT_GE(r.value, inProgress ? lastProgress : 0) << describe(reports);
+            lastProgress = r.value;
             if (inProgress) lines.pop_back();
-            lines.push_back("progress " + std::to_string(done));
+            lines.push_back("progress " + std::to_string(r.value));
             inProgress = true;
             continue;
         }
         inProgress = false;
-        switch (m.message) {
-        case WM_TASK_STARTED: lines.push_back("started " + std::to_string(m.wParam)); break;
-        case WM_TASK_STATUS: lines.push_back("status " + narrow(m.text)); break;
-        case WM_TASK_ITEM_FAILED: lines.push_back("failed " + narrow(m.text)); break;
-        case WM_TASK_TOTAL: lines.push_back("total " + std::to_string(joinHalves(m.wParam, m.lParam))); break;
-        case WM_TASK_FINISHED:
-            lines.push_back("finished " + std::to_string(m.wParam) + " " +
-                            (m.wParam == TASK_RECOMPRESS ? std::string("record") : std::to_string(m.lParam)));
+        switch (r.kind) {
+        case Report::STARTED: lines.push_back("started " + std::to_string(r.value)); break;
+        case Report::STATUS: lines.push_back("status " + narrow(r.text)); break;
+        case Report::ITEM_FAILED: lines.push_back("failed " + narrow(r.text)); break;
+        case Report::TOTAL: lines.push_back("total " + std::to_string(r.value)); break;
+        case Report::FINISHED:
+            lines.push_back("finished " + std::to_string(r.value) + " " + std::to_string(r.reason.code));
             break;
-        default: lines.push_back("unexpected " + describe(m)); break;
+        default: break;
         }
     }
     return lines;
 }
 
 // The real procedures on a running worker, one task at a time, as the window drives them.
-class TaskRun {
+class WorkerDrive {
 public:
-    TaskRun() {
-        installTaskProcedures(worker);
-        EXPECT_TRUE(worker.start());
-    }
+    WorkerDrive() { EXPECT_TRUE(worker.start()); }
 
-    // Runs one task to its WM_TASK_FINISHED and answers its messages; `finished` gets the lParam.
+    // Runs one task to its end and answers its reports; `finished` gets the outcome's code.
     std::vector<std::string> run(uint32_t code, std::unique_ptr<TaskArgs> record, intptr_t* finished = nullptr) {
-        const size_t before = channel.messages().size();
+        const size_t before = listener.reports().size();
         worker.startTask(code, std::move(record));
         ++finishedCount;
-        EXPECT_TRUE(channel.waitForFinished(finishedCount)) << describe(channel.messages());
-        const auto all = channel.messages();
-        const std::vector<RecordedMessage> mine(all.begin() + before, all.end());
-        if (finished != nullptr && !mine.empty()) *finished = mine.back().lParam;
+        EXPECT_TRUE(listener.waitForFinished(finishedCount)) << describe(listener.reports());
+        const auto all = listener.reports();
+        const std::vector<RecordedReport> mine(all.begin() + before, all.end());
+        if (finished != nullptr && !mine.empty()) *finished = mine.back().reason.code;
         return summary(mine);
     }
 
-    RecordingChannel channel;
-    TaskWorker worker{channel};
+    RecordingListener listener;
+    TaskWorker worker{listener};
 
 private:
     size_t finishedCount = 0;
@@ -120,7 +112,7 @@ TEST(TaskProcs, ExtractOneReportsTargetTotalAndResult) {
     GrfEntry* unreadable = archive.findStored("data\\far.txt");
     ASSERT_NE(entry, nullptr);
     ASSERT_NE(unreadable, nullptr);
-    TaskRun run;
+    WorkerDrive run;
 
     const std::u16string target = dir.file(u"out.txt");
     EXPECT_EQ(run.run(TASK_EXTRACT_ONE, extractOneArgs(entry, target)),
@@ -142,7 +134,7 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
     GrfEntry* first = archive.findStored("data\\one\\x.txt");
     GrfEntry* second = archive.findStored("data\\two\\x.txt");
     GrfEntry* third = archive.findStored("data\\y.txt");
-    TaskRun run;
+    WorkerDrive run;
 
     // Without directories both x.txt land on the same file, the later one winning.
     auto selected = std::make_unique<ExtractListArgs>();
@@ -156,15 +148,23 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
                      "progress " + sizeText(pair), "finished 2 0"}));
     EXPECT_EQ(readWholeFile(dir.native(u"flat\\x.txt")), toBytes("second"));
 
-    // A deleted entry counts in the total but is not extracted.
+    // A deleted entry is neither extracted nor counted: the bar ends at its total.
     archive.markDeleted(*third);
     auto all = std::make_unique<ExtractAllArgs>();
     all->archive = &archive;
     all->targetDir = dir.file(u"tree");
     EXPECT_EQ(run.run(TASK_EXTRACT_ALL, std::move(all)),
-              (Lines{"started 3", "total " + sizeText(pair + third->compressedSize), "status data\\one\\x.txt",
+              (Lines{"started 3", "total " + sizeText(pair), "status data\\one\\x.txt",
                      "progress " + sizeText(first->compressedSize), "status data\\two\\x.txt",
-                     "progress " + sizeText(pair), "status data\\y.txt", "finished 3 0"}));
+                     "progress " + sizeText(pair), "finished 3 0"}));
+
+    // Picked by hand, the deleted row is named as failed, and its share of the bar still moves.
+    auto picked = std::make_unique<ExtractListArgs>();
+    picked->selection = {third};
+    picked->targetDir = dir.file(u"picked");
+    EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, std::move(picked)),
+              (Lines{"started 2", "total " + sizeText(third->compressedSize), "status data\\y.txt",
+                     "progress " + sizeText(third->compressedSize), "failed data\\y.txt", "finished 2 0"}));
     EXPECT_EQ(readWholeFile(dir.native(u"tree\\data\\one\\x.txt")), toBytes("first"));
     EXPECT_FALSE(fs::exists(fs::path(dir.native(u"tree\\data\\y.txt"))));
 
@@ -184,7 +184,7 @@ TEST(TaskProcs, AddingTasksSendNoTotalAndNoProgress) {
     std::ofstream(fs::path(dir.native(u"junk.grf"))) << "not an archive at all, but long enough for a header";
     GrfArchive archive;
     ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
-    TaskRun run;
+    WorkerDrive run;
 
     // With and without the trailing backslash the names are the same.
     for (const std::u16string& directory : {dir.file(u"src"), dir.file(u"src") + u"\\"}) {
@@ -210,7 +210,7 @@ TEST(TaskProcs, SaveReportsEachPendingEntryAndItsResult) {
         const auto data = sampleData(100000, 2);
         out.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
     }
-    TaskRun run;
+    WorkerDrive run;
     {
         GrfArchive archive;
         ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
@@ -238,17 +238,21 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
     auto damaged = deflateBytes(sampleData(500, 4));
     damaged[damaged.size() / 2] ^= 0x55;
     TestArchive().add("data\\bad.txt", sampleData(500, 4)).stream(damaged).writeTo(dir, u"bad.grf");
-    TaskRun run;
+    WorkerDrive run;
     const auto runRecompress = [&](std::unique_ptr<GrfArchive> archive, std::vector<std::string>& lines) {
         auto record = std::make_unique<RecompressArgs>();
         record->level = 9;
         record->archive = std::move(archive);
-        const RecompressArgs* const handed = record.get();
-        intptr_t finished = 0;
-        lines = run.run(TASK_RECOMPRESS, std::move(record), &finished);
-        EXPECT_EQ(finished, reinterpret_cast<intptr_t>(handed));
-        // The window's from here on.
-        return std::unique_ptr<RecompressArgs>(reinterpret_cast<RecompressArgs*>(finished));
+        lines = run.run(TASK_RECOMPRESS, std::move(record));
+        // The record comes back with the completion: the window's from here on.
+        auto completions = run.listener.takeCompletions();
+        EXPECT_EQ(completions.size(), 1u);
+        struct Back {
+            std::unique_ptr<GrfArchive> resultArchive;
+            int error;
+        };
+        auto& back = static_cast<RecompressArgs&>(*completions.back().args);
+        return std::make_unique<Back>(Back{std::move(back.resultArchive), completions.back().outcome.code()});
     };
 
     std::vector<std::string> lines;
@@ -257,7 +261,7 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
     auto done = runRecompress(std::move(old), lines);
     EXPECT_EQ(lines, (Lines{"started 7", "total " + sizeText(data.size() + 3), "status data\\a.txt",
                             "progress " + sizeText(data.size()), "status data\\b.txt",
-                            "progress " + sizeText(data.size() + 3), "finished 7 record"}));
+                            "progress " + sizeText(data.size() + 3), "finished 7 0"}));
     EXPECT_EQ(done->error, 0);
     std::unique_ptr<GrfArchive> result = std::move(done->resultArchive);
     ASSERT_NE(result, nullptr);
@@ -268,7 +272,7 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
     auto bad = std::make_unique<GrfArchive>();
     ASSERT_TRUE(bad->open(dir.file(u"bad.grf")));
     done = runRecompress(std::move(bad), lines);
-    EXPECT_EQ(lines, (Lines{"started 7", "total 500", "status data\\bad.txt", "failed data\\bad.txt", "finished 7 record"}));
+    EXPECT_EQ(lines, (Lines{"started 7", "total 500", "status data\\bad.txt", "failed data\\bad.txt", "finished 7 " + std::to_string(RESULT_BAD_DATA)}));
     EXPECT_EQ(done->error, RESULT_BAD_DATA);
     std::unique_ptr<GrfArchive> reopened = std::move(done->resultArchive);
     ASSERT_NE(reopened, nullptr);
@@ -278,7 +282,7 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
     reopened->path = dir.file(u"missing\\bad.grf");
     const GrfArchive* const kept = reopened.get();
     done = runRecompress(std::move(reopened), lines);
-    EXPECT_EQ(lines, (Lines{"started 7", "finished 7 record"}));
+    EXPECT_EQ(lines, (Lines{"started 7", "finished 7 " + std::to_string(RESULT_OPEN_FAILED)}));
     EXPECT_NE(done->error, 0);
     EXPECT_EQ(done->resultArchive.get(), kept);
 
@@ -309,13 +313,9 @@ TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheRe
         args->selection.push_back(entry.get());
         archive.adoptEntry(std::move(entry));
     }
-    TaskRun run;
+    WorkerDrive run;
     EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, std::move(args)),
               (Lines{"started 2", "total 8589934590", "status data\\huge1.bin", "failed data\\huge1.bin",
                      "status data\\huge2.bin", "failed data\\huge2.bin", "finished 2 0"}));
-    for (const RecordedMessage& m : run.channel.messages()) {
-        if (m.message != WM_TASK_TOTAL) continue;
-        EXPECT_EQ(m.wParam, 1u);
-        EXPECT_EQ(uint32_t(m.lParam), 0xFFFFFFFEu);
-    }
+
 }

@@ -8,7 +8,7 @@
 #include "ui/main_dialog.h"
 #include "ui/resource.h"
 #include "ui/ui_seam.h"
-#include "ui/window_channel.h"
+#include "ui/window_listener.h"
 #include "worker/task_worker.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
@@ -25,9 +25,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     setUiState(UI_NO_ARCHIVE);
 
     // The window exists first: the worker sends to it from its first task on.
-    WindowChannel channel(app.mainWindow);
-    TaskWorker worker(channel);
-    installTaskProcedures(worker);
+    WindowListener listener(app.mainWindow);
+    TaskWorker worker(listener);
     if (!worker.start()) {
         uiSeam.messageBox(app.mainWindow, L"无法启动后台线程，程序将退出。", L"错误", MB_ICONERROR);
         DestroyWindow(app.mainWindow);

@@ -14,6 +14,7 @@
 #include "ui/resource.h"
 #include "ui/ui_seam.h"
 #include "ui/wide.h"
+#include "ui/window_messages.h"
 #include "worker/task_worker.h"
 
 App app;
@@ -64,8 +65,9 @@ void startArchive(bool create) {
     }
     endCurrentArchive();
     app.currentArchive = std::make_unique<GrfArchive>();
-    if (!app.currentArchive->create(path)) {
+    if (Outcome created = app.currentArchive->create(path); !created) {
         endCurrentArchive();
+        showFailure(L"无法新建GRF文件：", created.reason());
         return;
     }
     applyFilter();
@@ -218,8 +220,10 @@ void resetToNoArchive() {
 bool openArchiveAt(const std::u16string& path) {
     endCurrentArchive();
     app.currentArchive = std::make_unique<GrfArchive>();
-    if (!app.currentArchive->open(path)) {
+    if (Outcome opened = app.currentArchive->open(path); !opened) {
         endCurrentArchive();
+        // Users were left guessing when nothing happened: the path and the cause, under "错误".
+        showFailure(L"无法打开GRF文件：", opened.reason());
         return false;
     }
     applyFilter();
@@ -419,7 +423,8 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onTaskProgress(joinHalves(wParam, lParam));
         return 1;
     case WM_TASK_FINISHED:
-        onTaskFinished(static_cast<uint32_t>(wParam), lParam);
+        // Ours from here on: the completion and the task's record with it.
+        onTaskFinished(std::unique_ptr<TaskCompletion>(reinterpret_cast<TaskCompletion*>(lParam)));
         return 1;
     case WM_TASK_ITEM_FAILED:
         onTaskItemFailed(reinterpret_cast<const FailureReason*>(lParam));

@@ -10,7 +10,9 @@
 #include <vector>
 
 class GrfEntry;
+struct FailureReason;
 struct TaskArgs;
+struct TaskCompletion;
 
 // Main dialog (main_dialog.cpp).
 INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -96,7 +98,9 @@ void onTaskStarted(uint32_t code);
 void onTaskStatus(const wchar_t* text);
 void onTaskTotal(uint64_t total);
 void onTaskProgress(uint64_t done);
-void onTaskFinished(uint32_t code, LPARAM result);
+void onTaskFinished(std::unique_ptr<TaskCompletion> completion);
+// A failure the user must see now, in a box under "错误": `what` and the reason's subject and cause.
+void showFailure(const std::wstring& what, const FailureReason& reason);
 struct FailureReason;
 void onTaskItemFailed(const FailureReason* reason);
 void onActivate();

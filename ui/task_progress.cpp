@@ -12,7 +12,8 @@
 #include "ui/ui_seam.h"
 #include "ui/wide.h"
 #include "worker/task_args.h"
-#include "worker/task_messages.h"
+#include "worker/task_codes.h"
+#include "worker/task_listener.h"
 
 namespace {
 
@@ -46,11 +47,13 @@ std::wstring itemLine(const FailureReason& reason) {
     return std::wstring(line.begin(), line.end());
 }
 
-// What failed with `code`: the reason's own cause when it has one ("No space left on device"
-// says more than the code's text), else the code's text.
-std::wstring failureText(int32_t code, const FailureReason* reason) {
-    if (reason != nullptr && reason->code == code && reason->cause != Cause::NONE) return itemLine(*reason);
-    return asWide(resultText(code));
+// What failed: the reason's own cause when it has one ("No space left on device" says more than
+// the code's text), else the text of its result code.
+std::wstring failureText(const FailureReason& reason) {
+    if (reason.cause != Cause::NONE || reason.systemError != 0) return itemLine(reason);
+    const std::wstring text = asWide(resultText(reason.code));
+    if (reason.subject.empty()) return text;
+    return std::wstring(reason.subject.begin(), reason.subject.end()) + L": " + text;
 }
 
 // The items the task left out or failed so far, as the end of a box; they are then shown.
@@ -66,8 +69,8 @@ std::wstring takeLeftOut() {
 }
 
 // A failed task in one box: its cause, and the items it named on the way.
-void showError(int32_t code, const FailureReason* reason) {
-    std::wstring text = failureText(code, reason);
+void showError(const FailureReason& reason) {
+    std::wstring text = failureText(reason);
     if (const std::wstring items = takeLeftOut(); !items.empty()) text += L"\n\n" + items;
     uiSeam.messageBox(app.mainWindow, text.c_str(), L"错误", MB_ICONERROR);
 }
@@ -80,13 +83,9 @@ void showLeftOut() {
     uiSeam.messageBox(app.mainWindow, text.c_str(), L"错误", MB_ICONWARNING);
 }
 
-const FailureReason* archiveReason() {
-    return app.currentArchive != nullptr ? &app.currentArchive->lastReason : nullptr;
-}
-
 // A failed save: the archive closes as the user asked, and its file keeps what it held before.
-void showSaveFailed(int32_t code) {
-    std::wstring text = L"保存失败，文件未被修改。\n" + failureText(code, archiveReason());
+void showSaveFailed(const FailureReason& reason) {
+    std::wstring text = L"保存失败，文件未被修改。\n" + failureText(reason);
     if (const std::wstring items = takeLeftOut(); !items.empty()) text += L"\n\n" + items;
     uiSeam.messageBox(app.mainWindow, text.c_str(), L"错误", MB_ICONERROR);
 }
@@ -103,22 +102,20 @@ void endWithoutArchive() {
 }
 
 // Answers true when the window goes on with an archive.
-bool adoptRecompressed(LPARAM result) {
-    // Ours from here on, with the archive it brings.
-    const std::unique_ptr<RecompressArgs> record(reinterpret_cast<RecompressArgs*>(result));
+bool adoptRecompressed(const TaskCompletion& completion) {
+    auto* const record = dynamic_cast<RecompressArgs*>(completion.args.get());
     if (record == nullptr) {
         return false;
     }
     app.currentArchive = std::move(record->resultArchive);
-    const int32_t error = record->error;
-    const int32_t reopenError = record->reopenError;
-    const FailureReason reason = record->reason;
-    if (error != 0) {
-        showError(error, &reason);
+    if (!completion.outcome) {
+        showError(completion.outcome.reason());
     }
-    if (reopenError != 0) {
-        // The rewrite is done and in place; only the window lost its hold on the file.
-        const std::wstring text = L"GRF文件已重新压缩，但无法重新打开。\n" + failureText(reopenError, &reason);
+    if (record->reopenFailure.failed()) {
+        // The window lost its hold on the file: rewritten and in place, or left as it was.
+        const std::wstring text = (completion.outcome ? L"GRF文件已重新压缩，但无法重新打开。\n"
+                                                      : L"无法重新打开GRF文件。\n") +
+                                  failureText(record->reopenFailure);
         uiSeam.messageBox(app.mainWindow, text.c_str(), L"重新压缩", MB_ICONWARNING);
         return false;
     }
@@ -182,34 +179,40 @@ void onTaskProgress(uint64_t done) {
     }
 }
 
-void onTaskFinished(uint32_t code, LPARAM result) {
+void showFailure(const std::wstring& what, const FailureReason& reason) {
+    const std::wstring text = what + L"\n" + failureText(reason);
+    uiSeam.messageBox(app.mainWindow, text.c_str(), L"错误", MB_ICONERROR);
+}
+
+void onTaskFinished(std::unique_ptr<TaskCompletion> completion) {
+    if (completion == nullptr) return;
+    const uint32_t code = completion->code;
+    const Outcome& outcome = completion->outcome;
+    if (app.currentArchive != nullptr && !outcome) app.currentArchive->lastError = outcome.reason();
     switch (code) {
     case TASK_EXTRACT_ONE:
     case TASK_EXTRACT_SELECTED:
     case TASK_EXTRACT_ALL:
         refreshStatusLine();
-        if (static_cast<int32_t>(result) < 0) {
-            showError(static_cast<int32_t>(result), archiveReason());
-        }
+        if (!outcome) showError(outcome.reason());
         break;
     case TASK_ADD_DIRECTORY:
     case TASK_ADD_ARCHIVE:
         applyFilter();
         setMarquee(false);
         // The other archive did not open: nothing of it was added.
-        if (code == TASK_ADD_ARCHIVE && static_cast<int32_t>(result) != 0) {
-            showError(static_cast<int32_t>(result), archiveReason());
-        }
+        if (!outcome) showError(outcome.reason());
         break;
     case TASK_SAVE:
-        if (static_cast<int32_t>(result) != 0) showSaveFailed(static_cast<int32_t>(result));
+        if (!outcome) showSaveFailed(outcome.reason());
         showLeftOut();
         // Saved or not, the archive closes: that is what the user asked for with Yes.
         endWithoutArchive();
         return;
     case TASK_RECOMPRESS:
-        if (!adoptRecompressed(result)) {
+        if (!adoptRecompressed(*completion)) {
             // Nothing came back to continue with (the task broke off): the window starts over.
+            showLeftOut();
             endWithoutArchive();
             setTaskbarState(TBPF_NOPROGRESS);
             return;

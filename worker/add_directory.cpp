@@ -7,7 +7,7 @@
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
 #include "platform/dir_walk.h"
-#include "worker/task_worker.h"
+#include "worker/add_directory.h"
 
 namespace {
 
@@ -33,7 +33,8 @@ bool fitsPieceByPiece(const std::u16string& name, uint32_t codePage) {
 }  // namespace
 
 // Depth-first in the file system's order: a subdirectory is walked as soon as it is listed.
-void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, const std::u16string& directory) {
+void addDirectoryTree(const AddDirectoryArgs& args, size_t prefixLength, const std::u16string& directory,
+                      ProgressSink& progress) {
     GrfArchive& archive = *args.archive;
     // Nothing writes the archive while the walk runs, so its length singles out the few files
     // that could be the archive itself.
@@ -47,11 +48,11 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
         // A longer path does not fit the system's path buffers: the save could not open the file
         // again, so it is not added at all.
         if (full.size() > MAX_NAME_LENGTH || full.size() < prefixLength) {
-            reportItemFailure(ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_TOO_LONG, full));
+            progress.reportItemFailure(ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_TOO_LONG, full));
             return;
         }
         if (item.isDirectory) {
-            addDirectoryTree(args, prefixLength, full);
+            addDirectoryTree(args, prefixLength, full, progress);
             return;
         }
 
@@ -62,7 +63,7 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
         }
 
         const std::u16string wideName = u"data\\" + full.substr(prefixLength);
-        reportStatus(wideName.c_str());
+        progress.reportStatus(wideName.c_str());
         // A name that does not survive the code page, or outgrows the table's 259 bytes, would be
         // stored as some other name: such a file is left out, said so, and the walk goes on.
         const bool korean = args.useKoreanNames != 0;
@@ -74,14 +75,14 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
                     ? ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_TOO_LONG, wideName)
                     : ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_NOT_ENCODABLE, wideName, codePage);
             reason.subjectIsEntry = true;
-            reportItemFailure(reason);
+            progress.reportItemFailure(reason);
             return;
         }
         // Sizes and positions in the format are 32-bit: a larger file cannot be stored at all.
         if (item.size > UINT32_MAX) {
             FailureReason reason = ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::FILE_TOO_LARGE, wideName);
             reason.subjectIsEntry = true;
-            reportItemFailure(reason);
+            progress.reportItemFailure(reason);
             return;
         }
         archive.addFile(*name, full, static_cast<uint32_t>(item.size));

@@ -9,10 +9,9 @@
 class GrfArchive;
 class GrfEntry;
 
-// Argument records: the window fills one and hands it over with the task (TaskWorker::startTask).
-// The worker releases it after posting WM_TASK_FINISHED, except RecompressArgs, which travels back
-// as that message's lParam for the window to take over. Archive and entry pointers are not owned,
-// except where a field says so.
+// Argument records: the window fills one and hands it over with the task (TaskWorker::startTask);
+// it comes back with the task's completion. Archive and entry pointers are not owned, except
+// where a field says so.
 struct TaskArgs {
     TaskArgs() = default;
     TaskArgs(const TaskArgs&) = delete;
@@ -65,9 +64,7 @@ struct RecompressArgs final : TaskArgs {
     // Owned: the task takes it over and destroys it once the rewritten file replaces it.
     std::unique_ptr<GrfArchive> archive;
     std::unique_ptr<GrfArchive> resultArchive;  // output: the archive the window continues with
-    int32_t error = 0;                          // output: result code
-    // Output: the rewritten archive is in place but did not open again (a success all the same;
-    // resultArchive then has no file); its code, or 0.
-    int32_t reopenError = 0;
-    FailureReason reason;                       // output: the whole story of error or reopenError
+    // Output: the archive on its path did not open again (resultArchive then has no file). After
+    // a rewrite that is a success all the same.
+    FailureReason reopenFailure;
 };

@@ -10,86 +10,69 @@
 #include "archive/extract_batch.h"
 #include "archive/repack.h"
 #include "archive/work_pool.h"
-#include "worker/task_worker.h"
+#include "worker/add_directory.h"
+#include "worker/task_run.h"
+#include "worker/task_codes.h"
 
 namespace {
 
-// Every procedure reads its record from the task the loop is running.
-template <typename Args>
-Args& recordOf(TaskWorker& worker) {
-    return static_cast<Args&>(*worker.currentArgs);
-}
-
-void announceTotal(TaskWorker& worker, uint64_t total) {
-    worker.progressDone = 0;
-    worker.progressTotal = total;
-    worker.sendTotal();
-}
-
-void extractOne(TaskWorker& worker) {
-    worker.sendStarted(TASK_EXTRACT_ONE);
-    auto& args = recordOf<ExtractOneArgs>(worker);
+Outcome extractOne(TaskArgs& record, TaskRun& run) {
+    auto& args = static_cast<ExtractOneArgs&>(record);
     GrfEntry& entry = *args.entry;
     // The status is where the data go, not the entry's name.
-    worker.reportStatus(args.targetPath.c_str());
-    announceTotal(worker, entry.compressedSize);
-    const bool extracted = entry.extractTo(args.targetPath, worker);
-    finishTask(worker, TASK_EXTRACT_ONE, extracted ? 0 : entry.owner()->lastError);
+    run.reportStatus(args.targetPath.c_str());
+    run.announceTotal(entry.compressedSize);
+    return entry.extractTo(args.targetPath, run);
 }
 
-// A failed entry neither stops the others nor changes the result.
-void extractEach(TaskWorker& worker, const std::vector<GrfEntry*>& selection, const std::u16string& targetDir,
+// A failed entry neither stops the others nor fails the task: it is told as an item.
+void extractEach(TaskRun& run, const std::vector<GrfEntry*>& selection, const std::u16string& targetDir,
                  bool keepDirs, bool useKoreanNames) {
     uint64_t total = 0;
     for (const GrfEntry* entry : selection) {
         total += entry->compressedSize;
     }
-    announceTotal(worker, total);
+    run.announceTotal(total);
     // Inflated on one thread per core, written here in list order.
-    extractEntries(selection, targetDir, keepDirs, useKoreanNames, worker, WorkPool::defaultThreads());
+    extractEntries(selection, targetDir, keepDirs, useKoreanNames, run, WorkPool::defaultThreads());
 }
 
-void extractSelected(TaskWorker& worker) {
-    worker.sendStarted(TASK_EXTRACT_SELECTED);
-    auto& args = recordOf<ExtractListArgs>(worker);
-    extractEach(worker, args.selection, args.targetDir, args.keepDirs != 0, args.useKoreanNames != 0);
-    finishTask(worker, TASK_EXTRACT_SELECTED, 0);
+Outcome extractSelected(TaskArgs& record, TaskRun& run) {
+    auto& args = static_cast<ExtractListArgs&>(record);
+    extractEach(run, args.selection, args.targetDir, args.keepDirs != 0, args.useKoreanNames != 0);
+    return {};
 }
 
-void extractAll(TaskWorker& worker) {
-    worker.sendStarted(TASK_EXTRACT_ALL);
-    auto& args = recordOf<ExtractAllArgs>(worker);
-    // Deleted entries count in the total too; extraction skips them.
+Outcome extractAll(TaskArgs& record, TaskRun& run) {
+    auto& args = static_cast<ExtractAllArgs&>(record);
+    // Every entry the file holds; one marked deleted has been taken out of it as far as the
+    // user is concerned, so it is neither extracted nor counted.
     std::vector<GrfEntry*> everything;
     everything.reserve(args.archive->storedEntries().size());
     for (const auto& entry : args.archive->storedEntries()) {
-        everything.push_back(entry.get());
+        if (entry->state() == ENTRY_STORED) everything.push_back(entry.get());
     }
-    extractEach(worker, everything, args.targetDir, args.keepDirs != 0, args.useKoreanNames != 0);
-    finishTask(worker, TASK_EXTRACT_ALL, 0);
+    extractEach(run, everything, args.targetDir, args.keepDirs != 0, args.useKoreanNames != 0);
+    return {};
 }
 
-void addDirectory(TaskWorker& worker) {
-    worker.sendStarted(TASK_ADD_DIRECTORY);
-    auto& args = recordOf<AddDirectoryArgs>(worker);
+Outcome addDirectory(TaskArgs& record, TaskRun& run) {
+    auto& args = static_cast<AddDirectoryArgs&>(record);
     // The units cut from every full path: the directory and the backslash after it, so that
     // "C:\src" and "C:\src\" name the same entries.
     const std::u16string& directory = args.directory;
     const size_t prefixLength = directory.size() + (!directory.empty() && directory.back() == u'\\' ? 0 : 1);
-    worker.addDirectoryTree(args, prefixLength, directory);
-    finishTask(worker, TASK_ADD_DIRECTORY, 0);
+    addDirectoryTree(args, prefixLength, directory, run);
+    return {};
 }
 
-void addArchive(TaskWorker& worker) {
-    worker.sendStarted(TASK_ADD_ARCHIVE);
-    auto& args = recordOf<AddArchiveArgs>(worker);
-    const int result = mergeArchive(*args.archive, args.otherPath, worker);
-    finishTask(worker, TASK_ADD_ARCHIVE, result);
+Outcome addArchive(TaskArgs& record, TaskRun& run) {
+    auto& args = static_cast<AddArchiveArgs&>(record);
+    return mergeArchive(*args.archive, args.otherPath, run);
 }
 
-void saveArchive(TaskWorker& worker) {
-    worker.sendStarted(TASK_SAVE);
-    auto& args = recordOf<SaveArgs>(worker);
+Outcome saveArchive(TaskArgs& record, TaskRun& run) {
+    auto& args = static_cast<SaveArgs&>(record);
     GrfArchive& archive = *args.archive;
     // Only what the save will write: a pending entry marked deleted is skipped, and counting it
     // would leave the bar short of its end.
@@ -99,21 +82,17 @@ void saveArchive(TaskWorker& worker) {
             total += entry->originalSize;
         }
     }
-    announceTotal(worker, total);
-    const bool saved = archive.save(args.level, args.useKoreanNames != 0, worker);
-    finishTask(worker, TASK_SAVE, saved ? 0 : archive.lastError);
+    run.announceTotal(total);
+    return archive.save(args.level, args.useKoreanNames != 0, run);
 }
 
-void recompress(TaskWorker& worker) {
-    worker.sendStarted(TASK_RECOMPRESS);
-    auto& args = recordOf<RecompressArgs>(worker);
-    RecompressResult result = recompressArchive(std::move(args.archive), args.level, args.useKoreanNames != 0, worker,
-                                                      [&worker](uint64_t total) { announceTotal(worker, total); });
+Outcome recompress(TaskArgs& record, TaskRun& run) {
+    auto& args = static_cast<RecompressArgs&>(record);
+    RecompressResult result = recompressArchive(std::move(args.archive), args.level, args.useKoreanNames != 0, run,
+                                                [&run](uint64_t total) { run.announceTotal(total); });
     args.resultArchive = std::move(result.archive);
-    args.reopenError = result.reopenError;
-    args.reason = result.reason;
-    // finishTask puts the result into the record's `error` and hands the record to the window.
-    finishTask(worker, TASK_RECOMPRESS, result.error);
+    args.reopenFailure = std::move(result.reopenFailure);
+    return std::move(result.outcome);
 }
 
 }  // namespace
@@ -122,12 +101,15 @@ void recompress(TaskWorker& worker) {
 RecompressArgs::RecompressArgs() = default;
 RecompressArgs::~RecompressArgs() = default;
 
-void installTaskProcedures(TaskWorker& worker) {
-    worker.procedures[TASK_EXTRACT_ONE] = extractOne;
-    worker.procedures[TASK_EXTRACT_SELECTED] = extractSelected;
-    worker.procedures[TASK_EXTRACT_ALL] = extractAll;
-    worker.procedures[TASK_ADD_DIRECTORY] = addDirectory;
-    worker.procedures[TASK_ADD_ARCHIVE] = addArchive;
-    worker.procedures[TASK_SAVE] = saveArchive;
-    worker.procedures[TASK_RECOMPRESS] = recompress;
+TaskProcedure taskProcedureOf(uint32_t code) {
+    switch (code) {
+    case TASK_EXTRACT_ONE: return extractOne;
+    case TASK_EXTRACT_SELECTED: return extractSelected;
+    case TASK_EXTRACT_ALL: return extractAll;
+    case TASK_ADD_DIRECTORY: return addDirectory;
+    case TASK_ADD_ARCHIVE: return addArchive;
+    case TASK_SAVE: return saveArchive;
+    case TASK_RECOMPRESS: return recompress;
+    default: return nullptr;
+    }
 }

@@ -21,7 +21,9 @@ bool AutoResetEvent::wait(uint32_t timeoutMs) {
     return true;
 }
 
-TaskWorker::TaskWorker(MessageChannel& window) : window(window) {}
+TaskWorker::TaskWorker(TaskListener& listener) : listener(listener) {
+    for (uint32_t code = 1; code < TASK_CODE_COUNT; ++code) procedures[code] = taskProcedureOf(code);
+}
 
 TaskWorker::~TaskWorker() {
     stop();
@@ -43,6 +45,10 @@ void TaskWorker::stop() {
     }
     running.fetch_sub(1);
     thread.join();
+}
+
+void TaskWorker::setProcedure(uint32_t code, TaskProcedure procedure) {
+    if (code < TASK_CODE_COUNT) procedures[code] = procedure;
 }
 
 void TaskWorker::startTask(uint32_t code, std::unique_ptr<TaskArgs> args) {
@@ -69,75 +75,9 @@ void TaskWorker::workerMain() {
             args = std::move(taskArgs);
         }
         // A record of a code we ignore goes with `args`.
-        if (code == 0 || code >= TASK_CODE_COUNT || procedures[code] == nullptr) {
+        if (code == 0 || code >= TASK_CODE_COUNT || procedures[code] == nullptr || args == nullptr) {
             continue;
         }
-        runTask(code, std::move(args));
+        listener.taskFinished(performTask(code, std::move(args), procedures[code], listener));
     }
-}
-
-// The one catch of the core: whatever escapes a procedure ends that task only. The window still
-// gets its WM_TASK_FINISHED (else it would stay busy for good) and the record is still released.
-void TaskWorker::runTask(uint32_t code, std::unique_ptr<TaskArgs> args) {
-    currentCode = code;
-    currentArgs = std::move(args);
-    finishPosted = false;
-    try {
-        procedures[code](*this);
-    } catch (...) {
-    }
-    if (finishPosted) {
-        return;
-    }
-    // Thrown before the procedure finished, or it returned without finishing.
-    try {
-        finishTask(*this, code, RESULT_TASK_ABORTED);
-    } catch (...) {
-        // The channel itself failed; nothing is left to tell the window with.
-    }
-}
-
-void TaskWorker::sendStarted(uint32_t code) {
-    itemFailures = 0;
-    window.send(WM_TASK_STARTED, code, 0);
-}
-
-void TaskWorker::reportItemFailure(const FailureReason& reason) {
-    ++itemFailures;
-    // Sent: the reason lives on this thread's stack.
-    window.send(WM_TASK_ITEM_FAILED, 0, reinterpret_cast<intptr_t>(&reason));
-}
-
-void TaskWorker::reportStatus(const char16_t* text) {
-    // Sent, not posted: the text lives on this thread's stack and must outlast the window's handling.
-    window.send(WM_TASK_STATUS, reinterpret_cast<uintptr_t>(text), 0);
-}
-
-void TaskWorker::reportProgress(uint32_t bytes, bool commit) {
-    // Within an entry each report is absolute: the bytes before the entry plus the entry's own
-    // count; only the commit makes that count part of progressDone.
-    uint64_t done = progressDone + bytes;
-    if (commit) {
-        progressDone = done;
-    }
-    window.post(WM_TASK_PROGRESS, highHalf(done), static_cast<intptr_t>(lowHalf(done)));
-}
-
-void TaskWorker::sendTotal() {
-    window.send(WM_TASK_TOTAL, highHalf(progressTotal), static_cast<intptr_t>(lowHalf(progressTotal)));
-}
-
-void finishTask(TaskWorker& worker, uint32_t code, intptr_t result) {
-    std::unique_ptr<TaskArgs> record = std::move(worker.currentArgs);
-    intptr_t lParam = result;
-    // The recompress record goes back to the window, whatever code is posted.
-    if (auto* const recompress = dynamic_cast<RecompressArgs*>(record.get())) {
-        recompress->error = static_cast<int32_t>(result);
-        record.release();
-        lParam = reinterpret_cast<intptr_t>(recompress);
-    }
-    worker.window.post(WM_TASK_FINISHED, code, lParam);
-    worker.finishPosted = true;
-    // After the post: the window may already be reading a recompress record, but the others are
-    // ours alone until `record` goes here.
 }

@@ -180,8 +180,21 @@ std::vector<uint8_t> readWholeFile(const std::string& nativePath) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+std::string describe(const FailureReason& reason) {
+    std::string text = "code " + std::to_string(reason.code) + " \"" + utf8(resultText(reason.code)) + "\"";
+    if (reason.systemError != 0) text += " errno " + std::to_string(reason.systemError);
+    const std::string cause = causeText(reason);
+    if (!cause.empty()) text += " (" + cause + ")";
+    if (!reason.subject.empty()) text += " subject " + utf8(reason.subject);
+    return text;
+}
+
+std::string describe(const Outcome& outcome) {
+    return outcome ? "success" : describe(outcome.reason());
+}
+
 std::string describe(const GrfArchive& archive) {
-    return "lastError " + std::to_string(archive.lastError) + " \"" + utf8(resultText(archive.lastError)) + "\"";
+    return "lastError " + describe(archive.lastError);
 }
 
 TestArchive& TestArchive::legacy(uint32_t value) {

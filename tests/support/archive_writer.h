@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/outcome.h"
+
 class TempDir;
 class GrfArchive;
 
@@ -96,3 +98,6 @@ std::vector<uint8_t> noiseData(size_t size, uint32_t seed = 1);
 std::vector<uint8_t> readWholeFile(const std::string& nativePath);
 // Code and text of the archive's last error, for failure messages.
 std::string describe(const GrfArchive& archive);
+// The code, system error, cause and subject, for a failed expectation.
+std::string describe(const FailureReason& reason);
+std::string describe(const Outcome& outcome);
