@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "archive/result_codes.h"
+#include "platform/utf8.h"
 
 FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject, bool held) {
     FailureReason reason;
@@ -78,6 +79,15 @@ std::string causeText(const FailureReason& reason) {
     case Cause::UNSAFE_NAME: return "unsafe name (it would leave the target directory or holds control characters)";
     case Cause::NAME_NOT_ENCODABLE: return "not representable in code page " + std::to_string(reason.value);
     case Cause::NAME_TOO_LONG: return "name too long (an entry name holds at most 259 bytes, a path 259 characters)";
+    case Cause::PATH_TOO_LONG: return "path too long for this system";
+    case Cause::NAME_HAS_BACKSLASH:
+        return "the name " + platform::utf16ToUtf8(reason.otherName) +
+               " holds a backslash, which an entry name would take as a folder separator";
+    case Cause::NAME_CASE_COLLISION:
+        return "differs only in letter case from " + platform::utf16ToUtf8(reason.otherName) +
+               ", added before it, and entry names ignore case";
+    case Cause::NOT_REGULAR_FILE: return "not a regular file";
+    case Cause::LINK_LOOP: return "a link to a folder that holds it (following it would loop)";
     case Cause::FILE_TOO_LARGE: return "file too large for the archive format (4 GiB)";
     case Cause::ARCHIVE_TOO_LARGE: return "the archive would grow past the format's limit (4 GiB)";
     case Cause::INTERNAL_ERROR: return "internal error: the task stopped unexpectedly";

@@ -32,6 +32,11 @@ enum class Cause : uint8_t {
     UNSAFE_NAME,           // would leave the target directory, or holds control characters
     NAME_NOT_ENCODABLE,    // not representable in the chosen code page (`value` names it)
     NAME_TOO_LONG,
+    PATH_TOO_LONG,         // a disk path longer than this system opens
+    NAME_HAS_BACKSLASH,    // a disk file's own name holds one, which entry names take as a separator (`otherName`)
+    NAME_CASE_COLLISION,   // one add met this name before in other letter case (`otherName`)
+    NOT_REGULAR_FILE,      // a device, pipe or socket
+    LINK_LOOP,             // a link to a directory that holds it
     FILE_TOO_LARGE,        // 4 GiB or more: the format's sizes are 32-bit
     ARCHIVE_TOO_LARGE,     // the archive would outgrow what 32-bit positions address
     UNREACHABLE_POSITION,  // a record names data the archive's positions cannot reach
@@ -52,6 +57,7 @@ struct FailureReason {
     std::u16string subject;    // the path or entry name concerned
     bool subjectIsEntry = false;  // `subject` is an entry name (backslashes are part of it), not a path
     uint32_t value = 0;        // with NAME_NOT_ENCODABLE, the code page
+    std::u16string otherName;  // with NAME_CASE_COLLISION, the entry name kept; with NAME_HAS_BACKSLASH, the file's own name
 
     bool failed() const { return code != 0 || cause != Cause::NONE; }
 };

@@ -50,7 +50,7 @@ void removeStaleStagingFiles(const std::u16string& archivePath, const std::u16st
     const std::u16string prefix = parts.name + u".";
     std::vector<std::u16string> found;
     platform::listDirectory(parts.directory, [&](const platform::DirItem& item) {
-        if (!item.isDirectory && isStagingName(item.name, prefix)) {
+        if (item.kind == platform::ItemKind::FILE && isStagingName(item.name, prefix)) {
             found.push_back(parts.directory.empty() ? item.name : parts.directory + u'\\' + item.name);
         }
     });

@@ -1,38 +1,67 @@
 #include "platform/dir_walk.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "platform/disk_ops.h"
 
 namespace platform {
 
-bool listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit) {
-    std::string native = nativePathUtf8(directory);
+namespace {
+
+ItemKind kindOf(mode_t mode) {
+    if (S_ISREG(mode)) return ItemKind::FILE;
+    if (S_ISDIR(mode)) return ItemKind::DIRECTORY;
+    return ItemKind::NOT_REGULAR;   // sockets, devices, pipes
+}
+
+}  // namespace
+
+int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit) {
+    const std::string native = nativePathUtf8(directory);
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(native.empty() ? "." : native.c_str()), closedir);
-    if (!dir) return false;
-    if (!native.empty() && native.back() != '/') native.push_back('/');
-    while (const dirent* item = readdir(dir.get())) {
+    if (!dir) return errno;
+    const int dirFd = dirfd(dir.get());
+    for (;;) {
+        // readdir answers null both at the end and on a failure; only errno tells them apart.
+        errno = 0;
+        const dirent* item = readdir(dir.get());
+        if (item == nullptr) return errno;
         const std::string name = item->d_name;
         if (name == "." || name == "..") continue;
         // Names starting with a dot are this system's hidden files; they are listed like any other.
-        const std::string full = native + name;
-        struct stat info {};
-        if (lstat(full.c_str(), &info) != 0) continue;
-        if (S_ISLNK(info.st_mode)) {
-            // A link to a directory could lead back up the tree; links to files are followed.
-            if (stat(full.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) continue;
-        }
-        if (!S_ISDIR(info.st_mode) && !S_ISREG(info.st_mode)) continue;   // sockets, devices, pipes
         DirItem entry;
         entry.name = corePathFromUtf8(name);
-        entry.isDirectory = S_ISDIR(info.st_mode);
-        entry.size = entry.isDirectory ? 0 : uint64_t(info.st_size);
+        struct stat info {};
+        if (fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            entry.kind = ItemKind::UNREACHABLE;
+            entry.systemError = errno;
+        } else if (S_ISLNK(info.st_mode)) {
+            // The link's target: ELOOP for a link that leads back to itself, ENOENT for one to nothing.
+            if (fstatat(dirFd, name.c_str(), &info, 0) != 0) {
+                entry.kind = ItemKind::UNREACHABLE;
+                entry.systemError = errno;
+            } else {
+                entry.kind = S_ISDIR(info.st_mode) ? ItemKind::LINKED_DIRECTORY : kindOf(info.st_mode);
+            }
+        } else {
+            entry.kind = kindOf(info.st_mode);
+        }
+        if (entry.kind == ItemKind::FILE) entry.size = uint64_t(info.st_size);
         visit(entry);
     }
-    return true;
+}
+
+int identifyFile(const std::u16string& path, FileIdentity& identity) {
+    struct stat info {};
+    if (stat(nativePathUtf8(path).c_str(), &info) != 0) return errno;
+    identity.volume = uint64_t(info.st_dev);
+    identity.index = uint64_t(info.st_ino);
+    return 0;
 }
 
 }  // namespace platform

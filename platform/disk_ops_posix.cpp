@@ -6,8 +6,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 
+#include "platform/name_limit.h"
 #include "platform/utf8.h"
 
 namespace platform {
@@ -77,6 +79,12 @@ std::u16string corePathFromUtf8(const std::string& path) {
 
 int lastSystemErrorAsErrno() {
     return errno;
+}
+
+bool fitsDiskPath(std::u16string_view path) {
+    // What the kernel takes in one path, terminator included; a file system may refuse less
+    // (a long component), and then the open says so with its own ENAMETOOLONG.
+    return utf16ToUtf8(path).size() < PATH_MAX;
 }
 
 char16_t extraSeparator() {

@@ -2,8 +2,10 @@
 
 #include <windows.h>
 
-#include "platform/utf8.h"
 #include <cerrno>
+
+#include "platform/name_limit.h"
+#include "platform/utf8.h"
 
 namespace platform {
 
@@ -59,6 +61,12 @@ int lastSystemErrorAsErrno() {
     case ERROR_FILENAME_EXCED_RANGE: return ENAMETOOLONG;
     default: return EIO;
     }
+}
+
+bool fitsDiskPath(std::u16string_view path) {
+    // Without the \\?\ prefix, which we do not use, the system's path buffers hold MAX_PATH
+    // units with the terminator.
+    return path.size() < MAX_PATH;
 }
 
 bool fileExists(const std::u16string& path) {

@@ -3,7 +3,10 @@
 #include <filesystem>
 #include <fstream>
 #include <atomic>
+#include <cerrno>
+#include <functional>
 #include <memory>
+#include <tuple>
 #include <shared_mutex>
 #include <thread>
 #include <string>
@@ -11,16 +14,24 @@
 
 #include "archive/add.h"
 #include "archive/archive.h"
+#include "archive/entry_name.h"
 #include "archive/name_hash.h"
 #include "archive/progress_sink.h"
 #include "platform/code_page.h"
 #include "platform/exclusive_file.h"
+#include "platform/name_limit.h"
 #include "archive/result_codes.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/recording_listener.h"
 #include "tests/support/temp_dir.h"
 #include "worker/add_directory.h"
 #include "worker/task_run.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -477,3 +488,189 @@ TEST_F(AddTest, TheWindowMayReadTheListWhileATaskAdds) {
     EXPECT_EQ(archive.findAdded("data\\y.txt"), x);
     RecordProperty("unitsRead", std::to_string(unitsRead));
 }
+
+namespace {
+
+// What the worker named as left out: subject, cause and system error, in subject order.
+using LeftOut = std::tuple<std::u16string, Cause, int>;
+
+std::vector<LeftOut> leftOutItems(const RecordingListener& listener) {
+    std::vector<LeftOut> items;
+    for (const auto& report : listener.reports()) {
+        if (report.kind != Report::ITEM_FAILED) continue;
+        items.emplace_back(report.reason.subject, report.reason.cause, report.reason.systemError);
+    }
+    std::sort(items.begin(), items.end());
+    return items;
+}
+
+std::vector<FailureReason> leftOutReasons(const RecordingListener& listener) {
+    std::vector<FailureReason> reasons;
+    for (const auto& report : listener.reports()) {
+        if (report.kind == Report::ITEM_FAILED) reasons.push_back(report.reason);
+    }
+    return reasons;
+}
+
+#ifndef _WIN32
+// Runs `work` on this thread as the unprivileged user 65534 when the test runs as root, whom no
+// permission stops. Only this thread's effective user changes (the raw system call: the C
+// library's would change every thread) and it is back before returning; root keeps its saved
+// user meanwhile. False when the system refuses the change.
+bool runUnprivileged(const std::function<void()>& work) {
+    if (geteuid() != 0) {
+        work();
+        return true;
+    }
+    if (syscall(SYS_setresuid, -1, 65534, -1) != 0) return false;
+    work();
+    if (syscall(SYS_setresuid, -1, 0, -1) != 0) std::abort();   // the rest of the run would be someone else's
+    return true;
+}
+#endif
+
+}  // namespace
+
+// A folder or file that cannot be read is named with the system's cause and left out alone: the
+// rest is added, and the save stores it, where one such file used to fail the whole save.
+TEST_F(AddTest, LeavesOutWhatCannotBeReadAndSavesTheRest) {
+    ASSERT_TRUE(writeFile(files, u"ok.txt", "ok"));
+    ASSERT_TRUE(writeFile(files, u"sub\\ok2.txt", "ok2"));
+    ASSERT_TRUE(writeFile(files, u"held.txt", "held"));
+    // Another program writing the file holds it alone, on both systems.
+    platform::ExclusiveFile holder;
+    ASSERT_EQ(holder.open(files.file(u"held.txt"), platform::ExclusiveFile::Mode::UPDATE), 0);
+    std::vector<LeftOut> expected = {{files.file(u"held.txt"), Cause::IN_USE, EACCES}};
+
+#ifdef _WIN32
+    addDirectory(worker, archive, files.path());
+#else
+    ASSERT_TRUE(writeFile(files, u"unread.txt", "secret"));
+    ASSERT_TRUE(writeFile(files, u"locked\\below.txt", "below"));
+    fs::permissions(files.native(u"unread.txt"), fs::perms::none);
+    fs::permissions(files.native(u"locked"), fs::perms::none);
+    struct Restore {
+        const TempDir& dir;
+        ~Restore() {
+            fs::permissions(dir.native(u"locked"), fs::perms::owner_all);
+            fs::permissions(dir.native(u"unread.txt"), fs::perms::owner_all);
+        }
+    } restore{files};
+    if (!runUnprivileged([&] { addDirectory(worker, archive, files.path()); })) {
+        GTEST_SKIP() << "this system lets no test drop root's rights";
+    }
+    expected.emplace_back(files.file(u"locked\\"), Cause::PERMISSION_DENIED, EACCES);
+    expected.emplace_back(files.file(u"unread.txt"), Cause::PERMISSION_DENIED, EACCES);
+    std::sort(expected.begin(), expected.end());
+#endif
+
+    EXPECT_EQ(leftOutItems(listener), expected);
+    EXPECT_EQ(worker.itemFailures(), expected.size());
+    EXPECT_EQ(addedNames(archive), (std::vector<std::string>{"data\\ok.txt", "data\\sub\\ok2.txt"}));
+    ASSERT_TRUE(archive.save(6, false, worker)) << describe(archive);
+    archive.close();
+    GrfArchive reopened;
+    ASSERT_TRUE(reopened.open(work.file(u"target.grf"))) << describe(reopened);
+    EXPECT_EQ(reopened.storedEntries().size(), 2u);
+}
+
+// The archive keeps one entry per name, letter case aside: of two files one add would store
+// under one name, the first stays and the second is named beside it. A namesake from before the
+// add, stored or pending, is replaced as an update.
+TEST_F(AddTest, KeepsTheFirstOfNamesThatDifferOnlyInCase) {
+    const std::pair<std::u16string, std::u16string> pairs[] = {
+        {u"man2\\_exit.2.gz", u"man2\\_Exit.2.gz"},
+        {u"html\\faq.html", u"html\\FAQ.html"},
+        {u"Docs\\a.txt", u"docs\\a.txt"},   // folders that differ in case
+    };
+    for (const auto& [first, second] : pairs) {
+        ASSERT_TRUE(writeFile(files, first, "first"));
+        ASSERT_TRUE(writeFile(files, second, "second, longer"));
+    }
+    if (std::distance(fs::directory_iterator(files.native(u"man2")), fs::directory_iterator()) != 2) {
+        GTEST_SKIP() << "the file system here folds letter case";
+    }
+    const auto path = TestArchive().add("data\\MAN2\\_EXIT.2.GZ", "stored").add("data\\kept.txt", "k").writeTo(work, u"stored.grf");
+    GrfArchive stored;
+    ASSERT_TRUE(stored.open(path)) << describe(stored);
+
+    for (int round = 1; round <= 2; ++round) {
+        SCOPED_TRACE(round == 1 ? "first add" : "the same tree again: the pending entries are updated");
+        addDirectory(worker, stored, files.path());
+        const auto reasons = leftOutReasons(listener);
+        ASSERT_EQ(reasons.size(), 3u * round);
+        EXPECT_EQ(stored.pendingEntries().size(), 3u);
+        for (size_t i = reasons.size() - 3; i < reasons.size(); ++i) {
+            const FailureReason& reason = reasons[i];
+            EXPECT_EQ(reason.cause, Cause::NAME_CASE_COLLISION);
+            EXPECT_TRUE(reason.subjectIsEntry);
+            // The one kept is the entry, drawing from its own file.
+            const GrfEntry* const kept = stored.findAdded(std::string(reason.otherName.begin(), reason.otherName.end()));
+            ASSERT_NE(kept, nullptr);
+            EXPECT_EQ(kept->nameAnsi(), reason.otherName);
+            EXPECT_NE(reason.subject, reason.otherName);
+            EXPECT_EQ(kept->sourcePath(), files.path() + reason.otherName.substr(4));
+        }
+    }
+    EXPECT_EQ(stored.storedEntries()[0]->state(), ENTRY_DELETED);
+    EXPECT_EQ(stored.storedEntries()[1]->state(), ENTRY_STORED);
+}
+
+#ifndef _WIN32
+// Links are followed where they lead to a file or to a folder outside the walk; whatever cannot
+// be taken is named with its cause instead of vanishing.
+TEST_F(AddTest, NamesLinksPipesAndNamesItCannotTake) {
+    ASSERT_TRUE(writeFile(files, u"keep.txt", "keep"));
+    ASSERT_TRUE(writeFile(files, u"sub\\inner.txt", "inner"));
+    ASSERT_TRUE(writeFile(work, u"outside\\o.txt", "outside"));
+    ASSERT_EQ(symlink(files.native(u"keep.txt").c_str(), files.native(u"alias.txt").c_str()), 0);
+    ASSERT_EQ(symlink(work.native(u"outside").c_str(), files.native(u"elsewhere").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", files.native(u"dangling").c_str()), 0);
+    ASSERT_EQ(symlink("self", files.native(u"self").c_str()), 0);
+    ASSERT_EQ(symlink("..", files.native(u"sub\\up").c_str()), 0);
+    ASSERT_EQ(symlink(files.native().c_str(), files.native(u"sub\\top").c_str()), 0);
+    ASSERT_EQ(mkfifo(files.native(u"pipe").c_str(), 0644), 0);
+    ASSERT_EQ(mknod(files.native(u"socket").c_str(), S_IFSOCK | 0644, 0), 0);
+    { std::ofstream(files.native() + "/back\\slash.txt") << "b"; }
+
+    addDirectory(worker, archive, files.path());
+
+    const std::vector<LeftOut> expected = {
+        {files.file(u"back\\slash.txt"), Cause::NAME_HAS_BACKSLASH, 0},
+        {files.file(u"dangling"), Cause::NOT_FOUND, ENOENT},
+        {files.file(u"pipe"), Cause::NOT_REGULAR_FILE, 0},
+        {files.file(u"self"), Cause::OTHER_SYSTEM_ERROR, ELOOP},
+        {files.file(u"socket"), Cause::NOT_REGULAR_FILE, 0},
+        {files.file(u"sub\\top"), Cause::LINK_LOOP, 0},
+        {files.file(u"sub\\up"), Cause::LINK_LOOP, 0},
+    };
+    EXPECT_EQ(leftOutItems(listener), expected);
+    EXPECT_EQ(worker.itemFailures(), expected.size());
+    for (const FailureReason& reason : leftOutReasons(listener)) {
+        EXPECT_FALSE(causeText(reason).empty()) << int(reason.cause);
+        if (reason.cause == Cause::NAME_HAS_BACKSLASH) {
+            EXPECT_EQ(reason.otherName, u"back\\slash.txt");
+        }
+    }
+    EXPECT_EQ(addedNames(archive), (std::vector<std::string>{"data\\alias.txt", "data\\elsewhere\\o.txt",
+                                                             "data\\keep.txt", "data\\sub\\inner.txt"}));
+}
+
+// A folder deep below a long absolute path is added on a system whose paths reach that far; the
+// format's limit still holds for the entry names.
+TEST_F(AddTest, TakesLongDiskPathsButNotLongEntryNames) {
+    const std::u16string deep = std::u16string(150, u'd') + u"\\" + std::u16string(120, u'e');
+    const std::u16string longName = u"x\\" + std::u16string(255, u'n');
+    ASSERT_TRUE(writeFile(files, deep + u"\\short.txt"));
+    ASSERT_TRUE(writeFile(files, deep + u"\\" + longName));
+    const std::u16string chosen = files.file(deep);
+    ASSERT_GT(chosen.size(), MAX_NAME_LENGTH);
+
+    addDirectory(worker, archive, chosen);
+
+    EXPECT_EQ(addedNames(archive), std::vector<std::string>{"data\\short.txt"});
+    const std::vector<LeftOut> expected = {{u"data\\" + longName, Cause::NAME_TOO_LONG, 0}};
+    EXPECT_EQ(leftOutItems(listener), expected);
+    EXPECT_FALSE(platform::fitsDiskPath(std::u16string(5000, u'p')));
+}
+#endif

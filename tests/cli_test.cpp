@@ -8,12 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/disk_ops.h"
 #include "platform/exclusive_file.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/cli_archive_writer.h"
 #include "tests/support/cli_run.h"
 #include "tests/support/small_disk.h"
 #include "tests/support/temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -597,3 +603,100 @@ TEST_F(Cli, AddNamesEveryLeftOutFileAndFails) {
     EXPECT_EQ(korean.status, 1) << korean.err;
     EXPECT_NE(korean.err.find("2 added, 1 skipped\n"), std::string::npos) << korean.err;
 }
+
+// Folders, files and links of the tree that an add cannot take are each named with the system's
+// cause or ours, counted, and fail the run; everything else is stored.
+TEST_F(Cli, AddNamesWhatItCannotTakeFromTheTree) {
+    fs::create_directories(path("tree/sub"));
+    fs::create_directories(path("out"));
+    writeFileBytes(path("tree/a.txt"), "a");
+    writeFileBytes(path("tree/held.txt"), "held");
+    // Another program writing it holds it alone.
+    platform::ExclusiveFile holder;
+    ASSERT_EQ(holder.open(dir.file(u"tree\\held.txt"), platform::ExclusiveFile::Mode::UPDATE), 0);
+    const auto shown = [this](const std::u16string& relative) { return platform::nativePathUtf8(dir.file(relative)); };
+    std::vector<std::string> expected = {
+        "quarnel-cli: skipped " + shown(u"tree\\held.txt") + ": the file is in use by another program\n",
+    };
+    uint64_t added = 1;
+#ifndef _WIN32
+    fs::create_directories(path("tree/locked"));
+    writeFileBytes(path("tree/locked/b.txt"), "below");
+    writeFileBytes(path("tree/unread.txt"), "secret");
+    writeFileBytes(path("tree/sub/faq.html"), "lower");
+    writeFileBytes(path("tree/sub/FAQ.html"), "upper");
+    writeFileBytes(path("tree") + "/back\\slash.txt", "b");
+    ASSERT_EQ(mkfifo(path("tree/pipe").c_str(), 0644), 0);
+    ASSERT_EQ(symlink("nowhere", path("tree/dangling").c_str()), 0);
+    ASSERT_EQ(symlink("loop", path("tree/loop").c_str()), 0);
+    ASSERT_EQ(symlink("..", path("tree/sub/up").c_str()), 0);
+    fs::permissions(path("tree/locked"), fs::perms::none);
+    fs::permissions(path("tree/unread.txt"), fs::perms::none);
+    // The user the add runs as writes the archive here.
+    fs::permissions(path("out"), fs::perms::all);
+    struct Restore {
+        std::string locked, unread;
+        ~Restore() {
+            fs::permissions(locked, fs::perms::owner_all);
+            fs::permissions(unread, fs::perms::owner_all);
+        }
+    } restore{path("tree/locked"), path("tree/unread.txt")};
+    added = 2;
+    const std::vector<std::string> unreadable = {
+        "quarnel-cli: skipped " + shown(u"tree\\locked\\") + ": Permission denied\n",
+        "quarnel-cli: skipped " + shown(u"tree\\unread.txt") + ": Permission denied\n",
+        "quarnel-cli: skipped " + shown(u"tree\\pipe") + ": not a regular file\n",
+        "quarnel-cli: skipped " + shown(u"tree\\dangling") + ": No such file or directory\n",
+        "quarnel-cli: skipped " + shown(u"tree\\loop") + ": Too many levels of symbolic links\n",
+        "quarnel-cli: skipped " + shown(u"tree\\sub\\up") + ": a link to a folder that holds it (following it would loop)\n",
+        "quarnel-cli: skipped " + shown(u"tree\\back\\slash.txt") +
+            ": the name back\\slash.txt holds a backslash, which an entry name would take as a folder separator\n",
+    };
+    expected.insert(expected.end(), unreadable.begin(), unreadable.end());
+#endif
+
+    const std::string archive = path("out/new.grf");
+    const std::optional<CliResult> result = runCliProgramUnprivileged({"add", archive, path("tree")}, scratch.native());
+    if (!result) GTEST_SKIP() << "this system lets no test drop root's rights";
+    EXPECT_EQ(result->status, 1) << result->err;
+    for (const std::string& line : expected) {
+        EXPECT_NE(result->err.find(line), std::string::npos) << line << "in:\n" << result->err;
+    }
+    uint64_t skipped = expected.size();
+#ifndef _WIN32
+    // Whichever of the two the system lists first is kept.
+    const bool upperKept = result->err.find("skipped data\\sub\\faq.html: differs only in letter case from "
+                                            "data\\sub\\FAQ.html, added before it, and entry names ignore case\n") !=
+                           std::string::npos;
+    const bool lowerKept = result->err.find("skipped data\\sub\\FAQ.html: differs only in letter case from "
+                                            "data\\sub\\faq.html, added before it, and entry names ignore case\n") !=
+                           std::string::npos;
+    EXPECT_NE(upperKept, lowerKept) << result->err;
+    ++skipped;
+#endif
+    EXPECT_NE(result->err.find(std::to_string(added) + " added, " + std::to_string(skipped) + " skipped\n"),
+              std::string::npos)
+        << result->err;
+    EXPECT_EQ(std::count(result->err.begin(), result->err.end(), '\n'), int(skipped) + 1) << result->err;
+    std::vector<std::string> names = listedNames(archive);
+    std::sort(names.begin(), names.end());
+#ifdef _WIN32
+    EXPECT_EQ(names, std::vector<std::string>{"data\\\\a.txt"});
+#else
+    EXPECT_EQ(names, (std::vector<std::string>{"data\\\\a.txt", upperKept ? "data\\\\sub\\\\FAQ.html" : "data\\\\sub\\\\faq.html"}));
+#endif
+}
+
+#ifndef _WIN32
+// The 259 characters of Windows paths are no limit here: a folder below a long path is added.
+TEST_F(Cli, AddTakesAFolderBelowALongPath) {
+    const std::string deep = path(std::string(150, 'd') + "/" + std::string(120, 'e'));
+    fs::create_directories(deep);
+    writeFileBytes(deep + "/f.txt", "deep");
+    const std::string archive = path("long.grf");
+    const CliResult added = run({"add", archive, deep});
+    EXPECT_EQ(added.status, 0) << added.err;
+    EXPECT_TRUE(added.err.empty()) << added.err;
+    EXPECT_EQ(listedNames(archive), std::vector<std::string>{"data\\\\f.txt"});
+}
+#endif

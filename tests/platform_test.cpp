@@ -1,6 +1,7 @@
 // Directory listing, temporary files and disk operations, on both systems.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <map>
 #include <set>
 #include <string>
@@ -17,6 +18,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -52,12 +54,14 @@ std::u16string makeHidden(const TempDir& dir) {
 }
 
 struct Seen {
-    bool isDirectory;
+    platform::ItemKind kind;
     uint64_t size;
+    int systemError = 0;
     bool operator==(const Seen&) const = default;
 };
 
 TEST(DirWalk, ListsFilesDirectoriesAndHiddenItems) {
+    using platform::ItemKind;
     TempDir dir;
     writeWhole(dir.file(u"a.txt"), "abc");
     writeWhole(dir.file(u"한글 이름.txt"), std::string(70000, 'x'));
@@ -66,33 +70,49 @@ TEST(DirWalk, ListsFilesDirectoriesAndHiddenItems) {
     writeWhole(dir.file(u"sub\\inner.txt"), "not listed at the top");
     const std::u16string hidden = makeHidden(dir);
 #ifndef _WIN32
-    // A link back up the tree would make a recursive walk loop; a link to a file is just a file.
+    // Links are told apart by where they lead, so a walk can refuse the ones that would loop.
     ASSERT_EQ(symlink("..", dir.native(u"sub\\up").c_str()), 0);
     ASSERT_EQ(symlink(dir.native(u"a.txt").c_str(), dir.native(u"alias.txt").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", dir.native(u"dangling").c_str()), 0);
+    ASSERT_EQ(symlink("self", dir.native(u"self").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.native(u"pipe").c_str(), 0644), 0);
 #endif
 
     std::map<std::u16string, Seen> seen;
-    ASSERT_TRUE(platform::listDirectory(dir.path(), [&seen](const platform::DirItem& item) {
-        EXPECT_TRUE(seen.emplace(item.name, Seen{item.isDirectory, item.size}).second);
-    }));
+    ASSERT_EQ(platform::listDirectory(dir.path(), [&seen](const platform::DirItem& item) {
+        EXPECT_TRUE(seen.emplace(item.name, Seen{item.kind, item.size, item.systemError}).second);
+    }), 0);
     const std::map<std::u16string, Seen> expected = {
-        {u"a.txt", {false, 3}},
-        {u"한글 이름.txt", {false, 70000}},
-        {u"empty", {false, 0}},
-        {u"sub", {true, 0}},
-        {hidden, {false, 1}},
+        {u"a.txt", {ItemKind::FILE, 3}},
+        {u"한글 이름.txt", {ItemKind::FILE, 70000}},
+        {u"empty", {ItemKind::FILE, 0}},
+        {u"sub", {ItemKind::DIRECTORY, 0}},
+        {hidden, {ItemKind::FILE, 1}},
 #ifndef _WIN32
-        {u"alias.txt", {false, 3}},
+        {u"alias.txt", {ItemKind::FILE, 3}},
+        {u"dangling", {ItemKind::UNREACHABLE, 0, ENOENT}},
+        {u"self", {ItemKind::UNREACHABLE, 0, ELOOP}},
+        {u"pipe", {ItemKind::NOT_REGULAR, 0}},
 #endif
     };
     EXPECT_TRUE(seen == expected) << seen.size() << " items";
-    std::set<std::u16string> inSub;
-    ASSERT_TRUE(platform::listDirectory(dir.file(u"sub"), [&inSub](const platform::DirItem& item) {
-        inSub.insert(item.name);
-    }));
-    EXPECT_EQ(inSub, std::set<std::u16string>{u"inner.txt"});
+    std::map<std::u16string, ItemKind> inSub;
+    ASSERT_EQ(platform::listDirectory(dir.file(u"sub"), [&inSub](const platform::DirItem& item) {
+        inSub.emplace(item.name, item.kind);
+    }), 0);
+    std::map<std::u16string, ItemKind> expectedInSub{{u"inner.txt", ItemKind::FILE}};
+#ifndef _WIN32
+    expectedInSub.emplace(u"up", ItemKind::LINKED_DIRECTORY);
+#endif
+    EXPECT_EQ(inSub, expectedInSub);
 
-    EXPECT_FALSE(platform::listDirectory(dir.file(u"missing"), [](const platform::DirItem&) {}));
+    EXPECT_EQ(platform::listDirectory(dir.file(u"missing"), [](const platform::DirItem&) {}), ENOENT);
+    platform::FileIdentity top;
+    platform::FileIdentity again;
+    ASSERT_EQ(platform::identifyFile(dir.path(), top), 0);
+    ASSERT_EQ(platform::identifyFile(dir.file(u"sub\\..\\"), again), 0);
+    EXPECT_EQ(top, again);
+    EXPECT_EQ(platform::identifyFile(dir.file(u"missing"), again), ENOENT);
 }
 
 TEST(TempFile, CreatesDistinctEmptyFilesNamedLikeWindows) {

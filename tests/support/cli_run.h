@@ -14,6 +14,11 @@ struct CliResult {
 // through files in `scratchDir` (a native path); standard input is the test's own.
 CliResult runCliProgram(const std::vector<std::string>& arguments, const std::string& scratchDir);
 
+// The same as the unprivileged user 65534 when the test runs as root, whom no file permission
+// stops; nullopt when the system refuses the change. Elsewhere a plain run.
+std::optional<CliResult> runCliProgramUnprivileged(const std::vector<std::string>& arguments,
+                                                   const std::string& scratchDir);
+
 // The same with standard error on a pseudo-terminal (`err` is what the terminal received);
 // nullopt where the system offers none to a test.
 std::optional<CliResult> runCliProgramOnTerminal(const std::vector<std::string>& arguments,

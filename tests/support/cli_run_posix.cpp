@@ -1,6 +1,7 @@
 #include "tests/support/cli_run.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <pty.h>
 #include <spawn.h>
@@ -59,6 +60,38 @@ CliResult runCliProgram(const std::vector<std::string>& arguments, const std::st
     if (child > 0 && waitpid(child, &waitStatus, 0) == child) result.status = exitStatus(waitStatus);
     result.out = readFileBytes(scratchDir + "/cli-stdout");
     result.err = readFileBytes(scratchDir + "/cli-stderr");
+    return result;
+}
+
+std::optional<CliResult> runCliProgramUnprivileged(const std::vector<std::string>& arguments,
+                                                   const std::string& scratchDir) {
+    if (geteuid() != 0) return runCliProgram(arguments, scratchDir);
+    // Prepared before the fork: between fork and exec the child of a threaded program may only
+    // make plain system calls.
+    std::vector<std::string> words{QUARNEL_CLI_EXE};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::string outPath = scratchDir + "/cli-stdout";
+    const std::string errPath = scratchDir + "/cli-stderr";
+    // Told apart from the tool's own statuses (0, 1, 2): the change of user was refused.
+    constexpr int REFUSED = 125;
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(REFUSED);
+        execve(argv[0], argv.data(), environ);
+        _exit(127);
+    }
+    CliResult result;
+    int waitStatus = 0;
+    if (child > 0 && waitpid(child, &waitStatus, 0) == child) result.status = exitStatus(waitStatus);
+    if (result.status == REFUSED) return std::nullopt;
+    result.out = readFileBytes(outPath);
+    result.err = readFileBytes(errPath);
     return result;
 }
 

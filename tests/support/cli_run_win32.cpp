@@ -73,6 +73,12 @@ CliResult runCliProgram(const std::vector<std::string>& arguments, const std::st
     return result;
 }
 
+// Windows has no user whom permissions leave alone the way they leave root.
+std::optional<CliResult> runCliProgramUnprivileged(const std::vector<std::string>& arguments,
+                                                   const std::string& scratchDir) {
+    return runCliProgram(arguments, scratchDir);
+}
+
 std::optional<CliResult> runCliProgramOnTerminal(const std::vector<std::string>&, const std::string&) {
     return std::nullopt;
 }
