@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "archive/archive.h"
+#include "archive/result_codes.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/ui_harness.h"
@@ -286,7 +287,7 @@ TEST_F(MainDialogTest, ClosingAModifiedArchiveFollowsTheAnswer) {
     EXPECT_EQ(seamLog.boxes[0].type, static_cast<UINT>(MB_ICONQUESTION | MB_YESNOCANCEL));
     EXPECT_NE(app.currentArchive, nullptr);
     EXPECT_EQ(app.uiState, UI_ARCHIVE_OPEN);
-    EXPECT_EQ(worker->taskCode, 0u);
+    EXPECT_EQ(takeHandedOverTask(), 0u);
 
     SendMessageW(item(IDC_LEVEL), CB_SETCURSEL, 9, 0);
     SendMessageW(item(IDC_KOREAN_NAMES), BM_SETCHECK, BST_CHECKED, 0);
@@ -321,7 +322,7 @@ TEST_F(MainDialogTest, ClosingAModifiedArchiveFollowsTheAnswer) {
     EXPECT_EQ(app.currentArchive, nullptr);
     EXPECT_EQ(app.uiState, UI_NO_ARCHIVE);
     EXPECT_EQ(rowCount(), 0);
-    EXPECT_EQ(worker->taskCode, 0u);
+    EXPECT_EQ(takeHandedOverTask(), 0u);
 }
 
 TEST_F(MainDialogTest, WindowCloseWaitsForTasksAndForTheSave) {
@@ -362,7 +363,7 @@ TEST_F(MainDialogTest, CommandsDoNothingWhileATaskRuns) {
     pump();
     EXPECT_EQ(app.currentArchive.get(), archive);
     EXPECT_EQ(archive->storedEntries()[0]->state(), ENTRY_STORED);
-    EXPECT_EQ(worker->taskCode, 0u);
+    EXPECT_EQ(takeHandedOverTask(), 0u);
     EXPECT_TRUE(seamLog.fileAsks.size() == 1 && seamLog.folderTitles.empty() && seamLog.boxes.empty());
     EXPECT_TRUE(IsWindow(dialog));
     EXPECT_EQ(app.uiState, UI_BUSY);
@@ -428,7 +429,7 @@ TEST_F(MainDialogTest, TaskCommandsHandOverFilledRecords) {
     click(IDC_ADD_ARCHIVE);
     seamLog.boxAnswers.push_back(IDNO);
     click(IDC_RECOMPRESS);
-    EXPECT_EQ(worker->taskCode, 0u);
+    EXPECT_EQ(takeHandedOverTask(), 0u);
     EXPECT_EQ(app.uiState, UI_ARCHIVE_OPEN);
     EXPECT_EQ(rowCount(), 2);
 
@@ -464,7 +465,7 @@ TEST_F(MainDialogTest, ExtractAllNeedsAStoredEntry) {
     seamLog.folderAnswers.push_back(L"C:\\out");
     click(IDC_EXTRACT_ALL);
     EXPECT_TRUE(seamLog.folderTitles.empty());
-    EXPECT_EQ(worker->taskCode, 0u);
+    EXPECT_EQ(takeHandedOverTask(), 0u);
 }
 
 TEST_F(MainDialogTest, ExtractSelectedTakesStoredRowsOnly) {

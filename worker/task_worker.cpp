@@ -51,6 +51,14 @@ void TaskWorker::setProcedure(uint32_t code, TaskProcedure procedure) {
     if (code < TASK_CODE_COUNT) procedures[code] = procedure;
 }
 
+uint32_t TaskWorker::takeHandedOverTask(std::unique_ptr<TaskArgs>* record) {
+    const std::lock_guard lock(taskLock);
+    const uint32_t code = std::exchange(taskCode, 0);
+    std::unique_ptr<TaskArgs> taken = std::move(taskArgs);
+    if (record != nullptr) *record = std::move(taken);
+    return code;
+}
+
 void TaskWorker::startTask(uint32_t code, std::unique_ptr<TaskArgs> args) {
     std::unique_ptr<TaskArgs> replaced;
     {

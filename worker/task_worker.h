@@ -43,6 +43,9 @@ public:
     void startTask(uint32_t code, std::unique_ptr<TaskArgs> args);
     // Tests run probes in place of the real procedures.
     void setProcedure(uint32_t code, TaskProcedure procedure);
+    // Takes back a task handed over that the thread has not taken (tests, and a worker that
+    // never started); 0 and no record when there is none.
+    uint32_t takeHandedOverTask(std::unique_ptr<TaskArgs>* record);
 
 private:
     void workerMain();

@@ -144,9 +144,8 @@ void UiTest::SetUp() {
     ASSERT_NE(dialog, nullptr) << "CreateDialogParamW failed with error " << GetLastError();
     app.mainWindow = dialog;
     setUiState(UI_NO_ARCHIVE);
-    channel = std::make_unique<WindowChannel>(dialog);
-    worker = std::make_unique<TaskWorker>(*channel);
-    installTaskProcedures(*worker);
+    listener = std::make_unique<WindowListener>(dialog);
+    worker = std::make_unique<TaskWorker>(*listener);
     app.worker = worker.get();
     ShowWindow(dialog, SW_SHOW);
     refreshTitle();
@@ -159,7 +158,7 @@ void UiTest::TearDown() {
         // Whatever the worker still posted must not reach a later test's window.
         pump();
         // A record the worker never took (a recompress one with the archive in it).
-        worker->taskArgs.reset();
+        (void)worker->takeHandedOverTask(nullptr);
     }
     if (app.uiState == UI_BUSY && app.currentArchive != nullptr) {
         app.uiState = UI_ARCHIVE_OPEN;
@@ -174,7 +173,7 @@ void UiTest::TearDown() {
     app.taskbarList.reset();
     app.worker = nullptr;
     worker.reset();
-    channel.reset();
+    listener.reset();
     uiSeam = systemUiSeam();
 }
 
@@ -286,16 +285,21 @@ void UiTest::startWorker() {
 }
 
 uint32_t UiTest::takeHandedOverTask(std::unique_ptr<TaskArgs>* record) {
-    const uint32_t code = worker->taskCode;
-    std::unique_ptr<TaskArgs> taken = std::move(worker->taskArgs);
-    if (record != nullptr) {
-        *record = std::move(taken);
-    }
-    worker->taskCode = 0;
     // The signal stays set; a later start() would read the cleared code and ignore it.
-    return code;
+    return worker->takeHandedOverTask(record);
 }
 
-void UiTest::sendFinished(uint32_t code, LPARAM result) {
-    SendMessageW(dialog, WM_TASK_FINISHED, code, result);
+void UiTest::sendFinished(uint32_t code, LPARAM result, int failure) {
+    // As the window's listener posts it: the completion, which the window takes over. A repack's
+    // record travels in `result`, as the completion's record.
+    auto completion = std::make_unique<TaskCompletion>();
+    completion->code = code;
+    if (code == TASK_RECOMPRESS) {
+        auto* const record = reinterpret_cast<RecompressArgs*>(result);
+        completion->args.reset(record);
+        if (failure != 0) completion->outcome = codeFailure(failure);
+    } else if (result != 0) {
+        completion->outcome = codeFailure(static_cast<int>(result));
+    }
+    SendMessageW(dialog, WM_TASK_FINISHED, code, reinterpret_cast<LPARAM>(completion.release()));
 }

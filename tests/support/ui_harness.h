@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "ui/app.h"
-#include "ui/window_channel.h"
+#include "ui/window_listener.h"
+#include "ui/window_messages.h"
 #include "worker/task_worker.h"
 
 // What the window asked of the user, and the answers the test prepared for it.
@@ -125,11 +126,12 @@ protected:
     // Takes the task the window handed over (the worker was not started); its record goes to
     // `record`, or away.
     uint32_t takeHandedOverTask(std::unique_ptr<TaskArgs>* record = nullptr);
-    // Runs the worker's message protocol by hand, as the task `code` would.
-    void sendFinished(uint32_t code, LPARAM result);
+    // Ends the task `code` as the window's listener would: `result` is the failure's code, or
+    // for a repack its record, whose failure is `failure`.
+    void sendFinished(uint32_t code, LPARAM result, int failure = 0);
 
     HWND dialog = nullptr;
-    std::unique_ptr<WindowChannel> channel;
+    std::unique_ptr<WindowListener> listener;
     std::unique_ptr<TaskWorker> worker;
     bool workerStarted = false;
 };
