@@ -271,7 +271,9 @@ TEST_F(MainDialogTest, FailedOrCancelledOpenLeavesTheWindowAsItWas) {
     EXPECT_EQ(app.uiState, UI_NO_ARCHIVE);
     EXPECT_EQ(title(), L"Quarnel v2");
     EXPECT_EQ(statusText(), L"就绪");
-    EXPECT_TRUE(seamLog.boxes.empty());
+    // A failed Open or New says why under "错误"; a cancelled one says nothing.
+    EXPECT_FALSE(seamLog.boxes.empty());
+    for (const auto& box : seamLog.boxes) EXPECT_EQ(box.caption, L"错误");
     EXPECT_TRUE(IsWindowEnabled(item(IDC_OPEN)));
 }
 

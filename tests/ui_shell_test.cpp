@@ -122,7 +122,9 @@ TEST_F(ShellTest, ProgramArgumentThatIsNoArchiveLeavesTheWindowAsOpenDoes) {
         EXPECT_EQ(title(), L"Quarnel v2");
         EXPECT_TRUE(IsWindowEnabled(item(IDC_OPEN)));
     }
-    EXPECT_TRUE(seamLog.boxes.empty());
+    // Each failed open says why, under "错误".
+    EXPECT_FALSE(seamLog.boxes.empty());
+    for (const auto& box : seamLog.boxes) EXPECT_EQ(box.caption, L"错误");
 }
 
 TEST_F(ShellTest, DropWithoutAnArchiveOpensTheFirstArchiveDropped) {

@@ -50,7 +50,10 @@ std::wstring itemLine(const FailureReason& reason) {
 // What failed: the reason's own cause when it has one ("No space left on device" says more than
 // the code's text), else the text of its result code.
 std::wstring failureText(const FailureReason& reason) {
-    if (reason.cause != Cause::NONE || reason.systemError != 0) return itemLine(reason);
+    // A code with nothing more to it reads best as the code's own text.
+    const bool onlyTheCode = reason.subject.empty() && reason.systemError == 0 &&
+                             (reason.cause == Cause::NONE || reason.cause == Cause::DAMAGED_STREAM);
+    if (!onlyTheCode && (reason.cause != Cause::NONE || reason.systemError != 0)) return itemLine(reason);
     const std::wstring text = asWide(resultText(reason.code));
     if (reason.subject.empty()) return text;
     return std::wstring(reason.subject.begin(), reason.subject.end()) + L": " + text;

@@ -299,7 +299,10 @@ void UiTest::sendFinished(uint32_t code, LPARAM result, int failure) {
         completion->args.reset(record);
         if (failure != 0) completion->outcome = codeFailure(failure);
     } else if (result != 0) {
-        completion->outcome = codeFailure(static_cast<int>(result));
+        // The archive's last failure when it is the one the task ended with, as the task returns it.
+        const FailureReason* recorded = app.currentArchive != nullptr ? &app.currentArchive->lastError : nullptr;
+        completion->outcome = recorded != nullptr && recorded->code == result ? *recorded
+                                                                               : codeFailure(static_cast<int>(result));
     }
     SendMessageW(dialog, WM_TASK_FINISHED, code, reinterpret_cast<LPARAM>(completion.release()));
 }
