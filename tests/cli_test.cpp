@@ -464,7 +464,8 @@ TEST_F(Cli, NamesWithControlCharactersAreShownEscapedAndNotExtracted) {
 }
 
 // A full disk under -C, -o FILE and -o -: the entry is named with the system's cause, nothing
-// cut short stays, the rest still arrives, and the run fails.
+// cut short stays, a file it was to replace keeps what it had, the rest still arrives, and the
+// run fails.
 TEST_F(Cli, FullDiskFailsTheEntryByNameAndLeavesNoPartialFile) {
     std::string noise(200 * 1024, '\0');
     uint32_t state = 7;
@@ -500,12 +501,15 @@ TEST_F(Cli, FullDiskFailsTheEntryByNameAndLeavesNoPartialFile) {
               "1 extracted, 1 failed\n");
     EXPECT_EQ(filesBelow(path("disk")), (std::vector<std::string>{"data/ok.txt"}));
 
-    const CliResult one = run({"extract", archive, "data/large.bin", "-o", path("disk/one.bin")});
+    // The file the user had is still there, whole, and nothing else is.
+    writeFileBytes(path("disk/keep.bin"), "earlier");
+    const CliResult one = run({"extract", archive, "data/large.bin", "-o", path("disk/keep.bin")});
     EXPECT_EQ(one.status, 1);
     EXPECT_NE(one.err.find("quarnel-cli: error 28: No space left on device (cannot extract data\\large.bin"),
               std::string::npos)
         << one.err;
-    EXPECT_FALSE(fs::exists(path("disk/one.bin")));
+    EXPECT_EQ(readFileBytes(path("disk/keep.bin")), "earlier");
+    EXPECT_EQ(filesBelow(path("disk")), (std::vector<std::string>{"data/ok.txt", "keep.bin"}));
 #endif
 }
 

@@ -210,24 +210,38 @@ TEST_F(Extract, OnlyStoredEntriesAreExtracted) {
 
 TEST_F(Extract, ReplacesAnExistingFileAndReportsATargetThatCannotBeOpened) {
     open(TestArchive().add("data\\a.txt", "new"));
+    GrfEntry& entry = *archive.storedEntries()[0];
     {
         std::ofstream old(dir.native(u"out.txt"), std::ios::binary);
         old << "a much longer old content";
     }
-    ASSERT_TRUE(archive.storedEntries()[0]->extractTo(dir.file(u"out.txt"), sink)) << describe(archive);
+    ASSERT_TRUE(entry.extractTo(dir.file(u"out.txt"), sink)) << describe(archive);
     EXPECT_EQ(readFile(dir, u"out.txt"), toBytes("new"));
 
+    // A folder where the file should go: the system's own words for it.
     fs::create_directory(dir.native(u"taken"));
-    EXPECT_FALSE(archive.storedEntries()[0]->extractTo(dir.file(u"taken"), sink));
+    EXPECT_FALSE(entry.extractTo(dir.file(u"taken"), sink));
     EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
-    EXPECT_FALSE(archive.storedEntries()[0]->extractTo(dir.file(u"missing\\out.txt"), sink));
+    EXPECT_EQ(archive.lastReason.systemError, EISDIR) << describe(archive);
+    EXPECT_EQ(causeText(archive.lastReason), std::strerror(EISDIR));
+    EXPECT_FALSE(entry.extractTo(dir.file(u"missing\\out.txt"), sink));
     EXPECT_EQ(archive.lastError, RESULT_OPEN_FAILED) << describe(archive);
+
+    // A file another program holds is refused as in use, and keeps what it had.
+    platform::ExclusiveFile other;
+    ASSERT_EQ(other.open(dir.file(u"out.txt"), platform::ExclusiveFile::Mode::READ), 0);
+    EXPECT_FALSE(entry.extractTo(dir.file(u"out.txt"), sink));
+    EXPECT_EQ(archive.lastReason.cause, Cause::IN_USE) << describe(archive);
+    other.close();
+    EXPECT_EQ(readFile(dir, u"out.txt"), toBytes("new"));
+    EXPECT_EQ(treeOf(dir.native()), (std::set<std::string>{"in.grf", "out.txt", "taken/"}));
 }
 
 // A disk that fills while an entry is written: the entry fails with the system's cause, its
-// partial file goes, and a batch goes on with the next entry. A real small disk where the test
-// may mount one, the write-fault hook everywhere (its first write fails as ENOSPC would).
-TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndLeavesNoPartialFile) {
+// partial file goes, an earlier file at its path stays whole, and a batch goes on with the next
+// entry. A real small disk where the test may mount one, the write-fault hook everywhere (its
+// first write fails as ENOSPC would).
+TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndKeepsTheEarlierFile) {
     const auto large = noiseData(200 * 1024, 41);
     // Stored and inflated bytes pass the streaming threshold: written in pieces while inflating.
     const std::vector<uint8_t> streamed(STREAM_ABOVE_BYTES + 4096, 'z');
@@ -254,26 +268,38 @@ TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndLeavesNoPartialFile) {
         int writes = 0;
         if (!disk.real) platform::ExclusiveFile::setWriteFaultHook([&writes] { return ++writes != 1; });
 
-        // One entry alone, held whole and streamed.
+        // One entry alone, held whole and streamed: into a new file, which must not stay, and
+        // over an earlier one, which must stay as it was.
+        const std::u16string fresh = target + u"\\one.bin";
+        const std::u16string earlier = target + u"\\keep.bin";
+        std::ofstream(fs::path(dir.native(disk.real ? u"disk\\keep.bin" : u"hooked\\keep.bin")), std::ios::binary) << "earlier";
         for (GrfEntry* entry : {&largeEntry, &streamedEntry}) {
-            writes = 0;
-            const std::u16string out = target + u"\\one.bin";
-            EXPECT_FALSE(entry->extractTo(out, sink));
-            EXPECT_EQ(archive.lastReason.cause, Cause::DISK_FULL) << describe(archive);
-            EXPECT_EQ(causeText(archive.lastReason), std::strerror(ENOSPC));
-            EXPECT_FALSE(platform::fileExists(out));
+            for (const std::u16string& out : {fresh, earlier}) {
+                writes = 0;
+                EXPECT_FALSE(entry->extractTo(out, sink));
+                EXPECT_EQ(archive.lastReason.cause, Cause::DISK_FULL) << describe(archive);
+                EXPECT_EQ(causeText(archive.lastReason), std::strerror(ENOSPC));
+            }
+            EXPECT_FALSE(platform::fileExists(fresh));
+            EXPECT_EQ(treeOf(dir.native(disk.real ? u"disk" : u"hooked")), std::set<std::string>{"keep.bin"});
+            EXPECT_EQ(readFile(dir, disk.real ? u"disk\\keep.bin" : u"hooked\\keep.bin"), toBytes("earlier"));
         }
 
         // A batch: the large entry fails by name, the small one after it still arrives. One
-        // thread, so that the small one is written after the large one is gone.
+        // thread, so that the small one is written after the large one is gone. An earlier
+        // file of the large one stays.
+        const std::u16string batch = disk.real ? u"disk\\batch" : u"hooked\\batch";
+        fs::create_directories(dir.native(batch + u"\\data"));
+        std::ofstream(fs::path(dir.native(batch + u"\\data\\large.bin")), std::ios::binary) << "earlier";
         writes = 0;
         sink.failures.clear();
         extractEntries({&largeEntry, archive.storedEntries()[1].get()}, target + u"\\batch", true, false, sink, 1);
         ASSERT_EQ(sink.failures.size(), 1u);
         EXPECT_EQ(sink.failures[0].subject, u"data\\large.bin");
         EXPECT_EQ(sink.failures[0].cause, Cause::DISK_FULL);
-        EXPECT_FALSE(platform::fileExists(target + u"\\batch\\data\\large.bin"));
-        EXPECT_EQ(readFile(dir, (disk.real ? u"disk" : u"hooked") + std::u16string(u"\\batch\\data\\ok.txt")), toBytes("ok"));
+        EXPECT_EQ(readFile(dir, batch + u"\\data\\large.bin"), toBytes("earlier"));
+        EXPECT_EQ(readFile(dir, batch + u"\\data\\ok.txt"), toBytes("ok"));
+        EXPECT_EQ(treeOf(dir.native(batch)), (std::set<std::string>{"data/", "data/large.bin", "data/ok.txt"}));
         platform::ExclusiveFile::setWriteFaultHook({});
     }
 }
