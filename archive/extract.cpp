@@ -122,40 +122,51 @@ std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::
     return path;
 }
 
-void createParentDirectories(const std::u16string& path) {
-    const size_t parentEnd = path.rfind(u'\\');
-    if (parentEnd == std::u16string::npos) return;
-    const std::u16string parent = path.substr(0, parentEnd);
-    // Each level in turn; the ones that exist already (or a drive like "C:") just fail.
-    for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
-        if (at > 0) platform::createDirectory(parent.substr(0, at));
-    }
-    if (!parent.empty()) platform::createDirectory(parent);
+FailureReason createParentDirectories(const std::u16string& path) {
+    DirectoryMaker maker;
+    return maker.createParentsOf(path);
 }
 
-void DirectoryMaker::createParentsOf(const std::u16string& path) {
+FailureReason DirectoryMaker::createParentsOf(const std::u16string& path) {
     const size_t parentEnd = path.rfind(u'\\');
-    if (parentEnd == std::u16string::npos || parentEnd == 0) return;
+    if (parentEnd == std::u16string::npos || parentEnd == 0) return {};
     std::u16string parent = path.substr(0, parentEnd);
     // The levels not made yet, from the top; those made before cost a look-up, not a system call.
     std::vector<std::u16string> missing;
     {
         const std::lock_guard guard(lock);
-        if (made.count(parent) != 0) return;
+        if (made.count(parent) != 0) return {};
+        if (const auto known = refused.find(parent); known != refused.end()) return known->second;
         for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
             if (at == 0) continue;
             std::u16string level = parent.substr(0, at);
             if (made.count(level) == 0) missing.push_back(std::move(level));
         }
-        missing.push_back(std::move(parent));
+        missing.push_back(parent);
     }
     // Created without the lock, which would keep the other threads waiting on the file system.
-    // A level counts as made only after its creation was tried, so no thread opens a file in it
-    // too early; two threads making the same one both find it there. A creation that failed
-    // shows when the files below it are opened.
-    for (const std::u16string& level : missing) platform::createDirectory(level);
+    // Two threads making the same level both find it there. A level that fails above one that
+    // is there after all (a drive, a server's name) does not count; the first failure below the
+    // last level that is there is the cause, since every level under it fails for want of it.
+    std::vector<bool> isThere(missing.size());
+    FailureReason failure;
+    for (size_t i = 0; i < missing.size(); ++i) {
+        const int error = platform::makeDirectory(missing[i]);
+        isThere[i] = error == 0;
+        if (error == 0) {
+            failure = FailureReason{};
+        } else if (!failure.failed()) {
+            failure = systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, error, missing[i]);
+            failure.cause = Cause::DIRECTORY_NOT_CREATED;
+            failure.directory = missing[i];
+        }
+    }
     const std::lock_guard guard(lock);
-    for (std::u16string& level : missing) made.insert(std::move(level));
+    for (size_t i = 0; i < missing.size(); ++i) {
+        if (isThere[i]) made.insert(std::move(missing[i]));
+    }
+    if (failure.failed()) refused.emplace(std::move(parent), failure);
+    return failure;
 }
 
 FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
@@ -184,6 +195,9 @@ void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool
         entry.owner()->fail(refusedTarget(entry, useKoreanNames));
         return;
     }
-    createParentDirectories(*path);
+    if (FailureReason made = createParentDirectories(*path); made.failed()) {
+        entry.owner()->fail(entryFailure(entry, std::move(made), useKoreanNames));
+        return;
+    }
     entry.extractTo(*path, worker);
 }

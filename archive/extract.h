@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "archive/entry_data.h"
@@ -29,18 +30,22 @@ std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::
 // Why entryTargetPath refused `entry`: an unsafe name, one too long, or one without a form in the
 // chosen code page.
 FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames);
-// Creates the directories above `path`, each level in turn.
-void createParentDirectories(const std::u16string& path);
+// Creates the directories above `path`, each level in turn; a reason that failed() when one
+// could not be made: DIRECTORY_NOT_CREATED with the system's error and that directory.
+[[nodiscard]] FailureReason createParentDirectories(const std::u16string& path);
 
 // createParentDirectories for a batch: each directory is created once, however many entries it
-// holds. Any thread may call it.
+// holds, and one that cannot be made is tried once and answers the same for every entry below it.
+// Any thread may call it.
 class DirectoryMaker {
 public:
-    void createParentsOf(const std::u16string& path);
+    [[nodiscard]] FailureReason createParentsOf(const std::u16string& path);
 
 private:
     // The system's slim lock on Windows: every extracted file takes it, from both threads.
     platform::Mutex lock;
     // Every directory created (or found there) so far.
     std::unordered_set<std::u16string> made;
+    // The parents that could not be made, with why.
+    std::unordered_map<std::u16string, FailureReason> refused;
 };

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/disk_ops.h"
+
 FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject, bool held) {
     FailureReason reason;
     reason.code = code;
@@ -77,6 +79,9 @@ std::string causeText(const FailureReason& reason) {
     case Cause::FILE_TOO_LARGE: return "file too large for the archive format (4 GiB)";
     case Cause::ARCHIVE_TOO_LARGE: return "the archive would grow past the format's limit (4 GiB)";
     case Cause::UNREACHABLE_POSITION: return "the entry's data position lies beyond what the archive format can reach";
+    case Cause::DIRECTORY_NOT_CREATED:
+        return "cannot create directory " + platform::nativePathUtf8(reason.directory) + ": " +
+               (reason.systemError != 0 ? std::strerror(reason.systemError) : "failed");
     case Cause::READ_ERROR:
         if (reason.systemError == 0) return "read error (the file ended before the length it had)";
         break;

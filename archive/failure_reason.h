@@ -37,6 +37,7 @@ enum class Cause : uint8_t {
     UNREACHABLE_POSITION,  // a record names data the archive's positions cannot reach
     OUT_OF_MEMORY,
     OTHER_SYSTEM_ERROR,    // a system error number without a more telling cause
+    DIRECTORY_NOT_CREATED, // a directory on the way could not be made (`directory` names it)
 };
 
 // The full reason behind a result code: ours, the system's error number, the operation and
@@ -49,6 +50,7 @@ struct FailureReason {
     std::u16string subject;    // the path or entry name concerned
     bool subjectIsEntry = false;  // `subject` is an entry name (backslashes are part of it), not a path
     uint32_t value = 0;        // with NAME_NOT_ENCODABLE, the code page
+    std::u16string directory;  // with DIRECTORY_NOT_CREATED, the directory (a path)
 
     bool failed() const { return code != 0 || cause != Cause::NONE; }
 };

@@ -7,6 +7,9 @@ namespace platform {
 
 // False when it was not created (it may already exist).
 bool createDirectory(const std::u16string& path);
+// 0 when the directory was made or one is there already; else the runtime's error number
+// (EEXIST when something other than a directory stands there).
+int makeDirectory(const std::u16string& path);
 bool deleteFile(const std::u16string& path);
 // Replaces `target` with `source` in one step (the old target stays whole if this fails); the
 // runtime's error number in `error` when it fails and `error` is given.

@@ -27,6 +27,14 @@ bool createDirectory(const std::u16string& path) {
     return mkdir(nativePathUtf8(path).c_str(), 0777) == 0;
 }
 
+int makeDirectory(const std::u16string& path) {
+    const std::string native = nativePathUtf8(path);
+    if (mkdir(native.c_str(), 0777) == 0) return 0;
+    const int error = errno;
+    struct stat info {};
+    return stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? 0 : error;
+}
+
 bool deleteFile(const std::u16string& path) {
     return unlink(nativePathUtf8(path).c_str()) == 0;
 }

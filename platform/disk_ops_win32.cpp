@@ -30,6 +30,13 @@ bool createDirectory(const std::u16string& path) {
     return CreateDirectoryW(wide(path), nullptr) != 0;
 }
 
+int makeDirectory(const std::u16string& path) {
+    if (CreateDirectoryW(wide(path), nullptr) != 0) return 0;
+    const int error = lastSystemErrorAsErrno();
+    // A drive ("C:") or a server's name refuses creation but is there all the same.
+    return isDirectory(path) ? 0 : error;
+}
+
 bool deleteFile(const std::u16string& path) {
     return DeleteFileW(wide(path)) != 0;
 }

@@ -256,6 +256,28 @@ TEST_F(Cli, ExtractRefusesNamesThatLeaveTheTarget) {
     EXPECT_NE(result.err.find("\n1 extracted, 7 failed\n"), std::string::npos) << result.err;
 }
 
+// Each entry that cannot be written is named with what the system said about it: a folder
+// standing at its path, a folder on its way that cannot be made.
+TEST_F(Cli, ExtractGivesTheSystemsCauseForEachEntry) {
+    const std::string archive = path("causes.grf");
+    CliArchiveWriter()
+        .add("data\\a.txt", "a")
+        .add("folder.txt", "f")
+        .add("data\\sub\\b.txt", "b")
+        .add("ok.txt", "ok")
+        .writeTo(archive);
+    fs::create_directories(path("out/folder.txt"));
+    writeFileBytes(path("out/data"), "a file where a folder goes");
+    const CliResult result = run({"extract", archive, "-C", path("out")});
+    EXPECT_EQ(result.status, 1);
+    const std::string blocked = "cannot create directory " + path("out/data") + ": File exists\n";
+    EXPECT_EQ(result.err, "quarnel-cli: cannot extract data\\a.txt: " + blocked +
+                              "quarnel-cli: cannot extract folder.txt: Is a directory\n"
+                              "quarnel-cli: cannot extract data\\sub\\b.txt: " + blocked +
+                              "1 extracted, 3 failed\n");
+    EXPECT_EQ(readFileBytes(path("out/ok.txt")), "ok");
+}
+
 TEST_F(Cli, EditingCommandsSaveTheArchive) {
     const std::string archive = path("made.grf");
     const CliResult created = run({"create", archive});

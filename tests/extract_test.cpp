@@ -304,6 +304,63 @@ TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndKeepsTheEarlierFile) {
     }
 }
 
+// A directory that cannot be made is the cause of every entry below it, named with the system's
+// error; the entries elsewhere still arrive. Once for each entry alone, once as a batch.
+TEST_F(Extract, DirectoryThatCannotBeMadeIsTheCauseForTheEntriesBelowIt) {
+    open(TestArchive().add("data\\a.txt", "a").add("top.txt", "top").add("data\\sub\\b.txt", "b"));
+    struct Blocker {
+        const char* what;
+        bool readOnlyDisk;  // else a file stands where the folder "data" goes
+        int expected;
+    };
+    for (const Blocker blocker : {Blocker{"a file in the way", false, EEXIST}, Blocker{"read-only disk", true, EROFS}}) {
+        SCOPED_TRACE(blocker.what);
+        for (const bool batch : {false, true}) {
+            SCOPED_TRACE(batch ? "batch" : "one at a time");
+            const std::u16string out = dir.file(batch ? u"batch" : u"alone") + (blocker.readOnlyDisk ? u"ro" : u"");
+            fs::create_directories(platform::nativePathUtf8(out));
+            std::optional<SmallDisk> disk;
+            if (blocker.readOnlyDisk) {
+                disk.emplace(platform::nativePathUtf8(out), 64 * 1024, true);
+                if (!disk->mounted()) {
+                    std::cout << "no read-only disk: " << disk->refusal() << "\n";
+                    continue;
+                }
+            } else {
+                std::ofstream(platform::nativePathUtf8(out + u"\\data")) << "in the way";
+            }
+            // On the read-only disk no file at all can be made, not even beside the folders.
+            std::vector<GrfEntry*> selection;
+            for (const auto& entry : archive.storedEntries()) {
+                if (!blocker.readOnlyDisk || entry->name() != "top.txt") selection.push_back(entry.get());
+            }
+            sink.failures.clear();
+            std::vector<FailureReason> failures;
+            if (batch) {
+                extractEntries(selection, out, true, false, sink, 2);
+                failures = sink.failures;
+            } else {
+                for (GrfEntry* entry : selection) {
+                    archive.lastReason = {};
+                    extractIntoDirectory(*entry, out, true, false, sink);
+                    if (archive.lastReason.failed()) failures.push_back(archive.lastReason);
+                }
+            }
+            ASSERT_EQ(failures.size(), 2u);
+            EXPECT_EQ(failures[0].subject, u"data\\a.txt");
+            EXPECT_EQ(failures[1].subject, u"data\\sub\\b.txt");
+            for (const FailureReason& failure : failures) {
+                EXPECT_EQ(failure.cause, Cause::DIRECTORY_NOT_CREATED) << describe(failure);
+                EXPECT_EQ(failure.systemError, blocker.expected) << describe(failure);
+                EXPECT_EQ(failure.directory, out + u"\\data");
+                EXPECT_EQ(causeText(failure), "cannot create directory " + platform::nativePathUtf8(out + u"\\data") +
+                                                  ": " + std::strerror(blocker.expected));
+            }
+            if (!blocker.readOnlyDisk) EXPECT_EQ(readFile(dir, out.substr(dir.path().size() + 1) + u"\\top.txt"), toBytes("top"));
+        }
+    }
+}
+
 TEST_F(Extract, IntoDirectoryWithAndWithoutItsDirectories) {
     open(TestArchive()
              .add("data\\texture\\a.bmp", "first")

@@ -184,6 +184,11 @@ std::string describe(const GrfArchive& archive) {
     return "lastError " + std::to_string(archive.lastError) + " \"" + utf8(resultText(archive.lastError)) + "\"";
 }
 
+std::string describe(const FailureReason& reason) {
+    return "code " + std::to_string(reason.code) + " \"" + causeText(reason) + "\" about \"" + utf8(reason.subject) +
+           "\"";
+}
+
 TestArchive& TestArchive::legacy(uint32_t value) {
     isLegacy = true;
     versionField = value;

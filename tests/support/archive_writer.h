@@ -7,6 +7,7 @@
 
 class TempDir;
 class GrfArchive;
+struct FailureReason;
 
 // Ways to spoil an archive that TestArchive writes.
 struct Damage {
@@ -96,3 +97,5 @@ std::vector<uint8_t> noiseData(size_t size, uint32_t seed = 1);
 std::vector<uint8_t> readWholeFile(const std::string& nativePath);
 // Code and text of the archive's last error, for failure messages.
 std::string describe(const GrfArchive& archive);
+// The code, the cause's text and the subject of a reason, for a failed expectation.
+std::string describe(const FailureReason& reason);
