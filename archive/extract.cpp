@@ -85,30 +85,36 @@ bool GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progres
     return !written.failed() || archive.fail(std::move(written));
 }
 
-bool isSafeEntryPath(std::u16string_view name) {
+Cause entryPathRefusal(std::u16string_view name) {
     size_t start = 0;
     for (;;) {
         const auto end = std::find_if(name.begin() + start, name.end(), isSeparator) - name.begin();
         const std::u16string_view component = name.substr(start, size_t(end) - start);
         // Empty covers a leading separator and doubled or trailing ones; Windows drops trailing dots
         // and spaces, so "..." or ". ." could stand for "..".
-        if (component.empty() || isDotsAndSpaces(component)) return false;
+        if (component.empty() || isDotsAndSpaces(component)) return Cause::UNSAFE_NAME;
         // Control characters: Windows refuses them in file names, and on a terminal a newline or
         // an escape in a file name misleads whoever lists it. Refused on both, so both extract alike.
-        if (std::any_of(component.begin(), component.end(), [](char16_t c) { return c < 0x20; })) return false;
-        // A drive ("C:") or an alternate data stream ("a.txt:x").
-        if (component.find(u':') != std::u16string_view::npos) return false;
-        if (isDeviceName(component)) return false;
-        if (size_t(end) == name.size()) return true;
+        if (std::any_of(component.begin(), component.end(), [](char16_t c) { return c < 0x20; })) {
+            return Cause::UNSAFE_NAME;
+        }
+        if (isDeviceName(component)) return Cause::UNSAFE_NAME;
+        // A drive ("C:") or an alternate data stream ("a.txt:x") where the system reads ':' so.
+        if (platform::namesDriveOrStream(component)) return Cause::DRIVE_OR_STREAM_NAME;
+        if (size_t(end) == name.size()) return Cause::NONE;
         start = size_t(end) + 1;
     }
+}
+
+bool isSafeEntryPath(std::u16string_view name) {
+    return entryPathRefusal(name) == Cause::NONE;
 }
 
 std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::u16string& targetDir, bool keepDirs,
                                               bool useKoreanNames) {
     const std::u16string& fullName = entry.displayName(useKoreanNames);
     // The name comes from an untrusted file: it may only ever name something below targetDir.
-    if (!isSafeEntryPath(fullName)) return std::nullopt;
+    if (!isSafeEntryPath(fullName) || entry.name().size() > MAX_NAME_LENGTH) return std::nullopt;
     std::u16string name = fullName;
     std::replace(name.begin(), name.end(), u'/', u'\\');
     if (!keepDirs) name.erase(0, name.rfind(u'\\') + 1);
@@ -117,8 +123,9 @@ std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::
     std::u16string path = targetDir;
     if (!path.empty() && path.back() != u'\\') path += u'\\';
     path += name;
-    // Cutting the path would write some other file.
-    if (path.size() > MAX_NAME_LENGTH) return std::nullopt;
+    // Cutting the path would write some other file. Where the system has no fixed limit of its
+    // own it answers for the path itself, with its own words.
+    if (!platform::fitsPathLimit(path)) return std::nullopt;
     return path;
 }
 
@@ -177,8 +184,8 @@ FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
         // The stored bytes have no form in the chosen code page; the name shown is their hex.
         cause = Cause::NAME_NOT_ENCODABLE;
         codePage = useKoreanNames ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
-    } else if (!isSafeEntryPath(name)) {
-        cause = Cause::UNSAFE_NAME;
+    } else if (const Cause refusal = entryPathRefusal(name); refusal != Cause::NONE) {
+        cause = refusal;
     }
     FailureReason reason = ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, cause, name, codePage);
     reason.subjectIsEntry = true;

@@ -13,9 +13,11 @@
 class GrfEntry;
 class ProgressSink;
 
-// True when `name` can be joined below a directory without leaving it: no empty, "." or ".."
-// component (nor one of only dots and spaces), no leading separator, no ":", no control character
-// (below 0x20), no device name such as "con" or "com1.txt". Both "\" and "/" separate.
+// Cause::NONE when `name` can be joined below a directory without leaving it; UNSAFE_NAME for an
+// empty, "." or ".." component (or one of only dots and spaces), a leading separator, a control
+// character (below 0x20) or a device name such as "con" or "com1.txt"; DRIVE_OR_STREAM_NAME for a
+// ':' where the system reads it as a drive or a stream. Both "\" and "/" separate.
+Cause entryPathRefusal(std::u16string_view name);
 bool isSafeEntryPath(std::u16string_view name);
 
 // Writes `entry` below `targetDir` (with its directories when `keepDirs`), named by its Korean or
@@ -24,7 +26,7 @@ void extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool
                           ProgressSink& worker);
 
 // The path below `targetDir` that extractIntoDirectory writes `entry` to; nullopt when its name
-// is unsafe or the path too long.
+// is unsafe, longer than an entry name may be, or the path longer than the system takes.
 std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::u16string& targetDir, bool keepDirs,
                                               bool useKoreanNames);
 // Why entryTargetPath refused `entry`: an unsafe name, one too long, or one without a form in the

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -27,5 +28,11 @@ std::string nativePathUtf8(const std::u16string& path);
 std::u16string corePathFromUtf8(const std::string& path);
 // The directory separator of this system when it differs from the backslash, else 0.
 char16_t extraSeparator();
+// False when this system refuses a path of this length before looking at it: Windows' path
+// buffers hold 259 units. POSIX answers for itself when the path is used (ENAMETOOLONG).
+bool fitsPathLimit(const std::u16string& path);
+// True when one component of a path would name a drive or an alternate data stream instead of a
+// file below its directory: a ':' on Windows; on POSIX ':' is an ordinary character.
+bool namesDriveOrStream(std::u16string_view component);
 
 }  // namespace platform

@@ -91,4 +91,12 @@ char16_t extraSeparator() {
     return u'/';
 }
 
+bool fitsPathLimit(const std::u16string&) {
+    return true;
+}
+
+bool namesDriveOrStream(std::u16string_view) {
+    return false;
+}
+
 }  // namespace platform

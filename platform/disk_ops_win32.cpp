@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "platform/name_limit.h"
 #include "platform/utf8.h"
 #include <cerrno>
 
@@ -95,6 +96,15 @@ std::u16string corePathFromUtf8(const std::string& path) {
 
 char16_t extraSeparator() {
     return 0;
+}
+
+bool fitsPathLimit(const std::u16string& path) {
+    return path.size() <= MAX_NAME_LENGTH;
+}
+
+bool namesDriveOrStream(std::u16string_view component) {
+    // "C:" is a drive (and "C:x" a path relative to its current folder), "a.txt:x" a stream of a.txt.
+    return component.find(u':') != std::u16string_view::npos;
 }
 
 }  // namespace platform

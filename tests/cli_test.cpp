@@ -238,8 +238,7 @@ TEST_F(Cli, ReadingCommandsWorkOnAReadOnlyArchiveThatAnotherProgramReads) {
 TEST_F(Cli, ExtractRefusesNamesThatLeaveTheTarget) {
     const std::string archive = path("evil.grf");
     const std::vector<std::string> unsafe = {"..\\evil1.txt", "data\\..\\..\\evil2.txt", "\\evil3.txt",
-                                             "C:\\evil4.txt", "data\\a.txt:stream", "data\\\\evil5.txt",
-                                             "../evil6.txt"};
+                                             "data\\\\evil5.txt", "../evil6.txt"};
     CliArchiveWriter writer;
     for (const std::string& name : unsafe) writer.add(name, "bad");
     writer.add("data\\ok.txt", "good");
@@ -253,7 +252,7 @@ TEST_F(Cli, ExtractRefusesNamesThatLeaveTheTarget) {
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), long(unsafe.size()) + 1) << result.err;
     EXPECT_NE(result.err.find("quarnel-cli: cannot extract data\\..\\..\\evil2.txt: unsafe name"), std::string::npos)
         << result.err;
-    EXPECT_NE(result.err.find("\n1 extracted, 7 failed\n"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("\n1 extracted, 5 failed\n"), std::string::npos) << result.err;
 }
 
 // Each entry that cannot be written is named with what the system said about it: a folder
@@ -276,6 +275,23 @@ TEST_F(Cli, ExtractGivesTheSystemsCauseForEachEntry) {
                               "quarnel-cli: cannot extract data\\sub\\b.txt: " + blocked +
                               "1 extracted, 3 failed\n");
     EXPECT_EQ(readFileBytes(path("out/ok.txt")), "ok");
+}
+
+// A ':' in a name: a drive or a stream on Windows, refused with that cause; an ordinary character
+// elsewhere.
+TEST_F(Cli, ExtractTakesAColonAsTheSystemDoes) {
+    const std::string archive = path("colon.grf");
+    CliArchiveWriter().add("man3\\Dpkg::BuildEnv.3perl.gz", "perl").writeTo(archive);
+    const CliResult result = run({"extract", archive, "-C", path("out")});
+#ifdef _WIN32
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "quarnel-cli: cannot extract man3\\Dpkg::BuildEnv.3perl.gz: the name holds ':', which names a drive "
+              "or a data stream on this system\n0 extracted, 1 failed\n");
+#else
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(readFileBytes(path("out/man3/Dpkg::BuildEnv.3perl.gz")), "perl");
+#endif
 }
 
 TEST_F(Cli, EditingCommandsSaveTheArchive) {
