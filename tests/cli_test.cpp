@@ -294,6 +294,21 @@ TEST_F(Cli, ExtractTakesAColonAsTheSystemDoes) {
 #endif
 }
 
+// A repack keeps the record a look-up of each name finds, names every other one it leaves out,
+// and fails the run; the name still gives the bytes it gave.
+TEST_F(Cli, RepackNamesTheRecordsItLeavesOut) {
+    const std::string archive = path("twice.grf");
+    CliArchiveWriter().add("data\\a.txt", "first").add("data\\b.txt", "b").add("DATA\\A.TXT", "second").writeTo(archive);
+    EXPECT_EQ(run({"extract", archive, "data/a.txt", "-o", "-"}).out, "first");
+    const CliResult repacked = run({"repack", archive});
+    EXPECT_EQ(repacked.status, 1);
+    EXPECT_EQ(repacked.err,
+              "quarnel-cli: left out DATA\\A.TXT: an earlier record of the same name supersedes it (a look-up of the "
+              "name finds that one)\n2 kept, 1 left out\n");
+    EXPECT_EQ(listedNames(archive), (std::vector<std::string>{"data\\\\a.txt", "data\\\\b.txt"}));
+    EXPECT_EQ(run({"extract", archive, "data/a.txt", "-o", "-"}).out, "first");
+}
+
 TEST_F(Cli, EditingCommandsSaveTheArchive) {
     const std::string archive = path("made.grf");
     const CliResult created = run({"create", archive});
