@@ -76,6 +76,7 @@ std::string causeText(const FailureReason& reason) {
     case Cause::UNSAFE_NAME: return "unsafe name (it would leave the target directory or holds control characters)";
     case Cause::DRIVE_OR_STREAM_NAME: return "the name holds ':', which names a drive or a data stream on this system";
     case Cause::SHADOWED_RECORD: return "an earlier record of the same name supersedes it (a look-up of the name finds that one)";
+    case Cause::NAME_NOT_UTF8: return "the file name is not valid UTF-8";
     case Cause::NAME_NOT_ENCODABLE: return "not representable in code page " + std::to_string(reason.value);
     case Cause::NAME_TOO_LONG: return "name too long (an entry name holds at most 259 bytes, a path 259 characters)";
     case Cause::FILE_TOO_LARGE: return "file too large for the archive format (4 GiB)";

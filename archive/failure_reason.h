@@ -40,6 +40,7 @@ enum class Cause : uint8_t {
     DIRECTORY_NOT_CREATED, // a directory on the way could not be made (`directory` names it)
     DRIVE_OR_STREAM_NAME,  // holds ':', which names a drive or a stream on Windows
     SHADOWED_RECORD,       // an earlier record of the same name is what a look-up of it finds
+    NAME_NOT_UTF8,         // a disk file's name holds bytes that are not UTF-8 (POSIX)
 };
 
 // The full reason behind a result code: ours, the system's error number, the operation and

@@ -48,7 +48,7 @@ void ItemReport::take(const FailureReason& reason) {
     }
     writeErr(escapeControls("quarnel-cli: " + line) + "\n");
     if (session.options.json) {
-        writeOut("{\"" + jsonKey + "\":" + jsonString(shownSubject(reason)) + ",\"reason\":" + jsonString(cause) +
+        writeOut("{\"" + jsonKey + "\":" + jsonString(escapeStrayBytes(shownSubject(reason))) + ",\"reason\":" + jsonString(cause) +
                  ",\"code\":" + std::to_string(reason.code) + ",\"systemError\":" + std::to_string(reason.systemError) +
                  "}\n");
     }

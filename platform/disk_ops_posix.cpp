@@ -72,13 +72,14 @@ bool sameFile(const std::u16string& first, const std::u16string& second) {
 }
 
 std::string nativePathUtf8(const std::u16string& path) {
-    std::string out = utf16ToUtf8(path);
+    std::string out = utf16ToUtf8KeepingBytes(path);
     std::replace(out.begin(), out.end(), '\\', '/');
     return out;
 }
 
 std::u16string corePathFromUtf8(const std::string& path) {
-    std::u16string out = utf8ToUtf16(path);
+    // File names are bytes here: one that is not UTF-8 keeps them, to be opened and named by them.
+    std::u16string out = utf8ToUtf16KeepingBytes(path);
     std::replace(out.begin(), out.end(), u'/', u'\\');
     return out;
 }
@@ -97,6 +98,10 @@ bool fitsPathLimit(const std::u16string&) {
 
 bool namesDriveOrStream(std::u16string_view) {
     return false;
+}
+
+bool isUndecodedName(std::u16string_view name) {
+    return holdsKeptBytes(name);
 }
 
 }  // namespace platform

@@ -102,6 +102,10 @@ bool fitsPathLimit(const std::u16string& path) {
     return path.size() <= MAX_NAME_LENGTH;
 }
 
+bool isUndecodedName(std::u16string_view) {
+    return false;
+}
+
 bool namesDriveOrStream(std::u16string_view component) {
     // "C:" is a drive (and "C:x" a path relative to its current folder), "a.txt:x" a stream of a.txt.
     return component.find(u':') != std::u16string_view::npos;

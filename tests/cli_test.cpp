@@ -653,3 +653,21 @@ TEST_F(Cli, AddNamesEveryLeftOutFileAndFails) {
     EXPECT_EQ(korean.status, 1) << korean.err;
     EXPECT_NE(korean.err.find("2 added, 1 skipped\n"), std::string::npos) << korean.err;
 }
+
+// On Linux a file name is bytes: one that is not UTF-8 is left out of an add for that cause, and
+// named with its byte as it is, not as a character it does not hold.
+TEST_F(Cli, AddNamesAFileWhoseNameIsNotUtf8ByItsBytes) {
+#ifdef _WIN32
+    GTEST_SKIP() << "file names are UTF-16 on this system";
+#else
+    fs::create_directories(path("tree"));
+    writeFileBytes(path("tree/a.txt"), "a");
+    writeFileBytes(path("tree") + "/\xff.txt", "not UTF-8");
+    const std::string archive = path("new.grf");
+    const CliResult added = run({"add", archive, path("tree"), "--json"});
+    EXPECT_EQ(added.status, 1);
+    EXPECT_EQ(added.err, "quarnel-cli: skipped data\\\\xff.txt: the file name is not valid UTF-8\n1 added, 1 skipped\n");
+    EXPECT_NE(added.out.find("{\"skipped\":\"data\\\\\\\\xff.txt\""), std::string::npos) << added.out;
+    EXPECT_EQ(listedNames(archive), std::vector<std::string>{"data\\\\a.txt"});
+#endif
+}

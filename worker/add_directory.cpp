@@ -69,8 +69,11 @@ void TaskWorker::addDirectoryTree(AddDirectoryArgs& args, size_t prefixLength, c
         const auto name = encodeEntryName(wideName, korean);
         if (!name) {
             const uint32_t codePage = korean ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
+            // Bytes that are not UTF-8 have no characters for any code page to hold.
             FailureReason reason =
-                fitsPieceByPiece(wideName, codePage)
+                platform::isUndecodedName(wideName)
+                    ? ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_NOT_UTF8, wideName)
+                : fitsPieceByPiece(wideName, codePage)
                     ? ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_TOO_LONG, wideName)
                     : ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_NOT_ENCODABLE, wideName, codePage);
             reason.subjectIsEntry = true;
