@@ -97,20 +97,23 @@ bool loadEntryData(const GrfEntry& entry, EntryData& data) {
 
 namespace {
 
-// A failed write or close of `target`: the partial file goes, so that nothing short passes for
-// the entry's data.
+// A failed write, close or move of `target`: what was written goes, so that nothing short passes
+// for the entry's data, and an earlier file at the path stays as it was.
 FailureReason discardOutput(platform::OutputFile& target, const std::u16string& targetPath, Operation operation) {
-    // The failure's own error, before closing can add another.
-    const int failedWith = target.lastSystemError();
-    target.close();
-    platform::deleteFile(targetPath);
-    const int systemError = failedWith != 0 ? failedWith : target.lastSystemError();
+    target.discard();
+    const int systemError = target.lastSystemError();
     if (systemError == 0) return ruleFailure(RESULT_OPEN_FAILED, operation, Cause::WRITE_ERROR, targetPath);
-    return systemFailure(RESULT_OPEN_FAILED, operation, systemError, targetPath);
+    return systemFailure(RESULT_OPEN_FAILED, operation, systemError, targetPath, target.heldByOther());
 }
 
-FailureReason createFailure(int systemError, const std::u16string& targetPath) {
-    return systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, systemError, targetPath);
+// A failed commit: the close or the move over an earlier file, which OutputFile already undid.
+FailureReason commitFailure(platform::OutputFile& target, const std::u16string& targetPath) {
+    return discardOutput(target, targetPath, target.failedToReplace() ? Operation::RENAME : Operation::CLOSE);
+}
+
+FailureReason createFailure(const platform::OutputFile& target, const std::u16string& targetPath) {
+    return systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, target.lastSystemError(), targetPath,
+                         target.heldByOther());
 }
 
 }  // namespace
@@ -119,9 +122,7 @@ FailureReason writeEntryFile(const EntryData& data, const std::u16string& target
                              const std::function<void(size_t written)>& onWritten) {
     // Opened only now, so a damaged entry never leaves a file behind.
     platform::OutputFile target;
-    if (const int error = target.create(targetPath); error != 0) {
-        return createFailure(error, targetPath);
-    }
+    if (target.create(targetPath) != 0) return createFailure(target, targetPath);
     // One write unless someone follows the progress.
     const size_t pieceBytes = onWritten ? WRITE_PIECE_BYTES : std::max<size_t>(data.length, 1);
     for (size_t written = 0; written < data.length;) {
@@ -132,7 +133,7 @@ FailureReason writeEntryFile(const EntryData& data, const std::u16string& target
         written += piece;
         if (onWritten) onWritten(written);
     }
-    if (!target.close()) return discardOutput(target, targetPath, Operation::CLOSE);
+    if (!target.commit()) return commitFailure(target, targetPath);
     return {};
 }
 
@@ -210,9 +211,7 @@ bool extractStreamed(const GrfEntry& entry, const std::u16string* targetPath, En
     const uint64_t capacity = std::min<uint64_t>(entry.originalSize, maxInflatedSize(entry.compressedSize));
     platform::OutputFile target;
     if (targetPath != nullptr) {
-        if (const int error = target.create(*targetPath); error != 0) {
-            return data.fail(createFailure(error, *targetPath));
-        }
+        if (target.create(*targetPath) != 0) return data.fail(createFailure(target, *targetPath));
     }
     FailureReason writeFailure;
     const PlainSink write = [&](std::span<const uint8_t> plain) {
@@ -221,14 +220,11 @@ bool extractStreamed(const GrfEntry& entry, const std::u16string* targetPath, En
         return writeFailure.code;
     };
     if (streamEntryData(entry, entry.compressedSize, capacity, data, write, onChunk)) {
-        if (targetPath == nullptr || target.close()) return true;
-        return data.fail(discardOutput(target, *targetPath, Operation::CLOSE));
+        if (targetPath == nullptr || target.commit()) return true;
+        return data.fail(commitFailure(target, *targetPath));
     }
     if (writeFailure.failed()) return data.fail(std::move(writeFailure));
-    if (targetPath != nullptr) {
-        // Damaged data must not pass for the entry's data either.
-        target.close();
-        platform::deleteFile(*targetPath);
-    }
+    // Damaged data must not pass for the entry's data either.
+    target.discard();
     return false;
 }

@@ -89,30 +89,36 @@ Outcome GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& prog
     return {};
 }
 
-bool isSafeEntryPath(std::u16string_view name) {
+Cause entryPathRefusal(std::u16string_view name) {
     size_t start = 0;
     for (;;) {
         const auto end = std::find_if(name.begin() + start, name.end(), isSeparator) - name.begin();
         const std::u16string_view component = name.substr(start, size_t(end) - start);
         // Empty covers a leading separator and doubled or trailing ones; Windows drops trailing dots
         // and spaces, so "..." or ". ." could stand for "..".
-        if (component.empty() || isDotsAndSpaces(component)) return false;
+        if (component.empty() || isDotsAndSpaces(component)) return Cause::UNSAFE_NAME;
         // Control characters: Windows refuses them in file names, and on a terminal a newline or
         // an escape in a file name misleads whoever lists it. Refused on both, so both extract alike.
-        if (std::any_of(component.begin(), component.end(), [](char16_t c) { return c < 0x20; })) return false;
-        // A drive ("C:") or an alternate data stream ("a.txt:x").
-        if (component.find(u':') != std::u16string_view::npos) return false;
-        if (isDeviceName(component)) return false;
-        if (size_t(end) == name.size()) return true;
+        if (std::any_of(component.begin(), component.end(), [](char16_t c) { return c < 0x20; })) {
+            return Cause::UNSAFE_NAME;
+        }
+        if (isDeviceName(component)) return Cause::UNSAFE_NAME;
+        // A drive ("C:") or an alternate data stream ("a.txt:x") where the system reads ':' so.
+        if (platform::namesDriveOrStream(component)) return Cause::DRIVE_OR_STREAM_NAME;
+        if (size_t(end) == name.size()) return Cause::NONE;
         start = size_t(end) + 1;
     }
+}
+
+bool isSafeEntryPath(std::u16string_view name) {
+    return entryPathRefusal(name) == Cause::NONE;
 }
 
 std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::u16string& targetDir, bool keepDirs,
                                               bool useKoreanNames) {
     const std::u16string& fullName = entry.displayName(useKoreanNames);
     // The name comes from an untrusted file: it may only ever name something below targetDir.
-    if (!isSafeEntryPath(fullName)) return std::nullopt;
+    if (!isSafeEntryPath(fullName) || entry.name().size() > MAX_NAME_LENGTH) return std::nullopt;
     std::u16string name = fullName;
     std::replace(name.begin(), name.end(), u'/', u'\\');
     if (!keepDirs) name.erase(0, name.rfind(u'\\') + 1);
@@ -121,45 +127,57 @@ std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::
     std::u16string path = targetDir;
     if (!path.empty() && path.back() != u'\\') path += u'\\';
     path += name;
-    // Cutting the path would write some other file.
-    if (path.size() > MAX_NAME_LENGTH) return std::nullopt;
+    // Cutting the path would write some other file. Where the system has no fixed limit of its
+    // own it answers for the path itself, with its own words.
+    if (!platform::fitsPathLimit(path)) return std::nullopt;
     return path;
 }
 
-void createParentDirectories(const std::u16string& path) {
-    const size_t parentEnd = path.rfind(u'\\');
-    if (parentEnd == std::u16string::npos) return;
-    const std::u16string parent = path.substr(0, parentEnd);
-    // Each level in turn; the ones that exist already (or a drive like "C:") just fail.
-    for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
-        if (at > 0) platform::createDirectory(parent.substr(0, at));
-    }
-    if (!parent.empty()) platform::createDirectory(parent);
+FailureReason createParentDirectories(const std::u16string& path) {
+    DirectoryMaker maker;
+    return maker.createParentsOf(path);
 }
 
-void DirectoryMaker::createParentsOf(const std::u16string& path) {
+FailureReason DirectoryMaker::createParentsOf(const std::u16string& path) {
     const size_t parentEnd = path.rfind(u'\\');
-    if (parentEnd == std::u16string::npos || parentEnd == 0) return;
+    if (parentEnd == std::u16string::npos || parentEnd == 0) return {};
     std::u16string parent = path.substr(0, parentEnd);
     // The levels not made yet, from the top; those made before cost a look-up, not a system call.
     std::vector<std::u16string> missing;
     {
         const std::lock_guard guard(lock);
-        if (made.count(parent) != 0) return;
+        if (made.count(parent) != 0) return {};
+        if (const auto known = refused.find(parent); known != refused.end()) return known->second;
         for (size_t at = parent.find(u'\\'); at != std::u16string::npos; at = parent.find(u'\\', at + 1)) {
             if (at == 0) continue;
             std::u16string level = parent.substr(0, at);
             if (made.count(level) == 0) missing.push_back(std::move(level));
         }
-        missing.push_back(std::move(parent));
+        missing.push_back(parent);
     }
     // Created without the lock, which would keep the other threads waiting on the file system.
-    // A level counts as made only after its creation was tried, so no thread opens a file in it
-    // too early; two threads making the same one both find it there. A creation that failed
-    // shows when the files below it are opened.
-    for (const std::u16string& level : missing) platform::createDirectory(level);
+    // Two threads making the same level both find it there. A level that fails above one that
+    // is there after all (a drive, a server's name) does not count; the first failure below the
+    // last level that is there is the cause, since every level under it fails for want of it.
+    std::vector<bool> isThere(missing.size());
+    FailureReason failure;
+    for (size_t i = 0; i < missing.size(); ++i) {
+        const int error = platform::makeDirectory(missing[i]);
+        isThere[i] = error == 0;
+        if (error == 0) {
+            failure = FailureReason{};
+        } else if (!failure.failed()) {
+            failure = systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, error, missing[i]);
+            failure.cause = Cause::DIRECTORY_NOT_CREATED;
+            failure.directory = missing[i];
+        }
+    }
     const std::lock_guard guard(lock);
-    for (std::u16string& level : missing) made.insert(std::move(level));
+    for (size_t i = 0; i < missing.size(); ++i) {
+        if (isThere[i]) made.insert(std::move(missing[i]));
+    }
+    if (failure.failed()) refused.emplace(std::move(parent), failure);
+    return failure;
 }
 
 FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
@@ -170,8 +188,8 @@ FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
         // The stored bytes have no form in the chosen code page; the name shown is their hex.
         cause = Cause::NAME_NOT_ENCODABLE;
         codePage = useKoreanNames ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
-    } else if (!isSafeEntryPath(name)) {
-        cause = Cause::UNSAFE_NAME;
+    } else if (const Cause refusal = entryPathRefusal(name); refusal != Cause::NONE) {
+        cause = refusal;
     }
     FailureReason reason = ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, cause, name, codePage);
     reason.subjectIsEntry = true;
@@ -185,6 +203,8 @@ Outcome extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, b
     if (entry.state() != ENTRY_STORED) return entry.extractTo(targetDir, worker);
     const auto path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
     if (!path) return entry.owner()->fail(refusedTarget(entry, useKoreanNames));
-    createParentDirectories(*path);
+    if (FailureReason made = createParentDirectories(*path); made.failed()) {
+        return entry.owner()->fail(entryFailure(entry, std::move(made), useKoreanNames));
+    }
     return entry.extractTo(*path, worker);
 }

@@ -37,8 +37,8 @@ public:
             // A check keeps nothing.
             data.output.reset();
         } else if (inflated && writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
-            directories->createParentsOf(*path);
-            writeResult = writeEntryFile(data, *path, {});
+            FailureReason made = directories->createParentsOf(*path);
+            writeResult = made.failed() ? std::move(made) : writeEntryFile(data, *path, {});
             written = true;
             data.output.reset();
         }
@@ -154,7 +154,13 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             continue;
         }
         if (done->streamed) {
-            if (done->path) directories.createParentsOf(*done->path);
+            if (done->path) {
+                if (FailureReason made = directories.createParentsOf(*done->path); made.failed()) {
+                    progress.reportProgress(uint32_t(reported), true);
+                    fail(entry, std::move(made));
+                    continue;
+                }
+            }
             const bool extracted =
                 extractStreamed(entry, done->path ? &*done->path : nullptr, done->data, [&](size_t consumed) {
                     if (consumed <= reported || consumed >= entry.compressedSize) return;
@@ -183,9 +189,10 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         entry.setOriginalSize(done->data.length);
         FailureReason written = std::move(done->writeResult);
         if (done->path && !done->written) {
-            directories.createParentsOf(*done->path);
-            written = writeEntryFile(done->data, *done->path,
-                                     writeShare(done->data.compressedSize, done->data.length, progress, reported));
+            FailureReason made = directories.createParentsOf(*done->path);
+            written = made.failed() ? std::move(made)
+                                    : writeEntryFile(done->data, *done->path,
+                                                     writeShare(done->data.compressedSize, done->data.length, progress, reported));
         }
         progress.reportProgress(done->data.compressedSize, true);
         if (written.failed()) {

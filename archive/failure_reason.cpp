@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "archive/result_codes.h"
+#include "platform/disk_ops.h"
 #include "platform/utf8.h"
 
 FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject, bool held) {
@@ -77,6 +78,9 @@ std::string causeText(const FailureReason& reason) {
     case Cause::IN_USE: return "the file is in use by another program";
     case Cause::DAMAGED_STREAM: return "compressed data are damaged";
     case Cause::UNSAFE_NAME: return "unsafe name (it would leave the target directory or holds control characters)";
+    case Cause::DRIVE_OR_STREAM_NAME: return "the name holds ':', which names a drive or a data stream on this system";
+    case Cause::SHADOWED_RECORD: return "an earlier record of the same name supersedes it (a look-up of the name finds that one)";
+    case Cause::NAME_NOT_UTF8: return "the file name is not valid UTF-8";
     case Cause::NAME_NOT_ENCODABLE: return "not representable in code page " + std::to_string(reason.value);
     case Cause::NAME_TOO_LONG: return "name too long (an entry name holds at most 259 bytes, a path 259 characters)";
     case Cause::PATH_TOO_LONG: return "path too long for this system";
@@ -94,6 +98,9 @@ std::string causeText(const FailureReason& reason) {
     case Cause::ENTRY_DELETED: return "the entry is marked deleted";
     case Cause::ENTRY_NOT_SAVED: return "the entry is not saved in the archive yet";
     case Cause::UNREACHABLE_POSITION: return "the entry's data position lies beyond what the archive format can reach";
+    case Cause::DIRECTORY_NOT_CREATED:
+        return "cannot create directory " + platform::nativePathUtf8(reason.directory) + ": " +
+               (reason.systemError != 0 ? std::strerror(reason.systemError) : "failed");
     case Cause::READ_ERROR:
         if (reason.systemError == 0) return "read error (the file ended before the length it had)";
         break;

@@ -45,6 +45,10 @@ enum class Cause : uint8_t {
     ENTRY_NOT_SAVED,       // added since the archive was saved: its data are not in the file yet
     OTHER_SYSTEM_ERROR,    // a system error number without a more telling cause
     INTERNAL_ERROR,        // the program itself failed (an exception escaped a task)
+    DIRECTORY_NOT_CREATED, // a directory on the way could not be made (`directory` names it)
+    DRIVE_OR_STREAM_NAME,  // holds ':', which names a drive or a stream on Windows
+    SHADOWED_RECORD,       // an earlier record of the same name is what a look-up of it finds
+    NAME_NOT_UTF8,         // a disk file's name holds bytes that are not UTF-8 (POSIX)
 };
 
 // The full reason behind a result code: ours, the system's error number, the operation and
@@ -58,6 +62,7 @@ struct FailureReason {
     bool subjectIsEntry = false;  // `subject` is an entry name (backslashes are part of it), not a path
     uint32_t value = 0;        // with NAME_NOT_ENCODABLE, the code page
     std::u16string otherName;  // with NAME_CASE_COLLISION, the entry name kept; with NAME_HAS_BACKSLASH, the file's own name
+    std::u16string directory;  // with DIRECTORY_NOT_CREATED, the directory (a path)
 
     bool failed() const { return code != 0 || cause != Cause::NONE; }
 };

@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "archive/archive.h"
+#include "archive/entry_data.h"
+#include "archive/progress_sink.h"
 #include "archive/result_codes.h"
 #include "archive/staging.h"
 #include "platform/disk_ops.h"
@@ -45,8 +47,16 @@ RecompressResult recompressArchive(std::unique_ptr<GrfArchive> oldArchive, int l
     // Shared from here on with the entries that borrow from it; our own reference makes the
     // release below the last one, also when it has no stored entries for others to hold it by.
     std::shared_ptr<GrfArchive> old(std::move(oldArchive));
-    // Every stored entry, deletion marks included: the repack drops all unsaved changes.
+    // Every stored entry, deletion marks included: the repack drops all unsaved changes. A table
+    // may hold several records of one name (ASCII letter case aside); a look-up finds the first,
+    // so that one is kept and the name goes on giving the bytes it gave. The later ones could not
+    // be reached by name before either; each is left out by name.
     for (const auto& entry : old->storedEntries()) {
+        if (old->findStored(entry->name()) != entry.get()) {
+            progress.reportItemFailure(
+                entryFailure(*entry, ruleFailure(0, Operation::NONE, Cause::SHADOWED_RECORD, {}), useKoreanNames));
+            continue;
+        }
         temp->importEntry(shareEntry(old, entry.get()));
     }
     uint64_t total = 0;

@@ -19,7 +19,9 @@ struct RecompressResult {
 
 // Rewrites the stored entries of `oldArchive` (its pending changes are dropped)
 // at `level` into a temporary file beside it ("NAME.grf.XXXX.tmp"), then puts that file in its
-// place. Leftovers of interrupted repacks that no program holds are removed first.
+// place. Of several records of one name only the one a look-up finds is kept; each other is told
+// to `progress` as an item left out (SHADOWED_RECORD). Leftovers of interrupted repacks that no
+// program holds are removed first.
 // `announceTotal` gets the bytes to compress before the first progress report.
 // Unless the temporary archive cannot even be created (then `oldArchive` comes back untouched),
 // `oldArchive` is destroyed and the result is a fresh archive opened on the same path: the

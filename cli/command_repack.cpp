@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "cli/commands.h"
 #include "cli/item_report.h"
 #include "cli/report.h"
@@ -8,6 +10,7 @@ int runRepack(Session& session) {
     ArchiveHandle archive = session.openArchive(options.args[0], Session::Access::UPDATE);
     if (!archive) return EXIT_FAILED;
 
+    const uint64_t records = archive->storedEntries().size();
     // The task takes the archive over: it destroys it once the rewritten file replaces it, or
     // hands it back as the result when the rewrite could not begin.
     auto args = std::make_unique<RecompressArgs>();
@@ -15,7 +18,9 @@ int runRepack(Session& session) {
     args->level = options.level;
     args->archive = std::move(archive);
     // An entry that cannot be rewritten stops the repack; it is named before the repack's own line.
-    const ItemReport failed(session, "cannot store", "failed");
+    // A record that a look-up of its name never finds is left out, by name, and the run fails.
+    ItemReport failed(session, "cannot store", "failed");
+    failed.useVerbFor(Cause::SHADOWED_RECORD, "left out");
     const TaskCompletion repacked = session.runTask(TASK_RECOMPRESS, std::move(args));
     if (!repacked.outcome) {
         reportReason(repacked.outcome.reason(), "cannot repack " + options.args[0]);
@@ -27,5 +32,6 @@ int runRepack(Session& session) {
         reportWarning(options.args[0] + " was repacked but cannot be opened again: " +
                       explainReason(record->reopenFailure));
     }
+    failed.summarize(records - std::min(records, failed.count), "kept", "left out");
     return failed.count > 0 ? EXIT_FAILED : EXIT_OK;
 }

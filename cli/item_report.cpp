@@ -31,18 +31,24 @@ void ItemReport::summarize(uint64_t done, const std::string& doneWord, const std
     writeErr(withThousands(done) + " " + doneWord + ", " + withThousands(count) + " " + countWord + "\n");
 }
 
+void ItemReport::useVerbFor(Cause cause, std::string verb) {
+    otherCause = cause;
+    otherVerb = std::move(verb);
+}
+
 void ItemReport::take(const FailureReason& reason) {
     ++count;
     std::string cause = causeText(reason);
     if (cause.empty()) cause = explainResult(reason.code);
-    std::string line = verb + " " + shownSubject(reason) + ": " + cause;
+    const bool other = otherCause != Cause::NONE && reason.cause == otherCause;
+    std::string line = (other ? otherVerb : verb) + " " + shownSubject(reason) + ": " + cause;
     // The Korean name form holds what the ANSI code page cannot, for most such trees.
     if (reason.cause == Cause::NAME_NOT_ENCODABLE && !session.options.korean && encodeEntryName(reason.subject, true)) {
         line += " (use --korean)";
     }
     writeErr(escapeControls("quarnel-cli: " + line) + "\n");
     if (session.options.json) {
-        writeOut("{\"" + jsonKey + "\":" + jsonString(shownSubject(reason)) + ",\"reason\":" + jsonString(cause) +
+        writeOut("{\"" + jsonKey + "\":" + jsonString(escapeStrayBytes(shownSubject(reason))) + ",\"reason\":" + jsonString(cause) +
                  ",\"code\":" + std::to_string(reason.code) + ",\"systemError\":" + std::to_string(reason.systemError) +
                  "}\n");
     }

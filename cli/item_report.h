@@ -20,6 +20,9 @@ public:
 
     uint64_t count = 0;
 
+    // Lines for reasons of `cause` start with `otherVerb` instead ("left out" beside "cannot store").
+    void useVerbFor(Cause cause, std::string otherVerb);
+
     // "19,998 added, 2 skipped" on standard error; nothing when nothing was named.
     void summarize(uint64_t done, const std::string& doneWord, const std::string& countWord) const;
 
@@ -31,4 +34,6 @@ private:
     std::function<void(const FailureReason&)> outer;
     const std::string verb;
     const std::string jsonKey;
+    Cause otherCause = Cause::NONE;
+    std::string otherVerb;
 };

@@ -46,7 +46,10 @@ const std::vector<CommandInfo> COMMANDS = {
     {"rename", "ARCHIVE OLD NEW [--level N]", "rename an entry, then save",
      "  --level N            zlib level 0 to 9 (default 6)\n", 3, 3, OPT_LEVEL},
     {"repack", "ARCHIVE [--level N]", "rewrite the archive compactly at a level",
-     "  --level N            zlib level 0 to 9 (default 6)\n", 1, 1, OPT_LEVEL},
+     "  --level N            zlib level 0 to 9 (default 6)\n"
+     "  Of several records of one name, the one a look-up finds is kept; each other is named\n"
+     "  on standard error as left out, a count closes the run, and the exit status is then 1.\n",
+     1, 1, OPT_LEVEL},
     {"check", "ARCHIVE", "inflate every entry and report the damaged ones", "", 1, 1, 0},
 };
 

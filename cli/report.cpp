@@ -55,7 +55,9 @@ void reportUsage(const std::string& problem, const std::string& command) {
 }
 
 std::string shownSubject(const FailureReason& reason) {
-    return reason.subjectIsEntry ? utf16ToUtf8(reason.subject) : platform::nativePathUtf8(reason.subject);
+    // A name of a disk file that is not UTF-8 keeps its bytes, for escapeControls to show them.
+    return reason.subjectIsEntry ? platform::utf16ToUtf8KeepingBytes(reason.subject)
+                                 : platform::nativePathUtf8(reason.subject);
 }
 
 namespace {

@@ -24,5 +24,8 @@ Text withBackslashes(Text text) {
 }
 
 // `text` (UTF-8) safe to show on a terminal: control characters become escapes as `ls` shows
-// them ("\n", "\t", "\x1b"; C1 controls "\u009b"), so a name cannot add lines or drive the terminal.
+// them ("\n", "\t", "\x1b"; C1 controls "\u009b"), so a name cannot add lines or drive the terminal;
+// a byte that is no part of a UTF-8 character becomes "\xff" likewise.
 std::string escapeControls(std::string_view text);
+// Only the bytes that are no part of a UTF-8 character as "\xff", for JSON, which must be UTF-8.
+std::string escapeStrayBytes(std::string_view text);

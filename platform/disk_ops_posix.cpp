@@ -29,6 +29,14 @@ bool createDirectory(const std::u16string& path) {
     return mkdir(nativePathUtf8(path).c_str(), 0777) == 0;
 }
 
+int makeDirectory(const std::u16string& path) {
+    const std::string native = nativePathUtf8(path);
+    if (mkdir(native.c_str(), 0777) == 0) return 0;
+    const int error = errno;
+    struct stat info {};
+    return stat(native.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? 0 : error;
+}
+
 bool deleteFile(const std::u16string& path) {
     return unlink(nativePathUtf8(path).c_str()) == 0;
 }
@@ -66,13 +74,14 @@ bool sameFile(const std::u16string& first, const std::u16string& second) {
 }
 
 std::string nativePathUtf8(const std::u16string& path) {
-    std::string out = utf16ToUtf8(path);
+    std::string out = utf16ToUtf8KeepingBytes(path);
     std::replace(out.begin(), out.end(), '\\', '/');
     return out;
 }
 
 std::u16string corePathFromUtf8(const std::string& path) {
-    std::u16string out = utf8ToUtf16(path);
+    // File names are bytes here: one that is not UTF-8 keeps them, to be opened and named by them.
+    std::u16string out = utf8ToUtf16KeepingBytes(path);
     std::replace(out.begin(), out.end(), u'/', u'\\');
     return out;
 }
@@ -89,6 +98,18 @@ bool fitsDiskPath(std::u16string_view path) {
 
 char16_t extraSeparator() {
     return u'/';
+}
+
+bool fitsPathLimit(const std::u16string&) {
+    return true;
+}
+
+bool namesDriveOrStream(std::u16string_view) {
+    return false;
+}
+
+bool isUndecodedName(std::u16string_view name) {
+    return holdsKeptBytes(name);
 }
 
 }  // namespace platform

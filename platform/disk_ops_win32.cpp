@@ -32,6 +32,13 @@ bool createDirectory(const std::u16string& path) {
     return CreateDirectoryW(wide(path), nullptr) != 0;
 }
 
+int makeDirectory(const std::u16string& path) {
+    if (CreateDirectoryW(wide(path), nullptr) != 0) return 0;
+    const int error = lastSystemErrorAsErrno();
+    // A drive ("C:") or a server's name refuses creation but is there all the same.
+    return isDirectory(path) ? 0 : error;
+}
+
 bool deleteFile(const std::u16string& path) {
     return DeleteFileW(wide(path)) != 0;
 }
@@ -96,6 +103,19 @@ std::u16string corePathFromUtf8(const std::string& path) {
 
 char16_t extraSeparator() {
     return 0;
+}
+
+bool fitsPathLimit(const std::u16string& path) {
+    return path.size() <= MAX_NAME_LENGTH;
+}
+
+bool isUndecodedName(std::u16string_view) {
+    return false;
+}
+
+bool namesDriveOrStream(std::u16string_view component) {
+    // "C:" is a drive (and "C:x" a path relative to its current folder), "a.txt:x" a stream of a.txt.
+    return component.find(u':') != std::u16string_view::npos;
 }
 
 }  // namespace platform

@@ -1,6 +1,7 @@
 #include "platform/temp_file.h"
 
 #include <random>
+#include <mutex>
 
 #include "platform/temp_file_shim.h"
 
@@ -29,6 +30,39 @@ std::optional<std::u16string> createTempFile(const std::u16string& directory, co
     }
     if (error != nullptr) *error = failure;
     return std::nullopt;
+}
+
+}  // namespace platform
+
+namespace platform {
+
+namespace {
+
+void appendHex4(std::u16string& out, unsigned number) {
+    static constexpr char16_t HEX[] = u"0123456789abcdef";
+    for (int shift = 12; shift >= 0; shift -= 4) out += HEX[(number >> shift) & 0xF];
+}
+
+}  // namespace
+
+std::u16string tempNameBeside(const std::u16string& target, unsigned number, bool shortForm) {
+    std::u16string path = target;
+    if (shortForm) {
+        path.erase(path.rfind(u'\\') + 1);
+        path += u'~';
+    } else {
+        path += u'.';
+    }
+    appendHex4(path, number & 0xFFFF);
+    return path + u".tmp";
+}
+
+unsigned tempNameStart() {
+    // One seed per process, then a cheap sequence: extractions may ask once for every file.
+    static std::mutex lock;
+    static std::minstd_rand generator{std::random_device{}()};
+    const std::lock_guard guard(lock);
+    return unsigned(generator());
 }
 
 }  // namespace platform

@@ -7,6 +7,14 @@ namespace platform {
 namespace {
 
 constexpr char32_t REPLACEMENT = 0xFFFD;
+// Kept bytes 0x80 to 0xFF stand at U+DC80 to U+DCFF (bytes below 0x80 are always valid).
+constexpr char16_t KEPT_BYTE_BASE = 0xDC00;
+
+bool isKeptByte(std::u16string_view text, size_t i) {
+    const char16_t unit = text[i];
+    const bool afterHigh = i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF;
+    return unit >= 0xDC80 && unit <= 0xDCFF && !afterHigh;
+}
 
 void appendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -36,9 +44,7 @@ void appendUtf16(std::u16string& out, char32_t c) {
     }
 }
 
-}  // namespace
-
-std::string utf16ToUtf8(std::u16string_view text) {
+std::string toUtf8(std::u16string_view text, bool keepBytes) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
@@ -47,6 +53,8 @@ std::string utf16ToUtf8(std::u16string_view text) {
             text[i + 1] <= 0xDFFF) {
             appendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
+        } else if (keepBytes && isKeptByte(text, i)) {
+            out += char(unit - KEPT_BYTE_BASE);
         } else if (unit >= 0xD800 && unit <= 0xDFFF) {
             appendUtf8(out, REPLACEMENT);
         } else {
@@ -56,7 +64,7 @@ std::string utf16ToUtf8(std::u16string_view text) {
     return out;
 }
 
-std::u16string utf8ToUtf16(std::string_view text) {
+std::u16string toUtf16(std::string_view text, bool keepBytes) {
     std::u16string out;
     out.reserve(text.size());
     size_t i = 0;
@@ -95,11 +103,36 @@ std::u16string utf8ToUtf16(std::string_view text) {
             appendUtf16(out, c);
             i += length;
         } else {
-            out += char16_t(REPLACEMENT);
+            out += keepBytes ? char16_t(KEPT_BYTE_BASE + lead) : char16_t(REPLACEMENT);
             ++i;
         }
     }
     return out;
+}
+
+}  // namespace
+
+std::string utf16ToUtf8(std::u16string_view text) {
+    return toUtf8(text, false);
+}
+
+std::u16string utf8ToUtf16(std::string_view text) {
+    return toUtf16(text, false);
+}
+
+std::string utf16ToUtf8KeepingBytes(std::u16string_view text) {
+    return toUtf8(text, true);
+}
+
+std::u16string utf8ToUtf16KeepingBytes(std::string_view text) {
+    return toUtf16(text, true);
+}
+
+bool holdsKeptBytes(std::u16string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (isKeptByte(text, i)) return true;
+    }
+    return false;
 }
 
 }  // namespace platform

@@ -9,4 +9,12 @@ namespace platform {
 std::string utf16ToUtf8(std::u16string_view text);
 std::u16string utf8ToUtf16(std::string_view text);
 
+// For POSIX file names, which are bytes: as utf8ToUtf16, but a byte that starts no valid sequence
+// becomes U+DC80 + byte, an unpaired surrogate that no valid text decodes to, and the way back
+// turns it into that byte again, so a name that is not UTF-8 still reaches its file.
+std::u16string utf8ToUtf16KeepingBytes(std::string_view text);
+std::string utf16ToUtf8KeepingBytes(std::u16string_view text);
+// True when `text` holds a byte that utf8ToUtf16KeepingBytes kept.
+bool holdsKeptBytes(std::u16string_view text);
+
 }  // namespace platform

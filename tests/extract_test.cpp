@@ -216,24 +216,38 @@ TEST_F(Extract, OnlyStoredEntriesAreExtracted) {
 
 TEST_F(Extract, ReplacesAnExistingFileAndReportsATargetThatCannotBeOpened) {
     open(TestArchive().add("data\\a.txt", "new"));
+    GrfEntry& entry = *archive.storedEntries()[0];
     {
         std::ofstream old(dir.native(u"out.txt"), std::ios::binary);
         old << "a much longer old content";
     }
-    ASSERT_TRUE(archive.storedEntries()[0]->extractTo(dir.file(u"out.txt"), sink)) << describe(archive);
+    ASSERT_TRUE(entry.extractTo(dir.file(u"out.txt"), sink)) << describe(archive);
     EXPECT_EQ(readFile(dir, u"out.txt"), toBytes("new"));
 
+    // A folder where the file should go: the system's own words for it.
     fs::create_directory(dir.native(u"taken"));
-    EXPECT_FALSE(archive.storedEntries()[0]->extractTo(dir.file(u"taken"), sink));
+    EXPECT_FALSE(entry.extractTo(dir.file(u"taken"), sink));
     EXPECT_EQ(archive.lastError.code, RESULT_OPEN_FAILED) << describe(archive);
-    EXPECT_FALSE(archive.storedEntries()[0]->extractTo(dir.file(u"missing\\out.txt"), sink));
+    EXPECT_EQ(archive.lastError.systemError, EISDIR) << describe(archive);
+    EXPECT_EQ(causeText(archive.lastError), std::strerror(EISDIR));
+    EXPECT_FALSE(entry.extractTo(dir.file(u"missing\\out.txt"), sink));
     EXPECT_EQ(archive.lastError.code, RESULT_OPEN_FAILED) << describe(archive);
+
+    // A file another program holds is refused as in use, and keeps what it had.
+    platform::ExclusiveFile other;
+    ASSERT_EQ(other.open(dir.file(u"out.txt"), platform::ExclusiveFile::Mode::READ), 0);
+    EXPECT_FALSE(entry.extractTo(dir.file(u"out.txt"), sink));
+    EXPECT_EQ(archive.lastError.cause, Cause::IN_USE) << describe(archive);
+    other.close();
+    EXPECT_EQ(readFile(dir, u"out.txt"), toBytes("new"));
+    EXPECT_EQ(treeOf(dir.native()), (std::set<std::string>{"in.grf", "out.txt", "taken/"}));
 }
 
 // A disk that fills while an entry is written: the entry fails with the system's cause, its
-// partial file goes, and a batch goes on with the next entry. A real small disk where the test
-// may mount one, the write-fault hook everywhere (its first write fails as ENOSPC would).
-TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndLeavesNoPartialFile) {
+// partial file goes, an earlier file at its path stays whole, and a batch goes on with the next
+// entry. A real small disk where the test may mount one, the write-fault hook everywhere (its
+// first write fails as ENOSPC would).
+TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndKeepsTheEarlierFile) {
     const auto large = noiseData(200 * 1024, 41);
     // Stored and inflated bytes pass the streaming threshold: written in pieces while inflating.
     const std::vector<uint8_t> streamed(STREAM_ABOVE_BYTES + 4096, 'z');
@@ -260,27 +274,97 @@ TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndLeavesNoPartialFile) {
         int writes = 0;
         if (!disk.real) platform::ExclusiveFile::setWriteFaultHook([&writes] { return ++writes != 1; });
 
-        // One entry alone, held whole and streamed.
+        // One entry alone, held whole and streamed: into a new file, which must not stay, and
+        // over an earlier one, which must stay as it was.
+        const std::u16string fresh = target + u"\\one.bin";
+        const std::u16string earlier = target + u"\\keep.bin";
+        std::ofstream(fs::path(dir.native(disk.real ? u"disk\\keep.bin" : u"hooked\\keep.bin")), std::ios::binary) << "earlier";
         for (GrfEntry* entry : {&largeEntry, &streamedEntry}) {
-            writes = 0;
-            const std::u16string out = target + u"\\one.bin";
-            EXPECT_FALSE(entry->extractTo(out, sink));
-            EXPECT_EQ(archive.lastError.cause, Cause::DISK_FULL) << describe(archive);
-            EXPECT_EQ(causeText(archive.lastError), std::strerror(ENOSPC));
-            EXPECT_FALSE(platform::fileExists(out));
+            for (const std::u16string& out : {fresh, earlier}) {
+                writes = 0;
+                EXPECT_FALSE(entry->extractTo(out, sink));
+                EXPECT_EQ(archive.lastError.cause, Cause::DISK_FULL) << describe(archive);
+                EXPECT_EQ(causeText(archive.lastError), std::strerror(ENOSPC));
+            }
+            EXPECT_FALSE(platform::fileExists(fresh));
+            EXPECT_EQ(treeOf(dir.native(disk.real ? u"disk" : u"hooked")), std::set<std::string>{"keep.bin"});
+            EXPECT_EQ(readFile(dir, disk.real ? u"disk\\keep.bin" : u"hooked\\keep.bin"), toBytes("earlier"));
         }
 
         // A batch: the large entry fails by name, the small one after it still arrives. One
-        // thread, so that the small one is written after the large one is gone.
+        // thread, so that the small one is written after the large one is gone. An earlier
+        // file of the large one stays.
+        const std::u16string batch = disk.real ? u"disk\\batch" : u"hooked\\batch";
+        fs::create_directories(dir.native(batch + u"\\data"));
+        std::ofstream(fs::path(dir.native(batch + u"\\data\\large.bin")), std::ios::binary) << "earlier";
         writes = 0;
         sink.failures.clear();
         extractEntries({&largeEntry, archive.storedEntries()[1].get()}, target + u"\\batch", true, false, sink, 1);
         ASSERT_EQ(sink.failures.size(), 1u);
         EXPECT_EQ(sink.failures[0].subject, u"data\\large.bin");
         EXPECT_EQ(sink.failures[0].cause, Cause::DISK_FULL);
-        EXPECT_FALSE(platform::fileExists(target + u"\\batch\\data\\large.bin"));
-        EXPECT_EQ(readFile(dir, (disk.real ? u"disk" : u"hooked") + std::u16string(u"\\batch\\data\\ok.txt")), toBytes("ok"));
+        EXPECT_EQ(readFile(dir, batch + u"\\data\\large.bin"), toBytes("earlier"));
+        EXPECT_EQ(readFile(dir, batch + u"\\data\\ok.txt"), toBytes("ok"));
+        EXPECT_EQ(treeOf(dir.native(batch)), (std::set<std::string>{"data/", "data/large.bin", "data/ok.txt"}));
         platform::ExclusiveFile::setWriteFaultHook({});
+    }
+}
+
+// A directory that cannot be made is the cause of every entry below it, named with the system's
+// error; the entries elsewhere still arrive. Once for each entry alone, once as a batch.
+TEST_F(Extract, DirectoryThatCannotBeMadeIsTheCauseForTheEntriesBelowIt) {
+    open(TestArchive().add("data\\a.txt", "a").add("top.txt", "top").add("data\\sub\\b.txt", "b"));
+    struct Blocker {
+        const char* what;
+        bool readOnlyDisk;  // else a file stands where the folder "data" goes
+        int expected;
+    };
+    for (const Blocker blocker : {Blocker{"a file in the way", false, EEXIST}, Blocker{"read-only disk", true, EROFS}}) {
+        SCOPED_TRACE(blocker.what);
+        for (const bool batch : {false, true}) {
+            SCOPED_TRACE(batch ? "batch" : "one at a time");
+            const std::u16string out = dir.file(batch ? u"batch" : u"alone") + (blocker.readOnlyDisk ? u"ro" : u"");
+            fs::create_directories(platform::nativePathUtf8(out));
+            std::optional<SmallDisk> disk;
+            if (blocker.readOnlyDisk) {
+                disk.emplace(platform::nativePathUtf8(out), 64 * 1024, true);
+                if (!disk->mounted()) {
+                    std::cout << "no read-only disk: " << disk->refusal() << "\n";
+                    continue;
+                }
+            } else {
+                std::ofstream(platform::nativePathUtf8(out + u"\\data")) << "in the way";
+            }
+            // On the read-only disk no file at all can be made, not even beside the folders.
+            std::vector<GrfEntry*> selection;
+            for (const auto& entry : archive.storedEntries()) {
+                if (!blocker.readOnlyDisk || entry->name() != "top.txt") selection.push_back(entry.get());
+            }
+            sink.failures.clear();
+            std::vector<FailureReason> failures;
+            if (batch) {
+                extractEntries(selection, out, true, false, sink, 2);
+                failures = sink.failures;
+            } else {
+                for (GrfEntry* entry : selection) {
+                    const Outcome extracted = extractIntoDirectory(*entry, out, true, false, sink);
+                    if (!extracted) failures.push_back(extracted.reason());
+                }
+            }
+            ASSERT_EQ(failures.size(), 2u);
+            EXPECT_EQ(failures[0].subject, u"data\\a.txt");
+            EXPECT_EQ(failures[1].subject, u"data\\sub\\b.txt");
+            for (const FailureReason& failure : failures) {
+                EXPECT_EQ(failure.cause, Cause::DIRECTORY_NOT_CREATED) << describe(failure);
+                EXPECT_EQ(failure.systemError, blocker.expected) << describe(failure);
+                EXPECT_EQ(failure.directory, out + u"\\data");
+                EXPECT_EQ(causeText(failure), "cannot create directory " + platform::nativePathUtf8(out + u"\\data") +
+                                                  ": " + std::strerror(blocker.expected));
+            }
+            if (!blocker.readOnlyDisk) {
+                EXPECT_EQ(readFile(dir, out.substr(dir.path().size() + 1) + u"\\top.txt"), toBytes("top"));
+            }
+        }
     }
 }
 
@@ -318,7 +402,7 @@ TEST_F(Extract, NameFormChoosesFileAndDirectoryNames) {
 TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {
     const char* const hostile[] = {
         "..\\evil.txt", "data\\..\\..\\evil.txt", "\\evil.txt", "/evil.txt", "data/../../evil.txt",
-        "C:\\evil.txt", "C:evil.txt", "data\\a.txt:hidden", "data\\\\evil.txt", "data\\", "", ".",
+        "data\\\\evil.txt", "data\\", "", ".",
         "data\\...\\evil.txt", "data\\.. \\evil.txt", "data\\.\\evil.txt",
         "data\\con.txt", "data\\NUL", "data\\Com1.wav", "lpt9\\a.txt", "data\\aux.tar.gz", "data\\con .txt",
     };
@@ -344,20 +428,71 @@ TEST_F(Extract, NamesThatWouldLeaveTheTargetAreRefused) {
     EXPECT_FALSE(fs::exists(fs::path(dir.native()).parent_path() / "evil.txt"));
 }
 
-TEST_F(Extract, PathsOfTwoHundredSixtyUnitsAreRefused) {
+// A ':' names a drive or a stream on Windows, which refuses such names with that cause; elsewhere
+// it is an ordinary character and the names extract below the target like any other.
+TEST_F(Extract, ColonIsADriveOrStreamOnlyWhereTheSystemSaysSo) {
+    const char* const names[] = {"C:\\evil.txt", "C:evil.txt", "data\\a.txt:hidden", "man3\\Dpkg::BuildEnv.3perl.gz"};
+    TestArchive writer;
+    for (const char* name : names) writer.add(name, name);
+    open(writer);
+    std::vector<GrfEntry*> all;
+    for (const auto& entry : archive.storedEntries()) all.push_back(entry.get());
+    extractEntries(all, dir.file(u"out"), true, false, sink, 2);
+#ifdef _WIN32
+    ASSERT_EQ(sink.failures.size(), std::size(names));
+    for (const FailureReason& failure : sink.failures) {
+        EXPECT_EQ(failure.cause, Cause::DRIVE_OR_STREAM_NAME) << describe(failure);
+    }
+    EXPECT_EQ(causeText(sink.failures[0]), "the name holds ':', which names a drive or a data stream on this system");
+    EXPECT_EQ(treeOf(dir.native()), std::set<std::string>{"in.grf"});
+#else
+    EXPECT_TRUE(sink.failures.empty()) << describe(sink.failures[0]);
+    for (const char* name : names) {
+        const std::string shown(name);
+        EXPECT_EQ(readFile(dir, u"out\\" + std::u16string(shown.begin(), shown.end())), toBytes(name));
+    }
+#endif
+}
+
+// Entry names hold up to 259 bytes on every system. Windows refuses a joined path past its 259
+// units before anything is made; elsewhere the system's own limits apply and speak for themselves.
+TEST_F(Extract, LongNamesMeetTheSystemsOwnPathLimit) {
     const std::u16string target = dir.file(u"o");
+#ifdef _WIN32
     // The joined path: target, a backslash, the name.
     const size_t room = MAX_NAME_LENGTH - target.size() - 1;
     ASSERT_GT(room, 10u);
     const std::string fits = "d\\" + std::string(room - 2, 'f');
     const std::string tooLong = fits + "g";
     open(TestArchive().add(fits, "fits").add(tooLong, "long"));
-    (void)extractIntoDirectory(*archive.storedEntries()[1], target, true, false, sink);
+    extractIntoDirectory(*archive.storedEntries()[1], target, true, false, sink);
     EXPECT_EQ(archive.lastError.code, RESULT_OPEN_FAILED) << describe(archive);
-    archive.lastError.code = 0;
-    (void)extractIntoDirectory(*archive.storedEntries()[0], target, true, false, sink);
+    EXPECT_EQ(archive.lastError.cause, Cause::NAME_TOO_LONG) << describe(archive.lastError);
+    archive.lastError = 0;
+    extractIntoDirectory(*archive.storedEntries()[0], target, true, false, sink);
     EXPECT_EQ(archive.lastError.code, 0) << describe(archive);
     EXPECT_EQ(treeOf(dir.native(u"o")), (std::set<std::string>{"d/", "d/" + std::string(room - 2, 'f')}));
+#else
+    // The longest names the format holds, far past 259 characters once joined to the target.
+    const std::string longest = std::string(120, 'a') + "\\" + std::string(138, 'b');
+    const std::string shorter = std::string(120, 'a') + "\\" + std::string(137, 'c');
+    // One name part longer than the file system takes: its own "File name too long".
+    const std::string partTooLong = "d\\" + std::string(256, 'x');
+    ASSERT_EQ(longest.size(), MAX_NAME_LENGTH);
+    open(TestArchive().add(longest, "259").add(shorter, "258").add(partTooLong, "part"));
+    ASSERT_GT(target.size() + 1 + longest.size(), MAX_NAME_LENGTH);
+    for (const auto& entry : archive.storedEntries()) {
+        const Outcome extracted = extractIntoDirectory(*entry, target, true, false, sink);
+        if (entry->name() != partTooLong) {
+            EXPECT_TRUE(extracted) << describe(extracted);
+        }
+    }
+    EXPECT_EQ(archive.lastError.systemError, ENAMETOOLONG) << describe(archive.lastError);
+    EXPECT_EQ(causeText(archive.lastError), std::strerror(ENAMETOOLONG));
+    const std::u16string folder = u"o\\" + std::u16string(120, u'a') + u"\\";
+    EXPECT_EQ(readFile(dir, folder + std::u16string(138, u'b')), toBytes("259"));
+    EXPECT_EQ(readFile(dir, folder + std::u16string(137, u'c')), toBytes("258"));
+#endif
 }
 
 TEST(SafeEntryPath, AcceptsOrdinaryNames) {

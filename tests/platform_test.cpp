@@ -180,8 +180,13 @@ TEST(DiskOps, ConvertsPathsAtTheBoundary) {
     EXPECT_EQ(platform::nativePathUtf8(u"a\U0001F600"), "a\xF0\x9F\x98\x80");
     EXPECT_EQ(platform::corePathFromUtf8("/tmp/data/\xED\x95\x9C\xEA\xB8\x80.txt"), u"\\tmp\\data\\한글.txt");
     EXPECT_EQ(platform::corePathFromUtf8("a\xF0\x9F\x98\x80"), u"a\U0001F600");
-    // Bytes that are not UTF-8 (an old file name, say) become replacement characters, not garbage.
-    EXPECT_EQ(platform::corePathFromUtf8("x\xB5\xA5/y\xC0"), u"x\uFFFD\uFFFD\\y\uFFFD");
+    // Bytes that are not UTF-8 (an old file name, say) are kept, so the file can still be opened,
+    // and known for what they are.
+    const std::u16string kept = platform::corePathFromUtf8("x\xB5\xA5/y\xC0");
+    EXPECT_EQ(kept, (std::u16string{u'x', 0xDCB5, 0xDCA5, u'\\', u'y', 0xDCC0}));
+    EXPECT_EQ(platform::nativePathUtf8(kept), "x\xB5\xA5/y\xC0");
+    EXPECT_TRUE(platform::isUndecodedName(kept));
+    EXPECT_FALSE(platform::isUndecodedName(u"a\U0001F600"));
 #endif
 }
 

@@ -524,6 +524,56 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
     EXPECT_EQ(contentOf(bytes, *stored(*fresh, "data\\m.txt")), dropped);
 }
 
+// A table may hold several records of one name (letter case aside). The repack keeps the one a
+// look-up of the name finds, so every name gives the bytes it gave before, and names each record
+// it leaves out.
+TEST(Repack, KeepsWhatALookUpFindsAndNamesEachShadowedRecord) {
+    struct RecordingSink : CountingSink {
+        std::vector<FailureReason> failures;
+        void reportItemFailure(const FailureReason& reason) override { failures.push_back(reason); }
+    };
+    TempDir dir;
+    TestArchive writer;
+    const char* const names[] = {"data\\a.txt", "data\\b.txt", "data\\a.txt", "data\\c.txt", "DATA\\B.TXT",
+                                 "data\\d.txt", "data\\e.txt", "data\\a.txt", "data\\f.txt", "data\\g.txt",
+                                 "data\\h.txt"};
+    for (size_t i = 0; i < std::size(names); ++i) writer.add(names[i], sampleData(200 + i, uint32_t(30 + i)));
+    writer.writeTo(dir);
+    const std::vector<std::string> kept = {"data\\a.txt", "data\\b.txt", "data\\c.txt", "data\\d.txt",
+                                           "data\\e.txt", "data\\f.txt", "data\\g.txt", "data\\h.txt"};
+
+    auto old = std::make_unique<GrfArchive>();
+    ASSERT_TRUE(old->open(dir.file(u"test.grf")));
+    ASSERT_EQ(old->storedEntries().size(), std::size(names));
+    std::map<std::string, std::vector<uint8_t>> before;
+    const auto oldBytes = bytesOf(*old);
+    for (const std::string& name : kept) before[name] = contentOf(oldBytes, *stored(*old, name));
+
+    RecordingSink sink;
+    RecompressResult result = recompressArchive(std::move(old), 6, false, sink, [](uint64_t) {});
+    ASSERT_TRUE(result.outcome) << describe(result.outcome);
+    const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
+    ASSERT_NE(fresh, nullptr);
+    std::vector<std::string> keptNames;
+    for (const auto& entry : fresh->storedEntries()) keptNames.push_back(entry->name());
+    EXPECT_EQ(keptNames, kept);
+    const auto bytes = bytesOf(*fresh);
+    for (const std::string& name : kept) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(contentOf(bytes, *stored(*fresh, name)), before[name]);
+    }
+
+    ASSERT_EQ(sink.failures.size(), 3u);
+    const std::u16string leftOut[] = {u"data\\a.txt", u"DATA\\B.TXT", u"data\\a.txt"};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sink.failures[i].subject, leftOut[i]);
+        EXPECT_TRUE(sink.failures[i].subjectIsEntry);
+        EXPECT_EQ(sink.failures[i].cause, Cause::SHADOWED_RECORD);
+    }
+    EXPECT_EQ(causeText(sink.failures[0]), "an earlier record of the same name supersedes it (a look-up of the name finds that one)");
+    expectNoOtherFiles(dir, "test.grf");
+}
+
 TEST(Repack, ArchiveWithoutStoredEntriesIsReleasedAndReplaced) {
     TempDir dir;
     {

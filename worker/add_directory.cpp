@@ -98,9 +98,11 @@ void addOneFile(TreeWalk& walk, const std::u16string& full, uint64_t size) {
     const auto name = encodeEntryName(wideName, korean);
     if (!name) {
         const uint32_t codePage = korean ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
-        walk.progress.reportItemFailure(fitsPieceByPiece(wideName, codePage)
-                                          ? entryFailure(Cause::NAME_TOO_LONG, wideName)
-                                          : entryFailure(Cause::NAME_NOT_ENCODABLE, wideName, codePage));
+        // Bytes that are not UTF-8 have no characters for any code page to hold.
+        walk.progress.reportItemFailure(platform::isUndecodedName(wideName) ? entryFailure(Cause::NAME_NOT_UTF8, wideName)
+                                        : fitsPieceByPiece(wideName, codePage)
+                                            ? entryFailure(Cause::NAME_TOO_LONG, wideName)
+                                            : entryFailure(Cause::NAME_NOT_ENCODABLE, wideName, codePage));
         return;
     }
     // Sizes and positions in the format are 32-bit: a larger file cannot be stored at all.

@@ -194,7 +194,7 @@ std::string describe(const Outcome& outcome) {
 }
 
 std::string describe(const GrfArchive& archive) {
-    return "lastError " + describe(archive.lastError);
+    return "lastError.code " + describe(archive.lastError);
 }
 
 TestArchive& TestArchive::legacy(uint32_t value) {

@@ -9,6 +9,7 @@
 
 class TempDir;
 class GrfArchive;
+struct FailureReason;
 
 // Ways to spoil an archive that TestArchive writes.
 struct Damage {

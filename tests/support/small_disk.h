@@ -2,11 +2,12 @@
 #include <cstddef>
 #include <string>
 
-// A file system of `bytes` mounted on an empty directory, so that a test can fill a real disk;
-// unmounted when it goes. Only where the test may mount (Linux as root): mounted() says.
+// A file system of `bytes` mounted on an empty directory, so that a test can fill a real disk
+// (or, `readOnly`, meet one that refuses every change); unmounted when it goes. Only where the
+// test may mount (Linux as root): mounted() says.
 class SmallDisk {
 public:
-    SmallDisk(const std::string& nativeDirectory, size_t bytes);
+    SmallDisk(const std::string& nativeDirectory, size_t bytes, bool readOnly = false);
     ~SmallDisk();
     SmallDisk(const SmallDisk&) = delete;
     SmallDisk& operator=(const SmallDisk&) = delete;

@@ -5,9 +5,10 @@
 #include <cerrno>
 #include <cstring>
 
-SmallDisk::SmallDisk(const std::string& nativeDirectory, size_t bytes) : directory(nativeDirectory) {
+SmallDisk::SmallDisk(const std::string& nativeDirectory, size_t bytes, bool readOnly) : directory(nativeDirectory) {
     const std::string options = "size=" + std::to_string(bytes);
-    isMounted = ::mount("tmpfs", directory.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+    const unsigned long flags = MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
+    isMounted = ::mount("tmpfs", directory.c_str(), "tmpfs", flags, options.c_str()) == 0;
     if (!isMounted) why = std::string("cannot mount a tmpfs: ") + std::strerror(errno);
 }
 

@@ -1,6 +1,6 @@
 #include "tests/support/small_disk.h"
 
-SmallDisk::SmallDisk(const std::string& nativeDirectory, size_t) : directory(nativeDirectory) {
+SmallDisk::SmallDisk(const std::string& nativeDirectory, size_t, bool) : directory(nativeDirectory) {
     why = "no small file system can be mounted here";
 }
 
