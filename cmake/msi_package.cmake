@@ -24,12 +24,13 @@ function(quarnel_build_msi version source output)
         message(FATAL_ERROR "wixl could not build ${output}")
     endif()
     # wixl knows no component conditions. An extension's default is ours only where no other
-    # program holds it (or where an earlier Quarnel set it, which an upgrade keeps).
+    # program holds it, for the user or for the machine (or where an earlier Quarnel set it, which
+    # an upgrade keeps).
     foreach(type Grf Gpf)
         string(TOUPPER ${type} upper)
+        set(condition "${upper}_USER_HOLDER = \"Quarnel.Archive\" OR (NOT ${upper}_USER_HOLDER AND NOT ${upper}_MACHINE_HOLDER)")
         execute_process(
-            COMMAND ${MSIBUILD} ${output} -q "UPDATE `Component` SET `Condition` = \
-'NOT ${upper}_HOLDER OR ${upper}_HOLDER = \"Quarnel.Archive\"' WHERE `Component` = '${type}Default'"
+            COMMAND ${MSIBUILD} ${output} -q "UPDATE `Component` SET `Condition` = '${condition}' WHERE `Component` = '${type}Default'"
             RESULT_VARIABLE failed)
         if(failed)
             message(FATAL_ERROR "msibuild could not set the condition of ${type}Default in ${output}")
@@ -41,13 +42,13 @@ endfunction()
 if(CPACK_GENERATOR)
     if(CPACK_GENERATOR STREQUAL "ZIP")
         foreach(zip IN LISTS CPACK_PACKAGE_FILES)
+            # The ZIP is still in cpack's staging folder; cpack copies it to the package folder after.
             get_filename_component(name ${zip} NAME_WLE)
-            get_filename_component(folder ${zip} DIRECTORY)
             set(unpacked ${CPACK_TOPLEVEL_DIRECTORY}/msi-source)
             file(REMOVE_RECURSE ${unpacked})
             file(MAKE_DIRECTORY ${unpacked})
             file(ARCHIVE_EXTRACT INPUT ${zip} DESTINATION ${unpacked})
-            quarnel_build_msi(${CPACK_PACKAGE_VERSION} ${unpacked}/${name} ${folder}/${name}.msi)
+            quarnel_build_msi(${CPACK_PACKAGE_VERSION} ${unpacked}/${name} ${CPACK_PACKAGE_DIRECTORY}/${name}.msi)
         endforeach()
     endif()
 else()

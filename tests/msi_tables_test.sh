@@ -82,16 +82,20 @@ has Registry "Key=$classes\\$progid\\shell\\open\\command" Name= "Value=\"[INSTA
 has Registry "Key=$classes\\$progid\\DefaultIcon" Name= "Value=\"[INSTALLDIR]quarnel.exe\",0"
 has Registry "Key=$classes\\$progid\\shell\\open" Name=FriendlyAppName Value=Quarnel
 for extension in grf gpf; do
-    holder=${extension^^}_HOLDER
+    user=${extension^^}_USER_HOLDER machine=${extension^^}_MACHINE_HOLDER
     has Registry "Key=$classes\\.$extension\\OpenWithProgids" "Name=$progid" Value=
-    # The default only where nobody else holds the extension: read from HKCR (root 0) first.
+    # The default only where nobody else holds the extension, for the user (root 1) or the machine (2).
     has Registry "Key=$classes\\.$extension" Name= "Value=$progid"
     component=$(table "$msi" Registry |
         key="$classes\\.$extension" awk -F'\t' 'NR > 3 && $3 == ENVIRON["key"] && $4 == "" { print $6 }')
-    has Component "Component=$component" "Condition=NOT $holder OR $holder = \"$progid\""
-    has AppSearch "Property=$holder"
-    signature=$(table "$msi" AppSearch | awk -F'\t' -v p="$holder" 'NR > 3 && $1 == p { print $2 }')
-    has RegLocator "Signature_=$signature" Root=0 "Key=.$extension" Name= Type=2
+    has Component "Component=$component" \
+        "Condition=$user = \"$progid\" OR (NOT $user AND NOT $machine)"
+    for search in "$user 1" "$machine 2"; do
+        set -- $search
+        has AppSearch "Property=$1"
+        signature=$(table "$msi" AppSearch | awk -F'\t' -v p="$1" 'NR > 3 && $1 == p { print $2 }')
+        has RegLocator "Signature_=$signature" "Root=$2" "Key=$classes\\.$extension" Name= Type=2
+    done
 done
 
 has Shortcut Directory_=ProgramMenuFolder Name=Quarnel "Target=[INSTALLDIR]quarnel.exe"
