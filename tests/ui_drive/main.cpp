@@ -4,6 +4,7 @@
 // and a second extraction of the recompressed archive. Then the program is started again with the
 // archive as its argument, and pictures and a text are previewed.
 //   ui_drive PROGRAM.EXE [--pause-ms N] [--extra-files N] [--shots DIR]
+//   ui_drive --opened TITLE ROWS   (only checks a main window started elsewhere, then closes it)
 // (pauses and extra files make the busy states long enough to look at; DIR receives BMP
 // screenshots of the preview window)
 // Prints one line per step; exit code 0 when every check passed.
@@ -540,11 +541,46 @@ void previewFromArgument(const wchar_t* programPath, const fs::path& work, const
     CloseHandle(program);
 }
 
+// A main window that someone else started (the shell, through the file type): it shows with
+// `title` and `rows` rows, then closes when asked.
+int checkOpenedWindow(const std::wstring& title, int rows) {
+    HWND mainWindow = nullptr;
+    waitFor([&] { return (mainWindow = FindWindowW(L"#32770", title.c_str())) != nullptr && IsWindowVisible(mainWindow); });
+    check(mainWindow != nullptr, "window titled " + narrow(title));
+    if (mainWindow == nullptr) {
+        EnumWindows(
+            [](HWND window, LPARAM) -> BOOL {
+                const std::wstring text = textOf(window);
+                if (text.rfind(L"Quarnel", 0) == 0) {
+                    std::printf("there is a window titled %s\n", narrow(text).c_str());
+                }
+                return TRUE;
+            },
+            0);
+        return 1;
+    }
+    DWORD processId = 0;
+    GetWindowThreadProcessId(mainWindow, &processId);
+    program = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    const HWND list = GetDlgItem(mainWindow, IDC_ENTRY_LIST);
+    check(waitFor([&] { return itemCount(list) == rows; }, 5000),
+          "rows listed: " + std::to_string(itemCount(list)) + " of " + std::to_string(rows));
+    PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+    check(program != nullptr && WaitForSingleObject(program, STEP_TIMEOUT_MS) == WAIT_OBJECT_0, "closed");
+    if (program != nullptr) {
+        CloseHandle(program);
+    }
+    return failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 4 && std::wstring(argv[1]) == L"--opened") {
+        return checkOpenedWindow(argv[2], _wtoi(argv[3]));
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: ui_drive PROGRAM.EXE [--pause-ms N]\n");
+        std::fprintf(stderr, "usage: ui_drive PROGRAM.EXE [--pause-ms N]\n       ui_drive --opened TITLE ROWS\n");
         return 2;
     }
     for (int i = 2; i + 1 < argc; i += 2) {
