@@ -7,6 +7,9 @@
 # The product code follows the version: one code per version, the same one each time that version
 # is built, so a rebuilt package is still the product that is installed.
 function(quarnel_build_msi version source output)
+    # wixl runs in the source folder: both are named from where we were started.
+    get_filename_component(source ${source} ABSOLUTE)
+    get_filename_component(output ${output} ABSOLUTE)
     find_program(WIXL wixl)
     find_program(MSIBUILD msibuild)
     if(NOT WIXL OR NOT MSIBUILD)
