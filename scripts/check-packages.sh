@@ -3,7 +3,8 @@
 # installs the .deb with apt-get and runs the installed quarnel-cli, unpacks the ZIP and runs its
 # quarnel-cli.exe under Wine; both do --version and a create/add/list/extract round trip. Then the
 # installer under Wine (in an Xvfb display of its own): installs it quietly, opens an archive in a
-# Korean-named folder through the file type, installs the next version over it and uninstalls.
+# Korean-named folder through the file type at 144 DPI (the list sized for it), installs the next
+# version over it and uninstalls.
 # Removes the .deb again unless quarnel-cli was installed before.
 #   check-packages.sh PACKAGE_DIR [WINDOWS_BUILD_DIR]
 # WINDOWS_BUILD_DIR (default PACKAGE_DIR/../windows) has tests/ui_drive.exe, which reads the window.
@@ -38,7 +39,7 @@ unzip -l "$zip"
 
 work=$(mktemp -d)
 installed_before=$(dpkg-query -W -f='${Status}' quarnel-cli 2> /dev/null | grep -c 'install ok installed')
-msi_installed= other_gpf_planted= mirrored=
+msi_installed= other_gpf_planted= mirrored= dpi_changed=
 xvfb_pid=
 cleanup() {
     [ "$installed_before" = 0 ] && as_root apt-get remove -y -qq quarnel-cli > /dev/null 2>&1 < /dev/null
@@ -46,6 +47,7 @@ cleanup() {
     [ -n "$msi_installed" ] && wine msiexec /x "$(winpath "$msi_installed")" /qn > /dev/null 2>&1 < /dev/null
     [ -n "$other_gpf_planted" ] && wine reg delete "$classes\\.gpf" /f > /dev/null 2>&1
     for key in $mirrored; do wine reg delete "$machine_classes\\$key" /f > /dev/null 2>&1; done
+    [ -n "$dpi_changed" ] && wine reg delete "$dpi_key" /v LogPixels /f > /dev/null 2>&1
     wineserver -k > /dev/null 2>&1
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2> /dev/null
     rm -rf "$work"
@@ -90,9 +92,22 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")" LC_ALL=C.UTF-8
 # No menu entries or file types of the Linux desktop for what Wine installs.
 export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;winemenubuilder.exe=d"
-wineserver -k > /dev/null 2>&1
-wineserver -p > /dev/null 2>&1 < /dev/null
-wine cmd /c exit > /dev/null 2>&1 < /dev/null
+restart_session() {
+    wineserver -k > /dev/null 2>&1
+    wineserver -p > /dev/null 2>&1 < /dev/null
+    wine cmd /c exit > /dev/null 2>&1 < /dev/null
+}
+# set_dpi DPI: the display's DPI for the programs of the next session (96 is the prefix's own).
+dpi_key='HKCU\Control Panel\Desktop'
+set_dpi() {
+    if [ "$1" = 96 ]; then
+        wine reg delete "$dpi_key" /v LogPixels /f
+    else
+        wine reg add "$dpi_key" /v LogPixels /t REG_DWORD /d "$1" /f
+    fi > /dev/null 2>&1
+    restart_session
+}
+restart_session
 
 check "packaged quarnel-cli.exe round trip under Wine" round_trip zip "$repo/cmake/wine-run.sh" "$top/quarnel-cli.exe"
 check "quarnel.exe carries its version" \
@@ -159,10 +174,15 @@ mirrored=".grf $progid"
 for key in $mirrored; do
     wine reg copy "$classes\\$key" "$machine_classes\\$key" /s /f > /dev/null 2>&1
 done
+# At 150 % scaling: the list's columns and row pictures must follow the window's DPI.
 if [ -f "$windows_build/tests/ui_drive.exe" ]; then
+    dpi_changed=1
+    set_dpi 144
     wine cmd /c start '""' "$archive" > /dev/null 2>&1 < /dev/null
-    check "start \"\" a.grf shows the window with its path and rows" \
+    check "start \"\" a.grf at 144 DPI: window titled with its path, its rows, the list sized for the DPI" \
         wine "$windows_build/tests/ui_drive.exe" --opened "Quarnel v2 - $archive" 2
+    set_dpi 96
+    dpi_changed=
 else
     check "ui_drive.exe built in $windows_build/tests" false
 fi
