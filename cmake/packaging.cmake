@@ -1,6 +1,7 @@
 # The install rules that belong to no one folder, and the packages cpack makes: on Windows a ZIP
-# of both programs, on Linux a .deb of the command-line tool. With QUARNEL_RELEASE_WINDOWS the
-# Linux build also makes the ZIP, from the Windows build in its windows/ folder.
+# of both programs and an installer (.msi) of the same files, on Linux a .deb of the command-line
+# tool. With QUARNEL_RELEASE_WINDOWS the Linux build also makes the ZIP and the installer, from the
+# Windows build in its windows/ folder.
 if(WIN32)
     install(FILES README.md LICENSE DESTINATION .)
 else()
@@ -32,5 +33,9 @@ deletes and extracts their entries, repacks them and checks every entry.")
         set(CPACK_QUARNEL_WINDOWS_DIR ${QUARNEL_WINDOWS_BINARY_DIR})
         set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_per_generator.cmake)
     endif()
+endif()
+if(WIN32 OR QUARNEL_RELEASE_WINDOWS)
+    # After the ZIP: the installer, built from what the ZIP holds.
+    set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/msi_package.cmake)
 endif()
 include(CPack)

@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Draws the list's row images, their masks and the program icon into resources/.
+"""Draws the list's row icons and the program icon into resources/.
 
+Each icon holds the sizes a small icon takes from 100 % to 300 % display scaling, each drawn for
+its size, so the list picks a sharp one at any DPI instead of stretching a 16-pixel picture.
 Run it again after changing a picture; the outputs are committed so the build needs no Python.
 """
 import os
@@ -35,60 +37,49 @@ def document(size):
 
 
 def badge(cells, size, colour, plus):
-    """A square badge at the lower right with a white minus, or plus."""
-    lo, hi = size - 7, size - 1
+    """A square badge at the lower right with a white minus, or plus; 7 pixels at 16."""
+    side = size * 7 // 16
+    side -= 1 - side % 2  # odd, so the sign has a middle
+    lo, hi = size - side, size - 1
     for y in range(lo, hi + 1):
         for x in range(lo, hi + 1):
             corner = (x in (lo, hi)) and (y in (lo, hi))
             if not corner:
                 cells[(x, y)] = colour
     mid = (lo + hi) // 2
-    for d in range(-2, 3):
-        cells[(mid + d, mid)] = WHITE
-        if plus:
-            cells[(mid, mid + d)] = WHITE
+    arm = (side - 3) // 2
+    thick = max(1, size // 16)
+    for d in range(-arm, arm + 1):
+        for t in range(-(thick // 2), thick - thick // 2):
+            cells[(mid + d, mid + t)] = WHITE
+            if plus:
+                cells[(mid + t, mid + d)] = WHITE
 
 
-def bmp_8bit(cells, size=16):
-    rows = []
-    for y in reversed(range(size)):  # bottom-up
-        row = bytes(cells.get((x, y), BLACK) for x in range(size))
-        rows.append(row + b"\0" * ((4 - size % 4) % 4))
-    pixels = b"".join(rows)
-    palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in PALETTE)
-    palette += b"\0" * (4 * (256 - len(PALETTE)))
-    return bitmap_file(size, 8, palette, pixels)
-
-
-def bmp_mask(cells, size=16):
-    """1 bit per pixel: set where the page is not (transparent)."""
-    stride = ((size + 31) // 32) * 4
-    rows = []
-    for y in reversed(range(size)):
-        bits = bytearray(stride)
-        for x in range(size):
-            if (x, y) not in cells:
-                bits[x // 8] |= 0x80 >> (x % 8)
-        rows.append(bytes(bits))
-    palette = struct.pack("<BBBBBBBB", 0, 0, 0, 0, 255, 255, 255, 0)
-    return bitmap_file(size, 1, palette, b"".join(rows))
-
-
-def bitmap_file(size, bits, palette, pixels):
-    info = struct.pack("<IiiHHIIiiII", 40, size, size, 1, bits, 0, len(pixels), 2835, 2835,
-                       len(palette) // 4, 0)
-    offset = 14 + len(info) + len(palette)
-    head = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
-    return head + info + palette + pixels
-
-
-def icon_image(size):
-    """32-bit icon image: the page with blue stripes, as a DIB with an AND mask."""
+def program_picture(size):
+    """The page with blue stripes."""
     cells = document(size)
     for y in range(size * 5 // 16, size - size * 3 // 16, max(2, size // 8)):
         for x in range(size * 4 // 16, size * 11 // 16):
             if cells.get((x, y)) == WHITE:
                 cells[(x, y)] = BLUE
+    return cells
+
+
+def row_picture(kind):
+    """The list's row picture of an entry: stored, added (green plus) or deleted (red minus)."""
+    def draw(size):
+        cells = document(size)
+        if kind == "added":
+            badge(cells, size, GREEN, plus=True)
+        elif kind == "deleted":
+            badge(cells, size, RED, plus=False)
+        return cells
+    return draw
+
+
+def icon_image(cells, size):
+    """32-bit icon image as a DIB with an AND mask."""
     pixels = bytearray()
     for y in reversed(range(size)):
         for x in range(size):
@@ -111,8 +102,8 @@ def icon_image(size):
     return info + bytes(pixels) + bytes(mask)
 
 
-def icon_file(sizes):
-    images = [icon_image(s) for s in sizes]
+def icon_file(picture, sizes):
+    images = [icon_image(picture(s), s) for s in sizes]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for s, img in zip(sizes, images):
@@ -126,14 +117,13 @@ def write(name, data):
         f.write(data)
 
 
+SIZES = [16, 20, 24, 32, 40, 48]
+
+
 def main():
-    pictures = {"stored": document(16), "added": document(16), "deleted": document(16)}
-    badge(pictures["added"], 16, GREEN, plus=True)
-    badge(pictures["deleted"], 16, RED, plus=False)
-    for name, cells in pictures.items():
-        write(f"entry_{name}.bmp", bmp_8bit(cells))
-        write(f"entry_{name}_mask.bmp", bmp_mask(cells))
-    write("main.ico", icon_file([16, 20, 24, 32, 40, 48]))
+    for kind in ("stored", "added", "deleted"):
+        write(f"entry_{kind}.ico", icon_file(row_picture(kind), SIZES))
+    write("main.ico", icon_file(program_picture, SIZES))
 
 
 if __name__ == "__main__":

@@ -12,7 +12,7 @@ apt-get install -y -qq --no-install-recommends < /dev/null > /dev/null \
     wine wine64 fonts-wine fonts-wqy-microhei xvfb xauth imagemagick \
     libxrender1 libxrandr2 libxcursor1 libxi6 libxinerama1 libxcomposite1 \
     locales clang libclang-rt-14-dev libdeflate-dev zip unzip \
-    pigz 7zip bc help2man dpkg-dev file
+    pigz 7zip bc help2man dpkg-dev file msitools wixl
 
 # Wine takes its code page from the locale, and without the glibc locale it cannot make files
 # with non-ASCII names; tests that run under these locales need them generated.

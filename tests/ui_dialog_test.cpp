@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <vector>
 
 #include "archive/archive.h"
 #include "archive/result_codes.h"
@@ -89,6 +90,56 @@ TEST_F(MainDialogTest, StartsEmptyWithTheTemplateTextsAndDefaults) {
     }
     const HIMAGELIST images = reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0));
     EXPECT_EQ(ImageList_GetImageCount(images), 3);
+    int side = 0;
+    int sideAgain = 0;
+    ImageList_GetIconSize(images, &side, &sideAgain);
+    EXPECT_EQ(side, 16);
+}
+
+// At 144 DPI (150 % scaling) each header fits its column in the dialog's font at that DPI, and
+// the row pictures are 24 pixels; back at 96 the list is as it started.
+TEST_F(MainDialogTest, ListFollowsTheWindowToAnotherDpi) {
+    const HWND list = item(IDC_ENTRY_LIST);
+    const auto changeDpi = [&](UINT dpi) {
+        RECT bounds;
+        GetWindowRect(dialog, &bounds);
+        SendMessageW(dialog, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&bounds));
+    };
+    const auto iconSide = [&] {
+        int side = 0;
+        int sideAgain = 0;
+        ImageList_GetIconSize(reinterpret_cast<HIMAGELIST>(SendMessageW(list, LVM_GETIMAGELIST, LVSIL_SMALL, 0)),
+                              &side, &sideAgain);
+        return side;
+    };
+    const wchar_t* const headers[] = {L"文件名", L"压缩长度", L"原始长度", L"位置"};
+    const int startWidths[] = {460, 72, 72, 72};
+
+    changeDpi(144);
+    EXPECT_EQ(iconSide(), 24);
+    LOGFONTW face{};
+    GetObjectW(reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof(face), &face);
+    face.lfHeight = MulDiv(face.lfHeight, 144, 96);
+    const HFONT font = CreateFontIndirectW(&face);
+    const HDC dc = GetDC(list);
+    const HGDIOBJ previous = SelectObject(dc, font);
+    for (int c = 0; c < 4; ++c) {
+        SIZE extent{};
+        GetTextExtentPoint32W(dc, headers[c], static_cast<int>(wcslen(headers[c])), &extent);
+        const int width = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, c, 0));
+        // The header draws its text between margins of about 6 pixels each side at 96 DPI.
+        EXPECT_GE(width, extent.cx + 18) << c;
+        EXPECT_GE(width, startWidths[c] * 3 / 2) << c;
+    }
+    SelectObject(dc, previous);
+    ReleaseDC(list, dc);
+    DeleteObject(font);
+
+    changeDpi(96);
+    EXPECT_EQ(iconSide(), 16);
+    for (int c = 0; c < 4; ++c) {
+        EXPECT_EQ(SendMessageW(list, LVM_GETCOLUMNWIDTH, c, 0), startWidths[c]) << c;
+    }
 }
 
 // Reads a DLGTEMPLATEEX: the dialog's own fields, then one record per control.
@@ -185,19 +236,25 @@ TEST(DialogTemplate, HoldsEveryControlAtItsPlace) {
         in.skip(in.word());
     }
 
-    // Six images in the icon group; the row bitmaps are 16 x 16 at 8 and 1 bits per pixel.
-    const HRSRC icons = FindResourceW(module, MAKEINTRESOURCEW(IDI_MAIN), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
-    ASSERT_NE(icons, nullptr);
-    const auto* group = static_cast<const uint16_t*>(LockResource(LoadResource(module, icons)));
-    EXPECT_EQ(group[2], 6);
-    for (const int id : {IDB_ENTRY_STORED, IDB_ENTRY_ADDED, IDB_ENTRY_DELETED, IDB_ENTRY_STORED_MASK,
-                         IDB_ENTRY_ADDED_MASK, IDB_ENTRY_DELETED_MASK}) {
-        const HRSRC bitmap = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(2));  // RT_BITMAP
-        ASSERT_NE(bitmap, nullptr) << id;
-        const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, bitmap)));
-        EXPECT_EQ(header->biWidth, 16) << id;
-        EXPECT_EQ(header->biHeight, 16) << id;
-        EXPECT_EQ(header->biBitCount, id < IDB_ENTRY_STORED_MASK ? 8 : 1) << id;
+    // The program's icon and each row picture are drawn at the small and large icon sizes of 100 %
+    // to 300 % scaling, 32 bits per pixel, so no display gets one stretched.
+    for (const int id : {IDI_MAIN, IDI_ENTRY_STORED, IDI_ENTRY_ADDED, IDI_ENTRY_DELETED}) {
+        const HRSRC icons = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(14));  // RT_GROUP_ICON
+        ASSERT_NE(icons, nullptr) << id;
+        // A GRPICONDIR: three words, then 14 bytes for each image (width, height, ..., bit count at 6).
+        const auto* group = static_cast<const uint8_t*>(LockResource(LoadResource(module, icons)));
+        uint16_t count = 0;
+        std::memcpy(&count, group + 4, 2);
+        std::vector<int> sides;
+        for (uint16_t i = 0; i < count; ++i) {
+            const uint8_t* const image = group + 6 + 14 * i;
+            uint16_t bits = 0;
+            std::memcpy(&bits, image + 6, 2);
+            EXPECT_EQ(image[0], image[1]) << id;
+            EXPECT_EQ(bits, 32) << id;
+            sides.push_back(image[0]);
+        }
+        EXPECT_EQ(sides, (std::vector<int>{16, 20, 24, 32, 40, 48})) << id;
     }
 }
 

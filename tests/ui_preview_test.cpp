@@ -3,6 +3,8 @@
 
 #include <zlib.h>
 
+#include <cstdlib>
+
 #include "archive/archive.h"
 #include "platform/code_page.h"
 #include "tests/support/archive_writer.h"
@@ -217,6 +219,49 @@ TEST_F(PreviewTest, TextInTheNameFormsCodePageHexForTheRestAndReasonsWhenItCanno
         EXPECT_EQ(state.imageWidth, 0);
         EXPECT_EQ(state.body.rfind(L"00000000  ", 0) == 0, f.hexBody) << std::string(state.body.begin(), state.body.end());
     }
+}
+
+// Moved to a 150 % monitor: the window takes the size the system suggests, and its margins and
+// text grow by half; the fixed font of a hex body follows too.
+TEST_F(PreviewTest, FollowsItsWindowToAnotherDpi) {
+    openArchive(TestArchive().add("data\\a.txt", "alpha").add("data\\b.bin", std::vector<uint8_t>{0, 1, 2}).writeTo(dir));
+    preview(L"data\\b.bin");
+    const HWND window = app.previewWindow;
+    ASSERT_NE(window, nullptr);
+    const HWND header = GetWindow(window, GW_CHILD);
+    const HWND body = GetWindow(header, GW_HWNDNEXT);
+    const auto fontHeight = [](HWND control) {
+        LOGFONTW face{};
+        GetObjectW(reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)), sizeof(face), &face);
+        return std::abs(face.lfHeight);
+    };
+    const auto leftInClient = [&](HWND control) {
+        RECT bounds;
+        GetWindowRect(control, &bounds);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&bounds), 2);
+        return bounds.left;
+    };
+    const int textHeight = fontHeight(header);
+    const int fixedHeight = fontHeight(body);
+    ASSERT_GT(textHeight, 0);
+    EXPECT_EQ(leftInClient(body), 6);
+
+    RECT suggested;
+    GetWindowRect(window, &suggested);
+    suggested.right = suggested.left + (suggested.right - suggested.left) * 3 / 2;
+    suggested.bottom = suggested.top + (suggested.bottom - suggested.top) * 3 / 2;
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RECT now;
+    GetWindowRect(window, &now);
+    EXPECT_EQ(now.right - now.left, suggested.right - suggested.left);
+    EXPECT_EQ(now.bottom - now.top, suggested.bottom - suggested.top);
+    EXPECT_EQ(leftInClient(header), 9);
+    EXPECT_EQ(leftInClient(body), 9);
+    EXPECT_EQ(fontHeight(header), MulDiv(textHeight, 3, 2));
+    EXPECT_EQ(fontHeight(body), MulDiv(fixedHeight, 3, 2));
+
+    preview(L"data\\a.txt");
+    EXPECT_EQ(fontHeight(body), MulDiv(textHeight, 3, 2)) << "a text body in the text font at this DPI";
 }
 
 TEST_F(PreviewTest, FollowsTheFocusedRowAndWaitsWhileATaskRuns) {

@@ -21,6 +21,7 @@
 #include "platform/code_page.h"
 #include "ui/app.h"
 #include "ui/controls.h"
+#include "ui/dpi.h"
 #include "ui/main_dialog.h"
 #include "ui/resource.h"
 #include "ui/ui_seam.h"
@@ -45,7 +46,7 @@ private:
 struct Column {
     const wchar_t* header;
     int format;
-    int width;
+    int width;   // at 96 DPI
 };
 constexpr Column COLUMNS[] = {
     {L"文件名", LVCFMT_IMAGE, 460},
@@ -53,6 +54,41 @@ constexpr Column COLUMNS[] = {
     {L"原始长度", LVCFMT_RIGHT, 72},
     {L"位置", LVCFMT_RIGHT, 72},
 };
+// Room beside a header's text for the header's own margins, at 96 DPI.
+constexpr int HEADER_TEXT_MARGIN = 16;
+
+// The DPI the list's pixel sizes were last set for.
+UINT listDpi = BASE_DPI;
+
+// A column's width at `dpi`, and never narrower than its header text in the list's font: a
+// font can grow faster than the DPI (another face, hinting), and a cut header reads "压缩...".
+int columnWidth(HWND list, const Column& column, int width, UINT dpi) {
+    const int text = static_cast<int>(SendMessageW(list, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(column.header)));
+    return std::max(width, text + scaleToDpi(HEADER_TEXT_MARGIN, dpi));
+}
+
+// The row pictures at the small icon size of `dpi`, each from the icon's own drawing of that
+// size (16 pixels at 96 DPI, 24 at 144, 32 at 192), never a small one stretched.
+HIMAGELIST createRowImages(UINT dpi) {
+    const int side = systemMetricAtDpi(SM_CXSMICON, dpi);
+    HIMAGELIST images = ImageList_Create(side, side, ILC_COLOR32 | ILC_MASK, 3, 0);
+    for (const int id : {IDI_ENTRY_STORED, IDI_ENTRY_ADDED, IDI_ENTRY_DELETED}) {
+        const auto icon =
+            static_cast<HICON>(LoadImageW(app.instance, MAKEINTRESOURCEW(id), IMAGE_ICON, side, side, LR_DEFAULTCOLOR));
+        ImageList_AddIcon(images, icon);
+        DestroyIcon(icon);
+    }
+    return images;
+}
+
+// The list does not own an image list it is given only while it lives: the one replaced is ours.
+void setRowImages(HWND list, UINT dpi) {
+    const auto previous = reinterpret_cast<HIMAGELIST>(
+        SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(createRowImages(dpi))));
+    if (previous != nullptr) {
+        ImageList_Destroy(previous);
+    }
+}
 
 bool isStoredIndex(uint32_t index) {
     const GrfArchive* const archive = listArchive();
@@ -162,29 +198,34 @@ int compareByOffsetAscending(const void* a, const void* b) { return compareColum
 int compareByOffsetDescending(const void* a, const void* b) { return compareColumn<ListColumn::OFFSET, false>(a, b); }
 
 void setUpEntryList(HWND list) {
-    HIMAGELIST images = ImageList_Create(16, 16, ILC_COLOR8 | ILC_MASK, 3, 0);
-    static constexpr int PICTURES[][2] = {{IDB_ENTRY_STORED, IDB_ENTRY_STORED_MASK},
-                                          {IDB_ENTRY_ADDED, IDB_ENTRY_ADDED_MASK},
-                                          {IDB_ENTRY_DELETED, IDB_ENTRY_DELETED_MASK}};
-    for (const auto& picture : PICTURES) {
-        HBITMAP image = LoadBitmapW(app.instance, MAKEINTRESOURCEW(picture[0]));
-        HBITMAP mask = LoadBitmapW(app.instance, MAKEINTRESOURCEW(picture[1]));
-        ImageList_Add(images, image, mask);
-        DeleteObject(image);
-        DeleteObject(mask);
-    }
+    listDpi = windowDpi(list);
     SendMessageW(list, LVM_SETEXTENDEDLISTVIEWSTYLE, 0,
                  LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT | LVS_EX_FLATSB | LVS_EX_DOUBLEBUFFER);
-    SendMessageW(list, LVM_SETIMAGELIST, LVSIL_SMALL, reinterpret_cast<LPARAM>(images));
+    setRowImages(list, listDpi);
     int number = 0;
     for (const Column& column : COLUMNS) {
         LVCOLUMNW info{};
         info.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
         info.fmt = column.format;
-        info.cx = column.width;
+        info.cx = columnWidth(list, column, scaleToDpi(column.width, listDpi), listDpi);
         info.pszText = const_cast<wchar_t*>(column.header);
         SendMessageW(list, LVM_INSERTCOLUMNW, number++, reinterpret_cast<LPARAM>(&info));
     }
+}
+
+void onEntryListDpiChanged(HWND list, UINT dpi) {
+    if (dpi == 0 || dpi == listDpi) {
+        return;
+    }
+    // Widths scale with the DPI, so a column the user widened stays as wide next to its text.
+    int number = 0;
+    for (const Column& column : COLUMNS) {
+        const int width = static_cast<int>(SendMessageW(list, LVM_GETCOLUMNWIDTH, number, 0));
+        SendMessageW(list, LVM_SETCOLUMNWIDTH, number, columnWidth(list, column, MulDiv(width, dpi, listDpi), dpi));
+        ++number;
+    }
+    setRowImages(list, dpi);
+    listDpi = dpi;
 }
 
 GrfEntry* entryForIndex(uint32_t index) {

@@ -410,6 +410,11 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_ACTIVATE:
         onActivate();
         return 1;
+    case WM_DPICHANGED:
+        // Only what the window sized in pixels itself; unhandled, so the dialog manager still
+        // moves the window and scales the template's controls and font.
+        onEntryListDpiChanged(control(IDC_ENTRY_LIST), LOWORD(wParam));
+        return 0;
     case WM_TASK_STARTED:
         onTaskStarted(static_cast<uint32_t>(wParam));
         return 1;

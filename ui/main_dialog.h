@@ -31,7 +31,10 @@ void handOverTask(uint32_t code, std::unique_ptr<TaskArgs> record);
 void endCurrentArchive();
 
 // Entry list (entry_list.cpp).
+// Columns, row pictures and styles, sized for the list's DPI.
 void setUpEntryList(HWND list);
+// WM_DPICHANGED: the column widths and row pictures follow the window to `dpi`.
+void onEntryListDpiChanged(HWND list, UINT dpi);
 // The entry a list index names, or null. Callers hold the list's read lock while a task may run.
 GrfEntry* entryForIndex(uint32_t index);
 void applyFilter();

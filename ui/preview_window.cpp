@@ -17,6 +17,7 @@
 #include "platform/code_page.h"
 #include "ui/app.h"
 #include "ui/controls.h"
+#include "ui/dpi.h"
 #include "ui/main_dialog.h"
 #include "ui/wide.h"
 
@@ -25,23 +26,61 @@ namespace {
 constexpr wchar_t PREVIEW_CLASS[] = L"QuarnelPreview";
 constexpr int HEADER_ID = 10;
 constexpr int BODY_ID = 11;
+// Pixel sizes at 96 DPI; the window scales them to its own.
 constexpr int MARGIN = 6;
 constexpr int HEADER_HEIGHT = 52;   // three lines of the dialog's font
-// Small pictures are enlarged by whole steps up to this, so a 16-pixel icon is visible.
-constexpr int MAX_ENLARGEMENT = 8;
+constexpr int FIXED_FONT_HEIGHT = 12;
 constexpr int PREVIEW_WIDTH = 560;
 constexpr int PREVIEW_HEIGHT = 480;
+constexpr int OFFSET_FROM_OWNER = 40;
+// Small pictures are enlarged by whole steps up to this, so a 16-pixel icon is visible.
+constexpr int MAX_ENLARGEMENT = 8;
 
 struct PreviewContent {
     HBITMAP picture = nullptr;   // owned
     int width = 0;
     int height = 0;
+    UINT dpi = BASE_DPI;         // the window's
+    HFONT textFont = nullptr;    // owned; the dialog's face at the window's DPI
     HFONT fixedFont = nullptr;   // owned
+    bool bodyFixed = false;      // the body shows hex in the fixed font
     std::wstring header;
     std::wstring reason;
 };
 PreviewContent content;
 ULONG_PTR gdiplusToken = 0;
+
+int scaled(int pixels) {
+    return scaleToDpi(pixels, content.dpi);
+}
+
+// The fonts at `dpi`, put on the header and body, the earlier ones deleted after. The text font
+// is the dialog's face and size scaled from the main window's DPI to this window's: the preview
+// may stand on another monitor than the main window.
+void setFonts(HWND window, UINT dpi) {
+    const HFONT oldText = content.textFont;
+    const HFONT oldFixed = content.fixedFont;
+    content.textFont = nullptr;
+    LOGFONTW face{};
+    const auto dialogFont = reinterpret_cast<HFONT>(SendMessageW(app.mainWindow, WM_GETFONT, 0, 0));
+    if (dialogFont != nullptr && GetObjectW(dialogFont, sizeof(face), &face) != 0) {
+        face.lfHeight = MulDiv(face.lfHeight, static_cast<int>(dpi), static_cast<int>(windowDpi(app.mainWindow)));
+        content.textFont = CreateFontIndirectW(&face);
+    }
+    content.fixedFont = CreateFontW(-scaleToDpi(FIXED_FONT_HEIGHT, dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                    FIXED_PITCH | FF_MODERN, L"Courier New");
+    const HFONT text = content.textFont != nullptr ? content.textFont : dialogFont;
+    const HFONT fixed = content.fixedFont != nullptr ? content.fixedFont : text;
+    SendMessageW(GetDlgItem(window, HEADER_ID), WM_SETFONT, reinterpret_cast<WPARAM>(text), TRUE);
+    SendMessageW(GetDlgItem(window, BODY_ID), WM_SETFONT, reinterpret_cast<WPARAM>(content.bodyFixed ? fixed : text),
+                 TRUE);
+    for (const HFONT font : {oldText, oldFixed}) {
+        if (font != nullptr) {
+            DeleteObject(font);
+        }
+    }
+}
 
 void dropPicture() {
     if (content.picture != nullptr) {
@@ -165,9 +204,11 @@ std::wstring withWindowsLineEnds(const std::u16string& text) {
 void layOut(HWND window) {
     RECT client;
     GetClientRect(window, &client);
-    MoveWindow(GetDlgItem(window, HEADER_ID), MARGIN, MARGIN, client.right - 2 * MARGIN, HEADER_HEIGHT, TRUE);
-    MoveWindow(GetDlgItem(window, BODY_ID), MARGIN, HEADER_HEIGHT + 2 * MARGIN, client.right - 2 * MARGIN,
-               std::max<LONG>(client.bottom - HEADER_HEIGHT - 3 * MARGIN, 0), TRUE);
+    const int margin = scaled(MARGIN);
+    const int headerHeight = scaled(HEADER_HEIGHT);
+    MoveWindow(GetDlgItem(window, HEADER_ID), margin, margin, client.right - 2 * margin, headerHeight, TRUE);
+    MoveWindow(GetDlgItem(window, BODY_ID), margin, headerHeight + 2 * margin, client.right - 2 * margin,
+               std::max<LONG>(client.bottom - headerHeight - 3 * margin, 0), TRUE);
     InvalidateRect(window, nullptr, TRUE);
 }
 
@@ -177,8 +218,10 @@ void paintPicture(HWND window, HDC target) {
     }
     RECT client;
     GetClientRect(window, &client);
-    const int areaWidth = client.right - 2 * MARGIN;
-    const int areaHeight = client.bottom - HEADER_HEIGHT - 3 * MARGIN;
+    const int margin = scaled(MARGIN);
+    const int headerHeight = scaled(HEADER_HEIGHT);
+    const int areaWidth = client.right - 2 * margin;
+    const int areaHeight = client.bottom - headerHeight - 3 * margin;
     if (areaWidth <= 0 || areaHeight <= 0) {
         return;
     }
@@ -199,7 +242,7 @@ void paintPicture(HWND window, HDC target) {
     const HGDIOBJ previous = SelectObject(source, content.picture);
     SetStretchBltMode(target, shownWidth < content.width ? HALFTONE : COLORONCOLOR);
     SetBrushOrgEx(target, 0, 0, nullptr);
-    StretchBlt(target, MARGIN, HEADER_HEIGHT + 2 * MARGIN, shownWidth, shownHeight, source, 0, 0, content.width,
+    StretchBlt(target, margin, headerHeight + 2 * margin, shownWidth, shownHeight, source, 0, 0, content.width,
                content.height, SRCCOPY);
     SelectObject(source, previous);
     DeleteDC(source);
@@ -210,6 +253,16 @@ LRESULT CALLBACK previewProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_SIZE:
         layOut(window);
         return 0;
+    case WM_DPICHANGED: {
+        // Moved to a monitor of another scaling: the system suggests where and how large.
+        content.dpi = LOWORD(wParam);
+        setFonts(window, content.dpi);
+        const RECT& suggested = *reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                     suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+        layOut(window);
+        return 0;
+    }
     case WM_PAINT: {
         PAINTSTRUCT paint;
         HDC dc = BeginPaint(window, &paint);
@@ -226,9 +279,11 @@ LRESULT CALLBACK previewProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         break;
     case WM_DESTROY:
         dropPicture();
-        if (content.fixedFont != nullptr) {
-            DeleteObject(content.fixedFont);
-            content.fixedFont = nullptr;
+        for (HFONT* font : {&content.textFont, &content.fixedFont}) {
+            if (*font != nullptr) {
+                DeleteObject(*font);
+                *font = nullptr;
+            }
         }
         app.previewWindow = nullptr;
         return 0;
@@ -256,27 +311,30 @@ HWND createPreviewWindow() {
     monitor.cbSize = sizeof(monitor);
     GetMonitorInfoW(MonitorFromWindow(app.mainWindow, MONITOR_DEFAULTTONEAREST), &monitor);
     const RECT& screen = monitor.rcWork;
-    const int left = std::max<int>(screen.left, std::min<int>(owner.right - 40, screen.right - PREVIEW_WIDTH));
-    const int top = std::max<int>(screen.top, std::min<int>(owner.top + 40, screen.bottom - PREVIEW_HEIGHT));
+    // It opens on the main window's monitor, at that DPI.
+    content.dpi = windowDpi(app.mainWindow);
+    const int width = scaled(PREVIEW_WIDTH);
+    const int height = scaled(PREVIEW_HEIGHT);
+    const int offset = scaled(OFFSET_FROM_OWNER);
+    const int left = std::max<int>(screen.left, std::min<int>(owner.right - offset, screen.right - width));
+    const int top = std::max<int>(screen.top, std::min<int>(owner.top + offset, screen.bottom - height));
     // Owned by the main window: it stays above it, and goes when it goes.
     HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, PREVIEW_CLASS, L"预览", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN,
-                                  left, top, PREVIEW_WIDTH, PREVIEW_HEIGHT, app.mainWindow, nullptr, app.instance,
-                                  nullptr);
+                                  left, top, width, height, app.mainWindow, nullptr, app.instance, nullptr);
     if (window == nullptr) {
         return nullptr;
     }
-    const HFONT dialogFont = reinterpret_cast<HFONT>(SendMessageW(app.mainWindow, WM_GETFONT, 0, 0));
-    HWND header = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, window,
-                                  reinterpret_cast<HMENU>(HEADER_ID), app.instance, nullptr);
+    CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, window,
+                    reinterpret_cast<HMENU>(HEADER_ID), app.instance, nullptr);
     HWND body = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
                                 WS_CHILD | WS_VSCROLL | WS_HSCROLL | ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL |
                                     ES_AUTOHSCROLL | ES_NOHIDESEL,
                                 0, 0, 0, 0, window, reinterpret_cast<HMENU>(BODY_ID), app.instance, nullptr);
-    SendMessageW(header, WM_SETFONT, reinterpret_cast<WPARAM>(dialogFont), FALSE);
-    SendMessageW(body, WM_SETFONT, reinterpret_cast<WPARAM>(dialogFont), FALSE);
     SendMessageW(body, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);
-    content.fixedFont = CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                                    CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, FIXED_PITCH | FF_MODERN, L"Courier New");
+    // The window may have come up on a monitor of another DPI than asked for.
+    content.dpi = windowDpi(window);
+    content.bodyFixed = false;
+    setFonts(window, content.dpi);
     layOut(window);
     ShowWindow(window, SW_SHOWNOACTIVATE);
     return window;
@@ -284,8 +342,11 @@ HWND createPreviewWindow() {
 
 void showBody(const std::wstring& text, bool fixedPitch) {
     const HWND body = GetDlgItem(app.previewWindow, BODY_ID);
-    const HFONT dialogFont = reinterpret_cast<HFONT>(SendMessageW(app.mainWindow, WM_GETFONT, 0, 0));
-    const HFONT font = fixedPitch && content.fixedFont != nullptr ? content.fixedFont : dialogFont;
+    content.bodyFixed = fixedPitch;
+    const HFONT textFont = content.textFont != nullptr
+                               ? content.textFont
+                               : reinterpret_cast<HFONT>(SendMessageW(app.mainWindow, WM_GETFONT, 0, 0));
+    const HFONT font = fixedPitch && content.fixedFont != nullptr ? content.fixedFont : textFont;
     SendMessageW(body, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     SetWindowTextW(body, text.c_str());
     ShowWindow(body, SW_SHOW);

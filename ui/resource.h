@@ -4,12 +4,10 @@
 #define IDD_MAIN 101
 #define IDI_MAIN 102
 
-#define IDB_ENTRY_STORED 108
-#define IDB_ENTRY_ADDED 109
-#define IDB_ENTRY_DELETED 110
-#define IDB_ENTRY_STORED_MASK 111
-#define IDB_ENTRY_ADDED_MASK 112
-#define IDB_ENTRY_DELETED_MASK 113
+// The list's row pictures, in the order of an entry's state.
+#define IDI_ENTRY_STORED 108
+#define IDI_ENTRY_ADDED 109
+#define IDI_ENTRY_DELETED 110
 
 #define IDC_ENTRY_LIST 1001
 #define IDC_NEW 1002

@@ -4,6 +4,8 @@
 // and a second extraction of the recompressed archive. Then the program is started again with the
 // archive as its argument, and pictures and a text are previewed.
 //   ui_drive PROGRAM.EXE [--pause-ms N] [--extra-files N] [--shots DIR]
+//   ui_drive --opened TITLE ROWS   (only checks a main window started elsewhere, its rows and its
+//                                   list's sizes at its DPI, then closes it)
 // (pauses and extra files make the busy states long enough to look at; DIR receives BMP
 // screenshots of the preview window)
 // Prints one line per step; exit code 0 when every check passed.
@@ -540,11 +542,93 @@ void previewFromArgument(const wchar_t* programPath, const fs::path& work, const
     CloseHandle(program);
 }
 
+// The list's pixel sizes follow the window's DPI: the row pictures are the small icon size there
+// (24 pixels at 144 DPI), and each column is wide enough for its header text.
+void checkListFollowsDpi(HWND mainWindow, HWND list) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    const auto dpiOf = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    const int dpi = dpiOf != nullptr ? static_cast<int>(dpiOf(mainWindow)) : 96;
+    RemoteBuffer rectangle(sizeof(RECT));
+    RECT icon{LVIR_ICON, 0, 0, 0};
+    rectangle.write(&icon, sizeof(icon));
+    SendMessageTimeoutW(list, LVM_GETITEMRECT, 0, rectangle.at(), SMTO_ABORTIFHUNG, 5000, nullptr);
+    rectangle.read(&icon, sizeof(icon));
+    check(icon.right - icon.left == MulDiv(16, dpi, 96),
+          "row pictures " + std::to_string(icon.right - icon.left) + " pixels wide at " + std::to_string(dpi) + " DPI");
+
+    DWORD_PTR header = 0;
+    SendMessageTimeoutW(list, LVM_GETHEADER, 0, 0, SMTO_ABORTIFHUNG, 5000, &header);
+    DWORD_PTR columns = 0;
+    SendMessageTimeoutW(reinterpret_cast<HWND>(header), HDM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &columns);
+    constexpr size_t CHARS = 64;
+    RemoteBuffer item(sizeof(HDITEMW) + CHARS * sizeof(wchar_t));
+    for (int column = 0; column < static_cast<int>(columns); ++column) {
+        HDITEMW request{};
+        request.mask = HDI_TEXT | HDI_WIDTH;
+        request.pszText = reinterpret_cast<wchar_t*>(item.at(sizeof(HDITEMW)));
+        request.cchTextMax = CHARS;
+        item.write(&request, sizeof(request));
+        SendMessageTimeoutW(reinterpret_cast<HWND>(header), HDM_GETITEMW, column, item.at(), SMTO_ABORTIFHUNG, 5000,
+                            nullptr);
+        item.read(&request, sizeof(request));
+        std::wstring text(CHARS, L'\0');
+        item.read(text.data(), CHARS * sizeof(wchar_t), sizeof(HDITEMW));
+        text.resize(wcslen(text.c_str()));
+        // The string's width in the list's font, measured inside the program.
+        DWORD_PTR textWidth = 0;
+        SendMessageTimeoutW(list, LVM_GETSTRINGWIDTHW, 0, item.at(sizeof(HDITEMW)), SMTO_ABORTIFHUNG, 5000, &textWidth);
+        // The header keeps a margin of about 6 pixels (at 96 DPI) on each side of its text.
+        check(request.cxy >= static_cast<int>(textWidth) + MulDiv(12, dpi, 96),
+              "column \"" + narrow(text) + "\" " + std::to_string(request.cxy) + " pixels for a text of " +
+                  std::to_string(textWidth));
+    }
+}
+
+// A main window that someone else started (the shell, through the file type): it shows with
+// `title` and `rows` rows, sized for its DPI, then closes when asked.
+int checkOpenedWindow(const std::wstring& title, int rows) {
+    HWND mainWindow = nullptr;
+    waitFor([&] { return (mainWindow = FindWindowW(L"#32770", title.c_str())) != nullptr && IsWindowVisible(mainWindow); });
+    check(mainWindow != nullptr, "window titled " + narrow(title));
+    if (mainWindow == nullptr) {
+        EnumWindows(
+            [](HWND window, LPARAM) -> BOOL {
+                const std::wstring text = textOf(window);
+                if (text.rfind(L"Quarnel", 0) == 0) {
+                    std::printf("there is a window titled %s\n", narrow(text).c_str());
+                }
+                return TRUE;
+            },
+            0);
+        return 1;
+    }
+    DWORD processId = 0;
+    GetWindowThreadProcessId(mainWindow, &processId);
+    // Its memory too: the list is read through buffers inside it.
+    program = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_OPERATION | PROCESS_VM_READ |
+                              PROCESS_VM_WRITE,
+                          FALSE, processId);
+    const HWND list = GetDlgItem(mainWindow, IDC_ENTRY_LIST);
+    check(waitFor([&] { return itemCount(list) == rows; }, 5000),
+          "rows listed: " + std::to_string(itemCount(list)) + " of " + std::to_string(rows));
+    checkListFollowsDpi(mainWindow, list);
+    PostMessageW(mainWindow, WM_CLOSE, 0, 0);
+    check(program != nullptr && WaitForSingleObject(program, STEP_TIMEOUT_MS) == WAIT_OBJECT_0, "closed");
+    if (program != nullptr) {
+        CloseHandle(program);
+    }
+    return failures == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 4 && std::wstring(argv[1]) == L"--opened") {
+        return checkOpenedWindow(argv[2], _wtoi(argv[3]));
+    }
     if (argc < 2) {
-        std::fprintf(stderr, "usage: ui_drive PROGRAM.EXE [--pause-ms N]\n");
+        std::fprintf(stderr, "usage: ui_drive PROGRAM.EXE [--pause-ms N]\n       ui_drive --opened TITLE ROWS\n");
         return 2;
     }
     for (int i = 2; i + 1 < argc; i += 2) {
