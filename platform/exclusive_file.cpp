@@ -1,48 +1,21 @@
 #include "platform/exclusive_file.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <mutex>
 #include <utility>
 
 #include "platform/exclusive_file_shim.h"
+#include "platform/file_faults.h"
 
 namespace platform {
 
 namespace {
-
-std::mutex hookMutex;
-std::function<bool()> writeFaultHook;
-std::function<bool()> readFaultHook;
-std::function<int(const std::u16string&, ExclusiveFile::Mode)> openFaultHook;
-std::atomic<bool> hasWriteFaultHook{false};
-std::atomic<bool> hasReadFaultHook{false};
-std::atomic<bool> hasOpenFaultHook{false};
-
-bool readAllowed() {
-    if (!hasReadFaultHook.load(std::memory_order_acquire)) return true;
-    const std::lock_guard<std::mutex> lock(hookMutex);
-    return !readFaultHook || readFaultHook();
-}
-
-int openFault(const std::u16string& path, ExclusiveFile::Mode mode) {
-    if (!hasOpenFaultHook.load(std::memory_order_acquire)) return 0;
-    const std::lock_guard<std::mutex> lock(hookMutex);
-    return openFaultHook ? openFaultHook(path, mode) : 0;
-}
 
 FILE* asFile(void* handle) {
     return static_cast<FILE*>(handle);
 }
 
 }  // namespace
-
-bool file_shim::writeAllowed() {
-    if (!hasWriteFaultHook.load(std::memory_order_acquire)) return true;
-    const std::lock_guard<std::mutex> lock(hookMutex);
-    return !writeFaultHook || writeFaultHook();
-}
 
 ExclusiveFile::ExclusiveFile(ExclusiveFile&& other) noexcept
     : handle(std::exchange(other.handle, nullptr)),
@@ -69,7 +42,7 @@ int ExclusiveFile::open(const std::u16string& path, Mode mode) {
     close();
     systemError = 0;
     held = false;
-    if (const int fault = openFault(path, mode); fault != 0) {
+    if (const int fault = file_faults::openFault(path, mode); fault != 0) {
         held = fault == EACCES;
         systemError = fault;
         return fault;
@@ -134,7 +107,7 @@ uint64_t ExclusiveFile::size() const {
 
 size_t ExclusiveFile::readAt(uint64_t position, void* buffer, size_t count) {
     if (handle == nullptr || position > uint64_t(INT64_MAX)) return 0;
-    if (!readAllowed()) {
+    if (!file_faults::readAllowed()) {
         systemError = EIO;
         return 0;
     }
@@ -151,7 +124,7 @@ size_t ExclusiveFile::readAt(uint64_t position, void* buffer, size_t count) {
 
 size_t ExclusiveFile::read(void* buffer, size_t count) {
     if (handle == nullptr) return 0;
-    if (!readAllowed()) {
+    if (!file_faults::readAllowed()) {
         systemError = EIO;
         return 0;
     }
@@ -168,7 +141,7 @@ size_t ExclusiveFile::read(void* buffer, size_t count) {
 
 bool ExclusiveFile::write(const void* buffer, size_t count) {
     if (handle == nullptr) return false;
-    if (!file_shim::writeAllowed()) {
+    if (!file_faults::writeAllowed()) {
         systemError = ENOSPC;
         return false;
     }
@@ -193,24 +166,6 @@ bool ExclusiveFile::truncate(uint64_t length) {
     errno = 0;
     if (!file_shim::truncateTo(file, length)) return failWith(EIO);
     return file_shim::seekTo(file, 0, SEEK_SET) || failWith(EIO);
-}
-
-void ExclusiveFile::setWriteFaultHook(std::function<bool()> hook) {
-    const std::lock_guard<std::mutex> lock(hookMutex);
-    hasWriteFaultHook.store(static_cast<bool>(hook), std::memory_order_release);
-    writeFaultHook = std::move(hook);
-}
-
-void ExclusiveFile::setReadFaultHook(std::function<bool()> hook) {
-    const std::lock_guard<std::mutex> lock(hookMutex);
-    hasReadFaultHook.store(static_cast<bool>(hook), std::memory_order_release);
-    readFaultHook = std::move(hook);
-}
-
-void ExclusiveFile::setOpenFaultHook(std::function<int(const std::u16string& path, Mode mode)> hook) {
-    const std::lock_guard<std::mutex> lock(hookMutex);
-    hasOpenFaultHook.store(static_cast<bool>(hook), std::memory_order_release);
-    openFaultHook = std::move(hook);
 }
 
 }  // namespace platform

@@ -51,15 +51,6 @@ public:
     // stream still held is written first or, when that fails, dropped. The position is then 0.
     bool truncate(uint64_t length);
 
-    // Tests only: called before every write; returning false makes that write fail as on a full
-    // disk (ENOSPC).
-    static void setWriteFaultHook(std::function<bool()> hook);
-    // Tests only: called before every read; returning false makes that read fail (EIO).
-    static void setReadFaultHook(std::function<bool()> hook);
-    // Tests only: called before every open; a nonzero answer fails it with that error number
-    // (EACCES as a file another program holds).
-    static void setOpenFaultHook(std::function<int(const std::u16string& path, Mode mode)> hook);
-
 private:
     // A stream must be repositioned between reading and writing; Microsoft's runtime otherwise
     // drops the write while reporting success. We track the direction and do it ourselves.

@@ -26,8 +26,4 @@ bool commitToDisk(std::FILE* file);
 // Cuts or extends the stream's file to `length` bytes (nothing may wait in its buffer).
 bool truncateTo(std::FILE* file, uint64_t length);
 
-// The other way round, defined in exclusive_file.cpp: false when the tests' write-fault hook
-// fails the next write. Files written without a stream (OutputFile) ask it too.
-bool writeAllowed();
-
 }  // namespace platform::file_shim

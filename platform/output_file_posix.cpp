@@ -13,6 +13,7 @@
 
 #include "platform/disk_ops.h"
 #include "platform/exclusive_file_shim.h"
+#include "platform/file_faults.h"
 #include "platform/temp_file.h"
 #include "platform/utf8.h"
 
@@ -120,7 +121,7 @@ bool OutputFile::write(const void* buffer, size_t count) {
         return false;
     }
     // The tests' full disk, as for every other file we write.
-    if (!file_shim::writeAllowed()) {
+    if (!file_faults::writeAllowed()) {
         systemError = ENOSPC;
         return false;
     }

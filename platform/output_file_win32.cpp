@@ -7,6 +7,7 @@
 
 #include "platform/disk_ops.h"
 #include "platform/exclusive_file_shim.h"
+#include "platform/file_faults.h"
 #include "platform/name_limit.h"
 #include "platform/temp_file.h"
 
@@ -107,7 +108,7 @@ bool OutputFile::write(const void* buffer, size_t count) {
         return false;
     }
     // The tests' full disk, as for every other file we write.
-    if (!file_shim::writeAllowed()) {
+    if (!file_faults::writeAllowed()) {
         systemError = ENOSPC;
         return false;
     }

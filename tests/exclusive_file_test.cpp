@@ -5,6 +5,7 @@
 
 #include "platform/exclusive_file.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/file_faults.h"
 
 using platform::ExclusiveFile;
 using Mode = platform::ExclusiveFile::Mode;
@@ -174,11 +175,11 @@ TEST(ExclusiveFile, WriteFaultHookFailsChosenWrites) {
     ExclusiveFile file;
     ASSERT_EQ(file.open(path, Mode::CREATE), 0);
     int writes = 0;
-    ExclusiveFile::setWriteFaultHook([&writes] { return ++writes != 2; });
+    setWriteFaultHook([&writes] { return ++writes != 2; });
     EXPECT_TRUE(file.write("a", 1));
     EXPECT_FALSE(file.write("b", 1));
     EXPECT_TRUE(file.write("c", 1));
-    ExclusiveFile::setWriteFaultHook(nullptr);
+    setWriteFaultHook(nullptr);
     EXPECT_TRUE(file.write("d", 1));
     EXPECT_EQ(writes, 3);
     file.close();

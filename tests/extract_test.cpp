@@ -19,6 +19,7 @@
 #include "platform/disk_ops.h"
 #include "platform/exclusive_file.h"
 #include "tests/support/archive_writer.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/small_disk.h"
 #include "tests/support/temp_dir.h"
 
@@ -272,7 +273,7 @@ TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndKeepsTheEarlierFile) {
             }
         }
         int writes = 0;
-        if (!disk.real) platform::ExclusiveFile::setWriteFaultHook([&writes] { return ++writes != 1; });
+        if (!disk.real) setWriteFaultHook([&writes] { return ++writes != 1; });
 
         // One entry alone, held whole and streamed: into a new file, which must not stay, and
         // over an earlier one, which must stay as it was.
@@ -306,7 +307,7 @@ TEST_F(Extract, FullDiskFailsTheEntryWithItsCauseAndKeepsTheEarlierFile) {
         EXPECT_EQ(readFile(dir, batch + u"\\data\\large.bin"), toBytes("earlier"));
         EXPECT_EQ(readFile(dir, batch + u"\\data\\ok.txt"), toBytes("ok"));
         EXPECT_EQ(treeOf(dir.native(batch)), (std::set<std::string>{"data/", "data/large.bin", "data/ok.txt"}));
-        platform::ExclusiveFile::setWriteFaultHook({});
+        setWriteFaultHook({});
     }
 }
 

@@ -22,6 +22,7 @@
 #include "archive/save.h"
 #include "platform/exclusive_file.h"
 #include "tests/support/archive_writer.h"
+#include "tests/support/file_faults.h"
 #include "tests/support/small_disk.h"
 #include "tests/support/temp_dir.h"
 
@@ -712,7 +713,7 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
             ASSERT_EQ(stored(archive, "data\\a.txt")->rename("data\\renamed.txt"), RenameResult::RENAMED);
             archive.markDeleted(*stored(archive, "data\\c.txt"));
             CountingSink sink;
-            const NthCallFault fault(&platform::ExclusiveFile::setWriteFaultHook, failing);
+            const NthCallFault fault(&setWriteFaultHook, failing);
             saved = archive.save(0, false, sink).ok();
             EXPECT_EQ(saved, fault.calls < failing) << describe(archive);
             lastCause = archive.lastError.cause;
@@ -774,7 +775,7 @@ TEST(SaveFaults, EveryFailedReadFailsTheSaveWithItsCause) {
             addDiskFile(archive, "data\\streamed.bin", dir, u"streamed", uint32_t(STREAM_ABOVE_BYTES + 1));
             ItemSink sink;
             {
-                const NthCallFault fault(&platform::ExclusiveFile::setReadFaultHook, failing);
+                const NthCallFault fault(&setReadFaultHook, failing);
                 // One thread: the reads come in one order.
                 EXPECT_FALSE(archive.save(1, false, sink, 1));
             }
@@ -932,12 +933,12 @@ TEST(Repack, ReplacedArchiveThatDoesNotReopenIsStillASuccess) {
     const std::u16string path = dir.file(u"test.grf");
     auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(path));
-    platform::ExclusiveFile::setOpenFaultHook([&path](const std::u16string& opened, platform::ExclusiveFile::Mode mode) {
+    setOpenFaultHook([&path](const std::u16string& opened, platform::ExclusiveFile::Mode mode) {
         return opened == path && mode == platform::ExclusiveFile::Mode::UPDATE ? EACCES : 0;
     });
     CountingSink sink;
     RecompressResult result = recompressArchive(std::move(old), 9, false, sink, [](uint64_t) {});
-    platform::ExclusiveFile::setOpenFaultHook({});
+    setOpenFaultHook({});
     const std::unique_ptr<GrfArchive> fresh = std::move(result.archive);
     EXPECT_EQ(result.outcome.code(), 0);
     EXPECT_EQ(result.reopenFailure.code, EACCES);

@@ -7,13 +7,14 @@
 #include <string>
 
 #include "cli/session.h"
+#include "tests/support/file_faults.h"
 #include "platform/exclusive_file.h"
 
 void installTestHooks(Session& session) {
     // A path opened for update once refuses every later such open as a file another program
     // holds, as when another program takes an archive the moment a repack has replaced it.
     if (std::getenv("QUARNEL_TEST_REFUSE_REOPEN") != nullptr) {
-        platform::ExclusiveFile::setOpenFaultHook(
+        setOpenFaultHook(
             [opened = std::set<std::u16string>()](const std::u16string& path, platform::ExclusiveFile::Mode mode) mutable {
                 if (mode != platform::ExclusiveFile::Mode::UPDATE) return 0;
                 return opened.insert(path).second ? 0 : EACCES;
