@@ -1,8 +1,9 @@
 #pragma once
-#include "archive/outcome.h"
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "archive/outcome.h"
 
 class GrfArchive;
 class GrfEntry;

@@ -113,7 +113,21 @@ Outcome GrfArchive::openForReading(const std::u16string& newPath) {
     return openAs(newPath, platform::ExclusiveFile::Mode::READ);
 }
 
+// A table of hundreds of thousands of records makes as many allocations; the one that fails is
+// "out of memory", not the end of the window that opened the file. The reason holds no text, so
+// making it allocates nothing.
 Outcome GrfArchive::openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode) {
+    try {
+        return openUnguarded(newPath, mode);
+    } catch (const std::bad_alloc&) {
+        storedIndex.clear();
+        entries.clear();
+        file.close();
+        return fail(memoryFailure(RESULT_BAD_DATA, Operation::OPEN));
+    }
+}
+
+Outcome GrfArchive::openUnguarded(const std::u16string& newPath, platform::ExclusiveFile::Mode mode) {
     close();
     const int openError = file.open(newPath, mode);
     if (openError != 0 || !file.isOpen()) {
@@ -122,7 +136,7 @@ Outcome GrfArchive::openAs(const std::u16string& newPath, platform::ExclusiveFil
         // The system's number is the code too: the window shows no text of its own for it.
         return fail(systemFailure(openError, Operation::OPEN, openError, newPath, held));
     }
-    if (Outcome read = readTableGuarded(); !read) {
+    if (Outcome read = readTable(); !read) {
         FailureReason reason = std::move(read).takeReason();
         reason.subject = newPath;
         reason.subjectIsEntry = false;
@@ -133,19 +147,6 @@ Outcome GrfArchive::openAs(const std::u16string& newPath, platform::ExclusiveFil
     modified = false;
     path = newPath;
     return {};
-}
-
-// A table of hundreds of thousands of records makes as many allocations; the one that fails is
-// "out of memory", not a crash of the window that opened the file.
-Outcome GrfArchive::readTableGuarded() {
-    try {
-        return readTable();
-    } catch (const std::bad_alloc&) {
-        storedIndex.clear();
-        entries.clear();
-        file.close();
-        return fail(memoryFailure(RESULT_BAD_DATA, Operation::READ));
-    }
 }
 
 void GrfArchive::close() {

@@ -193,7 +193,7 @@ private:
     uint32_t openedVersion = 0;
     std::u16string stagedPath;
 
-    Outcome readTableGuarded();
+    Outcome openUnguarded(const std::u16string& newPath, platform::ExclusiveFile::Mode mode);
     Outcome openAs(const std::u16string& newPath, platform::ExclusiveFile::Mode mode);
 };
 

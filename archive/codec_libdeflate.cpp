@@ -24,6 +24,10 @@ public:
     };
     using Held = std::unique_ptr<T, Free>;
 
+    // Room for all it keeps from the start: a lease gives its item back from a destructor, where
+    // an allocation that fails would end the program.
+    Shelf() { items.reserve(MAX_KEPT); }
+
     // One made for `key` (the level) before, or nothing.
     Held take(int key) {
         std::lock_guard<platform::Mutex> hold(lock);

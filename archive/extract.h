@@ -1,5 +1,4 @@
 #pragma once
-#include "archive/outcome.h"
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +8,7 @@
 
 #include "archive/entry_data.h"
 #include "archive/failure_reason.h"
+#include "archive/outcome.h"
 #include "platform/thread_sync.h"
 
 class GrfEntry;

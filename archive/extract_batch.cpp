@@ -181,7 +181,12 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         }
         if (!done->inflated) {
             progress.reportProgress(uint32_t(reported), true);
-            if (!done->data.failed()) done->data.fail(RESULT_BAD_DATA);
+            // A job that threw failed for that reason, not for its data.
+            if (done->thrown != Cause::NONE) {
+                done->data.fail(ruleFailure(RESULT_BAD_DATA, Operation::INFLATE, done->thrown, {}));
+            } else if (!done->data.failed()) {
+                done->data.fail(RESULT_BAD_DATA);
+            }
             failData(entry, done->data);
             continue;
         }

@@ -1,10 +1,10 @@
 #pragma once
-#include "archive/outcome.h"
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "archive/failure_reason.h"
+#include "archive/outcome.h"
 
 class GrfArchive;
 class ProgressSink;

@@ -549,6 +549,11 @@ Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, Progres
             reported = consumed;
             progress.reportProgress(uint32_t(consumed), false);
         });
+        // A job that threw failed for that reason, whatever its data say.
+        if (done->thrown != Cause::NONE) {
+            progress.reportProgress(0, true);
+            return stop(fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, done->thrown, path)));
+        }
         if (done->data.failed()) {
             return stop(failEntry(done->entry, done->data, progress));
         }

@@ -1,11 +1,19 @@
 #include "archive/work_pool.h"
 
 #include <chrono>
+#include <exception>
+#include <new>
 
 WorkPool::WorkPool(unsigned threadCount) {
-    threads.reserve(threadCount);
-    for (unsigned i = 0; i < threadCount; ++i) {
-        threads.emplace_back([this] { threadMain(); });
+    // A thread that cannot be started (no memory, no system resources) leaves the pool smaller;
+    // with none, submit() runs each item itself. Letting the exception out would destroy the
+    // threads already running, which ends the program.
+    try {
+        threads.reserve(threadCount);
+        for (unsigned i = 0; i < threadCount; ++i) {
+            threads.emplace_back([this] { threadMain(); });
+        }
+    } catch (const std::exception&) {
     }
 }
 
@@ -52,8 +60,10 @@ void WorkPool::runGuarded(WorkItem& item) {
     // results of a failure, which its owner reports as for any failed entry.
     try {
         item.run();
+    } catch (const std::bad_alloc&) {
+        item.thrown = Cause::OUT_OF_MEMORY;
     } catch (...) {
-        item.threw = true;
+        item.thrown = Cause::INTERNAL_ERROR;
     }
 }
 

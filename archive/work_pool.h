@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/failure_reason.h"
 #include "platform/thread_sync.h"
 
 // One piece of work for the pool. The submitter keeps it alive until it has finished.
@@ -14,8 +15,9 @@ public:
     virtual void run() = 0;
     // Set by the pool once run() has returned.
     std::atomic<bool> finished{false};
-    // run() ended by an exception (an allocation failure, most likely).
-    bool threw = false;
+    // run() ended by an exception: std::bad_alloc is "out of memory", anything else the program's
+    // own failure. NONE when it returned.
+    Cause thrown = Cause::NONE;
 };
 
 // A few threads that run submitted items in the order given. Only the thread that created the

@@ -674,3 +674,26 @@ TEST_F(AddTest, TakesLongDiskPathsButNotLongEntryNames) {
     EXPECT_FALSE(platform::fitsDiskPath(std::u16string(5000, u'p')));
 }
 #endif
+
+// A merge only reads its source: one the user may not write (the read-only attribute, another
+// owner's file) merges all the same, where opening it for update refused it.
+TEST_F(AddTest, MergesASourceItMayOnlyRead) {
+    const auto sourcePath = TestArchive().add("data\\x.txt", "x").writeTo(files, u"source.grf");
+    const fs::path native = nativePath(files, u"source.grf");
+    fs::permissions(native, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    struct Restore {
+        fs::path path;
+        ~Restore() { fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write); }
+    } restore{native};
+    ItemSink sink;
+    Outcome merged = Outcome(codeFailure(RESULT_OPEN_FAILED));
+    const auto merge = [&] { merged = mergeArchive(archive, sourcePath, sink); };
+#ifdef _WIN32
+    merge();
+#else
+    if (!runUnprivileged(merge)) GTEST_SKIP() << "this system lets no test drop root's rights";
+#endif
+    EXPECT_TRUE(merged) << describe(merged);
+    EXPECT_EQ(addedNames(archive), std::vector<std::string>{"data\\x.txt"});
+    EXPECT_TRUE(sink.failures.empty());
+}

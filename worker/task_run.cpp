@@ -34,9 +34,9 @@ TaskCompletion performTask(uint32_t code, std::unique_ptr<TaskArgs> args, TaskPr
                            TaskListener& listener) {
     TaskCompletion completion;
     completion.code = code;
-    listener.taskStarted(code);
     TaskRun run(listener);
     try {
+        listener.taskStarted(code);
         completion.outcome = procedure(*args, run);
     } catch (const std::bad_alloc&) {
         completion.outcome = memoryFailure(RESULT_BAD_DATA, Operation::NONE);
