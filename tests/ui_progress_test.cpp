@@ -213,7 +213,7 @@ TEST_F(TaskProgressTest, FailedItemsAndCausesShowInOneBoxAfterTheTask) {
         seamLog.boxes.clear();
         SendMessageW(dialog, WM_TASK_STARTED, c.code, 0);
         if (c.item != nullptr) SendMessageW(dialog, WM_TASK_ITEM_FAILED, 0, reinterpret_cast<LPARAM>(c.item));
-        if (c.archiveReason != nullptr) app.currentArchive->fail(*c.archiveReason);
+        if (c.archiveReason != nullptr) app.currentArchive->lastError = *c.archiveReason;
         sendFinished(c.code, c.result);
         ASSERT_EQ(seamLog.boxes.size(), 1u);
         for (const std::wstring& text : c.shown) {

@@ -300,7 +300,7 @@ void UiTest::sendFinished(uint32_t code, LPARAM result, int failure) {
         if (failure != 0) completion->outcome = codeFailure(failure);
     } else if (result != 0) {
         // The archive's last failure when it is the one the task ended with, as the task returns it.
-        const FailureReason* recorded = app.currentArchive != nullptr ? &app.currentArchive->lastError.code : nullptr;
+        const FailureReason* recorded = app.currentArchive != nullptr ? &app.currentArchive->lastError : nullptr;
         completion->outcome = recorded != nullptr && recorded->code == result ? *recorded
                                                                                : codeFailure(static_cast<int>(result));
     }
