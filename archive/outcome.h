@@ -1,5 +1,4 @@
 #pragma once
-#include <optional>
 #include <utility>
 
 #include "archive/failure_reason.h"
@@ -13,8 +12,6 @@ public:
     // A reason that names no failure (no code, no cause) is a success.
     Outcome(FailureReason reason) : why(std::move(reason)) {}  // NOLINT: `return systemFailure(...)` reads best
 
-    static Outcome success() { return {}; }
-
     bool ok() const { return !why.failed(); }
     explicit operator bool() const { return ok(); }
     // The result code the window turns into one of its texts; 0 on success.
@@ -23,27 +20,5 @@ public:
     FailureReason&& takeReason() && { return std::move(why); }
 
 private:
-    FailureReason why;
-};
-
-// A value, or the reason there is none.
-template <typename T>
-class [[nodiscard]] Result {
-public:
-    Result(T value) : held(std::move(value)) {}  // NOLINT: implicit, as for Outcome
-    Result(FailureReason reason) : why(std::move(reason)) {}  // NOLINT
-
-    bool ok() const { return held.has_value(); }
-    explicit operator bool() const { return ok(); }
-    T& operator*() { return *held; }
-    const T& operator*() const { return *held; }
-    T* operator->() { return &*held; }
-    const T* operator->() const { return &*held; }
-    // The failure as an Outcome, to pass up whole.
-    Outcome outcome() const { return ok() ? Outcome() : Outcome(why); }
-    const FailureReason& reason() const { return why; }
-
-private:
-    std::optional<T> held;
     FailureReason why;
 };

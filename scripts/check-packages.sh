@@ -113,6 +113,11 @@ check "packaged quarnel-cli.exe round trip under Wine" round_trip zip "$repo/cma
 check "quarnel.exe carries its version" \
     sh -c "x86_64-w64-mingw32-windres -i '$top/quarnel.exe' -O rc | grep -q 'VALUE \"ProductVersion\", \"$version\"'"
 
+# Test hooks stay in the test programs: no shipped program names one.
+no_test_hooks() { ! strings -el "$@" | grep -q QUARNEL_TEST && ! strings "$@" | grep -q QUARNEL_TEST; }
+check "no test hooks in the shipped programs" \
+    no_test_hooks /usr/bin/quarnel-cli "$top/quarnel-cli.exe" "$top/quarnel.exe"
+
 # --- The installer ---------------------------------------------------------------------------
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 # reg_value KEY [NAME]: the value's data, or nothing (and failure) when it is not there.
