@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/utf8.h"
+
 namespace {
 
 int hexDigit(char c) {
@@ -9,37 +11,6 @@ int hexDigit(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
-}
-
-// The length of the UTF-8 sequence at `at`, 0 when none starts there: a stray continuation byte, an
-// overlong form, a surrogate, a value past U+10FFFF, or a sequence cut short.
-size_t utf8SequenceAt(std::string_view text, size_t at) {
-    const auto lead = uint8_t(text[at]);
-    size_t length = 0;
-    uint32_t c = 0;
-    if (lead < 0x80) return 1;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        c = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        c = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        c = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (at + length > text.size()) return 0;
-    for (size_t k = 1; k < length; ++k) {
-        const auto next = uint8_t(text[at + k]);
-        if ((next & 0xC0) != 0x80) return 0;
-        c = (c << 6) | (next & 0x3F);
-    }
-    if ((length == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) || (length == 4 && (c < 0x10000 || c > 0x10FFFF))) {
-        return 0;
-    }
-    return length;
 }
 
 }  // namespace
@@ -85,7 +56,7 @@ std::string escapeControls(std::string_view text) {
         if (byte >= 0x80) {
             // A byte that is no part of a character (a POSIX file name that is not UTF-8): shown
             // as its value, so that the name can still be told and typed.
-            const size_t length = utf8SequenceAt(text, i);
+            const size_t length = platform::utf8SequenceAt(text, i);
             if (length == 0) {
                 out += "\\x";
                 out += DIGITS[byte >> 4];
@@ -123,7 +94,7 @@ std::string escapeStrayBytes(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        const size_t length = utf8SequenceAt(text, i);
+        const size_t length = platform::utf8SequenceAt(text, i);
         if (length == 0) {
             out += "\\x";
             out += DIGITS[uint8_t(text[i]) >> 4];

@@ -69,41 +69,12 @@ std::u16string toUtf16(std::string_view text, bool keepBytes) {
     out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
-        const auto lead = uint8_t(text[i]);
-        size_t length = 0;
         char32_t c = 0;
-        if (lead < 0x80) {
-            length = 1;
-            c = lead;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            c = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            c = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            c = lead & 0x07;
-        }
-        bool valid = length != 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const auto next = uint8_t(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                valid = false;
-            } else {
-                c = (c << 6) | (next & 0x3F);
-            }
-        }
-        // Overlong forms, surrogates and values past U+10FFFF are not characters.
-        if (valid && ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
-                      (c >= 0xD800 && c <= 0xDFFF))) {
-            valid = false;
-        }
-        if (valid) {
+        if (const size_t length = utf8SequenceAt(text, i, &c); length != 0) {
             appendUtf16(out, c);
             i += length;
         } else {
-            out += keepBytes ? char16_t(KEPT_BYTE_BASE + lead) : char16_t(REPLACEMENT);
+            out += keepBytes ? char16_t(KEPT_BYTE_BASE + uint8_t(text[i])) : char16_t(REPLACEMENT);
             ++i;
         }
     }
@@ -111,6 +82,39 @@ std::u16string toUtf16(std::string_view text, bool keepBytes) {
 }
 
 }  // namespace
+
+size_t utf8SequenceAt(std::string_view text, size_t at, char32_t* character) {
+    const auto lead = uint8_t(text[at]);
+    size_t length = 0;
+    char32_t c = 0;
+    if (lead < 0x80) {
+        length = 1;
+        c = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        c = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        c = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        c = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size()) return 0;
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = uint8_t(text[at + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        c = (c << 6) | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not characters.
+    if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF)) {
+        return 0;
+    }
+    if (character != nullptr) *character = c;
+    return length;
+}
 
 std::string utf16ToUtf8(std::u16string_view text) {
     return toUtf8(text, false);
