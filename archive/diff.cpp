@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 
 #include "archive/archive.h"
 #include "archive/entry_data.h"
+#include "archive/ordered_pipeline.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
 
@@ -33,7 +36,7 @@ const GrfEntry* findOnSide(const GrfArchive& side, std::string_view name) {
     return nullptr;
 }
 
-// An entry's plain bytes, through the same path extraction and the check take, or a disk file's.
+// An entry's plain bytes read whole on the calling thread: a disk file's, or a streamed entry's.
 struct Plain {
     std::vector<uint8_t> bytes;
     FailureReason reason;
@@ -57,92 +60,170 @@ Plain readDiskFile(const GrfEntry& entry) {
     return plain;
 }
 
-Plain readStored(const GrfEntry& entry, bool useKoreanNames) {
+Plain readStreamed(const GrfEntry& entry, bool useKoreanNames) {
     Plain plain;
     EntryData data;
-    if (isStreamedEntry(entry)) {
-        const uint32_t streamLength = std::min(entry.compressedSize, entry.storedSize);
-        const bool inflated =
-            checkStreamedEntry(entry, data) &&
-            streamEntryData(entry, streamLength, entry.originalSize, data, [&](std::span<const uint8_t> piece) {
-                plain.bytes.insert(plain.bytes.end(), piece.begin(), piece.end());
-                return 0;
-            }, {});
-        if (!inflated) {
-            if (!data.failed()) data.fail(RESULT_BAD_DATA);
-            plain.reason = entryFailure(entry, data, useKoreanNames);
-        }
-        return plain;
-    }
-    if (!loadEntryData(entry, data)) {
+    const uint32_t streamLength = std::min(entry.compressedSize, entry.storedSize);
+    const bool inflated =
+        checkStreamedEntry(entry, data) &&
+        streamEntryData(entry, streamLength, entry.originalSize, data, [&](std::span<const uint8_t> piece) {
+            plain.bytes.insert(plain.bytes.end(), piece.begin(), piece.end());
+            return 0;
+        }, {});
+    if (!inflated) {
         if (!data.failed()) data.fail(RESULT_BAD_DATA);
         plain.reason = entryFailure(entry, data, useKoreanNames);
-        return plain;
     }
-    plain.bytes.assign(data.output.get(), data.output.get() + data.length);
     return plain;
 }
 
-Plain readPlain(const GrfEntry& entry, bool useKoreanNames) {
-    if (entry.state() == ENTRY_ADDED) {
-        if (entry.source() == SOURCE_DISK_FILE) return readDiskFile(entry);
-        if (entry.source() == SOURCE_OTHER_ENTRY && entry.sourceEntry() != nullptr) {
-            return readStored(*entry.sourceEntry(), useKoreanNames);
-        }
-        Plain nothing;
-        nothing.reason = entryFailure(entry, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, Cause::ENTRY_NOT_SAVED, {}),
-                                      useKoreanNames);
-        return nothing;
-    }
-    return readStored(entry, useKoreanNames);
+// The entry whose stored bytes stand for `entry`: its own, or those of the archive entry it imports.
+const GrfEntry* storedSourceOf(const GrfEntry& entry) {
+    if (entry.state() != ENTRY_ADDED) return &entry;
+    if (entry.source() == SOURCE_OTHER_ENTRY) return entry.sourceEntry().get();
+    return nullptr;
 }
 
-// The size a side claims for an entry before anything is read.
-uint64_t claimedSize(const GrfEntry& entry) { return entry.originalSize; }
+// One side of a pair: read on the calling thread, which alone touches the archives' files;
+// inflated on a pool thread unless it was read whole already.
+struct SideData {
+    const GrfEntry* entry = nullptr;
+    bool toInflate = false;  // `data` holds stored bytes for the pool
+    EntryData data;
+    Plain whole;             // a disk file, a streamed entry, or why it could not be had
+
+    void read(bool useKoreanNames) {
+        if (entry->state() == ENTRY_ADDED && entry->source() == SOURCE_DISK_FILE) {
+            whole = readDiskFile(*entry);
+            return;
+        }
+        const GrfEntry* const stored = storedSourceOf(*entry);
+        if (stored == nullptr) {
+            whole.reason = entryFailure(
+                *entry, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, Cause::ENTRY_NOT_SAVED, {}), useKoreanNames);
+            return;
+        }
+        if (isStreamedEntry(*stored)) return;  // in its turn, in pieces
+        toInflate = readEntryData(*stored, data);
+        if (!toInflate) whole.reason = entryFailure(*stored, data, useKoreanNames);
+    }
+    // The streamed entry's turn, on the calling thread.
+    void readLate(bool useKoreanNames) {
+        const GrfEntry* const stored = storedSourceOf(*entry);
+        if (!toInflate && !whole.reason.failed() && stored != nullptr && isStreamedEntry(*stored)) {
+            whole = readStreamed(*stored, useKoreanNames);
+        }
+    }
+    std::span<const uint8_t> bytes() const {
+        if (toInflate) return {data.output.get(), data.length};
+        return whole.bytes;
+    }
+    uint64_t footprint() const { return toInflate ? uint64_t(data.storedSize) + data.capacity : 0; }
+};
+
+// One entry of the old side, taken back in order: a pair to compare, or a difference known at once.
+class CompareJob : public PipelineJob {
+public:
+    void run() override {
+        for (SideData* side : {&before, &after}) {
+            if (side->toInflate && !inflateEntryData(side->data, {}) && !side->data.failed()) {
+                side->data.fail(RESULT_BAD_DATA);
+            }
+        }
+    }
+
+    std::optional<DiffItem> known;
+    SideData before;
+    SideData after;
+};
+
+// The side's failure after its inflation, about the entry as the side names it.
+FailureReason sideFailure(const SideData& side, Cause thrown, bool useKoreanNames) {
+    if (side.whole.reason.failed()) return side.whole.reason;
+    if (!side.toInflate) return {};
+    if (thrown != Cause::NONE) {
+        return entryFailure(*storedSourceOf(*side.entry), ruleFailure(RESULT_BAD_DATA, Operation::INFLATE, thrown, {}),
+                            useKoreanNames);
+    }
+    return side.data.failed() ? entryFailure(*storedSourceOf(*side.entry), side.data, useKoreanNames) : FailureReason{};
+}
+
+// The bytes the entries read ahead may hold together (more when a single pair is larger).
+constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 
 }  // namespace
 
 // Sizes first: entries whose claimed sizes differ are changed without reading either. Equal sizes
-// are inflated on both sides and compared byte for byte, so a damaged entry shows up here as it
-// would in a check.
+// are inflated on both sides, on the pool's threads as a check inflates, and compared byte for
+// byte, so a damaged entry shows up here as it would in a check.
 Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool useKoreanNames, ProgressSink& progress,
-                  std::vector<DiffItem>& differences, uint64_t& failures) {
+                  std::vector<DiffItem>& differences, uint64_t& failures, unsigned threads) {
     differences.clear();
     failures = 0;
-    const auto fail = [&](const FailureReason& reason) {
-        ++failures;
-        progress.reportItemFailure(reason);
+    const std::vector<const GrfEntry*> oldEntries = sideEntries(oldSide);
+    OrderedPipeline pipeline(threads, AHEAD_BYTES);
+    size_t next = 0;
+    const auto readAhead = [&] {
+        while (next < oldEntries.size()) {
+            const GrfEntry* const oldEntry = oldEntries[next];
+            const GrfEntry* const newEntry = findOnSide(newSide, oldEntry->name());
+            const uint64_t expected =
+                newEntry == nullptr ? 0 : uint64_t(oldEntry->storedSize) + oldEntry->originalSize + newEntry->storedSize +
+                                              newEntry->originalSize;
+            if (!pipeline.hasRoom(expected)) break;
+            ++next;
+            auto job = std::make_unique<CompareJob>();
+            job->before.entry = oldEntry;
+            job->after.entry = newEntry;
+            job->runnable = false;
+            if (newEntry == nullptr) {
+                job->known = DiffItem{DiffKind::REMOVED, oldEntry, nullptr, oldEntry->originalSize, 0};
+            } else if (oldEntry->originalSize != newEntry->originalSize) {
+                job->known = DiffItem{DiffKind::CHANGED, oldEntry, newEntry, oldEntry->originalSize, newEntry->originalSize};
+            } else {
+                job->before.read(useKoreanNames);
+                job->after.read(useKoreanNames);
+                job->runnable = job->before.toInflate || job->after.toInflate;
+                job->footprint = job->before.footprint() + job->after.footprint();
+            }
+            pipeline.add(std::move(job));
+        }
     };
-    for (const GrfEntry* oldEntry : sideEntries(oldSide)) {
-        progress.reportStatus(oldEntry->displayName(useKoreanNames).c_str());
-        const GrfEntry* newEntry = findOnSide(newSide, oldEntry->name());
-        if (newEntry == nullptr) {
-            differences.push_back({DiffKind::REMOVED, oldEntry, nullptr, claimedSize(*oldEntry), 0});
-            progress.reportProgress(oldEntry->compressedSize, true);
+
+    readAhead();
+    while (!pipeline.empty()) {
+        const GrfEntry& oldEntry = *static_cast<CompareJob&>(pipeline.front()).before.entry;
+        progress.reportStatus(oldEntry.displayName(useKoreanNames).c_str());
+        const auto done = pipeline.takeAs<CompareJob>({});
+        readAhead();
+        progress.reportProgress(oldEntry.compressedSize, true);
+        if (done->known) {
+            differences.push_back(*done->known);
             continue;
         }
-        if (claimedSize(*oldEntry) != claimedSize(*newEntry)) {
-            differences.push_back({DiffKind::CHANGED, oldEntry, newEntry, claimedSize(*oldEntry), claimedSize(*newEntry)});
-            progress.reportProgress(oldEntry->compressedSize, true);
-            continue;
-        }
-        const Plain before = readPlain(*oldEntry, useKoreanNames);
-        const Plain after = readPlain(*newEntry, useKoreanNames);
-        progress.reportProgress(oldEntry->compressedSize, true);
+        done->before.readLate(useKoreanNames);
+        done->after.readLate(useKoreanNames);
         // Both sides' failures are told: each is an entry the user cannot trust.
-        if (before.reason.failed()) fail(before.reason);
-        if (after.reason.failed()) fail(after.reason);
-        if (before.reason.failed() || after.reason.failed()) continue;
-        const bool same = before.bytes.size() == after.bytes.size() &&
-                          (before.bytes.empty() ||
-                           std::memcmp(before.bytes.data(), after.bytes.data(), before.bytes.size()) == 0);
+        bool failed = false;
+        for (const SideData* side : {&done->before, &done->after}) {
+            if (FailureReason reason = sideFailure(*side, done->thrown, useKoreanNames); reason.failed()) {
+                ++failures;
+                progress.reportItemFailure(reason);
+                failed = true;
+            }
+        }
+        if (failed) continue;
+        const std::span<const uint8_t> before = done->before.bytes();
+        const std::span<const uint8_t> after = done->after.bytes();
+        const bool same = before.size() == after.size() &&
+                          (before.empty() || std::memcmp(before.data(), after.data(), before.size()) == 0);
         if (!same) {
-            differences.push_back({DiffKind::CHANGED, oldEntry, newEntry, before.bytes.size(), after.bytes.size()});
+            differences.push_back({DiffKind::CHANGED, done->before.entry, done->after.entry, before.size(), after.size()});
         }
     }
     for (const GrfEntry* newEntry : sideEntries(newSide)) {
         if (findOnSide(oldSide, newEntry->name()) == nullptr) {
-            differences.push_back({DiffKind::ADDED, nullptr, newEntry, 0, claimedSize(*newEntry)});
+            differences.push_back({DiffKind::ADDED, nullptr, newEntry, 0, newEntry->originalSize});
         }
     }
     return {};

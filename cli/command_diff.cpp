@@ -4,6 +4,7 @@
 
 #include "archive/diff.h"
 #include "archive/progress_sink.h"
+#include "archive/work_pool.h"
 #include "cli/commands.h"
 #include "cli/console_io.h"
 #include "cli/item_report.h"
@@ -139,7 +140,8 @@ int runDiff(Session& session) {
     session.bar.setTotal(total);
     std::vector<DiffItem> differences;
     uint64_t unreadable = 0;
-    const Outcome compared = diffSides(*oldSide, *newSide, options.korean, report, differences, unreadable);
+    const Outcome compared = diffSides(*oldSide, *newSide, options.korean, report, differences, unreadable,
+                                        WorkPool::defaultThreads());
     report.finish();
     if (!compared) {
         reportReason(compared.reason(), "cannot compare " + options.args[0] + " with " + options.args[1]);
