@@ -9,6 +9,7 @@
 
 #include "archive/archive.h"
 #include "archive/entry_data.h"
+#include "archive/entry_list_model.h"
 #include "archive/ordered_pipeline.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
@@ -17,11 +18,13 @@ namespace {
 
 // The entries a side holds: what its table lists and what was added to it since, deleted ones
 // left out. A folder's side has only the latter.
-std::vector<const GrfEntry*> sideEntries(const GrfArchive& side) {
+std::vector<const GrfEntry*> sideEntries(const GrfArchive& side, const EntryFilter& filter, bool useKoreanNames) {
     std::vector<const GrfEntry*> found;
     for (const auto* list : {&side.storedEntries(), &side.pendingEntries()}) {
         for (const auto& entry : *list) {
-            if (entry->state() != ENTRY_DELETED) found.push_back(entry.get());
+            if (entry->state() != ENTRY_DELETED && filter.matches(entry->displayName(useKoreanNames))) {
+                found.push_back(entry.get());
+            }
         }
     }
     return found;
@@ -156,11 +159,11 @@ constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 // Sizes first: entries whose claimed sizes differ are changed without reading either. Equal sizes
 // are inflated on both sides, on the pool's threads as a check inflates, and compared byte for
 // byte, so a damaged entry shows up here as it would in a check.
-Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool useKoreanNames, ProgressSink& progress,
-                  std::vector<DiffItem>& differences, uint64_t& failures, unsigned threads) {
+Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool useKoreanNames, const EntryFilter& filter,
+                  ProgressSink& progress, std::vector<DiffItem>& differences, uint64_t& failures, unsigned threads) {
     differences.clear();
     failures = 0;
-    const std::vector<const GrfEntry*> oldEntries = sideEntries(oldSide);
+    const std::vector<const GrfEntry*> oldEntries = sideEntries(oldSide, filter, useKoreanNames);
     OrderedPipeline pipeline(threads, AHEAD_BYTES);
     size_t next = 0;
     const auto readAhead = [&] {
@@ -221,7 +224,7 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             differences.push_back({DiffKind::CHANGED, done->before.entry, done->after.entry, before.size(), after.size()});
         }
     }
-    for (const GrfEntry* newEntry : sideEntries(newSide)) {
+    for (const GrfEntry* newEntry : sideEntries(newSide, filter, useKoreanNames)) {
         if (findOnSide(oldSide, newEntry->name()) == nullptr) {
             differences.push_back({DiffKind::ADDED, nullptr, newEntry, 0, newEntry->originalSize});
         }

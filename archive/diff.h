@@ -6,6 +6,7 @@
 #include "archive/outcome.h"
 
 class GrfArchive;
+class EntryFilter;
 class GrfEntry;
 class ProgressSink;
 
@@ -25,9 +26,10 @@ struct DiffItem {
 // folder walked as an add walks it). Names equal but for ASCII case are one entry. Removed and
 // changed entries come in the old side's order, then the added ones in the new side's. An entry
 // that cannot be read on either side is told to `progress` by name and cause and is left out of
-// `differences`; `failures` counts them. `threads` pool threads inflate (0 or 1: the calling one).
-Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool useKoreanNames, ProgressSink& progress,
-                  std::vector<DiffItem>& differences, uint64_t& failures, unsigned threads);
+// `differences`; `failures` counts them. Only entries whose shown name `filter` lets through are
+// compared. `threads` pool threads inflate (0 or 1: the calling one).
+Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool useKoreanNames, const EntryFilter& filter,
+                  ProgressSink& progress, std::vector<DiffItem>& differences, uint64_t& failures, unsigned threads);
 
 // Adds the added and changed entries of `differences` to `patch` as pending entries: another
 // archive's entry through importEntry (`newSide` is kept alive by them), a disk file through addFile.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "archive/diff.h"
+#include "archive/entry_list_model.h"
 #include "archive/progress_sink.h"
 #include "archive/work_pool.h"
 #include "cli/commands.h"
@@ -140,7 +141,8 @@ int runDiff(Session& session) {
     session.bar.setTotal(total);
     std::vector<DiffItem> differences;
     uint64_t unreadable = 0;
-    const Outcome compared = diffSides(*oldSide, *newSide, options.korean, report, differences, unreadable,
+    const EntryFilter filter(options.filter ? utf8ToUtf16(*options.filter) : u"");
+    const Outcome compared = diffSides(*oldSide, *newSide, options.korean, filter, report, differences, unreadable,
                                         WorkPool::defaultThreads());
     report.finish();
     if (!compared) {

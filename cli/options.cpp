@@ -51,17 +51,18 @@ const std::vector<CommandInfo> COMMANDS = {
      "  on standard error as left out, a count closes the run, and the exit status is then 1.\n",
      1, 1, OPT_LEVEL},
     {"check", "ARCHIVE", "inflate every entry and report the damaged ones", "", 1, 1, 0},
-    {"diff", "OLD NEW [--json] [--patch PATCH [--level N] [--force]]",
+    {"diff", "OLD NEW [--filter TEXT] [--json] [--patch PATCH [--level N] [--force]]",
      "list the entries added, removed or changed from OLD to NEW",
      "  OLD and NEW are each an archive or a directory, whose files are named data\\... as add\n"
      "  names them. Contents are compared inflated: levels do not matter, nor ASCII case of names.\n"
+     "  --filter TEXT        only names containing TEXT, or matching it whole when it holds * or ?\n"
      "  --json               one JSON object per line instead of the text lines\n"
      "  --patch PATCH        also write an archive of the added and changed entries of NEW\n"
      "                       (removed entries are listed only)\n"
      "  --level N            zlib level 0 to 9 for the patch (default 6)\n"
      "  --force              replace an existing PATCH\n"
      "  Exit status: 0 equal, 1 different, 2 an entry or file could not be compared, or a usage error.\n",
-     2, 2, OPT_JSON | OPT_PATCH | OPT_LEVEL | OPT_FORCE},
+     2, 2, OPT_FILTER | OPT_JSON | OPT_PATCH | OPT_LEVEL | OPT_FORCE},
 };
 
 bool parseNumber(const std::string& text, uint32_t& value) {

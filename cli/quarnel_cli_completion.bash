@@ -32,7 +32,7 @@ _quarnel_cli() {
         extract) options="-C --flat -o" ;;
         add) options="--level --json" ;;
         merge | delete | rename | repack) options="--level" ;;
-        diff) options="--json --patch --level --force" ;;
+        diff) options="--filter --json --patch --level --force" ;;
     esac
     if [[ $cur == -* ]]; then
         COMPREPLY=($(compgen -W "$options $global" -- "$cur"))

@@ -1,6 +1,7 @@
 // Runs `quarnel-cli diff` on archives and folders made here and checks what it lists and answers.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -27,10 +28,10 @@ struct Side {
 };
 
 // Large enough for several deflate blocks, so that one changed byte sits deep inside a stream.
-std::string largeText(char changedByte = 'x') {
+std::string largeText(char changedByte = 'x', size_t size = 300000) {
     std::string text;
-    for (int i = 0; text.size() < 300000; ++i) text += "line " + std::to_string(i * 7919 % 100003) + "\n";
-    text[250000] = changedByte;
+    for (uint64_t i = 0; text.size() < size; ++i) text += "line " + std::to_string(i * 7919 % 100003) + "\n";
+    text[size - 50000] = changedByte;
     return text;
 }
 
@@ -71,12 +72,16 @@ protected:
 TEST_F(Diff, ListsWhatDiffersAndAnswersWithStatus) {
     const std::string big = largeText();
     const std::string bigChanged = largeText('y');
+    // Past the size that extraction reads and inflates in pieces.
+    const std::string huge = largeText('x', 40u << 20);
+    const std::string hugeChanged = largeText('y', 40u << 20);
     struct Case {
         const char* what;
         Side oldSide;
         Side newSide;
         std::string out;
         int status;
+        std::vector<std::string> options = {};
     } cases[] = {
         {"same archive contents", {false, {{"data\\a.txt", "hello"}, {"data\\sub\\b.bin", big}}},
          {false, {{"data\\a.txt", "hello"}, {"data\\sub\\b.bin", big}}}, "", 0},
@@ -85,6 +90,14 @@ TEST_F(Diff, ListsWhatDiffersAndAnswersWithStatus) {
         {"one byte changed in a large entry", {false, {{"data\\a.txt", "hello"}, {"data\\big.txt", big}}},
          {false, {{"data\\a.txt", "hello"}, {"data\\big.txt", bigChanged}}},
          "changed  data\\big.txt (" + std::to_string(big.size()) + " -> " + std::to_string(big.size()) + " bytes)\n", 1},
+        {"one byte changed in an entry too large to hold whole", {false, {{"data\\huge.txt", huge}}},
+         {false, {{"data\\huge.txt", hugeChanged}}},
+         "changed  data\\huge.txt (" + std::to_string(huge.size()) + " -> " + std::to_string(huge.size()) + " bytes)\n", 1},
+        {"the same entry too large to hold whole, against a folder", {false, {{"data\\huge.txt", huge}}},
+         {true, {{"data\\huge.txt", huge}}}, "", 0},
+        {"filter", {false, {{"data\\a.txt", "hello"}, {"data\\b.bin", "b"}}},
+         {false, {{"data\\a.txt", "jello"}, {"data\\b.bin", "B"}, {"data\\c.txt", "c"}}},
+         "changed  data\\b.bin (1 -> 1 bytes)\n", 1, {"--filter", "*.BIN"}},
         {"size changed", {false, {{"data\\a.txt", "hello"}}}, {false, {{"data\\a.txt", "hello!"}}},
          "changed  data\\a.txt (5 -> 6 bytes)\n", 1},
         {"entries on one side only", {false, {{"data\\a.txt", "hello"}, {"data\\gone.txt", "old"}}},
@@ -106,7 +119,9 @@ TEST_F(Diff, ListsWhatDiffersAndAnswersWithStatus) {
         const std::string suffix = std::to_string(index++);
         const std::string oldPath = make("old" + suffix + (c.oldSide.folder ? "" : ".grf"), c.oldSide);
         const std::string newPath = make("new" + suffix + (c.newSide.folder ? "" : ".grf"), c.newSide);
-        const CliResult result = run({"diff", oldPath, newPath, "--quiet"});
+        std::vector<std::string> arguments{"diff", oldPath, newPath, "--quiet"};
+        arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+        const CliResult result = run(arguments);
         EXPECT_EQ(result.status, c.status) << result.err;
         EXPECT_EQ(result.out, c.out);
     }
