@@ -156,6 +156,14 @@ TEST_F(Diff, JsonGivesALineEach) {
               "{\"status\":\"added\",\"name\":\"data\\\\c\\\"q.txt\",\"new_size\":2}\n");
 }
 
+// Both sides open the one file to read, beside each other.
+TEST_F(Diff, SameArchiveTwiceIsEqual) {
+    const std::string archive = make("one.grf", {false, {{"data\\a.txt", "hello"}, {"data\\b.txt", largeText()}}});
+    const CliResult result = run({"diff", archive, archive, "--quiet"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+}
+
 TEST_F(Diff, MissingSideIsTrouble) {
     const std::string oldPath = make("old.grf", {false, {{"data\\a.txt", "hello"}}});
     const CliResult result = run({"diff", oldPath, path("nowhere.grf"), "--quiet"});
