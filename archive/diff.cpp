@@ -16,20 +16,6 @@
 
 namespace {
 
-// The entries a side holds: what its table lists and what was added to it since, deleted ones
-// left out. A folder's side has only the latter.
-std::vector<const GrfEntry*> sideEntries(const GrfArchive& side, const EntryFilter& filter, bool useKoreanNames) {
-    std::vector<const GrfEntry*> found;
-    for (const auto* list : {&side.storedEntries(), &side.pendingEntries()}) {
-        for (const auto& entry : *list) {
-            if (entry->state() != ENTRY_DELETED && filter.matches(entry->displayName(useKoreanNames))) {
-                found.push_back(entry.get());
-            }
-        }
-    }
-    return found;
-}
-
 // The entry of `side` a look-up of `name` finds; the index folds ASCII case.
 const GrfEntry* findOnSide(const GrfArchive& side, std::string_view name) {
     const GrfEntry* stored = side.findStored(name);
@@ -37,6 +23,22 @@ const GrfEntry* findOnSide(const GrfArchive& side, std::string_view name) {
     const GrfEntry* added = side.findAdded(name);
     if (added != nullptr && added->state() != ENTRY_DELETED) return added;
     return nullptr;
+}
+
+// The entries a side holds: what its table lists and what was added to it since, deleted ones
+// left out. A folder's side has only the latter. Of several records of one name only the one a
+// look-up finds counts, as it is the one every reader of the archive gets.
+std::vector<const GrfEntry*> sideEntries(const GrfArchive& side, const EntryFilter& filter, bool useKoreanNames) {
+    std::vector<const GrfEntry*> found;
+    for (const auto* list : {&side.storedEntries(), &side.pendingEntries()}) {
+        for (const auto& entry : *list) {
+            if (entry->state() != ENTRY_DELETED && filter.matches(entry->displayName(useKoreanNames)) &&
+                findOnSide(side, entry->name()) == entry.get()) {
+                found.push_back(entry.get());
+            }
+        }
+    }
+    return found;
 }
 
 // An entry's plain bytes read whole on the calling thread: a disk file's, or a streamed entry's.
@@ -121,7 +123,7 @@ struct SideData {
         if (toInflate) return {data.output.get(), data.length};
         return whole.bytes;
     }
-    uint64_t footprint() const { return toInflate ? uint64_t(data.storedSize) + data.capacity : 0; }
+    uint64_t footprint() const { return toInflate ? uint64_t(data.storedSize) + data.capacity : whole.bytes.size(); }
 };
 
 // One entry of the old side, taken back in order: a pair to compare, or a difference known at once.
