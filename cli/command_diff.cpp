@@ -51,7 +51,7 @@ private:
 
 // One side: an archive opened to read, or a folder's files named as `add` names them, held by a
 // never-saved archive as pending entries. Null when it cannot be had (the reason written).
-std::shared_ptr<GrfArchive> openSide(Session& session, const std::string& argument, bool& incomplete) {
+std::shared_ptr<GrfArchive> openSide(Session& session, const std::string& argument, uint64_t& leftOut) {
     const std::u16string path = corePath(argument);
     if (!platform::isDirectory(path)) {
         ArchiveHandle archive = session.openArchive(argument, Session::Access::READ);
@@ -68,7 +68,7 @@ std::shared_ptr<GrfArchive> openSide(Session& session, const std::string& argume
         return nullptr;
     }
     // A file left out is one the comparison cannot speak for.
-    incomplete = incomplete || skips.count > 0;
+    leftOut += skips.count;
     return folder;
 }
 
@@ -127,10 +127,10 @@ bool writePatch(Session& session, const std::shared_ptr<GrfArchive>& newSide, co
 
 int runDiff(Session& session) {
     const CliOptions& options = session.options;
-    bool incomplete = false;
-    const std::shared_ptr<GrfArchive> oldSide = openSide(session, options.args[0], incomplete);
+    uint64_t leftOut = 0;
+    const std::shared_ptr<GrfArchive> oldSide = openSide(session, options.args[0], leftOut);
     if (!oldSide) return EXIT_TROUBLE;
-    const std::shared_ptr<GrfArchive> newSide = openSide(session, options.args[1], incomplete);
+    const std::shared_ptr<GrfArchive> newSide = openSide(session, options.args[1], leftOut);
     if (!newSide) return EXIT_TROUBLE;
 
     uint64_t total = 0;
@@ -157,8 +157,10 @@ int runDiff(Session& session) {
     if (options.patchPath && !writePatch(session, newSide, differences)) return EXIT_TROUBLE;
     if (unreadable > 0) {
         reportFailure(std::to_string(unreadable) + (unreadable == 1 ? " entry" : " entries") + " could not be compared");
-        return EXIT_TROUBLE;
     }
-    if (incomplete) return EXIT_TROUBLE;
+    if (leftOut > 0) {
+        reportFailure(std::to_string(leftOut) + (leftOut == 1 ? " file was" : " files were") + " left out of the comparison");
+    }
+    if (unreadable > 0 || leftOut > 0) return EXIT_TROUBLE;
     return differences.empty() ? EXIT_OK : EXIT_DIFFERENT;
 }

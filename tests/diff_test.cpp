@@ -145,6 +145,20 @@ TEST_F(Diff, NamesAnEntryThatCannotBeReadOnEitherSide) {
     }
 }
 
+#ifndef _WIN32
+// A folder's file that add would leave out cannot be compared either: named, and the answer is 2.
+TEST_F(Diff, FileLeftOutOfAFolderIsTrouble) {
+    const std::string oldPath = make("old.grf", {false, {{"data\\a.txt", "hello"}}});
+    const std::string folder = make("new", {true, {{"data\\a.txt", "hello"}}});
+    writeFileBytes(folder + "/b\\c.txt", "x");
+    const CliResult result = run({"diff", oldPath, folder, "--quiet"});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("skipped"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("1 file was left out of the comparison"), std::string::npos) << result.err;
+}
+#endif
+
 TEST_F(Diff, JsonGivesALineEach) {
     const std::string oldPath = make("old.grf", {false, {{"data\\a.txt", "hello"}, {"data\\b.txt", "b"}}});
     const std::string newPath = make("new.grf", {false, {{"data\\a.txt", "hello!"}, {"data\\c\"q.txt", "cc"}}});
