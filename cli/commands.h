@@ -12,3 +12,4 @@ int runDelete(Session& session);
 int runRename(Session& session);
 int runRepack(Session& session);
 int runCheck(Session& session);
+int runDiff(Session& session);

@@ -22,6 +22,7 @@ const CommandRunner RUNNERS[] = {
     {"create", runCreate}, {"list", runList},   {"extract", runExtract},
     {"add", runAdd},       {"merge", runMerge}, {"delete", runDelete},
     {"rename", runRename}, {"repack", runRepack}, {"check", runCheck},
+    {"diff", runDiff},
 };
 
 void printProgramHelp() {

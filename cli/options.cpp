@@ -51,6 +51,18 @@ const std::vector<CommandInfo> COMMANDS = {
      "  on standard error as left out, a count closes the run, and the exit status is then 1.\n",
      1, 1, OPT_LEVEL},
     {"check", "ARCHIVE", "inflate every entry and report the damaged ones", "", 1, 1, 0},
+    {"diff", "OLD NEW [--filter TEXT] [--json] [--patch PATCH [--level N] [--force]]",
+     "list the entries added, removed or changed from OLD to NEW",
+     "  OLD and NEW are each an archive or a directory, whose files are named data\\... as add\n"
+     "  names them. Contents are compared inflated: levels do not matter, nor ASCII case of names.\n"
+     "  --filter TEXT        only names containing TEXT, or matching it whole when it holds * or ?\n"
+     "  --json               one JSON object per line instead of the text lines\n"
+     "  --patch PATCH        also write an archive of the added and changed entries of NEW\n"
+     "                       (removed entries are listed only)\n"
+     "  --level N            zlib level 0 to 9 for the patch (default 6)\n"
+     "  --force              replace an existing PATCH\n"
+     "  Exit status: 0 equal, 1 different, 2 an entry or file could not be compared, or a usage error.\n",
+     2, 2, OPT_FILTER | OPT_JSON | OPT_PATCH | OPT_LEVEL | OPT_FORCE},
 };
 
 bool parseNumber(const std::string& text, uint32_t& value) {
@@ -68,6 +80,7 @@ struct ValueOption {
 const ValueOption VALUE_OPTIONS[] = {
     {"--filter", OPT_FILTER}, {"--sort", OPT_SORT}, {"-C", OPT_DIR},
     {"-o", OPT_OUTPUT},       {"--level", OPT_LEVEL}, {"--ansi-codepage", 0},
+    {"--patch", OPT_PATCH},
 };
 
 struct FlagOption {
@@ -98,6 +111,8 @@ bool applyValue(const std::string& name, const std::string& value, CliOptions& o
         options.targetDir = value;
     } else if (name == "-o") {
         options.outputPath = value;
+    } else if (name == "--patch") {
+        options.patchPath = value;
     } else if (name == "--level") {
         uint32_t level = 0;
         if (!parseNumber(value, level) || level > 9) {

@@ -22,6 +22,7 @@ struct CliOptions {
     std::string sort;                // empty, "name", "packed", "size" or "offset"
     std::optional<std::string> outputPath;
     std::optional<std::string> targetDir;
+    std::optional<std::string> patchPath;
     int level = 6;
 };
 
@@ -45,6 +46,7 @@ constexpr uint32_t OPT_FLAT = 1u << 5;
 constexpr uint32_t OPT_OUTPUT = 1u << 6;
 constexpr uint32_t OPT_LEVEL = 1u << 7;
 constexpr uint32_t OPT_FORCE = 1u << 8;
+constexpr uint32_t OPT_PATCH = 1u << 9;
 
 const std::vector<CommandInfo>& commandTable();
 const CommandInfo* findCommand(const std::string& name);

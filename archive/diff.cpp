@@ -1,0 +1,250 @@
+#include "archive/diff.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "archive/archive.h"
+#include "archive/entry_data.h"
+#include "archive/entry_list_model.h"
+#include "archive/ordered_pipeline.h"
+#include "archive/progress_sink.h"
+#include "archive/result_codes.h"
+
+namespace {
+
+// The entry of `side` a look-up of `name` finds; the index folds ASCII case.
+const GrfEntry* findOnSide(const GrfArchive& side, std::string_view name) {
+    const GrfEntry* stored = side.findStored(name);
+    if (stored != nullptr && stored->state() != ENTRY_DELETED) return stored;
+    const GrfEntry* added = side.findAdded(name);
+    if (added != nullptr && added->state() != ENTRY_DELETED) return added;
+    return nullptr;
+}
+
+// The entries a side holds: what its table lists and what was added to it since, deleted ones
+// left out. A folder's side has only the latter. Of several records of one name only the one a
+// look-up finds counts, as it is the one every reader of the archive gets.
+std::vector<const GrfEntry*> sideEntries(const GrfArchive& side, const EntryFilter& filter, bool useKoreanNames) {
+    std::vector<const GrfEntry*> found;
+    for (const auto* list : {&side.storedEntries(), &side.pendingEntries()}) {
+        for (const auto& entry : *list) {
+            if (entry->state() != ENTRY_DELETED && filter.matches(entry->displayName(useKoreanNames)) &&
+                findOnSide(side, entry->name()) == entry.get()) {
+                found.push_back(entry.get());
+            }
+        }
+    }
+    return found;
+}
+
+// An entry's plain bytes read whole on the calling thread: a disk file's, or a streamed entry's.
+struct Plain {
+    std::vector<uint8_t> bytes;
+    FailureReason reason;
+};
+
+Plain readDiskFile(const GrfEntry& entry) {
+    Plain plain;
+    const std::u16string& path = entry.sourcePath();
+    platform::ExclusiveFile file;
+    if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
+        plain.reason = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther());
+        return plain;
+    }
+    plain.bytes.resize(entry.originalSize);
+    const size_t got = plain.bytes.empty() ? 0 : file.read(plain.bytes.data(), plain.bytes.size());
+    if (got != plain.bytes.size()) {
+        const int error = file.lastSystemError();
+        plain.reason = error != 0 ? systemFailure(RESULT_OPEN_FAILED, Operation::READ, error, path)
+                                  : ruleFailure(RESULT_OPEN_FAILED, Operation::READ, Cause::READ_ERROR, path);
+    }
+    return plain;
+}
+
+Plain readStreamed(const GrfEntry& entry, bool useKoreanNames) {
+    Plain plain;
+    EntryData data;
+    const uint32_t streamLength = std::min(entry.compressedSize, entry.storedSize);
+    const bool inflated =
+        checkStreamedEntry(entry, data) &&
+        streamEntryData(entry, streamLength, entry.originalSize, data, [&](std::span<const uint8_t> piece) {
+            plain.bytes.insert(plain.bytes.end(), piece.begin(), piece.end());
+            return 0;
+        }, {});
+    if (!inflated) {
+        if (!data.failed()) data.fail(RESULT_BAD_DATA);
+        plain.reason = entryFailure(entry, data, useKoreanNames);
+    }
+    return plain;
+}
+
+// The entry whose stored bytes stand for `entry`: its own, or those of the archive entry it imports.
+const GrfEntry* storedSourceOf(const GrfEntry& entry) {
+    if (entry.state() != ENTRY_ADDED) return &entry;
+    if (entry.source() == SOURCE_OTHER_ENTRY) return entry.sourceEntry().get();
+    return nullptr;
+}
+
+// One side of a pair: read on the calling thread, which alone touches the archives' files;
+// inflated on a pool thread unless it was read whole already.
+struct SideData {
+    const GrfEntry* entry = nullptr;
+    bool toInflate = false;  // `data` holds stored bytes for the pool
+    EntryData data;
+    Plain whole;             // a disk file, a streamed entry, or why it could not be had
+
+    void read(bool useKoreanNames) {
+        if (entry->state() == ENTRY_ADDED && entry->source() == SOURCE_DISK_FILE) {
+            whole = readDiskFile(*entry);
+            return;
+        }
+        const GrfEntry* const stored = storedSourceOf(*entry);
+        if (stored == nullptr) {
+            whole.reason = entryFailure(
+                *entry, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, Cause::ENTRY_NOT_SAVED, {}), useKoreanNames);
+            return;
+        }
+        if (isStreamedEntry(*stored)) return;  // in its turn, in pieces
+        toInflate = readEntryData(*stored, data);
+        if (!toInflate) whole.reason = entryFailure(*stored, data, useKoreanNames);
+    }
+    // The streamed entry's turn, on the calling thread.
+    void readLate(bool useKoreanNames) {
+        const GrfEntry* const stored = storedSourceOf(*entry);
+        if (!toInflate && !whole.reason.failed() && stored != nullptr && isStreamedEntry(*stored)) {
+            whole = readStreamed(*stored, useKoreanNames);
+        }
+    }
+    std::span<const uint8_t> bytes() const {
+        if (toInflate) return {data.output.get(), data.length};
+        return whole.bytes;
+    }
+    uint64_t footprint() const { return toInflate ? uint64_t(data.storedSize) + data.capacity : whole.bytes.size(); }
+};
+
+// One entry of the old side, taken back in order: a pair to compare, or a difference known at once.
+class CompareJob : public PipelineJob {
+public:
+    void run() override {
+        for (SideData* side : {&before, &after}) {
+            if (side->toInflate && !inflateEntryData(side->data, {}) && !side->data.failed()) {
+                side->data.fail(RESULT_BAD_DATA);
+            }
+        }
+    }
+
+    std::optional<DiffItem> known;
+    SideData before;
+    SideData after;
+};
+
+// The side's failure after its inflation, about the entry as the side names it.
+FailureReason sideFailure(const SideData& side, Cause thrown, bool useKoreanNames) {
+    if (side.whole.reason.failed()) return side.whole.reason;
+    if (!side.toInflate) return {};
+    if (thrown != Cause::NONE) {
+        return entryFailure(*storedSourceOf(*side.entry), ruleFailure(RESULT_BAD_DATA, Operation::INFLATE, thrown, {}),
+                            useKoreanNames);
+    }
+    return side.data.failed() ? entryFailure(*storedSourceOf(*side.entry), side.data, useKoreanNames) : FailureReason{};
+}
+
+// The bytes the entries read ahead may hold together (more when a single pair is larger).
+constexpr uint64_t AHEAD_BYTES = 96ull << 20;
+
+}  // namespace
+
+// Sizes first: entries whose claimed sizes differ are changed without reading either. Equal sizes
+// are inflated on both sides, on the pool's threads as a check inflates, and compared byte for
+// byte, so a damaged entry shows up here as it would in a check.
+Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool useKoreanNames, const EntryFilter& filter,
+                  ProgressSink& progress, std::vector<DiffItem>& differences, uint64_t& failures, unsigned threads) {
+    differences.clear();
+    failures = 0;
+    const std::vector<const GrfEntry*> oldEntries = sideEntries(oldSide, filter, useKoreanNames);
+    OrderedPipeline pipeline(threads, AHEAD_BYTES);
+    size_t next = 0;
+    const auto readAhead = [&] {
+        while (next < oldEntries.size()) {
+            const GrfEntry* const oldEntry = oldEntries[next];
+            const GrfEntry* const newEntry = findOnSide(newSide, oldEntry->name());
+            const uint64_t expected =
+                newEntry == nullptr ? 0 : uint64_t(oldEntry->storedSize) + oldEntry->originalSize + newEntry->storedSize +
+                                              newEntry->originalSize;
+            if (!pipeline.hasRoom(expected)) break;
+            ++next;
+            auto job = std::make_unique<CompareJob>();
+            job->before.entry = oldEntry;
+            job->after.entry = newEntry;
+            job->runnable = false;
+            if (newEntry == nullptr) {
+                job->known = DiffItem{DiffKind::REMOVED, oldEntry, nullptr, oldEntry->originalSize, 0};
+            } else if (oldEntry->originalSize != newEntry->originalSize) {
+                job->known = DiffItem{DiffKind::CHANGED, oldEntry, newEntry, oldEntry->originalSize, newEntry->originalSize};
+            } else {
+                job->before.read(useKoreanNames);
+                job->after.read(useKoreanNames);
+                job->runnable = job->before.toInflate || job->after.toInflate;
+                job->footprint = job->before.footprint() + job->after.footprint();
+            }
+            pipeline.add(std::move(job));
+        }
+    };
+
+    readAhead();
+    while (!pipeline.empty()) {
+        const GrfEntry& oldEntry = *static_cast<CompareJob&>(pipeline.front()).before.entry;
+        progress.reportStatus(oldEntry.displayName(useKoreanNames).c_str());
+        const auto done = pipeline.takeAs<CompareJob>({});
+        readAhead();
+        progress.reportProgress(oldEntry.compressedSize, true);
+        if (done->known) {
+            differences.push_back(*done->known);
+            continue;
+        }
+        done->before.readLate(useKoreanNames);
+        done->after.readLate(useKoreanNames);
+        // Both sides' failures are told: each is an entry the user cannot trust.
+        bool failed = false;
+        for (const SideData* side : {&done->before, &done->after}) {
+            if (FailureReason reason = sideFailure(*side, done->thrown, useKoreanNames); reason.failed()) {
+                ++failures;
+                progress.reportItemFailure(reason);
+                failed = true;
+            }
+        }
+        if (failed) continue;
+        const std::span<const uint8_t> before = done->before.bytes();
+        const std::span<const uint8_t> after = done->after.bytes();
+        const bool same = before.size() == after.size() &&
+                          (before.empty() || std::memcmp(before.data(), after.data(), before.size()) == 0);
+        if (!same) {
+            differences.push_back({DiffKind::CHANGED, done->before.entry, done->after.entry, before.size(), after.size()});
+        }
+    }
+    for (const GrfEntry* newEntry : sideEntries(newSide, filter, useKoreanNames)) {
+        if (findOnSide(oldSide, newEntry->name()) == nullptr) {
+            differences.push_back({DiffKind::ADDED, nullptr, newEntry, 0, newEntry->originalSize});
+        }
+    }
+    return {};
+}
+
+void addDifferences(GrfArchive& patch, const std::shared_ptr<GrfArchive>& newSide,
+                    const std::vector<DiffItem>& differences) {
+    for (const DiffItem& item : differences) {
+        if (item.kind == DiffKind::REMOVED) continue;
+        const GrfEntry& entry = *item.newEntry;
+        if (entry.state() == ENTRY_ADDED && entry.source() == SOURCE_DISK_FILE) {
+            patch.addFile(entry.name(), entry.sourcePath(), entry.originalSize);
+        } else if (entry.state() == ENTRY_ADDED && entry.sourceEntry() != nullptr) {
+            patch.importEntry(entry.sourceEntry());
+        } else {
+            patch.importEntry(shareEntry(newSide, &entry));
+        }
+    }
+}
