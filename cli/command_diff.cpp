@@ -4,7 +4,6 @@
 
 #include "archive/diff.h"
 #include "archive/entry_list_model.h"
-#include "archive/progress_sink.h"
 #include "archive/work_pool.h"
 #include "cli/commands.h"
 #include "cli/console_io.h"
@@ -22,32 +21,14 @@ namespace {
 constexpr int EXIT_TROUBLE = 2;
 constexpr int EXIT_DIFFERENT = 1;
 
-// Draws the comparison's progress and names each entry that could not be read.
-class DiffReport : public ProgressSink {
-public:
-    DiffReport(ProgressBar& bar, bool json) : bar(bar), json(json) {}
-
-    void reportStatus(const char16_t* text) override { bar.setStatus(text); }
-    void reportProgress(uint32_t bytes, bool commit) override {
-        const uint64_t done = committed + bytes;
-        if (commit) committed = done;
-        bar.setDone(done);
+// Names an entry that could not be read, with a JSON line of its own under --json.
+void printUnreadable(const FailureReason& reason, bool json) {
+    reportReason(reason, "cannot compare " + shownSubject(reason));
+    if (json) {
+        writeOut("{\"unreadable\":" + jsonString(escapeStrayBytes(shownSubject(reason))) +
+                 ",\"error\":" + std::to_string(reason.code) + ",\"cause\":" + jsonString(causeText(reason)) + "}\n");
     }
-    void reportItemFailure(const FailureReason& reason) override {
-        bar.clear();
-        reportReason(reason, "cannot compare " + shownSubject(reason));
-        if (json) {
-            writeOut("{\"unreadable\":" + jsonString(escapeStrayBytes(shownSubject(reason))) +
-                     ",\"error\":" + std::to_string(reason.code) + ",\"cause\":" + jsonString(causeText(reason)) + "}\n");
-        }
-    }
-    void finish() { bar.end(); }
-
-private:
-    ProgressBar& bar;
-    const bool json;
-    uint64_t committed = 0;
-};
+}
 
 // One side: an archive opened to read, or a folder's files named as `add` names them, held by a
 // never-saved archive as pending entries. Null when it cannot be had (the reason written).
@@ -136,15 +117,17 @@ int runDiff(Session& session) {
     uint64_t total = 0;
     for (const auto& entry : oldSide->storedEntries()) total += entry->compressedSize;
     for (const auto& entry : oldSide->pendingEntries()) total += entry->compressedSize;
-    DiffReport report(session.bar, options.json);
+    session.listener.onItemFailed = [json = options.json](const FailureReason& reason) { printUnreadable(reason, json); };
+    TaskRun run(session.listener);
     session.bar.begin();
-    session.bar.setTotal(total);
+    run.announceTotal(total);
     std::vector<DiffItem> differences;
     uint64_t unreadable = 0;
     const EntryFilter filter(options.filter ? utf8ToUtf16(*options.filter) : u"");
-    const Outcome compared = diffSides(*oldSide, *newSide, options.korean, filter, report, differences, unreadable,
+    const Outcome compared = diffSides(*oldSide, *newSide, options.korean, filter, run, differences, unreadable,
                                         WorkPool::defaultThreads());
-    report.finish();
+    session.bar.end();
+    session.listener.onItemFailed = nullptr;
     if (!compared) {
         reportReason(compared.reason(), "cannot compare " + options.args[0] + " with " + options.args[1]);
         return EXIT_TROUBLE;
