@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/progress_sink.h"
+#include "archive/base/progress_sink.h"
 
 // Median wall time in milliseconds of `repetitions` runs of `work`.
 double medianMs(int repetitions, const std::function<void()>& work);

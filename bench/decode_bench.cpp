@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "archive/legacy_decode.h"
+#include "archive/format/legacy_decode.h"
 #include "bench/bench_support.h"
 
 namespace {

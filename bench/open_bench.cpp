@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "archive/archive.h"
-#include "archive/name_hash.h"
+#include "archive/model/archive.h"
+#include "archive/format/name_hash.h"
 #include "bench/bench_support.h"
 
 namespace {

@@ -27,14 +27,15 @@
 #include <thread>
 #include <vector>
 
-#include "archive/archive.h"
-#include "archive/codec.h"
-#include "archive/extract_batch.h"
-#include "archive/name_hash.h"
-#include "archive/progress_sink.h"
-#include "archive/repack.h"
+#include "archive/ops/save.h"
+#include "archive/model/archive.h"
+#include "archive/codec/codec.h"
+#include "archive/ops/extract_batch.h"
+#include "archive/format/name_hash.h"
+#include "archive/base/progress_sink.h"
+#include "archive/ops/repack.h"
 #include "bench/bench_support.h"
-#include "archive/work_pool.h"
+#include "archive/ops/work_pool.h"
 #include "platform/disk_ops.h"
 #include "platform/exclusive_file.h"
 #include "worker/add_directory.h"
@@ -254,7 +255,7 @@ int main(int argc, char** argv) {
     const auto save = [&](unsigned saveThreads, ProgressSink& saveSink) {
         GrfArchive archive;
         addTree(archive);
-        if (!archive.save(6, false, saveSink, saveThreads)) {
+        if (!saveArchive(archive, 6, false, saveSink, saveThreads)) {
             std::fprintf(stderr, "save failed: %d\n", archive.lastError.code);
             std::exit(1);
         }

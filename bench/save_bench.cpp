@@ -19,11 +19,12 @@
 #include <sys/resource.h>
 #endif
 
-#include "archive/archive.h"
-#include "archive/extract.h"
-#include "archive/name_hash.h"
-#include "archive/progress_sink.h"
-#include "archive/repack.h"
+#include "archive/ops/save.h"
+#include "archive/model/archive.h"
+#include "archive/ops/extract_batch.h"
+#include "archive/format/name_hash.h"
+#include "archive/base/progress_sink.h"
+#include "archive/ops/repack.h"
 #include "bench/bench_support.h"
 #include "platform/disk_ops.h"
 #include "worker/add_directory.h"
@@ -146,7 +147,7 @@ int main(int argc, char** argv) {
             args.directory = treePath;
             if (!archive.create(archivePath)) return;
             addDirectoryTree(args, treePath.size() + 1, treePath, sink);
-            saved = archive.save(6, false, sink).ok();
+            saved = saveArchive(archive, 6, false, sink).ok();
         }));
         if (!saved) {
             std::fprintf(stderr, "save failed\n");
@@ -162,9 +163,9 @@ int main(int argc, char** argv) {
         if (rep == 0) {
             GrfArchive archive;
             if (!archive.open(archivePath)) std::exit(1);
-            for (const auto& entry : archive.storedEntries()) {
-                (void)extractIntoDirectory(*entry, platform::corePathFromUtf8(extracted.string()), true, false, sink);
-            }
+            std::vector<GrfEntry*> all;
+            for (const auto& entry : archive.storedEntries()) all.push_back(entry.get());
+            extractEntries(all, platform::corePathFromUtf8(extracted.string()), true, false, sink, 1);
         }
         int32_t error = 0;
         repackTimes.push_back(timeOf(false, [&] {

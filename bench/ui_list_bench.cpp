@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive.h"
-#include "archive/name_hash.h"
+#include "archive/model/archive.h"
+#include "archive/format/name_hash.h"
 #include "bench/bench_support.h"
 #include "ui/app.h"
 #include "ui/main_dialog.h"

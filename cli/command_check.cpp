@@ -1,9 +1,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/extract_batch.h"
-#include "archive/result_codes.h"
-#include "archive/work_pool.h"
+#include "archive/ops/extract_batch.h"
+#include "archive/base/result_codes.h"
+#include "archive/ops/work_pool.h"
 #include "cli/commands.h"
 #include "cli/console_io.h"
 #include "cli/report.h"

@@ -2,9 +2,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/diff.h"
-#include "archive/entry_list_model.h"
-#include "archive/work_pool.h"
+#include "archive/ops/diff.h"
+#include "archive/model/entry_list_model.h"
+#include "archive/ops/work_pool.h"
 #include "cli/commands.h"
 #include "cli/console_io.h"
 #include "cli/item_report.h"

@@ -1,6 +1,6 @@
 #include <vector>
 
-#include "archive/entry_name.h"
+#include "archive/format/entry_name.h"
 #include "cli/commands.h"
 #include "cli/console_io.h"
 #include "cli/item_report.h"

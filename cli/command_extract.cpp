@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <span>
 #include <vector>
 
 #include "cli/commands.h"
@@ -8,69 +9,57 @@
 #include "cli/report.h"
 #include "cli/session.h"
 #include "cli/text.h"
-#include "archive/result_codes.h"
-#include "platform/disk_ops.h"
-#include "platform/exclusive_file.h"
+#include "archive/base/result_codes.h"
+#include "archive/ops/extract_sink.h"
 
 namespace {
 
-bool copyToStdout(const std::u16string& path) {
-    platform::ExclusiveFile file;
-    if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
-        reportResult(error, "cannot read the extracted data back");
-        return false;
+// Standard output as an extraction's sink: the bytes go out as they are inflated, with no file
+// between. What was written cannot be taken back; a damaged entry stops the output and fails.
+class StandardOutputSink final : public ExtractSink {
+public:
+    FailureReason open() override { return {}; }
+    FailureReason write(std::span<const uint8_t> bytes) override {
+        return outputFailure(writeOutBytes(bytes.data(), bytes.size()));
     }
-    std::vector<char> buffer(1 << 16);
-    for (;;) {
-        const size_t count = file.read(buffer.data(), buffer.size());
-        if (count == 0) {
-            if (file.lastSystemError() == 0) break;
-            reportReason(systemFailure(RESULT_OPEN_FAILED, Operation::READ, file.lastSystemError(), path),
-                         "cannot read the extracted data back");
-            return false;
-        }
-        if (const int error = writeOutBytes(buffer.data(), count); error != 0) {
-            reportError(error, "cannot write standard output");
-            return false;
-        }
+    FailureReason commit() override {
+        // The last buffered bytes leave only now: a full disk or a closed pipe may show here alone.
+        return outputFailure(closeOut());
     }
-    // The last buffered bytes leave only now: a full disk or a closed pipe may show here alone.
-    if (const int error = closeOut(); error != 0) {
-        reportError(error, "cannot write standard output");
-        return false;
+    void discard() override {}
+
+    // The runtime's error number of a write that failed, 0 when none did.
+    int error = 0;
+
+private:
+    FailureReason outputFailure(int writeError) {
+        if (writeError == 0) return {};
+        error = writeError;
+        return systemFailure(RESULT_OPEN_FAILED, Operation::WRITE, writeError, u"-");
     }
-    return true;
-}
+};
 
 int extractOne(Session& session, GrfEntry& entry) {
     const std::string& target = *session.options.outputPath;
-    const bool toStdout = target == "-";
-    std::u16string targetPath;
-    if (toStdout) {
-        // The core writes entries to files; a private temporary file carries the data over.
-        const auto temp = makeTempFile();
-        if (!temp) {
-            reportFailure("no temporary file can be made for -o -");
-            return EXIT_FAILED;
-        }
-        targetPath = *temp;
-    } else {
-        targetPath = corePath(target);
-    }
-
+    StandardOutputSink standardOutput;
     auto args = std::make_unique<ExtractOneArgs>();
     args->entry = &entry;
-    args->targetPath = targetPath;
+    if (target == "-") {
+        args->targetPath = u"-";
+        args->sink = &standardOutput;
+    } else {
+        args->targetPath = corePath(target);
+    }
     const TaskCompletion extracted = session.runTask(TASK_EXTRACT_ONE, std::move(args));
-    bool ok = extracted.outcome.ok();
-    if (!ok) {
+    if (standardOutput.error != 0) {
+        reportError(standardOutput.error, "cannot write standard output");
+        return EXIT_FAILED;
+    }
+    if (!extracted.outcome.ok()) {
         reportReason(extracted.outcome.reason(), "cannot extract " + utf16ToUtf8(session.shownName(entry)));
+        return EXIT_FAILED;
     }
-    if (toStdout) {
-        ok = ok && copyToStdout(targetPath);
-        platform::deleteFile(targetPath);
-    }
-    return ok ? EXIT_OK : EXIT_FAILED;
+    return EXIT_OK;
 }
 
 }  // namespace

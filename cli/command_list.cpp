@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "archive/entry_list_model.h"
+#include "archive/model/entry_list_model.h"
 #include "cli/commands.h"
 #include "cli/console_io.h"
 #include "cli/json_out.h"
@@ -35,7 +35,7 @@ std::string tableRow(const GrfEntry& entry, bool stored, const std::u16string& s
         std::snprintf(line, sizeof line, "%10s %10" PRIu32 " %10s  %-7s  ", "N/A", entry.originalSize, "N/A",
                       stateWord(entry.state()));
     } else {
-        std::snprintf(line, sizeof line, "%10" PRIu32 " %10" PRIu32 " %10" PRIu32 "  %-7s  ", entry.compressedSize,
+        std::snprintf(line, sizeof line, "%10" PRIu32 " %10" PRIu32 " %10" PRIu64 "  %-7s  ", entry.compressedSize,
                       entry.originalSize, entry.offset, stateWord(entry.state()));
     }
     return line + escapeControls(utf16ToUtf8(shownName)) + "\n";

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "archive/failure_reason.h"
+#include "archive/base/failure_reason.h"
 #include "cli/progress_bar.h"
 #include "worker/task_listener.h"
 

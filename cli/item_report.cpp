@@ -1,6 +1,6 @@
 #include "cli/item_report.h"
 
-#include "archive/entry_name.h"
+#include "archive/format/entry_name.h"
 #include "cli/console_io.h"
 #include "cli/json_out.h"
 #include "cli/report.h"

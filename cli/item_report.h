@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "archive/failure_reason.h"
+#include "archive/base/failure_reason.h"
 
 class Session;
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "archive/archive.h"
+#include "archive/model/archive.h"
 #include "cli/text.h"
 
 std::string jsonString(std::string_view text) {

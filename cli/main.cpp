@@ -3,7 +3,7 @@
 #include <exception>
 #include <new>
 
-#include "archive/name_hash.h"
+#include "archive/format/name_hash.h"
 #include "cli/commands.h"
 #include "cli/console_io.h"
 #include "cli/options.h"

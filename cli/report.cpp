@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "archive/result_codes.h"
+#include "archive/base/result_codes.h"
 #include "cli/console_io.h"
 #include "cli/text.h"
 #include "platform/disk_ops.h"

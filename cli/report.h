@@ -2,7 +2,7 @@
 #include <string>
 #include <string_view>
 
-#include "archive/failure_reason.h"
+#include "archive/base/failure_reason.h"
 
 // Exit statuses of the program.
 constexpr int EXIT_OK = 0;

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "archive/entry_list_model.h"
+#include "archive/model/entry_list_model.h"
 #include "cli/item_report.h"
 #include "cli/report.h"
 #include "cli/console_io.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive.h"
+#include "archive/model/archive.h"
 #include "cli/console_listener.h"
 #include "cli/options.h"
 #include "cli/progress_bar.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "archive/legacy_decode.h"
+#include "archive/format/legacy_decode.h"
 #include "fuzz/fuzz_support.h"
 #include "tests/support/archive_writer.h"
 

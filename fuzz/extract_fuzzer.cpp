@@ -5,9 +5,9 @@
 #include <string>
 #include <system_error>
 
-#include "archive/archive.h"
-#include "archive/extract.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/ops/extract_batch.h"
+#include "archive/base/result_codes.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/disk_ops.h"
 
@@ -54,7 +54,7 @@ void extractAll(GrfArchive& archive, bool keepDirs, bool useKoreanNames) {
         GrfEntry& entry = *archive.storedEntries()[i];
         const uint32_t claimedSize = entry.originalSize;
         archive.lastError.code = 0;
-        (void)extractIntoDirectory(entry, targetDir, keepDirs, useKoreanNames, progress);
+        extractEntries({&entry}, targetDir, keepDirs, useKoreanNames, progress, 0);
         FUZZ_CHECK(progress.statusCount == i + 1);
         if (archive.lastError.code != 0) {
             FUZZ_CHECK(resultText(archive.lastError.code)[0] != 0);

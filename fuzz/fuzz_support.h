@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <string>
 
-#include "archive/progress_sink.h"
+#include "archive/base/progress_sink.h"
 
 // Stops the run at once so the fuzzer (or the replay test) reports the input that got here.
 #define FUZZ_CHECK(condition)                                                                  \

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <iterator>
 
-#include "archive/archive.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/base/result_codes.h"
 #include "fuzz/fuzz_support.h"
 #include "platform/code_page.h"
 

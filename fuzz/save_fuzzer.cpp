@@ -7,10 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "archive/add.h"
-#include "archive/archive.h"
-#include "archive/extract.h"
-#include "archive/result_codes.h"
+#include "archive/ops/extract_batch.h"
+#include "archive/ops/save.h"
+#include "archive/ops/merge.h"
+#include "archive/model/archive.h"
+#include "archive/ops/extract.h"
+#include "archive/base/result_codes.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {
@@ -53,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
 
         QuietProgress progress;
-        if (!archive.save(6, false, progress)) {
+        if (!saveArchive(archive, 6, false, progress)) {
             FUZZ_CHECK(archive.lastError.code < 0 && resultText(archive.lastError.code)[0] != 0);
         } else {
             // In the order the save left them, which is the order of the new table.
@@ -77,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!expected[i].fromDisk) continue;
         // The added file reads back byte for byte.
         QuietProgress progress;
-        FUZZ_CHECK(entry.extractTo(scratchCorePath("added.out"), progress));
+        FUZZ_CHECK(extractEntry(entry, scratchCorePath("added.out"), progress));
         FUZZ_CHECK(entry.originalSize == ADDED_TEXT.size());
         std::ifstream file(scratchPath("added.out"), std::ios::binary);
         const std::string back{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

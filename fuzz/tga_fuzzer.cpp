@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "archive/tga_decode.h"
+#include "archive/preview/tga_decode.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

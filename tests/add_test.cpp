@@ -12,15 +12,16 @@
 #include <string>
 #include <vector>
 
-#include "archive/add.h"
-#include "archive/archive.h"
-#include "archive/entry_name.h"
-#include "archive/name_hash.h"
-#include "archive/progress_sink.h"
+#include "archive/ops/save.h"
+#include "archive/ops/merge.h"
+#include "archive/model/archive.h"
+#include "archive/format/entry_name.h"
+#include "archive/format/name_hash.h"
+#include "archive/base/progress_sink.h"
 #include "platform/code_page.h"
 #include "platform/exclusive_file.h"
 #include "platform/name_limit.h"
-#include "archive/result_codes.h"
+#include "archive/base/result_codes.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/recording_listener.h"
 #include "tests/support/temp_dir.h"
@@ -205,7 +206,7 @@ TEST_F(AddTest, LeavesOutTheArchiveItselfSoThatItCanStillBeSaved) {
         EXPECT_EQ(addedNames(archive), expected);
     }
 
-    ASSERT_TRUE(archive.save(6, false, worker)) << archive.lastError.code;
+    ASSERT_TRUE(saveArchive(archive, 6, false, worker)) << archive.lastError.code;
     archive.close();
     GrfArchive reopened;
     ASSERT_TRUE(reopened.open(work.file(u"target.grf"))) << reopened.lastError.code;
@@ -567,7 +568,7 @@ TEST_F(AddTest, LeavesOutWhatCannotBeReadAndSavesTheRest) {
     EXPECT_EQ(leftOutItems(listener), expected);
     EXPECT_EQ(worker.itemFailures(), expected.size());
     EXPECT_EQ(addedNames(archive), (std::vector<std::string>{"data\\ok.txt", "data\\sub\\ok2.txt"}));
-    ASSERT_TRUE(archive.save(6, false, worker)) << describe(archive);
+    ASSERT_TRUE(saveArchive(archive, 6, false, worker)) << describe(archive);
     archive.close();
     GrfArchive reopened;
     ASSERT_TRUE(reopened.open(work.file(u"target.grf"))) << describe(reopened);

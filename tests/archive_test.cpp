@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "archive/archive.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/base/result_codes.h"
 #include "platform/code_page.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"

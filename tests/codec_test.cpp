@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "archive/codec.h"
+#include "archive/codec/codec.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <memory>
 
-#include "archive/archive.h"
-#include "archive/entry_list_model.h"
-#include "archive/name_hash.h"
+#include "archive/model/archive.h"
+#include "archive/model/entry_list_model.h"
+#include "archive/format/name_hash.h"
 #include "platform/code_page.h"
 
 namespace {

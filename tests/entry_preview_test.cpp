@@ -3,10 +3,10 @@
 
 #include <fstream>
 
-#include "archive/archive.h"
-#include "archive/entry_preview.h"
-#include "archive/name_hash.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/preview/entry_preview.h"
+#include "archive/format/name_hash.h"
+#include "archive/base/result_codes.h"
 #include "platform/code_page.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstring>
 
-#include "archive/legacy_decode.h"
+#include "archive/format/legacy_decode.h"
 #include "tests/support/archive_writer.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "archive/archive.h"
-#include "archive/name_hash.h"
+#include "archive/model/archive.h"
+#include "archive/format/name_hash.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"
 

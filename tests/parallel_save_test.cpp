@@ -10,12 +10,13 @@
 #include <thread>
 #include <vector>
 
-#include "archive/archive.h"
-#include "archive/entry_data.h"
-#include "archive/extract.h"
-#include "archive/extract_batch.h"
-#include "archive/progress_sink.h"
-#include "archive/result_codes.h"
+#include "archive/ops/save.h"
+#include "archive/model/archive.h"
+#include "archive/ops/entry_data.h"
+#include "archive/ops/extract.h"
+#include "archive/ops/extract_batch.h"
+#include "archive/base/progress_sink.h"
+#include "archive/base/result_codes.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"
 
@@ -93,7 +94,7 @@ void writeArchiveWithGaps(const TempDir& dir) {
         archive.markDeleted(*archive.findStored(name));
     }
     ProgressLog log;
-    ASSERT_TRUE(archive.save(6, false, log, 1)) << describe(archive);
+    ASSERT_TRUE(saveArchive(archive, 6, false, log, 1)) << describe(archive);
 }
 
 struct Scenario {
@@ -135,7 +136,7 @@ SaveRun saveWith(const Scenario& scenario, unsigned threads) {
         for (const auto& entry : archive.pendingEntries()) {
             if (entry->state() != ENTRY_DELETED) total += entry->originalSize;
         }
-        const bool saved = archive.save(scenario.level, false, outcome.log, threads).ok();
+        const bool saved = saveArchive(archive, scenario.level, false, outcome.log, threads).ok();
         EXPECT_EQ(saved, scenario.result == 0);
         outcome.error = saved ? 0 : archive.lastError.code;
         outcome.sourceError = source->lastError.code;
@@ -245,7 +246,7 @@ TEST(ParallelSave, ProgressMovesInsideALargeEntry) {
     addFile(archive, dir, "data\\large.bin", noiseData(3 << 20, 2));
     addFile(archive, dir, "data\\after.txt", sampleData(7000, 3));
     ProgressLog log;
-    ASSERT_TRUE(archive.save(6, false, log, 2)) << describe(archive);
+    ASSERT_TRUE(saveArchive(archive, 6, false, log, 2)) << describe(archive);
     EXPECT_EQ(log.statuses, (std::vector<std::u16string>{u"data\\small.txt", u"data\\large.bin", u"data\\after.txt"}));
     EXPECT_EQ(log.committed, 5000u + (3u << 20) + 7000u);
     EXPECT_FALSE(log.wentBack);
@@ -381,7 +382,7 @@ TEST(LargeEntries, SavedInPiecesComeBackWhole) {
         addFile(archive, dir, "data\\file.txt", file);
         addFile(archive, dir, "data\\small.txt", sampleData(500, 92));
         ProgressLog log;
-        ASSERT_TRUE(archive.save(1, false, log, 2)) << describe(archive);
+        ASSERT_TRUE(saveArchive(archive, 1, false, log, 2)) << describe(archive);
         EXPECT_EQ(log.committed, imported.size() + file.size() + 500);
         EXPECT_FALSE(log.wentBack);
         archive.close();
@@ -396,7 +397,7 @@ TEST(LargeEntries, SavedInPiecesComeBackWhole) {
         ASSERT_NE(entry, nullptr);
         EXPECT_EQ(entry->originalSize, bytes->size());
         ProgressLog log;
-        ASSERT_TRUE(entry->extractTo(dir.file(u"back"), log)) << describe(saved);
+        ASSERT_TRUE(extractEntry(*entry, dir.file(u"back"), log)) << describe(saved);
         EXPECT_TRUE(readWholeFile(dir.native(u"back")) == *bytes);
     }
 }
@@ -451,10 +452,10 @@ TEST(LargeEntries, ExtractAndCheckInPiecesAsWholeOnesDo) {
     GrfArchive archive;
     ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
     ProgressLog log;
-    ASSERT_TRUE(archive.storedEntries()[0]->extractTo(dir.file(u"alone.txt"), log)) << describe(archive);
+    ASSERT_TRUE(extractEntry(*archive.storedEntries()[0], dir.file(u"alone.txt"), log)) << describe(archive);
     EXPECT_EQ(readWholeFile(dir.native(u"alone.txt")), large);
     EXPECT_EQ(log.committed, archive.storedEntries()[0]->compressedSize);
-    EXPECT_FALSE(archive.storedEntries()[1]->extractTo(dir.file(u"spoiled.txt"), log));
+    EXPECT_FALSE(extractEntry(*archive.storedEntries()[1], dir.file(u"spoiled.txt"), log));
     EXPECT_EQ(archive.lastError.code, RESULT_BAD_DATA);
     EXPECT_FALSE(fs::exists(fs::path(dir.native(u"spoiled.txt"))));
 }

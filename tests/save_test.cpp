@@ -11,15 +11,16 @@
 #include <string>
 #include <vector>
 
-#include "archive/add.h"
-#include "archive/archive.h"
-#include "archive/header.h"
-#include "archive/legacy_decode.h"
-#include "archive/progress_sink.h"
-#include "archive/repack.h"
-#include "archive/result_codes.h"
-#include "archive/entry_data.h"
-#include "archive/save.h"
+#include "archive/ops/merge.h"
+#include "archive/model/archive.h"
+#include "archive/format/header.h"
+#include "archive/format/legacy_decode.h"
+#include "archive/base/progress_sink.h"
+#include "archive/ops/repack.h"
+#include "archive/base/result_codes.h"
+#include "archive/ops/entry_data.h"
+#include "archive/ops/free_space.h"
+#include "archive/ops/save.h"
 #include "platform/exclusive_file.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/file_faults.h"
@@ -164,7 +165,7 @@ TEST(Save, FreshArchiveFillsFromTheHeaderBackToBack) {
         addDiskFile(archive, "data\\large.txt", dir, large);
         addDiskFile(archive, "data\\empty.txt", dir, empty);
         CountingSink sink;
-        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+        ASSERT_TRUE(saveArchive(archive, 6, false, sink)) << describe(archive);
         EXPECT_EQ(sink.statuses, (std::vector<std::u16string>{u"data\\small.txt", u"data\\large.txt", u"data\\empty.txt"}));
         EXPECT_EQ(sink.committed, small.size() + large.size());
     }
@@ -205,7 +206,7 @@ TEST(Save, PreviousTableBecomesAGapOnlyAfterTheNextSave) {
         ASSERT_EQ(firstTable, b->offset + b->storedSize) << "the writer lays entries back to back";
         addDiskFile(archive, "data\\tiny.txt", dir, toBytes("x"));
         CountingSink sink;
-        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+        ASSERT_TRUE(saveArchive(archive, 6, false, sink)) << describe(archive);
     }
     {
         auto opened = reopen(dir);
@@ -215,7 +216,7 @@ TEST(Save, PreviousTableBecomesAGapOnlyAfterTheNextSave) {
         EXPECT_EQ(tablePosition(opened.bytes), firstEnd + tiny->storedSize);
         addDiskFile(archive, "data\\tiny2.txt", dir, toBytes("y"));
         CountingSink sink;
-        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+        ASSERT_TRUE(saveArchive(archive, 6, false, sink)) << describe(archive);
     }
     auto opened = reopen(dir);
     const GrfEntry* tiny2 = stored(*opened.archive, "data\\tiny2.txt");
@@ -238,7 +239,7 @@ TEST(Save, DeletedEntryLeavesTheTableAndItsSpaceIsReusedAfterReopen) {
         freedSize = b->storedSize;
         opened.archive->markDeleted(*b);
         CountingSink sink;
-        ASSERT_TRUE(opened.archive->save(6, false, sink));
+        ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink));
     }
     {
         auto opened = reopen(dir);
@@ -251,7 +252,7 @@ TEST(Save, DeletedEntryLeavesTheTableAndItsSpaceIsReusedAfterReopen) {
         addDiskFile(archive, "data\\new1.txt", dir, sampleData(1000, 8));
         addDiskFile(archive, "data\\new2.txt", dir, toBytes("z"));
         CountingSink sink;
-        ASSERT_TRUE(archive.save(6, false, sink));
+        ASSERT_TRUE(saveArchive(archive, 6, false, sink));
     }
     auto opened = reopen(dir);
     const GrfEntry* new1 = stored(*opened.archive, "data\\new1.txt");
@@ -272,7 +273,7 @@ TEST(Save, AddedNamesakeReplacesTheStoredEntry) {
         oldOffset = stored(*opened.archive, "data\\a.txt")->offset;
         CountingSink sink;
         ASSERT_TRUE(mergeArchive(*opened.archive, dir.file(u"other.grf"), sink));
-        ASSERT_TRUE(opened.archive->save(6, false, sink)) << describe(*opened.archive);
+        ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink)) << describe(*opened.archive);
     }
     auto opened = reopen(dir);
     GrfArchive& archive = *opened.archive;
@@ -295,7 +296,7 @@ TEST(Save, RenamedEntryKeepsItsPositionAndSizes) {
         originalSize = entry->originalSize;
         ASSERT_EQ(entry->rename("data\\renamed.txt"), RenameResult::RENAMED);
         CountingSink sink;
-        ASSERT_TRUE(opened.archive->save(6, false, sink));
+        ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink));
     }
     auto opened = reopen(dir);
     ASSERT_EQ(opened.archive->storedEntries().size(), 1u);
@@ -319,7 +320,7 @@ TEST(Save, LegacyArchiveBecomesCurrentWithItsDataStillCoded) {
         ASSERT_EQ(opened.archive->version(), 1u);
         for (const auto& entry : opened.archive->storedEntries()) dataSpans.emplace_back(entry->offset, entry->storedSize);
         CountingSink sink;
-        ASSERT_TRUE(opened.archive->save(6, false, sink)) << describe(*opened.archive);
+        ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink)) << describe(*opened.archive);
     }
     auto opened = reopen(dir);
     GrfArchive& archive = *opened.archive;
@@ -350,7 +351,7 @@ TEST(Save, LevelZeroStoresBlocksSlightlyLargerThanTheData) {
         ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
         addDiskFile(archive, "data\\stored.txt", dir, data);
         CountingSink sink;
-        ASSERT_TRUE(archive.save(0, false, sink));
+        ASSERT_TRUE(saveArchive(archive, 0, false, sink));
     }
     auto opened = reopen(dir);
     const GrfEntry* entry = stored(*opened.archive, "data\\stored.txt");
@@ -380,7 +381,7 @@ TEST(Save, TakesSourcesAsTheyAreAtSaveTime) {
         ASSERT_TRUE(mergeArchive(archive, dir.file(u"other.grf"), sink));
         writeDiskFile(dir, u"grows", grown);
         writeDiskFile(dir, u"shrinks", shrunk);
-        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+        ASSERT_TRUE(saveArchive(archive, 6, false, sink)) << describe(archive);
         EXPECT_EQ(sink.statuses.size(), 3u);
     }
     auto opened = reopen(dir);
@@ -442,7 +443,7 @@ TEST(Save, FailedEntryLeavesThePreviousContents) {
                 for (const auto& entry : other->storedEntries()) archive.importEntry(shareEntry(other, entry.get()));
             }
             CountingSink sink;
-            EXPECT_FALSE(archive.save(6, false, sink));
+            EXPECT_FALSE(saveArchive(archive, 6, false, sink));
             EXPECT_EQ(archive.lastError.code, c.expected) << describe(archive);
         }
         const auto after = readWholeFile(dir.native(u"test.grf"));
@@ -486,7 +487,7 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
         auto opened = reopen(dir);
         opened.archive->markDeleted(*stored(*opened.archive, "data\\gap.bin"));
         CountingSink sink;
-        ASSERT_TRUE(opened.archive->save(6, false, sink));
+        ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink));
     }
     auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(dir.file(u"test.grf")));
@@ -581,7 +582,7 @@ TEST(Repack, ArchiveWithoutStoredEntriesIsReleasedAndReplaced) {
         GrfArchive empty;
         ASSERT_TRUE(empty.create(dir.file(u"test.grf")));
         CountingSink sink;
-        ASSERT_TRUE(empty.save(6, false, sink));
+        ASSERT_TRUE(saveArchive(empty, 6, false, sink));
     }
     auto old = std::make_unique<GrfArchive>();
     ASSERT_TRUE(old->open(dir.file(u"test.grf")));
@@ -674,7 +675,7 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
         auto opened = reopen(dir);
         opened.archive->markDeleted(*stored(*opened.archive, "data\\b.bin"));
         CountingSink sink;
-        ASSERT_TRUE(opened.archive->save(6, false, sink));
+        ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink));
     }
     const auto base = readWholeFile(dir.native(u"test.grf"));
     const auto previous = contentsOf(reopen(dir));
@@ -714,7 +715,7 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
             archive.markDeleted(*stored(archive, "data\\c.txt"));
             CountingSink sink;
             const NthCallFault fault(&setWriteFaultHook, failing);
-            saved = archive.save(0, false, sink).ok();
+            saved = saveArchive(archive, 0, false, sink).ok();
             EXPECT_EQ(saved, fault.calls < failing) << describe(archive);
             lastCause = archive.lastError.cause;
             lastText = causeText(archive.lastError);
@@ -777,7 +778,7 @@ TEST(SaveFaults, EveryFailedReadFailsTheSaveWithItsCause) {
             {
                 const NthCallFault fault(&setReadFaultHook, failing);
                 // One thread: the reads come in one order.
-                EXPECT_FALSE(archive.save(1, false, sink, 1));
+                EXPECT_FALSE(saveArchive(archive, 1, false, sink, 1));
             }
             EXPECT_EQ(archive.lastError.systemError, EIO) << describe(archive);
             EXPECT_EQ(archive.lastError.operation, Operation::READ);
@@ -814,7 +815,7 @@ TEST(SaveFaults, FullDiskFailsTheSaveWithItsCauseAndKeepsTheArchive) {
         ASSERT_TRUE(fresh ? archive.create(path) : archive.open(path)) << describe(archive);
         addDiskFile(archive, "data\\noise.bin", dir, noise);
         CountingSink sink;
-        EXPECT_FALSE(archive.save(6, false, sink));
+        EXPECT_FALSE(saveArchive(archive, 6, false, sink));
         EXPECT_EQ(archive.lastError.cause, Cause::DISK_FULL) << describe(archive);
         EXPECT_EQ(causeText(archive.lastError), std::strerror(ENOSPC));
         archive.close();
@@ -840,7 +841,7 @@ TEST(SaveFaults, TablePastFourGibibytesIsRefusedAndTheArchiveStaysAsItWas) {
         ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
         addDiskFile(archive, "data\\more.txt", dir, sampleData(100, 55));
         CountingSink sink;
-        EXPECT_FALSE(archive.save(6, false, sink));
+        EXPECT_FALSE(saveArchive(archive, 6, false, sink));
         EXPECT_EQ(archive.lastError.code, RESULT_BAD_LENGTH);
         EXPECT_EQ(archive.lastError.cause, Cause::ARCHIVE_TOO_LARGE) << describe(archive);
         EXPECT_EQ(causeText(archive.lastError), "the archive would grow past the format's limit (4 GiB)");
@@ -866,7 +867,7 @@ TEST(Save, NeverSavedNewArchiveOpensEmptyAndTakesEntries) {
         EXPECT_TRUE(archive.storedEntries().empty());
         addDiskFile(archive, "data\\a.txt", dir, sampleData(300, 40));
         CountingSink sink;
-        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+        ASSERT_TRUE(saveArchive(archive, 6, false, sink)) << describe(archive);
     }
     auto opened = reopen(dir);
     ASSERT_EQ(opened.archive->storedEntries().size(), 1u);
@@ -882,7 +883,7 @@ TEST(Save, NewArchiveTakesItsNameOnlyWhenComplete) {
         ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
         addDiskFile(archive, "data\\a.txt", dir, u"missing", 10);
         CountingSink sink;
-        EXPECT_FALSE(archive.save(6, false, sink));
+        EXPECT_FALSE(saveArchive(archive, 6, false, sink));
         EXPECT_EQ(archive.lastError.cause, Cause::NOT_FOUND) << describe(archive);
     }
     EXPECT_EQ(readWholeFile(dir.native(u"test.grf")), toBytes("what the user had here"));
@@ -892,11 +893,11 @@ TEST(Save, NewArchiveTakesItsNameOnlyWhenComplete) {
         ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
         addDiskFile(archive, "data\\b.txt", dir, sampleData(200, 41));
         CountingSink sink;
-        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+        ASSERT_TRUE(saveArchive(archive, 6, false, sink)) << describe(archive);
         EXPECT_TRUE(archive.stagingPath().empty());
         // Still the archive's own file after the move: a second save goes to the same place.
         addDiskFile(archive, "data\\c.txt", dir, sampleData(100, 42));
-        ASSERT_TRUE(archive.save(6, false, sink)) << describe(archive);
+        ASSERT_TRUE(saveArchive(archive, 6, false, sink)) << describe(archive);
     }
     expectNoOtherFiles(dir, "test.grf");
     auto opened = reopen(dir);

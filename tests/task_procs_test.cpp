@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/base/result_codes.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/recording_listener.h"
 #include "tests/support/temp_dir.h"

@@ -5,7 +5,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "archive/result_codes.h"
+#include "archive/base/result_codes.h"
 #include "tests/support/recording_listener.h"
 #include "worker/task_worker.h"
 

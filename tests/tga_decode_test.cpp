@@ -1,7 +1,7 @@
 // The TGA decoder behind the preview: every layout it takes, and files that are cut or made to hurt.
 #include <gtest/gtest.h>
 
-#include "archive/tga_decode.h"
+#include "archive/preview/tga_decode.h"
 #include "tests/support/tga_writer.h"
 
 namespace {

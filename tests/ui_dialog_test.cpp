@@ -6,8 +6,8 @@
 #include <iterator>
 #include <vector>
 
-#include "archive/archive.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/base/result_codes.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/ui_harness.h"

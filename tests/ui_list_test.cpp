@@ -1,7 +1,7 @@
 // The entry list: rows from the filter, cell texts, sorting, renaming and the filter box's keys.
 #include <gtest/gtest.h>
 
-#include "archive/archive.h"
+#include "archive/model/archive.h"
 #include "platform/code_page.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"

@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "archive/archive.h"
+#include "archive/model/archive.h"
 #include "platform/code_page.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive.h"
-#include "archive/failure_reason.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/base/failure_reason.h"
+#include "archive/base/result_codes.h"
 #include "platform/utf8.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "archive/archive.h"
+#include "archive/model/archive.h"
 #include "tests/support/archive_writer.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/ui_harness.h"

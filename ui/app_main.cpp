@@ -2,8 +2,8 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include "archive/archive.h"
-#include "archive/name_hash.h"
+#include "archive/model/archive.h"
+#include "archive/format/name_hash.h"
 #include "ui/app.h"
 #include "ui/main_dialog.h"
 #include "ui/resource.h"

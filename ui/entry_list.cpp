@@ -16,8 +16,8 @@
 #include <shared_mutex>
 #include <string>
 
-#include "archive/archive.h"
-#include "archive/entry_list_model.h"
+#include "archive/model/archive.h"
+#include "archive/model/entry_list_model.h"
 #include "platform/code_page.h"
 #include "ui/app.h"
 #include "ui/controls.h"

@@ -7,7 +7,7 @@
 #include <shared_mutex>
 #include <string>
 
-#include "archive/archive.h"
+#include "archive/model/archive.h"
 #include "ui/app.h"
 #include "ui/controls.h"
 #include "ui/main_dialog.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive.h"
+#include "archive/model/archive.h"
 #include "ui/app.h"
 #include "ui/controls.h"
 #include "ui/resource.h"

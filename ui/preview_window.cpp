@@ -10,10 +10,10 @@
 #include <shared_mutex>
 #include <string>
 
-#include "archive/archive.h"
-#include "archive/entry_preview.h"
-#include "archive/result_codes.h"
-#include "archive/tga_decode.h"
+#include "archive/model/archive.h"
+#include "archive/preview/entry_preview.h"
+#include "archive/base/result_codes.h"
+#include "archive/preview/tga_decode.h"
 #include "platform/code_page.h"
 #include "ui/app.h"
 #include "ui/controls.h"

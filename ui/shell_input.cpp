@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/add.h"
-#include "archive/archive.h"
-#include "archive/entry_name.h"
+#include "archive/ops/merge.h"
+#include "archive/model/archive.h"
+#include "archive/format/entry_name.h"
 #include "ui/app.h"
 #include "ui/controls.h"
 #include "ui/main_dialog.h"

@@ -1,9 +1,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "archive/archive.h"
-#include "archive/failure_reason.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/base/failure_reason.h"
+#include "archive/base/result_codes.h"
 #include "platform/utf8.h"
 #include "ui/app.h"
 #include "ui/controls.h"

@@ -3,10 +3,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "archive/add.h"
-#include "archive/archive.h"
-#include "archive/entry_name.h"
-#include "archive/result_codes.h"
+#include "archive/ops/merge.h"
+#include "archive/model/archive.h"
+#include "archive/format/entry_name.h"
+#include "archive/base/result_codes.h"
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
 #include "platform/dir_walk.h"

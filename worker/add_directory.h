@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <string>
 
-#include "archive/progress_sink.h"
+#include "archive/base/progress_sink.h"
 #include "worker/task_args.h"
 
 // Adds every file below `directory` to the archive of `args` as "data\" and its path below the

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "archive/failure_reason.h"
+#include "archive/base/failure_reason.h"
 
 class GrfArchive;
+class ExtractSink;
 class GrfEntry;
 
 // Argument records: the window fills one and hands it over with the task (TaskWorker::startTask);
@@ -21,7 +22,8 @@ struct TaskArgs {
 
 struct ExtractOneArgs final : TaskArgs {
     GrfEntry* entry = nullptr;
-    std::u16string targetPath;
+    std::u16string targetPath;     // the file written, or what the status names for `sink`
+    ExtractSink* sink = nullptr;   // when set, the bytes go here (standard output) instead
 };
 
 struct ExtractListArgs final : TaskArgs {

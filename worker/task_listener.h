@@ -2,8 +2,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "archive/failure_reason.h"
-#include "archive/outcome.h"
+#include "archive/base/failure_reason.h"
+#include "archive/base/outcome.h"
 #include "worker/task_args.h"
 
 // How a task ended: its outcome, and its record handed back (a repack's carries the archive the

@@ -4,12 +4,14 @@
 #include <utility>
 #include <vector>
 
-#include "archive/add.h"
-#include "archive/archive.h"
-#include "archive/extract.h"
-#include "archive/extract_batch.h"
-#include "archive/repack.h"
-#include "archive/work_pool.h"
+#include "archive/ops/save.h"
+#include "archive/ops/merge.h"
+#include "archive/model/archive.h"
+#include "archive/ops/extract.h"
+#include "archive/ops/extract_batch.h"
+#include "archive/ops/extract_sink.h"
+#include "archive/ops/repack.h"
+#include "archive/ops/work_pool.h"
 #include "worker/add_directory.h"
 #include "worker/task_run.h"
 #include "worker/task_codes.h"
@@ -22,7 +24,9 @@ Outcome extractOne(TaskArgs& record, TaskRun& run) {
     // The status is where the data go, not the entry's name.
     run.reportStatus(args.targetPath.c_str());
     run.announceTotal(entry.compressedSize);
-    return entry.extractTo(args.targetPath, run);
+    // A batch of one, into the file the user named or the caller's sink.
+    if (args.sink != nullptr) return extractEntry(entry, *args.sink, run);
+    return extractEntry(entry, args.targetPath, run);
 }
 
 // A failed entry neither stops the others nor fails the task: it is told as an item.
@@ -83,7 +87,7 @@ Outcome saveArchive(TaskArgs& record, TaskRun& run) {
         }
     }
     run.announceTotal(total);
-    return archive.save(args.level, args.useKoreanNames != 0, run);
+    return saveArchive(archive, args.level, args.useKoreanNames != 0, run);
 }
 
 Outcome recompress(TaskArgs& record, TaskRun& run) {

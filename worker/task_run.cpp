@@ -3,7 +3,7 @@
 #include <new>
 #include <utility>
 
-#include "archive/result_codes.h"
+#include "archive/base/result_codes.h"
 
 void TaskRun::announceTotal(uint64_t bytes) {
     done = 0;

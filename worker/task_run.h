@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "archive/progress_sink.h"
+#include "archive/base/progress_sink.h"
 #include "worker/task_listener.h"
 
 // One task's reports to its listener: the archive operations see it as their ProgressSink, and

@@ -1,7 +1,7 @@
 #pragma once
 #include <utility>
 
-#include "archive/failure_reason.h"
+#include "archive/base/failure_reason.h"
 
 // What an operation that can fail answers: success, or the whole reason it failed. The reason
 // travels with the answer, so there is nothing to fetch from the side afterwards; dropping it

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "archive/failure_reason.h"
+#include "archive/base/failure_reason.h"
 
 // Where archive operations report what they are doing; the task worker is the real one.
 class ProgressSink {

@@ -1,4 +1,4 @@
-#include "archive/result_codes.h"
+#include "archive/base/result_codes.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "archive/codec.h"
+#include "archive/codec/codec.h"
 
 #include <algorithm>
 #include <limits>

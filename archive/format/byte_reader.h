@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "archive/little_endian.h"
+#include "archive/format/little_endian.h"
 
 // Little-endian fields from a span. Reading past the end yields zeros and clears ok(),
 // so a parser checks once per record instead of once per field.

@@ -1,4 +1,4 @@
-#include "archive/entry_name.h"
+#include "archive/format/entry_name.h"
 
 #include "platform/code_page.h"
 

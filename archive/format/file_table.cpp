@@ -1,16 +1,18 @@
+#include "archive/format/file_table.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
 
-#include "archive/archive.h"
-#include "archive/byte_reader.h"
-#include "archive/codec.h"
-#include "archive/entry_name.h"
-#include "archive/header.h"
-#include "archive/little_endian.h"
-#include "archive/legacy_decode.h"
-#include "archive/result_codes.h"
+#include "archive/format/byte_reader.h"
+#include "archive/codec/codec.h"
+#include "archive/format/entry_name.h"
+#include "archive/format/header.h"
+#include "archive/format/little_endian.h"
+#include "archive/format/legacy_decode.h"
+#include "archive/base/result_codes.h"
+#include "platform/exclusive_file.h"
 
 namespace {
 
@@ -69,23 +71,22 @@ size_t legacyRecordLength(const ByteReader& cursor) {
 
 }  // namespace
 
-bool GrfEntry::parseRecord(uint32_t majorVersion, ByteReader& cursor) {
+bool parseRecord(uint32_t majorVersion, ByteReader& cursor, EntryRecord& record) {
     if (majorVersion != VERSION_MAJOR_LEGACY) {
         const auto recordName = cursor.cString(MAX_NAME_LENGTH);
-        compressedSize = cursor.u32();
-        storedSize = cursor.u32();
-        originalSize = cursor.u32();
-        flags = cursor.u8();
-        offset = cursor.u32() + uint32_t(HEADER_SIZE);
+        record.compressedSize = cursor.u32();
+        record.storedSize = cursor.u32();
+        record.originalSize = cursor.u32();
+        record.flags = cursor.u8();
+        record.offset = uint64_t(cursor.u32()) + HEADER_SIZE;
         if (!recordName || !cursor.ok()) return false;
-        switch (flags) {
-        case FLAG_PLAIN: coding = -1; break;
-        case FLAG_MIXED: coding = decimalDigits(compressedSize); break;
-        case FLAG_HEADER_ONLY: coding = 0; break;
+        switch (record.flags) {
+        case FLAG_PLAIN: record.coding = -1; break;
+        case FLAG_MIXED: record.coding = decimalDigits(record.compressedSize); break;
+        case FLAG_HEADER_ONLY: record.coding = 0; break;
         default: return false;
         }
-        entryState = ENTRY_STORED;
-        setName(*recordName);
+        record.name.assign(*recordName);
         return true;
     }
 
@@ -119,70 +120,72 @@ bool GrfEntry::parseRecord(uint32_t majorVersion, ByteReader& cursor) {
     // as decoded.
     uint8_t small[512];
     std::unique_ptr<uint8_t[]> large;
-    uint8_t* record = small;
+    uint8_t* copy = small;
     if (spanLength > sizeof(small)) {
         large.reset(new (std::nothrow) uint8_t[spanLength]);
         if (!large) {
             cursor.invalidate();
             return false;
         }
-        record = large.get();
+        copy = large.get();
     }
-    std::memcpy(record, table.data(), spanLength);
-    decodeNameArea(record + LEGACY_NAME_AREA_OFFSET, ptrdiff_t(areaLength));
+    std::memcpy(copy, table.data(), spanLength);
+    decodeNameArea(copy + LEGACY_NAME_AREA_OFFSET, ptrdiff_t(areaLength));
 
-    ByteReader nameReader(std::span<const uint8_t>(record + LEGACY_NAME_AREA_OFFSET, codedLength));
+    ByteReader nameReader(std::span<const uint8_t>(copy + LEGACY_NAME_AREA_OFFSET, codedLength));
     const auto recordName = nameReader.cString(MAX_NAME_LENGTH);
-    ByteReader fixed(std::span<const uint8_t>(record + fixedStart, recordLength - fixedStart));
+    ByteReader fixed(std::span<const uint8_t>(copy + fixedStart, recordLength - fixedStart));
     const uint32_t packedSize = fixed.u32();
     const uint32_t packedStoredSize = fixed.u32();
-    originalSize = fixed.u32();
+    record.originalSize = fixed.u32();
     fixed.u8();
-    offset = fixed.u32() + uint32_t(HEADER_SIZE);
+    record.offset = uint64_t(fixed.u32()) + HEADER_SIZE;
     if (!recordName) {
         cursor.invalidate();
         return false;
     }
     cursor.skip(recordLength);
 
-    compressedSize = packedSize - originalSize - LEGACY_PACKED_BIAS;
-    storedSize = packedStoredSize - LEGACY_STORED_BIAS;
+    record.compressedSize = packedSize - record.originalSize - LEGACY_PACKED_BIAS;
+    record.storedSize = packedStoredSize - LEGACY_STORED_BIAS;
     if (hasHeaderOnlySuffix(*recordName)) {
-        coding = 0;
+        record.coding = 0;
         // Flag 5 keeps the header-only coding when a save writes this entry into a new table.
-        flags = FLAG_HEADER_ONLY;
+        record.flags = FLAG_HEADER_ONLY;
     } else {
         // Names without a dot are coded like any other suffix.
-        coding = decimalDigits(compressedSize);
-        flags = FLAG_PLAIN;
+        record.coding = decimalDigits(record.compressedSize);
+        record.flags = FLAG_PLAIN;
     }
-    entryState = ENTRY_STORED;
-    setName(*recordName);
+    record.name.assign(*recordName);
     return true;
 }
 
-bool GrfEntry::writeRecord(std::vector<uint8_t>& out) const {
-    if (entryState == ENTRY_DELETED) return false;
-    out.insert(out.end(), entryName.begin(), entryName.end());
-    out.push_back(0);
-    appendU32(out, compressedSize);
-    appendU32(out, storedSize);
-    appendU32(out, originalSize);
-    out.push_back(coding > 0 ? FLAG_MIXED : flags);
-    appendU32(out, offset - uint32_t(HEADER_SIZE));
-    return true;
+bool isReachablePosition(uint64_t position) {
+    return position >= HEADER_SIZE && position <= MAX_POSITION;
 }
 
-Outcome GrfArchive::readTable() {
-    // Every failure leaves no entries and no file.
-    auto failRead = [this](FailureReason reason) {
-        storedIndex.clear();
-        entries.clear();
-        file.close();
-        return fail(std::move(reason));
-    };
+bool EntryRecord::dataReachable() const {
+    return isReachablePosition(offset);
+}
+
+std::optional<ByteRange> namedTableRange(platform::ExclusiveFile& file, uint64_t fileEnd) {
+    std::array<uint8_t, HEADER_SIZE> bytes{};
+    if (!file.seek(0) || file.read(bytes.data(), bytes.size()) != bytes.size()) return std::nullopt;
+    const GrfHeader header = GrfHeader::parse(bytes);
+    const uint64_t start = uint64_t(header.tableOffset) + HEADER_SIZE;
+    if (start >= fileEnd) return ByteRange{};
+    // The legacy reader takes everything from the table position on.
+    if (header.majorVersion() != VERSION_MAJOR_CURRENT) return ByteRange{start, fileEnd};
+    uint8_t head[TABLE_HEAD_SIZE];
+    if (!file.seek(start) || file.read(head, sizeof(head)) != sizeof(head)) return std::nullopt;
+    return ByteRange{start, start + TABLE_HEAD_SIZE + loadU32(head)};
+}
+
+Outcome readFileTable(platform::ExclusiveFile& file, const std::u16string& path, FileTable& result) {
+    result = {};
     // A read that failed keeps the system's error; one that met the end early is the file's length.
-    auto failedRead = [this](int code) {
+    auto failedRead = [&](int code) {
         const int systemError = file.lastSystemError();
         return systemError != 0 ? systemFailure(code, Operation::READ, systemError, path)
                                 : codeFailure(code, Operation::READ);
@@ -191,12 +194,13 @@ Outcome GrfArchive::readTable() {
 
     std::array<uint8_t, HEADER_SIZE> headerBytes{};
     if (!file.seek(0) || file.read(headerBytes.data(), headerBytes.size()) != headerBytes.size()) {
-        return failRead(failedRead(RESULT_INVALID_ARCHIVE));
+        return failedRead(RESULT_INVALID_ARCHIVE);
     }
     const GrfHeader header = GrfHeader::parse(headerBytes);
-    if (!header.hasMagic()) return failRead(codeFailure(RESULT_INVALID_ARCHIVE));
-    if (!header.isSupportedVersion()) return failRead(codeFailure(RESULT_BAD_VERSION));
-    openedVersion = header.majorVersion();
+    if (!header.hasMagic()) return codeFailure(RESULT_INVALID_ARCHIVE);
+    if (!header.isSupportedVersion()) return codeFailure(RESULT_BAD_VERSION);
+    const uint32_t majorVersion = header.majorVersion();
+    result.majorVersion = majorVersion;
 
     const uint64_t fileLength = file.size();
     const uint64_t tableStart = uint64_t(header.tableOffset) + HEADER_SIZE;
@@ -205,61 +209,54 @@ Outcome GrfArchive::readTable() {
 
     // What creating an archive writes: a header naming a table at the end of the file, no
     // records. Files like that exist wherever a new archive was never saved; they hold nothing.
-    if (fileLength != UINT64_MAX && tableStart >= fileLength && header.recordCount() == 0) {
-        storedIndex.clear();
-        entries.clear();
-        return {};
-    }
-    if (fileLength == UINT64_MAX) return failRead(failedRead(RESULT_BAD_LENGTH));
-
-    if (openedVersion == VERSION_MAJOR_LEGACY) {
-        if (tableStart > fileLength) return failRead(codeFailure(RESULT_BAD_LENGTH));
-        if (!file.seek(tableStart)) return failRead(failedRead(RESULT_BAD_LENGTH));
+    if (fileLength != UINT64_MAX && tableStart >= fileLength && header.recordCount() == 0) return {};
+    if (fileLength == UINT64_MAX) return failedRead(RESULT_BAD_LENGTH);
+    if (majorVersion == VERSION_MAJOR_LEGACY) {
+        if (tableStart > fileLength) return codeFailure(RESULT_BAD_LENGTH);
+        if (!file.seek(tableStart)) return failedRead(RESULT_BAD_LENGTH);
         tableLength = size_t(fileLength - tableStart);
         table.reset(new (std::nothrow) uint8_t[std::max<size_t>(tableLength, 1)]);
-        if (!table) return failRead(outOfMemory(RESULT_BAD_LENGTH));
-        if (file.read(table.get(), tableLength) != tableLength) return failRead(failedRead(RESULT_TABLE_SHORT));
+        if (!table) return outOfMemory(RESULT_BAD_LENGTH);
+        if (file.read(table.get(), tableLength) != tableLength) return failedRead(RESULT_TABLE_SHORT);
     } else {
         uint8_t head[TABLE_HEAD_SIZE];
-        if (tableStart + TABLE_HEAD_SIZE > fileLength) return failRead(codeFailure(RESULT_BAD_LENGTH));
+        if (tableStart + TABLE_HEAD_SIZE > fileLength) return codeFailure(RESULT_BAD_LENGTH);
         if (!file.seek(tableStart) || file.read(head, sizeof(head)) != sizeof(head)) {
-            return failRead(failedRead(RESULT_BAD_LENGTH));
+            return failedRead(RESULT_BAD_LENGTH);
         }
         const uint32_t packedTableSize = loadU32(head);
         const uint32_t tableSize = loadU32(head + 4);
         // Checked against the file before anything is allocated for it.
         if (tableStart + TABLE_HEAD_SIZE + packedTableSize > fileLength) {
-            return failRead(codeFailure(RESULT_TABLE_SHORT));
+            return codeFailure(RESULT_TABLE_SHORT);
         }
         std::unique_ptr<uint8_t[]> packed(new (std::nothrow) uint8_t[std::max<uint32_t>(packedTableSize, 1)]);
-        if (!packed) return failRead(outOfMemory(RESULT_TABLE_SHORT));
+        if (!packed) return outOfMemory(RESULT_TABLE_SHORT);
         if (file.read(packed.get(), packedTableSize) != packedTableSize) {
-            return failRead(failedRead(RESULT_TABLE_SHORT));
+            return failedRead(RESULT_TABLE_SHORT);
         }
 
         const uint64_t capacity = std::min<uint64_t>(tableSize, maxInflatedSize(packedTableSize));
         table.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(capacity, 1)]);
-        if (!table) return failRead(outOfMemory(RESULT_BAD_DATA));
+        if (!table) return outOfMemory(RESULT_BAD_DATA);
         const auto inflated = inflateStream({packed.get(), packedTableSize}, {table.get(), size_t(capacity)});
-        if (!inflated) return failRead(codeFailure(RESULT_BAD_DATA, Operation::INFLATE));
+        if (!inflated) return codeFailure(RESULT_BAD_DATA, Operation::INFLATE);
         tableLength = *inflated;
     }
 
     ByteReader cursor(std::span<const uint8_t>(table.get(), tableLength));
     const uint32_t recordCount = header.recordCount();
     // The count comes from the file; no record is shorter than its fixed fields.
-    entries.reserve(std::min<size_t>(recordCount, tableLength / RECORD_FIXED_SIZE + 1));
+    result.records.reserve(std::min<size_t>(recordCount, tableLength / RECORD_FIXED_SIZE + 1));
+    EntryRecord record;
     for (uint32_t i = 0; i < recordCount; ++i) {
-        auto entry = std::make_unique<GrfEntry>(this);
-        const bool isEntry = entry->parseRecord(openedVersion, cursor);
-        if (!cursor.ok()) return failRead(codeFailure(RESULT_TABLE_SHORT));
-        if (isEntry) entries.push_back(std::move(entry));
+        const bool isEntry = parseRecord(majorVersion, cursor, record);
+        if (!cursor.ok()) {
+            result.records.clear();
+            return codeFailure(RESULT_TABLE_SHORT);
+        }
+        if (isEntry) result.records.push_back(std::move(record));
+        record = {};
     }
-    table.reset();
-
-    std::vector<GrfEntry*> indexed;
-    indexed.reserve(entries.size());
-    for (const auto& entry : entries) indexed.push_back(entry.get());
-    storedIndex.assign(indexed);
     return {};
 }

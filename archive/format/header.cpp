@@ -1,6 +1,6 @@
-#include "archive/header.h"
+#include "archive/format/header.h"
 
-#include "archive/little_endian.h"
+#include "archive/format/little_endian.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "archive/legacy_decode.h"
+#include "archive/format/legacy_decode.h"
 
 #include <algorithm>
 #include <array>

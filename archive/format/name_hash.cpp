@@ -1,4 +1,4 @@
-#include "archive/name_hash.h"
+#include "archive/format/name_hash.h"
 
 std::array<uint32_t, HASH_TABLE_SIZE> hashTable{};
 

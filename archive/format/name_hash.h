@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "archive/entry_name.h"
+#include "archive/format/entry_name.h"
 
 constexpr size_t HASH_TABLE_SIZE = 1280;
 extern std::array<uint32_t, HASH_TABLE_SIZE> hashTable;

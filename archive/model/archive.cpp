@@ -1,34 +1,14 @@
-#include "archive/archive.h"
+#include "archive/model/archive.h"
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 
-#include "archive/header.h"
-#include "archive/staging.h"
-#include "archive/name_hash.h"
-#include "archive/result_codes.h"
-#include "platform/code_page.h"
+#include "archive/format/file_table.h"
+#include "archive/format/header.h"
+#include "archive/model/staging.h"
+#include "archive/base/result_codes.h"
 #include "platform/disk_ops.h"
-
-void GrfEntry::placeData(uint32_t inputLength, uint32_t streamLength, uint32_t position) {
-    const std::unique_lock lock(ownerArchive->listLock);
-    originalSize = inputLength;
-    compressedSize = streamLength;
-    storedSize = streamLength;
-    offset = position;
-}
-
-void GrfEntry::setOriginalSize(uint32_t length) {
-    const std::unique_lock lock(ownerArchive->listLock);
-    originalSize = length;
-}
-
-void GrfEntry::setName(std::string_view newName) {
-    entryName.assign(newName);
-    nameKeyValue = nameKey(entryName);
-    ansiName = platform::decodeText(entryName, platform::ansiCodePage());
-    koreanName = platform::decodeText(entryName, platform::CODE_PAGE_KOREAN);
-}
 
 GrfArchive::~GrfArchive() {
     close();
@@ -96,13 +76,38 @@ Outcome GrfArchive::commitStaged() {
 
 Outcome GrfArchive::failIo(int code, Operation operation, const platform::ExclusiveFile& failedFile,
                         const std::u16string& subject) {
-    const int systemError = failedFile.lastSystemError();
-    if (systemError == 0) {
-        // A read that met the end of the file early, or a call with nothing to say.
-        const Cause cause = operation == Operation::READ ? Cause::READ_ERROR : Cause::WRITE_ERROR;
-        return fail(ruleFailure(code, operation, cause, subject));
+    return fail(fileFailure(code, operation, failedFile, subject));
+}
+
+Outcome GrfArchive::readTable() {
+    FileTable table;
+    if (Outcome read = readFileTable(file, path, table); !read) {
+        // Every failure leaves no entries and no file.
+        storedIndex.clear();
+        entries.clear();
+        file.close();
+        return fail(std::move(read).takeReason());
     }
-    return fail(systemFailure(code, operation, systemError, subject));
+    openedVersion = table.majorVersion;
+    storedIndex.clear();
+    entries.clear();
+    entries.reserve(table.records.size());
+    for (const EntryRecord& record : table.records) {
+        entries.push_back(std::make_unique<GrfEntry>(this, record, ENTRY_STORED));
+    }
+    table.records = {};
+    std::vector<GrfEntry*> indexed;
+    indexed.reserve(entries.size());
+    for (const auto& entry : entries) indexed.push_back(entry.get());
+    storedIndex.assign(indexed);
+    return {};
+}
+
+void GrfArchive::sortStoredByPosition() {
+    // The window's list reads `entries` meanwhile; it must not see a half-sorted vector.
+    const std::unique_lock lock(listLock);
+    const auto byOffset = [](const auto& a, const auto& b) { return a->offset < b->offset; };
+    std::stable_sort(entries.begin(), entries.end(), byOffset);
 }
 
 Outcome GrfArchive::open(const std::u16string& newPath) {

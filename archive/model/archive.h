@@ -7,17 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "archive/entry_name.h"
-#include "archive/failure_reason.h"
-#include "archive/free_list.h"
-#include "archive/name_index.h"
-#include "archive/outcome.h"
+#include "archive/format/entry_name.h"
+#include "archive/format/entry_record.h"
+#include "archive/base/failure_reason.h"
+#include "archive/model/name_index.h"
+#include "archive/base/outcome.h"
 #include "platform/exclusive_file.h"
 #include "platform/shared_mutex.h"
 
-class ByteReader;
 class GrfArchive;
-class ProgressSink;
 
 enum EntryState : int32_t { ENTRY_STORED = 0, ENTRY_ADDED = 1, ENTRY_DELETED = 2 };
 enum EntrySource : int32_t { SOURCE_ARCHIVE = 0, SOURCE_DISK_FILE = 1, SOURCE_OTHER_ENTRY = 2 };
@@ -29,6 +27,8 @@ class GrfEntry {
 public:
     // A stored entry is what a table read makes; tests and benchmarks build one in memory too.
     explicit GrfEntry(GrfArchive* owner, EntryState state = ENTRY_ADDED) : ownerArchive(owner), entryState(state) {}
+    // An entry of `record`'s name and fields.
+    GrfEntry(GrfArchive* owner, const EntryRecord& record, EntryState state);
     GrfEntry(const GrfEntry&) = delete;
     GrfEntry& operator=(const GrfEntry&) = delete;
 
@@ -38,12 +38,12 @@ public:
     uint32_t compressedSize = 0;
     uint32_t storedSize = 0;
     uint32_t originalSize = 0;
-    uint32_t offset = 0;          // absolute position of the data
+    uint64_t offset = 0;          // absolute position of the data
     int32_t coding = 0;           // -1 none, 0 header-only, n > 0 mixed
     uint8_t flags = 1;
 
     // Where a save put the entry's zlib stream of `inputLength` plain bytes.
-    void placeData(uint32_t inputLength, uint32_t streamLength, uint32_t position);
+    void placeData(uint32_t inputLength, uint32_t streamLength, uint64_t position);
     // The plain size an inflation found, which the table may have named wrongly.
     void setOriginalSize(uint32_t length);
 
@@ -69,18 +69,12 @@ public:
         return useKoreanNames ? koreanName : ansiName;
     }
 
-    // One record of the given major version; false when it is not an entry or is malformed
-    // (then `cursor` is no longer ok()).
-    bool parseRecord(uint32_t majorVersion, ByteReader& cursor);
-    // Appends the current-generation record; a deleted entry writes nothing and answers false.
-    bool writeRecord(std::vector<uint8_t>& out) const;
+    // The entry's record as it stands, by value.
+    EntryRecord record() const;
 
     // Refuses a name a table cannot hold and one another entry of either list bears (ASCII case
     // folded); takes the owner's listLock.
     RenameResult rename(std::string_view newName);
-
-    // Inflates a stored entry into `targetPath`.
-    Outcome extractTo(const std::u16string& targetPath, ProgressSink& progress);
 
 private:
     friend class GrfArchive;   // the archive's edits set state and source together with its lists
@@ -159,11 +153,11 @@ public:
     // deleted and the archive is not marked modified.
     GrfEntry* adoptEntry(std::unique_ptr<GrfEntry> entry);
 
-    // Compresses on one thread per core; the file written is the same with any thread count.
-    Outcome save(int level, bool useKoreanNames, ProgressSink& progress);
-    // `threads` 0 or 1 compresses each entry in turn on the calling thread.
-    Outcome save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads);
-    Outcome writeTable(int level);
+    // For a save: the stored entries in the order of their data (stable, so entries at one
+    // position keep their table order), under listLock.
+    void sortStoredByPosition();
+    // Moves a created archive into place after its first completed save; true when nothing waits.
+    Outcome commitStaged();
 
     // Records a failure as lastError and answers it; call sites read `return fail(...)`.
     Outcome fail(FailureReason reason) {
@@ -174,11 +168,6 @@ public:
     Outcome failIo(int code, Operation operation, const platform::ExclusiveFile& failedFile, const std::u16string& subject);
 
 private:
-    // The save's work up to the new header: every pending entry stored, then the table.
-    Outcome writeEntriesAndTable(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads,
-                              FreeList& freeList);
-    // Moves a created archive into place after its first completed save; true when nothing waits.
-    Outcome commitStaged();
     friend class GrfEntry;   // a rename re-keys the entry in its list's index
 
     // Marks the stored namesakes deleted and returns the pending namesake or a fresh pending

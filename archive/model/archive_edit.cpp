@@ -1,57 +1,7 @@
-#include "archive/add.h"
-
 #include <memory>
 #include <mutex>
 
-#include "archive/archive.h"
-#include "archive/entry_data.h"
-#include "archive/progress_sink.h"
-
-void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size) {
-    setName(newName);
-    entryState = ENTRY_ADDED;
-    sourceKind = SOURCE_DISK_FILE;
-    sourceFile = diskPath;
-    sourceRef.reset();
-    originalSize = size;
-}
-
-void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource) {
-    setName(newSource->name());
-    entryState = ENTRY_ADDED;
-    sourceKind = SOURCE_OTHER_ENTRY;
-    originalSize = newSource->originalSize;
-    sourceFile.clear();
-    // Last: when this entry already draws from the same archive, the reference moved in keeps
-    // that archive alive while the previous one is released.
-    sourceRef = std::move(newSource);
-}
-
-RenameResult GrfEntry::rename(std::string_view newName) {
-    if (!isValidEntryName(newName)) return RenameResult::INVALID_NAME;
-    const std::unique_lock lock(ownerArchive->listLock);
-    // Deleted entries still hold their names, and so does every entry of either list.
-    for (const NameIndex* index : {&ownerArchive->storedIndex, &ownerArchive->addedIndex}) {
-        GrfEntry* const holder = index->find(newName);
-        if (holder == this) {
-            return RenameResult::RENAMED;  // its own name, perhaps in other letter case: kept as it is
-        }
-        if (holder != nullptr) {
-            return RenameResult::NAME_TAKEN;
-        }
-    }
-
-    // Which list holds us: a stored entry is in storedIndex under its current name.
-    bool isStored = false;
-    ownerArchive->storedIndex.forEachMatch(entryName, [&](GrfEntry* match) { isStored = isStored || match == this; });
-    NameIndex& ownIndex = isStored ? ownerArchive->storedIndex : ownerArchive->addedIndex;
-
-    const uint64_t previousKey = nameKeyValue;
-    setName(newName);
-    ownIndex.rekey(this, previousKey);
-    ownerArchive->modified = true;
-    return RenameResult::RENAMED;
-}
+#include "archive/model/archive.h"
 
 void GrfArchive::markDeleted(GrfEntry& entry) {
     const std::unique_lock lock(listLock);
@@ -96,25 +46,4 @@ GrfEntry* GrfArchive::adoptEntry(std::unique_ptr<GrfEntry> entry) {
     GrfEntry* const adopted = list.back().get();
     (isStored ? storedIndex : addedIndex).insert(adopted->key(), adopted);
     return adopted;
-}
-
-Outcome mergeArchive(GrfArchive& archive, const std::u16string& otherPath, ProgressSink& progress) {
-    const auto other = std::make_shared<GrfArchive>();
-    // Only read: a source on a read-only medium, or one another program reads, merges as well.
-    if (Outcome opened = other->openForReading(otherPath); !opened) {
-        return archive.fail(std::move(opened).takeReason());
-    }
-    // The imported entries share the other archive; with none of them it closes on return.
-    for (const auto& entry : other->storedEntries()) {
-        // Data that are not there would fail the whole save later, far from their cause.
-        EntryData data;
-        if (!storedBytesInFile(*entry, data)) {
-            FailureReason reason = entryFailure(*entry, data, false);
-            reason.operation = Operation::ADD;
-            progress.reportItemFailure(reason);
-            continue;
-        }
-        archive.importEntry(shareEntry(other, entry.get()));
-    }
-    return {};
 }

@@ -1,9 +1,9 @@
-#include "archive/entry_list_model.h"
+#include "archive/model/entry_list_model.h"
 
 #include <algorithm>
 
-#include "archive/archive.h"
-#include "archive/entry_name.h"
+#include "archive/model/archive.h"
+#include "archive/format/entry_name.h"
 
 namespace {
 

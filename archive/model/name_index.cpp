@@ -1,9 +1,9 @@
-#include "archive/name_index.h"
+#include "archive/model/name_index.h"
 
 #include <algorithm>
 
-#include "archive/archive.h"
-#include "archive/name_hash.h"
+#include "archive/model/archive.h"
+#include "archive/format/name_hash.h"
 
 namespace {
 

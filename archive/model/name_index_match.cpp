@@ -1,8 +1,8 @@
 #include <algorithm>
 
-#include "archive/archive.h"
-#include "archive/name_hash.h"
-#include "archive/name_index.h"
+#include "archive/model/archive.h"
+#include "archive/format/name_hash.h"
+#include "archive/model/name_index.h"
 
 // Equal names under the folded comparison have equal keys, so every namesake sits in the key's
 // run of `bulk` or of `later`; bulk ones come first, as in find().

@@ -1,4 +1,4 @@
-#include "archive/staging.h"
+#include "archive/model/staging.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "archive/diff.h"
+#include "archive/ops/diff.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,12 +7,12 @@
 #include <span>
 #include <string_view>
 
-#include "archive/archive.h"
-#include "archive/entry_data.h"
-#include "archive/entry_list_model.h"
-#include "archive/ordered_pipeline.h"
-#include "archive/progress_sink.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/ops/entry_data.h"
+#include "archive/model/entry_list_model.h"
+#include "archive/ops/ordered_pipeline.h"
+#include "archive/base/progress_sink.h"
+#include "archive/base/result_codes.h"
 
 namespace {
 

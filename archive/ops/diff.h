@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "archive/outcome.h"
+#include "archive/base/outcome.h"
 
 class GrfArchive;
 class EntryFilter;

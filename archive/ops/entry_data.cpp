@@ -1,16 +1,16 @@
-#include "archive/entry_data.h"
+#include "archive/ops/entry_data.h"
+
+#include "archive/ops/extract_sink.h"
 
 #include <algorithm>
 #include <limits>
 #include <new>
 
-#include "archive/archive.h"
-#include "archive/codec.h"
-#include "archive/header.h"
-#include "archive/legacy_decode.h"
-#include "archive/result_codes.h"
-#include "platform/disk_ops.h"
-#include "platform/output_file.h"
+#include "archive/model/archive.h"
+#include "archive/codec/codec.h"
+#include "archive/format/entry_record.h"
+#include "archive/format/legacy_decode.h"
+#include "archive/base/result_codes.h"
 
 namespace {
 
@@ -95,46 +95,22 @@ bool loadEntryData(const GrfEntry& entry, EntryData& data) {
     return readEntryData(entry, data) && inflateEntryData(data, {});
 }
 
-namespace {
-
-// A failed write, close or move of `target`: what was written goes, so that nothing short passes
-// for the entry's data, and an earlier file at the path stays as it was.
-FailureReason discardOutput(platform::OutputFile& target, const std::u16string& targetPath, Operation operation) {
-    target.discard();
-    const int systemError = target.lastSystemError();
-    if (systemError == 0) return ruleFailure(RESULT_OPEN_FAILED, operation, Cause::WRITE_ERROR, targetPath);
-    return systemFailure(RESULT_OPEN_FAILED, operation, systemError, targetPath, target.heldByOther());
-}
-
-// A failed commit: the close or the move over an earlier file, which OutputFile already undid.
-FailureReason commitFailure(platform::OutputFile& target, const std::u16string& targetPath) {
-    return discardOutput(target, targetPath, target.failedToReplace() ? Operation::RENAME : Operation::CLOSE);
-}
-
-FailureReason createFailure(const platform::OutputFile& target, const std::u16string& targetPath) {
-    return systemFailure(RESULT_OPEN_FAILED, Operation::CREATE, target.lastSystemError(), targetPath,
-                         target.heldByOther());
-}
-
-}  // namespace
-
-FailureReason writeEntryFile(const EntryData& data, const std::u16string& targetPath,
+FailureReason writeEntryData(const EntryData& data, ExtractSink& sink,
                              const std::function<void(size_t written)>& onWritten) {
     // Opened only now, so a damaged entry never leaves a file behind.
-    platform::OutputFile target;
-    if (target.create(targetPath) != 0) return createFailure(target, targetPath);
+    if (FailureReason opened = sink.open(); opened.failed()) return opened;
     // One write unless someone follows the progress.
     const size_t pieceBytes = onWritten ? WRITE_PIECE_BYTES : std::max<size_t>(data.length, 1);
     for (size_t written = 0; written < data.length;) {
         const size_t piece = std::min<size_t>(data.length - written, pieceBytes);
-        if (!target.write(data.output.get() + written, piece)) {
-            return discardOutput(target, targetPath, Operation::WRITE);
+        if (FailureReason failed = sink.write({data.output.get() + written, piece}); failed.failed()) {
+            sink.discard();
+            return failed;
         }
         written += piece;
         if (onWritten) onWritten(written);
     }
-    if (!target.commit()) return commitFailure(target, targetPath);
-    return {};
+    return sink.commit();
 }
 
 bool isStreamed(uint64_t storedBytes, uint64_t plainBytes, int32_t coding) {
@@ -147,9 +123,9 @@ bool isStreamedEntry(const GrfEntry& entry) {
 }
 
 bool storedBytesInFile(const GrfEntry& entry, EntryData& data) {
-    // A position the table names wrapped past 32 bits when the header's length was added, or it
-    // lies in the header: no record of the format can reach such data.
-    if (entry.offset < HEADER_SIZE) {
+    // A position the table names passed 32 bits when the header's length was added: no record
+    // of the format can reach such data.
+    if (!isReachablePosition(entry.offset)) {
         return data.fail(ruleFailure(RESULT_BAD_LENGTH, Operation::READ, Cause::UNREACHABLE_POSITION, {}));
     }
     const uint64_t fileLength = entry.owner()->file.size();
@@ -206,25 +182,27 @@ bool checkStreamedEntry(const GrfEntry& entry, EntryData& data) {
     return storedBytesInFile(entry, data);
 }
 
-bool extractStreamed(const GrfEntry& entry, const std::u16string* targetPath, EntryData& data,
+bool extractStreamed(const GrfEntry& entry, ExtractSink* sink, EntryData& data,
                      const std::function<void(size_t consumed)>& onChunk) {
     const uint64_t capacity = std::min<uint64_t>(entry.originalSize, maxInflatedSize(entry.compressedSize));
-    platform::OutputFile target;
-    if (targetPath != nullptr) {
-        if (target.create(*targetPath) != 0) return data.fail(createFailure(target, *targetPath));
+    if (sink != nullptr) {
+        if (FailureReason opened = sink->open(); opened.failed()) return data.fail(std::move(opened));
     }
     FailureReason writeFailure;
     const PlainSink write = [&](std::span<const uint8_t> plain) {
-        if (targetPath == nullptr || target.write(plain.data(), plain.size())) return 0;
-        writeFailure = discardOutput(target, *targetPath, Operation::WRITE);
-        return writeFailure.code;
+        if (sink == nullptr) return 0;
+        writeFailure = sink->write(plain);
+        if (!writeFailure.failed()) return 0;
+        return writeFailure.code != 0 ? writeFailure.code : RESULT_OPEN_FAILED;
     };
     if (streamEntryData(entry, entry.compressedSize, capacity, data, write, onChunk)) {
-        if (targetPath == nullptr || target.commit()) return true;
-        return data.fail(commitFailure(target, *targetPath));
+        if (sink == nullptr) return true;
+        FailureReason committed = sink->commit();
+        if (!committed.failed()) return true;
+        return data.fail(std::move(committed));
     }
+    if (sink != nullptr) sink->discard();
     if (writeFailure.failed()) return data.fail(std::move(writeFailure));
     // Damaged data must not pass for the entry's data either.
-    target.discard();
     return false;
 }

@@ -6,8 +6,9 @@
 #include <string>
 #include <utility>
 
-#include "archive/failure_reason.h"
+#include "archive/base/failure_reason.h"
 
+class ExtractSink;
 class GrfEntry;
 
 // The one path an entry's data takes out of an archive: read its stored bytes (the archive's
@@ -40,8 +41,8 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
 
 // Reads the stored bytes of `entry` (checked against its file first, so a forged size cannot
 // exhaust memory); the stream is the first `streamLength` of them. Failures: RESULT_BAD_LENGTH,
-// with UNREACHABLE_POSITION for a position no 32-bit record can name (it wrapped, or lies in
-// the header).
+// with UNREACHABLE_POSITION for a position no 32-bit record can name (the field plus the
+// header passes 32 bits).
 bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data);
 // Makes room for `capacity` inflated bytes; RESULT_BAD_DATA when there is none.
 bool reserveOutput(uint64_t capacity, EntryData& data);
@@ -52,10 +53,10 @@ bool readEntryData(const GrfEntry& entry, EntryData& data);
 bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk);
 // readEntryData and inflateEntryData in one go: the entry's bytes in memory, for a preview.
 bool loadEntryData(const GrfEntry& entry, EntryData& data);
-// Creates `targetPath` and writes the inflated bytes; a reason that failed() when it could not,
-// with the system's error of the create, write or close. A file that cannot be written whole
-// (and closed cleanly) is deleted. `onWritten` hears of the bytes written so far.
-FailureReason writeEntryFile(const EntryData& data, const std::u16string& targetPath,
+// Opens `sink` and writes the inflated bytes into it; a reason that failed() when it could not,
+// the sink's own. What cannot be written whole (and committed) is discarded. `onWritten` hears
+// of the bytes written so far.
+FailureReason writeEntryData(const EntryData& data, ExtractSink& sink,
                              const std::function<void(size_t written)>& onWritten);
 
 // Entries whose stored and inflated bytes together pass this are never held whole: they are read,
@@ -80,8 +81,8 @@ bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capa
                      const PlainSink& out, const std::function<void(size_t consumed)>& onChunk);
 // readEntryData's checks for a streamed entry, before anything is read.
 bool checkStreamedEntry(const GrfEntry& entry, EntryData& data);
-// Extraction of a streamed entry that passed checkStreamedEntry into `targetPath` (nullptr: a
-// check, which writes nothing), with the answers of inflateEntryData and writeEntryFile. A file that was
-// begun is deleted when the entry turns out damaged or cannot be written whole.
-bool extractStreamed(const GrfEntry& entry, const std::u16string* targetPath, EntryData& data,
+// Extraction of a streamed entry that passed checkStreamedEntry into `sink` (nullptr: a check,
+// which writes nothing), with the answers of inflateEntryData and writeEntryData. What was begun
+// is discarded when the entry turns out damaged or cannot be written whole.
+bool extractStreamed(const GrfEntry& entry, ExtractSink* sink, EntryData& data,
                      const std::function<void(size_t consumed)>& onChunk);

@@ -1,13 +1,12 @@
-#include "archive/extract.h"
+#include "archive/ops/extract.h"
 
 #include <algorithm>
 #include <mutex>
 #include <vector>
 
-#include "archive/archive.h"
-#include "archive/entry_name.h"
-#include "archive/progress_sink.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/format/entry_name.h"
+#include "archive/base/result_codes.h"
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
 
@@ -45,49 +44,7 @@ bool isDeviceName(std::u16string_view component) {
     return false;
 }
 
-// The reason a lone extraction answers: the data's own, naming the file written where there was
-// one, else the entry.
-Outcome failExtraction(const GrfEntry& entry, const EntryData& data) {
-    FailureReason reason = data.reason;
-    if (reason.subject.empty()) reason = entryFailure(entry, data, false);
-    return entry.owner()->fail(std::move(reason));
-}
-
 }  // namespace
-
-Outcome GrfEntry::extractTo(const std::u16string& targetPath, ProgressSink& progress) {
-    GrfArchive& archive = *ownerArchive;
-    // Only a stored entry has data in the file; a deleted one is refused by name, never skipped.
-    if (entryState != ENTRY_STORED) {
-        const Cause cause = entryState == ENTRY_DELETED ? Cause::ENTRY_DELETED : Cause::ENTRY_NOT_SAVED;
-        return archive.fail(entryFailure(*this, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, cause, {}), false));
-    }
-    EntryData data;
-    size_t consumed = 0;
-    if (isStreamedEntry(*this)) {
-        if (!checkStreamedEntry(*this, data)) return failExtraction(*this, data);
-        const bool extracted = extractStreamed(*this, &targetPath, data, [&](size_t bytes) {
-            consumed = bytes;
-            if (bytes < compressedSize) progress.reportProgress(uint32_t(bytes), false);
-        });
-        progress.reportProgress(uint32_t(extracted ? compressedSize : consumed), true);
-        if (!extracted) return failExtraction(*this, data);
-        setOriginalSize(data.length);
-        return {};
-    }
-    if (!readEntryData(*this, data)) return failExtraction(*this, data);
-    const bool inflated = inflateEntryData(data, [&](size_t bytes) {
-        consumed = bytes;
-        progress.reportProgress(uint32_t(bytes), false);
-    });
-    progress.reportProgress(uint32_t(inflated ? compressedSize : consumed), true);
-    if (!inflated) return failExtraction(*this, data);
-    // The entry's size becomes what the stream really held.
-    setOriginalSize(data.length);
-    FailureReason written = writeEntryFile(data, targetPath, {});
-    if (written.failed()) return archive.fail(std::move(written));
-    return {};
-}
 
 Cause entryPathRefusal(std::u16string_view name) {
     size_t start = 0;
@@ -195,16 +152,4 @@ FailureReason refusedTarget(const GrfEntry& entry, bool useKoreanNames) {
     reason.subjectIsEntry = true;
     if (name.empty()) reason.subject.assign(entry.name().begin(), entry.name().end());
     return reason;
-}
-
-Outcome extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
-                             ProgressSink& worker) {
-    worker.reportStatus(entry.displayName(useKoreanNames).c_str());
-    if (entry.state() != ENTRY_STORED) return entry.extractTo(targetDir, worker);
-    const auto path = entryTargetPath(entry, targetDir, keepDirs, useKoreanNames);
-    if (!path) return entry.owner()->fail(refusedTarget(entry, useKoreanNames));
-    if (FailureReason made = createParentDirectories(*path); made.failed()) {
-        return entry.owner()->fail(entryFailure(entry, std::move(made), useKoreanNames));
-    }
-    return entry.extractTo(*path, worker);
 }

@@ -6,13 +6,11 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "archive/entry_data.h"
-#include "archive/failure_reason.h"
-#include "archive/outcome.h"
+#include "archive/base/failure_reason.h"
+#include "archive/base/outcome.h"
 #include "platform/thread_sync.h"
 
 class GrfEntry;
-class ProgressSink;
 
 // Cause::NONE when `name` can be joined below a directory without leaving it; UNSAFE_NAME for an
 // empty, "." or ".." component (or one of only dots and spaces), a leading separator, a control
@@ -21,12 +19,8 @@ class ProgressSink;
 Cause entryPathRefusal(std::u16string_view name);
 bool isSafeEntryPath(std::u16string_view name);
 
-// Writes `entry` below `targetDir` (with its directories when `keepDirs`), named by its Korean or
-// ANSI form; creates the directories on the way.
-Outcome extractIntoDirectory(GrfEntry& entry, const std::u16string& targetDir, bool keepDirs, bool useKoreanNames,
-                             ProgressSink& worker);
-
-// The path below `targetDir` that extractIntoDirectory writes `entry` to; nullopt when its name
+// The path below `targetDir` that an extraction writes `entry` to (with its directories when
+// `keepDirs`), named by its Korean or ANSI form; nullopt when its name
 // is unsafe, longer than an entry name may be, or the path longer than the system takes.
 std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::u16string& targetDir, bool keepDirs,
                                               bool useKoreanNames);

@@ -1,4 +1,4 @@
-#include "archive/extract_batch.h"
+#include "archive/ops/extract_batch.h"
 
 #include <algorithm>
 #include <memory>
@@ -6,12 +6,14 @@
 #include <optional>
 #include <unordered_set>
 
-#include "archive/archive.h"
-#include "archive/entry_name.h"
-#include "archive/extract.h"
-#include "archive/ordered_pipeline.h"
-#include "archive/progress_sink.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/format/entry_name.h"
+#include "archive/ops/entry_data.h"
+#include "archive/ops/extract.h"
+#include "archive/ops/extract_sink.h"
+#include "archive/ops/ordered_pipeline.h"
+#include "archive/base/progress_sink.h"
+#include "archive/base/result_codes.h"
 
 namespace {
 
@@ -33,12 +35,13 @@ public:
         inflated = inflateEntryData(data, [this](size_t bytes) {
             if (bytes < data.compressedSize) advance(bytes);
         });
-        if (!path) {
+        if (!path && !toSink) {
             // A check keeps nothing.
             data.output.reset();
-        } else if (inflated && writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
+        } else if (path && inflated && writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
             FailureReason made = directories->createParentsOf(*path);
-            writeResult = made.failed() ? std::move(made) : writeEntryFile(data, *path, {});
+            FileSink file(*path);
+            writeResult = made.failed() ? std::move(made) : writeEntryData(data, file, {});
             written = true;
             data.output.reset();
         }
@@ -47,6 +50,7 @@ public:
     GrfEntry& entry;
     DirectoryMaker* directories = nullptr;
     std::optional<std::u16string> path;  // nullopt when the name is refused, or in a check
+    bool toSink = false;                 // the batch's one sink takes the bytes instead
     std::u16string pathKey;              // the path as a case-blind file system sees it
     EntryData data;
     // False when an entry still ahead of this one goes to the same file: then the extracting
@@ -72,9 +76,10 @@ std::u16string pathKeyOf(const std::u16string& path) {
 
 namespace {
 
-// Extraction into `targetDir`, or a check without it: the same reading, inflating and results.
+// Extraction into `targetDir`, into the one `sink`, or a check without either: the same reading,
+// inflating and results.
 void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* targetDir, bool keepDirs,
-              bool useKoreanNames, ProgressSink& progress, unsigned threads) {
+              bool useKoreanNames, ProgressSink& progress, unsigned threads, ExtractSink* sink) {
     DirectoryMaker directories;
     // After the directories: the pipeline ends (and runs what is queued) before they go.
     OrderedPipeline pipeline(threads, AHEAD_BYTES);
@@ -91,6 +96,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             job->directories = &directories;
             job->runnable = false;
             if (entry.state() == ENTRY_STORED) {
+                job->toSink = sink != nullptr;
                 if (targetDir != nullptr) {
                     job->path = entryTargetPath(entry, *targetDir, keepDirs, useKoreanNames);
                     if (job->path) {
@@ -99,9 +105,10 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
                         pathsAhead.insert(job->pathKey);
                     }
                 }
-                if ((job->path || targetDir == nullptr) && isStreamedEntry(entry)) {
+                const bool placed = job->path || targetDir == nullptr;
+                if (placed && isStreamedEntry(entry)) {
                     job->streamed = checkStreamedEntry(entry, job->data);
-                } else if ((job->path || targetDir == nullptr) && readEntryData(entry, job->data)) {
+                } else if (placed && readEntryData(entry, job->data)) {
                     job->footprint = job->data.storedSize + job->data.capacity;
                     job->runnable = true;
                 }
@@ -110,10 +117,10 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         }
     };
 
-    // Each failure is the entry's own: left in lastError as a lone extraction would, and told
-    // to the caller by the entry's name.
+    // Each failure is the entry's own: left in lastError, and told to the caller by the entry's
+    // name. A sink the caller named keeps the name of the file written in its failures.
     const auto fail = [&](GrfEntry& entry, FailureReason reason) {
-        reason = entryFailure(entry, std::move(reason), useKoreanNames);
+        if (sink == nullptr || reason.subject.empty()) reason = entryFailure(entry, std::move(reason), useKoreanNames);
         progress.reportItemFailure(reason);
         entry.owner()->lastError = std::move(reason);
     };
@@ -154,7 +161,9 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             continue;
         }
         if (done->streamed) {
+            std::optional<FileSink> file;
             if (done->path) {
+                file.emplace(*done->path);
                 if (FailureReason made = directories.createParentsOf(*done->path); made.failed()) {
                     progress.reportProgress(uint32_t(reported), true);
                     fail(entry, std::move(made));
@@ -162,7 +171,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
                 }
             }
             const bool extracted =
-                extractStreamed(entry, done->path ? &*done->path : nullptr, done->data, [&](size_t consumed) {
+                extractStreamed(entry, file ? &*file : sink, done->data, [&](size_t consumed) {
                     if (consumed <= reported || consumed >= entry.compressedSize) return;
                     reported = consumed;
                     progress.reportProgress(uint32_t(consumed), false);
@@ -195,9 +204,13 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         FailureReason written = std::move(done->writeResult);
         if (done->path && !done->written) {
             FailureReason made = directories.createParentsOf(*done->path);
+            FileSink file(*done->path);
             written = made.failed() ? std::move(made)
-                                    : writeEntryFile(done->data, *done->path,
+                                    : writeEntryData(done->data, file,
                                                      writeShare(done->data.compressedSize, done->data.length, progress, reported));
+        } else if (sink != nullptr) {
+            written = writeEntryData(done->data, *sink,
+                                     writeShare(done->data.compressedSize, done->data.length, progress, reported));
         }
         progress.reportProgress(done->data.compressedSize, true);
         if (written.failed()) {
@@ -210,10 +223,39 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
 
 void extractEntries(const std::vector<GrfEntry*>& selection, const std::u16string& targetDir, bool keepDirs,
                     bool useKoreanNames, ProgressSink& progress, unsigned threads) {
-    runBatch(selection, &targetDir, keepDirs, useKoreanNames, progress, threads);
+    runBatch(selection, &targetDir, keepDirs, useKoreanNames, progress, threads, nullptr);
 }
 
 void checkEntries(const std::vector<GrfEntry*>& selection, bool useKoreanNames, ProgressSink& progress,
                   unsigned threads) {
-    runBatch(selection, nullptr, false, useKoreanNames, progress, threads);
+    runBatch(selection, nullptr, false, useKoreanNames, progress, threads, nullptr);
+}
+
+namespace {
+
+// A lone entry's progress: the caller's status stays (it names where the data go), and the
+// entry's failure becomes the answer instead of an item of a list.
+class OneEntryProgress final : public ProgressSink {
+public:
+    explicit OneEntryProgress(ProgressSink& outer) : outer(outer) {}
+    void reportStatus(const char16_t*) override {}
+    void reportProgress(uint32_t bytes, bool commit) override { outer.reportProgress(bytes, commit); }
+    void reportItemFailure(const FailureReason& reason) override { failure = reason; }
+
+    ProgressSink& outer;
+    FailureReason failure;
+};
+
+}  // namespace
+
+Outcome extractEntry(GrfEntry& entry, ExtractSink& sink, ProgressSink& progress) {
+    OneEntryProgress one(progress);
+    runBatch({&entry}, nullptr, false, false, one, 0, &sink);
+    if (one.failure.failed()) return Outcome(std::move(one.failure));
+    return {};
+}
+
+Outcome extractEntry(GrfEntry& entry, const std::u16string& path, ProgressSink& progress) {
+    FileSink file(path);
+    return extractEntry(entry, file, progress);
 }

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "archive/outcome.h"
+#include "archive/base/outcome.h"
 
 class GrfArchive;
 class GrfEntry;

@@ -1,6 +1,6 @@
-#include "archive/ordered_pipeline.h"
+#include "archive/ops/ordered_pipeline.h"
 
-#include "archive/progress_sink.h"
+#include "archive/base/progress_sink.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "archive/work_pool.h"
+#include "archive/ops/work_pool.h"
 
 class ProgressSink;
 

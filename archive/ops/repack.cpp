@@ -1,14 +1,15 @@
-#include "archive/repack.h"
+#include "archive/ops/save.h"
+#include "archive/ops/repack.h"
 
 #include <memory>
 #include <string>
 #include <utility>
 
-#include "archive/archive.h"
-#include "archive/entry_data.h"
-#include "archive/progress_sink.h"
-#include "archive/result_codes.h"
-#include "archive/staging.h"
+#include "archive/model/archive.h"
+#include "archive/ops/entry_data.h"
+#include "archive/base/progress_sink.h"
+#include "archive/base/result_codes.h"
+#include "archive/model/staging.h"
 #include "platform/disk_ops.h"
 
 namespace {
@@ -65,7 +66,7 @@ RecompressResult recompressArchive(std::unique_ptr<GrfArchive> oldArchive, int l
     }
     announceTotal(total);
 
-    result.outcome = temp->save(level, useKoreanNames, progress);
+    result.outcome = saveArchive(*temp, level, useKoreanNames, progress);
     const bool saved = result.outcome.ok();
     // Closed before anything touches the path: the old archive goes with the last entry that
     // borrowed from it, and only then is its file free to be replaced or reopened.

@@ -3,8 +3,8 @@
 #include <functional>
 #include <memory>
 
-#include "archive/failure_reason.h"
-#include "archive/outcome.h"
+#include "archive/base/failure_reason.h"
+#include "archive/base/outcome.h"
 
 class GrfArchive;
 class ProgressSink;

@@ -1,110 +1,24 @@
-#include "archive/save.h"
+#include "archive/ops/save.h"
 
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <functional>
-#include <span>
-#include <limits>
 #include <memory>
-#include <mutex>
-#include <optional>
+#include <span>
 #include <vector>
 
-#include "archive/archive.h"
-#include "archive/codec.h"
-#include "archive/header.h"
-#include "archive/little_endian.h"
-#include "archive/progress_sink.h"
-#include "archive/result_codes.h"
-#include "archive/entry_data.h"
-#include "archive/ordered_pipeline.h"
-#include "archive/staging.h"
-#include "archive/work_pool.h"
-
-namespace {
-
-// Positions and sizes in the file are 32-bit: nothing may end beyond this.
-constexpr uint64_t MAX_FILE_END = std::numeric_limits<uint32_t>::max();
-constexpr size_t TABLE_HEAD_BYTES = 8;  // packedTableSize, tableSize
-constexpr size_t MAX_RECORD_BYTES = MAX_NAME_LENGTH + 18;
-bool readHeaderBytes(platform::ExclusiveFile& file, std::array<uint8_t, HEADER_SIZE>& bytes) {
-    return file.seek(0) && file.read(bytes.data(), bytes.size()) == bytes.size();
-}
-
-bool readHeader(platform::ExclusiveFile& file, GrfHeader& header) {
-    std::array<uint8_t, HEADER_SIZE> bytes{};
-    if (!readHeaderBytes(file, bytes)) {
-        return false;
-    }
-    header = GrfHeader::parse(bytes);
-    return true;
-}
-
-// The bytes of the table the header names now. They must survive until the new header is
-// down, or a save that fails midway would leave a header pointing at overwritten bytes.
-// nullopt when the header cannot be read: then nothing may be written, or the save could
-// overwrite the table the file still names.
-std::optional<OccupiedRange> currentTable(platform::ExclusiveFile& file, uint64_t fileEnd) {
-    GrfHeader header;
-    if (!readHeader(file, header)) {
-        return std::nullopt;
-    }
-    const uint64_t start = uint64_t(header.tableOffset) + HEADER_SIZE;
-    if (start >= fileEnd) {
-        return OccupiedRange{};
-    }
-    // The legacy reader takes everything from the table position on.
-    if (header.majorVersion() == 2) {
-        std::array<uint8_t, TABLE_HEAD_BYTES> head{};
-        // The archive opened, so its table's head is there to be read.
-        if (!file.seek(start) || file.read(head.data(), head.size()) != head.size()) {
-            return std::nullopt;
-        }
-        return OccupiedRange{start, start + TABLE_HEAD_BYTES + loadU32(head.data())};
-    }
-    return OccupiedRange{start, fileEnd};
-}
-
-}  // namespace
-
-FreeList freeSpansAround(std::vector<OccupiedRange> occupied, uint64_t fileEnd) {
-    std::sort(occupied.begin(), occupied.end(),
-              [](const OccupiedRange& a, const OccupiedRange& b) { return a.start < b.start; });
-    FreeList freeList;
-    const uint64_t limit = std::min(fileEnd, MAX_FILE_END);
-    // Walking the union of the ranges: `covered` is the end of everything seen so far.
-    uint64_t covered = HEADER_SIZE;
-    for (const OccupiedRange& range : occupied) {
-        if (range.start >= limit) {
-            break;
-        }
-        if (range.start > covered) {
-            freeList.push_back({uint32_t(covered), uint32_t(range.start - covered)});
-        }
-        covered = std::max(covered, range.end);
-    }
-    if (covered < limit) {
-        freeList.push_back({uint32_t(covered), uint32_t(limit - covered)});
-    }
-    return freeList;
-}
-
-std::optional<uint32_t> takeFirstFit(FreeList& freeList, uint32_t length) {
-    for (auto span = freeList.begin(); span != freeList.end(); ++span) {
-        if (span->length < length) {
-            continue;
-        }
-        const uint32_t start = span->start;
-        span->start += length;
-        span->length -= length;
-        if (span->length == 0) {
-            freeList.erase(span);
-        }
-        return start;
-    }
-    return std::nullopt;
-}
+#include "archive/base/progress_sink.h"
+#include "archive/base/result_codes.h"
+#include "archive/codec/codec.h"
+#include "archive/format/entry_record.h"
+#include "archive/format/file_table.h"
+#include "archive/format/header.h"
+#include "archive/model/archive.h"
+#include "archive/model/staging.h"
+#include "archive/ops/free_space.h"
+#include "archive/ops/ordered_pipeline.h"
+#include "archive/ops/save_source.h"
 
 namespace {
 
@@ -118,136 +32,8 @@ Outcome failTooLarge(GrfArchive& archive) {
     return archive.fail(ruleFailure(RESULT_BAD_LENGTH, Operation::WRITE, Cause::ARCHIVE_TOO_LARGE, archive.path));
 }
 
-}  // namespace
-
-Outcome buildFreeList(GrfArchive& archive, FreeList& freeList) {
-    const uint64_t fileEnd = archive.file.size();
-    if (fileEnd == UINT64_MAX) {
-        return failOnFile(archive, Operation::SEEK);
-    }
-    std::vector<OccupiedRange> occupied;
-    occupied.reserve(archive.storedEntries().size() + 1);
-    // Deleted stored entries count too: until the new table is written, the file's table still
-    // lists them.
-    for (const auto& entry : archive.storedEntries()) {
-        const uint64_t extent = std::max(entry->storedSize, entry->compressedSize);
-        occupied.push_back({entry->offset, uint64_t(entry->offset) + extent});
-    }
-    const auto table = currentTable(archive.file, fileEnd);
-    if (!table) {
-        return failOnFile(archive, Operation::READ);
-    }
-    occupied.push_back(*table);
-    freeList = freeSpansAround(std::move(occupied), fileEnd);
-    return {};
-}
-
-namespace {
-
-// What a pending entry stores, gathered in three steps: read on the thread that owns the files
-// (`readSource`), made plain (`prepareInput`, safe on any thread), then compressed.
-struct SourceData {
-    // Another archive's entry: its stored bytes, inflated through the entry-data path. A disk
-    // file: its bytes, read straight into `plain.output`.
-    EntryData plain;
-    bool fromEntry = false;
-    // Too large to hold whole: nothing was read, the saving thread streams it in its turn.
-    bool streamed = false;
-    // Why it failed, and whether that belongs to the source archive.
-    FailureReason reason;
-    bool sourceFailed = false;
-
-    std::span<const uint8_t> input() const { return {plain.output.get(), plain.length}; }
-    bool failed() const { return reason.failed(); }
-    bool fail(FailureReason why, bool ofSource) {
-        sourceFailed = ofSource;
-        reason = std::move(why);
-        return false;
-    }
-    // The entry-data path's failure.
-    bool failFrom(const EntryData& step, bool ofSource) { return fail(step.reason, ofSource); }
-};
-
-// A stored entry of another archive. Only a stored entry has data in its file; a deletion mark
-// does not matter: the bytes are still there, and a repack keeps such entries.
-bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
-    if (sourceEntry.source() != SOURCE_ARCHIVE) {
-        return data.fail(codeFailure(RESULT_BAD_LENGTH, Operation::READ), true);
-    }
-    if (!storedBytesInFile(sourceEntry, data.plain)) {
-        return data.failFrom(data.plain, true);
-    }
-    // Only the stored bytes can be inflated, however long the stream claims to be.
-    const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
-    if (sourceEntry.originalSize > maxInflatedSize(streamLength)) {
-        return data.fail(codeFailure(RESULT_BAD_DATA, Operation::INFLATE), true);
-    }
-    if (isStreamed(sourceEntry.storedSize, sourceEntry.originalSize, sourceEntry.coding)) {
-        data.streamed = true;
-        return true;
-    }
-    if (!readStoredBytes(sourceEntry, streamLength, data.plain)) {
-        return data.failFrom(data.plain, true);
-    }
-    data.fromEntry = true;
-    data.plain.capacity = sourceEntry.originalSize;
-    return true;
-}
-
-// The disk file as it is now: a file that changed its length since it was added is taken whole.
-bool readSourceFile(const std::u16string& path, SourceData& data) {
-    platform::ExclusiveFile file;
-    if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
-        return data.fail(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther()), false);
-    }
-    const uint64_t size = file.size();
-    if (size == UINT64_MAX) {
-        return data.fail(systemFailure(RESULT_OPEN_FAILED, Operation::READ, file.lastSystemError(), path), false);
-    }
-    if (size > MAX_FILE_END) {
-        return data.fail(ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::FILE_TOO_LARGE, path), false);
-    }
-    if (isStreamed(0, size, -1)) {
-        data.streamed = true;
-        return true;
-    }
-    if (!reserveOutput(size, data.plain)) {
-        return data.fail(memoryFailure(RESULT_BAD_DATA, Operation::READ, path), false);
-    }
-    // Fewer bytes than the file had a moment ago is a failed read, not a shorter file.
-    const size_t got = file.read(data.plain.output.get(), size);
-    if (got != size) {
-        const int error = file.lastSystemError();
-        return data.fail(error != 0 ? systemFailure(RESULT_OPEN_FAILED, Operation::READ, error, path)
-                                    : ruleFailure(RESULT_OPEN_FAILED, Operation::READ, Cause::READ_ERROR, path),
-                         false);
-    }
-    data.plain.length = static_cast<uint32_t>(got);
-    return true;
-}
-
-// Reads the entry's source; touches the files, so only the saving thread calls it.
-bool readSource(const GrfEntry& entry, SourceData& data) {
-    if (entry.source() == SOURCE_OTHER_ENTRY && entry.sourceEntry() != nullptr) {
-        return readSourceEntry(*entry.sourceEntry(), data);
-    }
-    if (entry.source() == SOURCE_DISK_FILE) {
-        return readSourceFile(entry.sourcePath(), data);
-    }
-    // A pending entry without a source has nothing to store.
-    return data.fail(codeFailure(RESULT_OPEN_FAILED, Operation::ADD), false);
-}
-
-// Decodes and inflates the stored bytes of another archive's entry; no file or archive is touched.
-bool prepareInput(SourceData& data) {
-    if (!data.fromEntry || data.streamed) {
-        return !data.failed();
-    }
-    // A stream that inflates short is stored with the length it has.
-    if (!reserveOutput(data.plain.capacity, data.plain) || !inflateEntryData(data.plain, {})) {
-        return data.failFrom(data.plain, true);
-    }
-    return true;
+bool readHeaderBytes(platform::ExclusiveFile& file, std::array<uint8_t, HEADER_SIZE>& bytes) {
+    return file.seek(0) && file.read(bytes.data(), bytes.size()) == bytes.size();
 }
 
 // The failure of reading or preparing a source, in the archive (and the source archive when it
@@ -274,7 +60,7 @@ constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
 Outcome placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_t>& stream, uint32_t inputLength,
                    const std::function<void(uint64_t written)>& onWritten) {
     GrfArchive& archive = *entry.owner();
-    const uint32_t length = static_cast<uint32_t>(stream.size());
+    const uint64_t length = stream.size();
     uint64_t position = 0;
     if (const auto gap = takeFirstFit(freeList, length)) {
         position = *gap;
@@ -288,7 +74,7 @@ Outcome placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uin
         return failOnFile(archive, Operation::SEEK);
     }
     // Past 4 GiB no position could name the data.
-    if (position + length > MAX_FILE_END) {
+    if (position + length > MAX_POSITION) {
         return failTooLarge(archive);
     }
     if (!archive.file.seek(position)) {
@@ -304,12 +90,9 @@ Outcome placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uin
             onWritten(written);
         }
     }
-    entry.placeData(inputLength, length, static_cast<uint32_t>(position));
+    entry.placeData(inputLength, uint32_t(length), position);
     return {};
 }
-
-// Source bytes are read in pieces of this size when an entry is streamed.
-constexpr size_t READ_PIECE_BYTES = 1 << 20;
 
 // A pending entry too large to hold whole, read, compressed and written in pieces on the saving
 // thread. It goes to the end of the file: its stream's length is known only once it is written,
@@ -330,7 +113,7 @@ Outcome storeStreamed(GrfEntry& entry, int level, const std::function<void(uint6
     Outcome ownFailure;
     const StreamSink write = [&](std::span<const uint8_t> piece) {
         // Past 4 GiB no position could name the data.
-        if (position + length + piece.size() > MAX_FILE_END) {
+        if (position + length + piece.size() > MAX_POSITION) {
             ownFailure = failTooLarge(archive);
             return false;
         }
@@ -353,62 +136,12 @@ Outcome storeStreamed(GrfEntry& entry, int level, const std::function<void(uint6
     };
 
     SourceData source;
-    if (entry.source() == SOURCE_DISK_FILE) {
-        const std::u16string& path = entry.sourcePath();
-        platform::ExclusiveFile file;
-        if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
-            source.fail(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther()), false);
-            return failEntry(entry, source, progress);
-        }
-        // The file as it is now, as for one held whole.
-        const uint64_t size = file.size();
-        if (size == UINT64_MAX) {
-            source.fail(systemFailure(RESULT_OPEN_FAILED, Operation::READ, file.lastSystemError(), path), false);
-            return failEntry(entry, source, progress);
-        }
-        if (size > MAX_FILE_END) {
-            source.fail(ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::FILE_TOO_LARGE, path), false);
-            return failEntry(entry, source, progress);
-        }
-        if (!reserveOutput(READ_PIECE_BYTES, source.plain)) {
-            return archive.fail(memoryFailure(RESULT_BAD_DATA, Operation::READ, path));
-        }
-        for (uint64_t remaining = size; remaining > 0;) {
-            const size_t wanted = size_t(std::min<uint64_t>(remaining, READ_PIECE_BYTES));
-            const size_t got = file.read(source.plain.output.get(), wanted);
-            // Fewer bytes than the file had when the save opened it is a failed read, not a
-            // shorter file.
-            if (got != wanted) {
-                const int error = file.lastSystemError();
-                source.fail(error != 0 ? systemFailure(RESULT_OPEN_FAILED, Operation::READ, error, path)
-                                       : ruleFailure(RESULT_OPEN_FAILED, Operation::READ, Cause::READ_ERROR, path),
-                            false);
-                return failEntry(entry, source, progress);
-            }
-            remaining -= got;
-            if (!compress({source.plain.output.get(), got}, remaining == 0)) {
-                return ownFailure;
-            }
-        }
-    } else {
-        const GrfEntry& sourceEntry = *entry.sourceEntry();
-        const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
-        const bool inflated = streamEntryData(
-            sourceEntry, streamLength, sourceEntry.originalSize, source.plain,
-            [&](std::span<const uint8_t> plain) { return compress(plain, false) ? 0 : RESULT_BAD_DATA; }, {});
-        if (!ownFailure) {
-            return ownFailure;
-        }
-        if (!inflated) {
-            source.failFrom(source.plain, true);
-            return failEntry(entry, source, progress);
-        }
-        if (!compress({}, true)) {
-            return ownFailure;
-        }
+    if (!streamSource(entry, source, compress)) {
+        if (source.failed()) return failEntry(entry, source, progress);
+        return ownFailure;
     }
     inputLength = uint32_t(taken);
-    entry.placeData(inputLength, uint32_t(length), static_cast<uint32_t>(position));
+    entry.placeData(inputLength, uint32_t(length), position);
     return {};
 }
 
@@ -455,48 +188,29 @@ public:
 // the whole archive.
 constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 
-}  // namespace
-
-Outcome GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress) {
-    return save(level, useKoreanNames, progress, WorkPool::defaultThreads());
-}
-
-Outcome GrfArchive::save(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads) {
-    // What interrupted saves and repacks of this archive left behind, unless a running program holds it.
-    removeStaleStagingFiles(path, stagedPath);
-    {
-        // The window's list reads `entries` while we work; it must not see a half-sorted vector.
-        const std::unique_lock lock(listLock);
-        // Stable, so entries at the same position keep their table order.
-        const auto byOffset = [](const auto& a, const auto& b) { return a->offset < b->offset; };
-        std::stable_sort(entries.begin(), entries.end(), byOffset);
-    }
-    FreeList freeList;
-    if (Outcome built = buildFreeList(*this, freeList); !built) {
-        return built;
-    }
-    // What a failed save wrote beyond the old end names nothing: it goes, and a full disk gets
-    // its space back. Only while the header is the old one, since a header that may name the
-    // new table needs what follows it.
-    const uint64_t previousEnd = file.size();
-    std::array<uint8_t, HEADER_SIZE> previousHeader{};
-    if (!readHeaderBytes(file, previousHeader)) {
-        return failOnFile(*this, Operation::READ);
-    }
-    if (Outcome written = writeEntriesAndTable(level, useKoreanNames, progress, threads, freeList); !written) {
-        std::array<uint8_t, HEADER_SIZE> header{};
-        if (previousEnd != UINT64_MAX && file.size() > previousEnd && readHeaderBytes(file, header) &&
-            header == previousHeader && !file.truncate(previousEnd)) {
-            // The save's own failure comes first; the space it could not give back is said beside it.
-            progress.reportItemFailure(systemFailure(RESULT_BAD_LENGTH, Operation::WRITE, file.lastSystemError(), path));
+// The records of every entry that is not deleted, stored ones first in the order the save sorted
+// them, then the pending ones, written as the file's new table.
+Outcome writeTable(GrfArchive& archive, int level) {
+    std::vector<uint8_t> records;
+    uint32_t recordCount = 0;
+    records.reserve((archive.storedEntries().size() + archive.pendingEntries().size()) * (MAX_NAME_LENGTH + 18));
+    for (const auto* list : {&archive.storedEntries(), &archive.pendingEntries()}) {
+        for (const auto& entry : *list) {
+            if (entry->state() == ENTRY_DELETED) continue;
+            if (!appendRecord(records, entry->record())) return failTooLarge(archive);
+            ++recordCount;
         }
-        return written;
     }
-    return commitStaged();
+    if (Outcome written = writeFileTable(archive.file, archive.path, records, recordCount, level); !written) {
+        return archive.fail(std::move(written).takeReason());
+    }
+    return {};
 }
 
-Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, ProgressSink& progress, unsigned threads,
-                                      FreeList& freeList) {
+// The save's work up to the new header: every pending entry stored, then the table.
+Outcome writeEntriesAndTable(GrfArchive& archive, int level, bool useKoreanNames, ProgressSink& progress,
+                             unsigned threads, FreeList& freeList) {
+    const GrfArchive::EntryList& addedEntries = archive.pendingEntries();
     // Compressed sizes do not depend on timing, so compressing ahead and placing in list order
     // with the same first fit writes the same file with any number of threads.
     std::atomic<bool> cancelled{false};
@@ -512,10 +226,7 @@ Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, Progres
                 continue;
             }
             // What it will hold: nothing when it goes in pieces.
-            const GrfEntry* source = entry.source() == SOURCE_OTHER_ENTRY ? entry.sourceEntry().get() : nullptr;
-            const bool streamed = source != nullptr
-                                      ? isStreamed(source->storedSize, source->originalSize, source->coding)
-                                      : isStreamed(0, entry.originalSize, -1);
+            const bool streamed = isStreamedSource(entry);
             const uint64_t expected = streamed ? 0 : uint64_t(entry.originalSize) * 2;
             if (!pipeline.hasRoom(expected)) {
                 break;
@@ -552,7 +263,7 @@ Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, Progres
         // A job that threw failed for that reason, whatever its data say.
         if (done->thrown != Cause::NONE) {
             progress.reportProgress(0, true);
-            return stop(fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, done->thrown, path)));
+            return stop(archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, done->thrown, archive.path)));
         }
         if (done->data.failed()) {
             return stop(failEntry(done->entry, done->data, progress));
@@ -577,11 +288,11 @@ Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, Progres
         const uint32_t inputLength = done->data.plain.length;
         if (!done->compressed) {
             progress.reportProgress(0, true);
-            return stop(fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, path)));
+            return stop(archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, archive.path)));
         }
-        if (done->stream.size() > MAX_FILE_END) {
+        if (done->stream.size() > MAX_POSITION) {
             progress.reportProgress(inputLength, true);
-            return stop(failTooLarge(*this));
+            return stop(failTooLarge(archive));
         }
         // Keep the pool busy while this thread writes.
         readAhead();
@@ -592,72 +303,37 @@ Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, Progres
         }
         progress.reportProgress(inputLength, true);
     }
-    return writeTable(level);
+    return writeTable(archive, level);
 }
 
-Outcome GrfArchive::writeTable(int level) {
-    std::vector<uint8_t> records;
-    uint32_t recordCount = 0;
-    records.reserve((entries.size() + addedEntries.size()) * MAX_RECORD_BYTES);
-    // Stored entries first, in the order the save just sorted them, then the added ones.
-    for (const auto* list : {&entries, &addedEntries}) {
-        for (const auto& entry : *list) {
-            if (entry->writeRecord(records)) {
-                ++recordCount;
-            }
+}  // namespace
+
+Outcome saveArchive(GrfArchive& archive, int level, bool useKoreanNames, ProgressSink& progress, unsigned threads) {
+    platform::ExclusiveFile& file = archive.file;
+    // What interrupted saves and repacks of this archive left behind, unless a running program holds it.
+    removeStaleStagingFiles(archive.path, archive.stagingPath());
+    archive.sortStoredByPosition();
+    FreeList freeList;
+    if (Outcome built = buildFreeList(archive, freeList); !built) {
+        return built;
+    }
+    // What a failed save wrote beyond the old end names nothing: it goes, and a full disk gets
+    // its space back. Only while the header is the old one, since a header that may name the
+    // new table needs what follows it.
+    const uint64_t previousEnd = file.size();
+    std::array<uint8_t, HEADER_SIZE> previousHeader{};
+    if (!readHeaderBytes(file, previousHeader)) {
+        return failOnFile(archive, Operation::READ);
+    }
+    if (Outcome written = writeEntriesAndTable(archive, level, useKoreanNames, progress, threads, freeList); !written) {
+        std::array<uint8_t, HEADER_SIZE> header{};
+        if (previousEnd != UINT64_MAX && file.size() > previousEnd && readHeaderBytes(file, header) &&
+            header == previousHeader && !file.truncate(previousEnd)) {
+            // The save's own failure comes first; the space it could not give back is said beside it.
+            progress.reportItemFailure(systemFailure(RESULT_BAD_LENGTH, Operation::WRITE, file.lastSystemError(), archive.path));
         }
+        return written;
     }
-
-    std::vector<uint8_t> stream;
-    if (records.size() > MAX_FILE_END) {
-        return failTooLarge(*this);
-    }
-    if (!deflateStream(records, level, stream)) {
-        return fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, path));
-    }
-    if (stream.size() > MAX_FILE_END) {
-        return failTooLarge(*this);
-    }
-    std::vector<uint8_t> table(TABLE_HEAD_BYTES);
-    storeU32(table.data(), uint32_t(stream.size()));
-    storeU32(table.data() + 4, uint32_t(records.size()));
-    table.insert(table.end(), stream.begin(), stream.end());
-
-    GrfHeader header;
-    if (!readHeader(file, header)) {
-        return failOnFile(*this, Operation::READ);
-    }
-    if (!file.seekEnd()) {
-        return failOnFile(*this, Operation::SEEK);
-    }
-    const uint64_t tablePosition = file.tell();
-    if (tablePosition == UINT64_MAX) {
-        return failOnFile(*this, Operation::SEEK);
-    }
-    if (tablePosition + table.size() > MAX_FILE_END) {
-        return failTooLarge(*this);
-    }
-    // The data and the table reach the disk before the header names them: a failure or a crash
-    // up to the header write leaves the file with its previous table.
-    if (!file.write(table.data(), table.size())) {
-        return failOnFile(*this, Operation::WRITE);
-    }
-    if (!file.flushToDisk()) {
-        return failOnFile(*this, Operation::FLUSH);
-    }
-    header.tableOffset = uint32_t(tablePosition - HEADER_SIZE);
-    header.countBias = 0;
-    header.rawCount = recordCount + 7;
-    header.version = VERSION_CURRENT;
-    const auto bytes = header.serialize();
-    if (!file.seek(0)) {
-        return failOnFile(*this, Operation::SEEK);
-    }
-    if (!file.write(bytes.data(), bytes.size())) {
-        return failOnFile(*this, Operation::WRITE);
-    }
-    if (!file.flushToDisk()) {
-        return failOnFile(*this, Operation::FLUSH);
-    }
-    return {};
+    return archive.commitStaged();
 }
+

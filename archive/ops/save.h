@@ -1,28 +1,13 @@
 #pragma once
-#include <cstdint>
-#include <optional>
-#include <vector>
-
-#include "archive/free_list.h"
-#include "archive/outcome.h"
+#include "archive/base/outcome.h"
+#include "archive/ops/work_pool.h"
 
 class GrfArchive;
+class ProgressSink;
 
-// Bytes [start, end) of the file that something still refers to.
-struct OccupiedRange {
-    uint64_t start = 0;
-    uint64_t end = 0;
-};
-
-// The gaps between the header and `fileEnd` that no range covers, in ascending order.
-// Ranges may overlap, nest, coincide or reach past `fileEnd`.
-FreeList freeSpansAround(std::vector<OccupiedRange> occupied, uint64_t fileEnd);
-
-// First fit: the start of `length` bytes cut from the front of the first span that holds them
-// (an emptied span leaves the list); nullopt when no span is long enough.
-std::optional<uint32_t> takeFirstFit(FreeList& freeList, uint32_t length);
-
-// The gaps of `archive`'s file: everything except the header, the data of every stored entry
-// (deleted ones too) and the table the header names now; a failure when the
-// file cannot be measured.
-Outcome buildFreeList(GrfArchive& archive, FreeList& freeList);
+// Stores every pending entry of `archive` (first fit in the gaps, else at the end), then writes the
+// new table and the header that names it, then moves a created archive into place. Compresses on
+// `threads` pool threads (0 or 1: each entry in turn on the calling thread); the file written is
+// the same with any thread count. A failed save leaves the file with its previous table.
+Outcome saveArchive(GrfArchive& archive, int level, bool useKoreanNames, ProgressSink& progress,
+                    unsigned threads = WorkPool::defaultThreads());

@@ -1,4 +1,4 @@
-#include "archive/work_pool.h"
+#include "archive/ops/work_pool.h"
 
 #include <chrono>
 #include <exception>

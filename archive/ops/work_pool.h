@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "archive/failure_reason.h"
+#include "archive/base/failure_reason.h"
 #include "platform/thread_sync.h"
 
 // One piece of work for the pool. The submitter keeps it alive until it has finished.

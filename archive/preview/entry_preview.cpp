@@ -1,14 +1,14 @@
-#include "archive/entry_preview.h"
+#include "archive/preview/entry_preview.h"
 
 #include <algorithm>
 #include <array>
 
-#include "archive/archive.h"
-#include "archive/codec.h"
-#include "archive/entry_data.h"
-#include "archive/entry_name.h"
-#include "archive/legacy_decode.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/codec/codec.h"
+#include "archive/ops/entry_data.h"
+#include "archive/format/entry_name.h"
+#include "archive/format/legacy_decode.h"
+#include "archive/base/result_codes.h"
 #include "platform/exclusive_file.h"
 
 namespace {

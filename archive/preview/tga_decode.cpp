@@ -1,4 +1,4 @@
-#include "archive/tga_decode.h"
+#include "archive/preview/tga_decode.h"
 
 #include <algorithm>
 

@@ -7,10 +7,10 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "archive/archive.h"
-#include "archive/legacy_decode.h"
-#include "archive/name_hash.h"
-#include "archive/result_codes.h"
+#include "archive/model/archive.h"
+#include "archive/format/legacy_decode.h"
+#include "archive/format/name_hash.h"
+#include "archive/base/result_codes.h"
 #include "tests/support/temp_dir.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/outcome.h"
+#include "archive/base/outcome.h"
 
 class TempDir;
 class GrfArchive;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/failure_reason.h"
+#include "archive/base/failure_reason.h"
 #include "worker/task_listener.h"
 
 enum class Report { STARTED, TOTAL, STATUS, PROGRESS, ITEM_FAILED, FINISHED };

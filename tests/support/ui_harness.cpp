@@ -2,8 +2,8 @@
 
 #include <objbase.h>
 
-#include "archive/archive.h"
-#include "archive/name_hash.h"
+#include "archive/model/archive.h"
+#include "archive/format/name_hash.h"
 #include "ui/main_dialog.h"
 #include "ui/resource.h"
 #include "ui/ui_seam.h"

@@ -1,0 +1,29 @@
+#include "archive/ops/source_reader.h"
+
+#include "archive/base/result_codes.h"
+#include "archive/format/entry_record.h"
+
+FailureReason SourceReader::open(const std::u16string& path) {
+    filePath = path;
+    length = 0;
+    if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
+        return systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther());
+    }
+    length = file.size();
+    if (length == UINT64_MAX) {
+        length = 0;
+        return systemFailure(RESULT_OPEN_FAILED, Operation::READ, file.lastSystemError(), path);
+    }
+    return {};
+}
+
+FailureReason SourceReader::read(uint8_t* buffer, size_t count) {
+    if (file.read(buffer, count) == count) return {};
+    return fileFailure(RESULT_OPEN_FAILED, Operation::READ, file, filePath);
+}
+
+FailureReason SourceReader::checkEntrySize() const {
+    // An entry's sizes are 32-bit fields of its record.
+    if (length > MAX_POSITION) return ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::FILE_TOO_LARGE, filePath);
+    return {};
+}
