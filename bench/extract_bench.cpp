@@ -33,7 +33,6 @@ int main(int argc, char** argv) {
     const uint32_t files = argc > 1 ? uint32_t(std::atoi(argv[1])) : 20000;
     const double totalMb = argc > 2 ? std::atof(argv[2]) : 300;
     const int repetitions = argc > 3 ? std::atoi(argv[3]) : 3;
-    buildHashTable();
     const fs::path work = fs::absolute("extract_bench_work");
     fs::remove_all(work);
     fs::create_directories(work / "src");

@@ -23,7 +23,6 @@ void putU32(std::vector<uint8_t>& out, uint32_t value) {
 int main(int argc, char** argv) {
     const uint32_t count = argc > 1 ? uint32_t(std::strtoul(argv[1], nullptr, 10)) : 400000;
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : 7;
-    buildHashTable();
 
     Generator random(7);
     std::vector<uint8_t> table;

@@ -189,7 +189,6 @@ int main(int argc, char** argv) {
     const fs::path work = fs::absolute(argc > 1 ? argv[1] : "quarnel-parallel-bench");
     const uint64_t megabytes = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 300;
     const int repetitions = std::max(1, argc > 3 ? std::atoi(argv[3]) : 1);
-    buildHashTable();
 
     const fs::path tree = work / "tree";
     fs::remove_all(work);

@@ -122,7 +122,6 @@ int main(int argc, char** argv) {
     const fs::path work = fs::absolute(argc > 1 ? argv[1] : "quarnel-bench");
     const uint64_t megabytes = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 300;
     const int repetitions = argc > 3 ? std::atoi(argv[3]) : 3;
-    buildHashTable();
 
     const fs::path tree = work / "tree";
     const fs::path extracted = work / "extracted";

@@ -44,7 +44,6 @@ double median(std::vector<double> times) {
 int main(int argc, char** argv) {
     const uint32_t count = argc > 1 ? uint32_t(std::strtoul(argv[1], nullptr, 10)) : 400000;
     const int repetitions = argc > 2 ? std::atoi(argv[2]) : 7;
-    buildHashTable();
     const INITCOMMONCONTROLSEX classes{sizeof(INITCOMMONCONTROLSEX), ICC_WIN95_CLASSES};
     InitCommonControlsEx(&classes);
     app.instance = GetModuleHandleW(nullptr);

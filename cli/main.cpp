@@ -65,9 +65,6 @@ int dispatch(const CliOptions& options) {
 
 int runCli(const std::vector<std::string>& arguments) {
     prepareConsole();
-    // Names are hashed while the table is read, so the hash table comes first.
-    buildHashTable();
-
     CliOptions options;
     std::string problem;
     if (!parseOptions(arguments, options, problem)) {

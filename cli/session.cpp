@@ -101,10 +101,7 @@ std::vector<GrfEntry*> Session::findEntries(GrfArchive& archive, const std::stri
         GrfEntry* const entry = findEntry(archive, nameArgument);
         return entry ? std::vector<GrfEntry*>{entry} : std::vector<GrfEntry*>{};
     }
-    std::u16string pattern = utf8ToUtf16(nameArgument);
-    for (char16_t& c : pattern) {
-        if (c == u'/') c = u'\\';
-    }
+    const std::u16string pattern = withBackslashes(utf8ToUtf16(nameArgument));
     std::vector<GrfEntry*> matches;
     for (const uint32_t row : filterRows(archive, EntryFilter(pattern), options.korean)) {
         matches.push_back(entryForRow(archive, row));

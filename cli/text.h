@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "archive/format/entry_name.h"
 #include "platform/utf8.h"
 
 // The console, argv and JSON speak UTF-8.
@@ -15,13 +16,6 @@ std::string hexOf(std::string_view bytes);
 // The bytes of a hexadecimal text (either case, even length); nullopt otherwise.
 std::optional<std::string> bytesFromHex(std::string_view hex);
 
-// Entry names and the core's paths separate with backslashes; a typed slash stands for one.
-template <typename Text>
-Text withBackslashes(Text text) {
-    using Unit = typename Text::value_type;
-    std::replace(text.begin(), text.end(), Unit('/'), Unit('\\'));
-    return text;
-}
 
 // `text` (UTF-8) safe to show on a terminal: control characters become escapes as `ls` shows
 // them ("\n", "\t", "\x1b"; C1 controls "\u009b"), so a name cannot add lines or drive the terminal;

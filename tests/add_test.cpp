@@ -92,7 +92,6 @@ std::vector<std::string> addedNames(const GrfArchive& archive) {
 class AddTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        buildHashTable();
         platform::setAnsiCodePage(platform::CODE_PAGE_WESTERN);
         // In place, so that the archive's own file is there to be found by the walk and the merge.
         ASSERT_TRUE(archive.createInPlace(work.file(u"target.grf"))) << archive.lastError.code;

@@ -13,7 +13,6 @@ namespace {
 class EntryListModelTest : public testing::Test {
 protected:
     void SetUp() override {
-        buildHashTable();
         platform::setAnsiCodePage(platform::CODE_PAGE_WESTERN);
     }
 

@@ -19,8 +19,6 @@ std::vector<uint8_t> bytesOf(std::string_view text) {
 
 class EntryPreviewTest : public testing::Test {
 protected:
-    void SetUp() override { buildHashTable(); }
-
     GrfArchive& open(const TestArchive& writer) {
         EXPECT_TRUE(archive.openForReading(writer.writeTo(dir))) << archive.lastError.code;
         return archive;

@@ -10,7 +10,6 @@
 namespace {
 
 TEST(NameHash, TableAndKeysFollowTheGenerator) {
-    buildHashTable();
     // First values of the generator: s runs 0x00100001 → (s × 125 + 3) mod 0x2AAAAB, two draws per element.
     uint32_t s = 0x00100001;
     auto draw = [&s] {

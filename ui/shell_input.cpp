@@ -22,15 +22,7 @@ namespace {
 constexpr size_t MAX_NAMED_ITEMS = 15;
 
 bool isArchivePath(const std::u16string& path) {
-    const size_t dot = path.rfind(u'.');
-    if (dot == std::u16string::npos || path.size() - dot != 4) {
-        return false;
-    }
-    std::u16string extension = path.substr(dot + 1);
-    for (char16_t& c : extension) {
-        c = asciiLower(c);
-    }
-    return extension == u"grf" || extension == u"gpf";
+    return hasExtension(path, u"grf") || hasExtension(path, u"gpf");
 }
 
 std::u16string fileNameOf(const std::u16string& path) {

@@ -22,6 +22,33 @@ constexpr Unit asciiUpper(Unit c) {
 }
 
 // Byte comparison with only ASCII letter case folded.
+// Whether `name` ends in a dot and `extension` (given in lower case), its ASCII letters in either
+// case: "data\\a.TGA" has the extension "tga".
+template <typename Unit>
+constexpr bool hasExtension(std::basic_string_view<Unit> name, std::basic_string_view<Unit> extension) {
+    if (name.size() <= extension.size() || name[name.size() - extension.size() - 1] != Unit('.')) return false;
+    const auto tail = name.substr(name.size() - extension.size());
+    for (size_t i = 0; i < extension.size(); ++i) {
+        if (asciiLower(tail[i]) != extension[i]) return false;
+    }
+    return true;
+}
+constexpr bool hasExtension(std::string_view name, std::string_view extension) {
+    return hasExtension<char>(name, extension);
+}
+constexpr bool hasExtension(std::u16string_view name, std::u16string_view extension) {
+    return hasExtension<char16_t>(name, extension);
+}
+
+// Entry names (and the core's paths) separate with backslashes; a slash stands for one.
+template <typename Text>
+Text withBackslashes(Text text) {
+    for (auto& unit : text) {
+        if (unit == '/') unit = '\\';
+    }
+    return text;
+}
+
 bool namesEqual(std::string_view a, std::string_view b);
 // The same comparison as an order: below 0, 0 or above 0, bytes as unsigned values.
 int compareNames(std::string_view a, std::string_view b);

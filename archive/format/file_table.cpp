@@ -47,15 +47,8 @@ int32_t decimalDigits(uint32_t value) {
 
 // Map files, altitude, sprite actions and effect scripts carry only their first blocks coded.
 bool hasHeaderOnlySuffix(std::string_view name) {
-    const size_t dot = name.rfind('.');
-    if (dot == std::string_view::npos) return false;
-    const std::string_view suffix = name.substr(dot);
-    if (suffix.size() != 4) return false;
-    static constexpr const char* HEADER_ONLY_SUFFIXES[] = {".gnd", ".gat", ".act", ".str"};
-    for (const char* candidate : HEADER_ONLY_SUFFIXES) {
-        bool equal = true;
-        for (size_t i = 0; i < 4; ++i) equal = equal && asciiLower(uint8_t(suffix[i])) == uint8_t(candidate[i]);
-        if (equal) return true;
+    for (const std::string_view extension : {"gnd", "gat", "act", "str"}) {
+        if (hasExtension(name, extension)) return true;
     }
     return false;
 }

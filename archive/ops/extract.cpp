@@ -76,8 +76,7 @@ std::optional<std::u16string> entryTargetPath(const GrfEntry& entry, const std::
     const std::u16string& fullName = entry.displayName(useKoreanNames);
     // The name comes from an untrusted file: it may only ever name something below targetDir.
     if (!isSafeEntryPath(fullName) || entry.name().size() > MAX_NAME_LENGTH) return std::nullopt;
-    std::u16string name = fullName;
-    std::replace(name.begin(), name.end(), u'/', u'\\');
+    std::u16string name = withBackslashes(fullName);
     if (!keepDirs) name.erase(0, name.rfind(u'\\') + 1);
 
     // An empty target means the current directory; a separator in front would mean the root.

@@ -9,7 +9,7 @@
 #include "archive/format/entry_name.h"
 #include "archive/format/legacy_decode.h"
 #include "archive/base/result_codes.h"
-#include "platform/exclusive_file.h"
+#include "archive/ops/source_reader.h"
 
 namespace {
 
@@ -19,16 +19,6 @@ constexpr size_t HEX_ROW_BYTES = 16;
 
 bool startsWith(std::span<const uint8_t> bytes, std::initializer_list<uint8_t> signature) {
     return bytes.size() >= signature.size() && std::equal(signature.begin(), signature.end(), bytes.begin());
-}
-
-bool hasExtension(std::string_view name, std::string_view extension) {
-    if (name.size() <= extension.size() || name[name.size() - extension.size() - 1] != '.') {
-        return false;
-    }
-    const std::string_view tail = name.substr(name.size() - extension.size());
-    return std::equal(tail.begin(), tail.end(), extension.begin(), [](char a, char b) {
-        return asciiLower(a) == b;
-    });
 }
 
 bool looksLikeText(std::span<const uint8_t> bytes) {
@@ -41,23 +31,18 @@ bool looksLikeText(std::span<const uint8_t> bytes) {
 // A pending entry from a disk file: the file's head, read as it is now.
 PreviewData readDiskFile(const std::u16string& path, uint32_t limit) {
     PreviewData data;
-    platform::ExclusiveFile file;
-    if (file.open(path, platform::ExclusiveFile::Mode::READ) != 0 || !file.isOpen()) {
-        data.error = RESULT_OPEN_FAILED;
+    SourceReader file;
+    if (FailureReason opened = file.open(path); opened.failed()) {
+        data.error = opened.operation == Operation::OPEN ? RESULT_OPEN_FAILED : RESULT_BAD_LENGTH;
         return data;
     }
-    const uint64_t size = file.size();
-    if (size == UINT64_MAX) {
-        data.error = RESULT_BAD_LENGTH;
-        return data;
-    }
-    data.bytes.resize(size_t(std::min<uint64_t>(size, limit)));
-    if (file.read(data.bytes.data(), data.bytes.size()) != data.bytes.size()) {
+    data.bytes.resize(size_t(std::min<uint64_t>(file.size(), limit)));
+    if (file.read(data.bytes.data(), data.bytes.size()).failed()) {
         data.bytes.clear();
         data.error = RESULT_BAD_LENGTH;
         return data;
     }
-    data.truncated = size > limit;
+    data.truncated = file.size() > limit;
     return data;
 }
 

@@ -82,9 +82,6 @@ std::string utf8(std::u16string_view text) {
     return out;
 }
 
-// Every test that names entries needs the hash table; building it here saves each test the call.
-const bool HASH_TABLE_READY = (buildHashTable(), true);
-
 }  // namespace
 
 std::vector<uint8_t> toBytes(std::string_view text) {
