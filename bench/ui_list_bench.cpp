@@ -56,12 +56,12 @@ int main(int argc, char** argv) {
     GrfArchive* const archive = app.currentArchive.get();
     Generator random(11);
     for (uint32_t i = 0; i < count; ++i) {
-        auto entry = std::make_unique<GrfEntry>(archive, ENTRY_STORED);
-        entry->setName(makeEntryName(i, random));
-        entry->originalSize = random.next() % 500000;
-        entry->compressedSize = entry->originalSize / 3;
-        entry->offset = 46 + i * 1000;
-        archive->adoptEntry(std::move(entry));
+        EntryRecord record;
+        record.name = makeEntryName(i, random);
+        record.originalSize = random.next() % 500000;
+        record.compressedSize = record.originalSize / 3;
+        record.offset = 46 + uint64_t(i) * 1000;
+        archive->adoptEntry(std::make_unique<GrfEntry>(archive, record, ENTRY_STORED));
     }
     setUiState(UI_ARCHIVE_OPEN);
     std::printf("%u entries, %d repetitions, median ms\n", count, repetitions);

@@ -35,7 +35,7 @@ int runCheck(Session& session) {
     uint64_t total = 0;
     for (const auto& entry : archive->storedEntries()) {
         everything.push_back(entry.get());
-        total += entry->compressedSize;
+        total += entry->compressedSize();
     }
     // Each damaged entry is named as the check meets it.
     session.listener.onItemFailed = printDamaged;

@@ -115,8 +115,8 @@ int runDiff(Session& session) {
     if (!newSide) return EXIT_TROUBLE;
 
     uint64_t total = 0;
-    for (const auto& entry : oldSide->storedEntries()) total += entry->compressedSize;
-    for (const auto& entry : oldSide->pendingEntries()) total += entry->compressedSize;
+    for (const auto& entry : oldSide->storedEntries()) total += entry->compressedSize();
+    for (const auto& entry : oldSide->pendingEntries()) total += entry->compressedSize();
     session.listener.onItemFailed = [json = options.json](const FailureReason& reason) { printUnreadable(reason, json); };
     TaskRun run(session.listener);
     session.bar.begin();

@@ -32,11 +32,11 @@ ListColumn sortColumn(const std::string& key) {
 std::string tableRow(const GrfEntry& entry, bool stored, const std::u16string& shownName) {
     char line[80];
     if (!stored) {
-        std::snprintf(line, sizeof line, "%10s %10" PRIu32 " %10s  %-7s  ", "N/A", entry.originalSize, "N/A",
+        std::snprintf(line, sizeof line, "%10s %10" PRIu32 " %10s  %-7s  ", "N/A", entry.originalSize(), "N/A",
                       stateWord(entry.state()));
     } else {
-        std::snprintf(line, sizeof line, "%10" PRIu32 " %10" PRIu32 " %10" PRIu64 "  %-7s  ", entry.compressedSize,
-                      entry.originalSize, entry.offset, stateWord(entry.state()));
+        std::snprintf(line, sizeof line, "%10" PRIu32 " %10" PRIu32 " %10" PRIu64 "  %-7s  ", entry.compressedSize(),
+                      entry.originalSize(), entry.offset(), stateWord(entry.state()));
     }
     return line + escapeControls(utf16ToUtf8(shownName)) + "\n";
 }

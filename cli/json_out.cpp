@@ -30,12 +30,12 @@ std::string jsonString(std::string_view text) {
 std::string entryJson(const GrfEntry& entry, const std::u16string& shownName) {
     std::string out = "{\"name\":" + jsonString(utf16ToUtf8(shownName));
     out += ",\"nameHex\":\"" + hexOf(entry.name()) + "\"";
-    out += ",\"compressedSize\":" + std::to_string(entry.compressedSize);
-    out += ",\"storedSize\":" + std::to_string(entry.storedSize);
-    out += ",\"originalSize\":" + std::to_string(entry.originalSize);
-    out += ",\"offset\":" + std::to_string(entry.offset);
-    out += ",\"flags\":" + std::to_string(unsigned(entry.flags));
-    out += ",\"coding\":" + std::to_string(entry.coding);
+    out += ",\"compressedSize\":" + std::to_string(entry.compressedSize());
+    out += ",\"storedSize\":" + std::to_string(entry.storedSize());
+    out += ",\"originalSize\":" + std::to_string(entry.originalSize());
+    out += ",\"offset\":" + std::to_string(entry.offset());
+    out += ",\"flags\":" + std::to_string(unsigned(entry.flags()));
+    out += ",\"coding\":" + std::to_string(entry.coding());
     out += ",\"state\":" + std::to_string(entry.state());
     return out + "}";
 }

@@ -52,7 +52,7 @@ void extractAll(GrfArchive& archive, bool keepDirs, bool useKoreanNames) {
     const size_t count = std::min(archive.storedEntries().size(), MAX_ENTRIES_EXTRACTED);
     for (size_t i = 0; i < count; ++i) {
         GrfEntry& entry = *archive.storedEntries()[i];
-        const uint32_t claimedSize = entry.originalSize;
+        const uint32_t claimedSize = entry.originalSize();
         archive.lastError.code = 0;
         extractEntries({&entry}, targetDir, keepDirs, useKoreanNames, progress, 0);
         FUZZ_CHECK(progress.statusCount == i + 1);
@@ -61,13 +61,13 @@ void extractAll(GrfArchive& archive, bool keepDirs, bool useKoreanNames) {
             continue;
         }
         // Success: the file holds what the stream gave, never more than the entry claimed.
-        FUZZ_CHECK(entry.originalSize <= claimedSize);
+        FUZZ_CHECK(entry.originalSize() <= claimedSize);
         std::u16string name = entry.displayName(useKoreanNames);
         if (!keepDirs) name.erase(0, name.find_last_of(u"\\/") + 1);
         const fs::path written = systemPath(targetDir + u"\\" + name);
         std::error_code error;
         FUZZ_CHECK(fs::is_regular_file(written, error));
-        FUZZ_CHECK(fs::file_size(written, error) == entry.originalSize);
+        FUZZ_CHECK(fs::file_size(written, error) == entry.originalSize());
     }
 }
 

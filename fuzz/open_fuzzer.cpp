@@ -55,12 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(shown.size() <= MAX_NAME_LENGTH);
             for (const char16_t unit : shown) checksum += unit;
         }
-        FUZZ_CHECK(entry->coding >= -1 && entry->coding <= 10);
-        FUZZ_CHECK(entry->flags == 1 || entry->flags == 3 || entry->flags == 5);
+        FUZZ_CHECK(entry->coding() >= -1 && entry->coding() <= 10);
+        FUZZ_CHECK(entry->flags() == 1 || entry->flags() == 3 || entry->flags() == 5);
         // Every entry can be found by its own name, in any ASCII case.
         const GrfEntry* found = archive.findStored(entry->name());
         FUZZ_CHECK(found != nullptr && equalFolded(found->name(), entry->name()));
-        checksum += entry->compressedSize + entry->storedSize + entry->originalSize + entry->offset + entry->key();
+        checksum += entry->compressedSize() + entry->storedSize() + entry->originalSize() + entry->offset() + entry->key();
     }
     FUZZ_CHECK(archive.entryAt(-1) == nullptr);
     FUZZ_CHECK(archive.entryAt(int64_t(archive.storedEntries().size())) == nullptr);

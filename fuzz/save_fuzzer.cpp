@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The added file reads back byte for byte.
         QuietProgress progress;
         FUZZ_CHECK(extractEntry(entry, scratchCorePath("added.out"), progress));
-        FUZZ_CHECK(entry.originalSize == ADDED_TEXT.size());
+        FUZZ_CHECK(entry.originalSize() == ADDED_TEXT.size());
         std::ifstream file(scratchPath("added.out"), std::ios::binary);
         const std::string back{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
         FUZZ_CHECK(back == ADDED_TEXT);

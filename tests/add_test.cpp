@@ -132,7 +132,7 @@ TEST_F(AddTest, NamesFilesDataAndThePathBelowTheChosenDirectory) {
             EXPECT_EQ(entry->source(), SOURCE_DISK_FILE);
             EXPECT_EQ(target.findAdded(entry->name()), entry.get());
             const bool isEmpty = entry->name().ends_with("empty.txt");
-            EXPECT_EQ(entry->originalSize, isEmpty ? 0u : 3u) << entry->name();
+            EXPECT_EQ(entry->originalSize(), isEmpty ? 0u : 3u) << entry->name();
             EXPECT_EQ(entry->sourcePath(), files.file(isEmpty ? u"game\\data\\empty.txt" : u"game\\data\\tex\\a.bmp"));
         }
         target.close();
@@ -189,7 +189,7 @@ TEST_F(AddTest, AddingAgainReusesPendingEntriesAndRevivesDeletedOnes) {
     EXPECT_EQ(archive.addedNameIndex().size(), 2u);
     EXPECT_EQ(archive.findAdded("data\\x\\a.txt"), a);
     EXPECT_EQ(a->state(), ENTRY_ADDED);
-    EXPECT_EQ(a->originalSize, 7u);
+    EXPECT_EQ(a->originalSize(), 7u);
 }
 
 TEST_F(AddTest, LeavesOutTheArchiveItselfSoThatItCanStillBeSaved) {
@@ -383,7 +383,7 @@ TEST_F(AddTest, MergeKeepsTheLaterOfCaseVariantNamesAndHoldsItsSource) {
     EXPECT_EQ(a->source(), SOURCE_OTHER_ENTRY);
     ASSERT_NE(a->sourceEntry(), nullptr);
     EXPECT_EQ(a->sourceEntry()->name(), "data\\a.TXT");
-    EXPECT_EQ(a->originalSize, 6u);
+    EXPECT_EQ(a->originalSize(), 6u);
     EXPECT_EQ(a->sourceEntry().use_count(), 2) << "both pending entries, and nothing else, hold the source";
     EXPECT_TRUE(target.isModified());
 
@@ -407,7 +407,7 @@ TEST_F(AddTest, ImportingOntoAnEntryOfTheSameSourceKeepsThatSourceAlive) {
     EXPECT_EQ(first, second);
     EXPECT_EQ(tryToUpdate(sourcePath), FILE_HELD) << "the source was destroyed while still in use";
     EXPECT_EQ(second->sourceEntry().get(), lentSecond);
-    EXPECT_EQ(second->originalSize, 2u);
+    EXPECT_EQ(second->originalSize(), 2u);
     EXPECT_EQ(watch.use_count(), 1);
     archive.close();
     EXPECT_TRUE(watch.expired());

@@ -17,20 +17,20 @@ protected:
     }
 
     GrfEntry& store(const std::string& name, uint32_t compressed = 0, uint32_t original = 0, uint32_t offset = 0) {
-        auto entry = std::make_unique<GrfEntry>(&archive, ENTRY_STORED);
-        entry->setName(name);
-        entry->compressedSize = compressed;
-        entry->originalSize = original;
-        entry->offset = offset;
-        return *archive.adoptEntry(std::move(entry));
+        EntryRecord record;
+        record.name = name;
+        record.compressedSize = compressed;
+        record.originalSize = original;
+        record.offset = offset;
+        return *archive.adoptEntry(std::make_unique<GrfEntry>(&archive, record, ENTRY_STORED));
     }
 
     GrfEntry& add(const std::string& name, uint32_t compressed = 0) {
         // Appended as it is, namesakes included, as a table may hold them.
-        auto entry = std::make_unique<GrfEntry>(&archive, ENTRY_ADDED);
-        entry->setName(name);
-        entry->compressedSize = compressed;
-        return *archive.adoptEntry(std::move(entry));
+        EntryRecord record;
+        record.name = name;
+        record.compressedSize = compressed;
+        return *archive.adoptEntry(std::make_unique<GrfEntry>(&archive, record, ENTRY_ADDED));
     }
 
     std::vector<std::string> namesOf(const std::vector<uint32_t>& rows) const {

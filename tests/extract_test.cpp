@@ -112,7 +112,7 @@ TEST_F(Extract, StreamLengthsAroundTheChunkComeBackWhole) {
         const auto path = TestArchive().add("data\\a.bin", data).stream(stream).writeTo(dir, u"chunk.grf");
         ASSERT_TRUE(local.open(path)) << describe(local);
         GrfEntry& entry = *local.storedEntries()[0];
-        EXPECT_EQ(entry.compressedSize, c.length);
+        EXPECT_EQ(entry.compressedSize(), c.length);
         RecordingSink progress;
         ASSERT_TRUE(extractEntry(entry, dir.file(u"out.bin"), progress)) << describe(local);
         EXPECT_EQ(readFile(dir, u"out.bin"), data);
@@ -148,7 +148,7 @@ TEST_F(Extract, EveryCodingComesBackToItsOriginalBytes) {
         ASSERT_TRUE(extractEntry(*local.storedEntries()[0], dir.file(u"out.bin"), progress)) << describe(local);
         EXPECT_EQ(readFile(dir, u"out.bin"), c.data);
         ASSERT_FALSE(progress.progress.empty());
-        EXPECT_EQ(progress.progress.back(), std::make_pair(local.storedEntries()[0]->compressedSize, true));
+        EXPECT_EQ(progress.progress.back(), std::make_pair(local.storedEntries()[0]->compressedSize(), true));
     }
 }
 
@@ -161,7 +161,7 @@ TEST_F(Extract, ShortStreamCorrectsTheSizeAndAHugeClaimDoesNotExhaustMemory) {
         GrfEntry& entry = *local.storedEntries()[0];
         ASSERT_TRUE(extractEntry(entry, dir.file(u"out.txt"), sink)) << describe(local);
         EXPECT_EQ(readFile(dir, u"out.txt"), data);
-        EXPECT_EQ(entry.originalSize, 5000u);
+        EXPECT_EQ(entry.originalSize(), 5000u);
     }
 }
 
@@ -195,7 +195,7 @@ TEST_F(Extract, FailuresRecordTheirCodeAndLeaveNoFile) {
         if (c.progressed) {
             ASSERT_FALSE(progress.progress.empty());
             EXPECT_TRUE(progress.progress.back().second);
-            EXPECT_LT(progress.progress.back().first, local.storedEntries()[0]->compressedSize + 1);
+            EXPECT_LT(progress.progress.back().first, local.storedEntries()[0]->compressedSize() + 1);
         } else {
             EXPECT_TRUE(progress.progress.empty());
         }

@@ -103,25 +103,25 @@ TEST(FileTable, KeepsOnlyRecordsWithEntryFlagsInTableOrder) {
 
     const GrfEntry& plain = *archive.storedEntries()[0];
     EXPECT_EQ(plain.name(), "data\\plain.txt");
-    EXPECT_EQ(plain.coding, -1);
-    EXPECT_EQ(plain.flags, 1);
-    EXPECT_EQ(plain.offset, 46u);
-    EXPECT_EQ(plain.originalSize, 10u);
-    EXPECT_EQ(plain.compressedSize, plain.storedSize);
+    EXPECT_EQ(plain.coding(), -1);
+    EXPECT_EQ(plain.flags(), 1);
+    EXPECT_EQ(plain.offset(), 46u);
+    EXPECT_EQ(plain.originalSize(), 10u);
+    EXPECT_EQ(plain.compressedSize(), plain.storedSize());
     EXPECT_EQ(plain.state(), ENTRY_STORED);
     EXPECT_EQ(plain.owner(), &archive);
 
     const GrfEntry& mixed = *archive.storedEntries()[1];
     EXPECT_EQ(mixed.name(), "data\\mixed.bmp");
-    EXPECT_EQ(mixed.flags, 3);
-    EXPECT_EQ(mixed.coding, digitCount(mixed.compressedSize));
-    EXPECT_EQ(mixed.storedSize % 8, 0u);
-    EXPECT_GE(mixed.storedSize, mixed.compressedSize);
+    EXPECT_EQ(mixed.flags(), 3);
+    EXPECT_EQ(mixed.coding(), digitCount(mixed.compressedSize()));
+    EXPECT_EQ(mixed.storedSize() % 8, 0u);
+    EXPECT_GE(mixed.storedSize(), mixed.compressedSize());
 
     const GrfEntry& header = *archive.storedEntries()[2];
-    EXPECT_EQ(header.flags, 5);
-    EXPECT_EQ(header.coding, 0);
-    EXPECT_EQ(header.originalSize, 3000u);
+    EXPECT_EQ(header.flags(), 5);
+    EXPECT_EQ(header.coding(), 0);
+    EXPECT_EQ(header.originalSize(), 3000u);
     EXPECT_EQ(archive.findStored("DATA\\HEADER.GAT"), &header);
     EXPECT_EQ(archive.findStored("data\\skip0.txt"), nullptr);
 }
@@ -227,15 +227,15 @@ TEST(FileTable, LegacyRecordsDecodeNamesAndDeriveCoding) {
         SCOPED_TRACE(expected[i].name);
         const GrfEntry& entry = *archive.storedEntries()[i];
         EXPECT_EQ(entry.name(), expected[i].name);
-        EXPECT_EQ(entry.coding, expected[i].coding);
-        EXPECT_EQ(entry.flags, expected[i].flags);
+        EXPECT_EQ(entry.coding(), expected[i].coding);
+        EXPECT_EQ(entry.flags(), expected[i].flags);
         if (expected[i].compressedSize) {
-            EXPECT_EQ(entry.compressedSize, expected[i].compressedSize);
+            EXPECT_EQ(entry.compressedSize(), expected[i].compressedSize);
         }
-        EXPECT_EQ(entry.storedSize % 8, 0u);
+        EXPECT_EQ(entry.storedSize() % 8, 0u);
         EXPECT_EQ(entry.state(), ENTRY_STORED);
     }
-    EXPECT_EQ(archive.storedEntries()[3]->originalSize, 1u);
+    EXPECT_EQ(archive.storedEntries()[3]->originalSize(), 1u);
     EXPECT_EQ(archive.findStored("data\\map.gnd"), archive.storedEntries()[1].get());
 }
 
@@ -299,9 +299,9 @@ TEST(FileTable, LegacyLastNameBlockRunsIntoTheFixedFields) {
     ASSERT_TRUE(archive.open(dir.file(u"l.grf"))) << describe(archive);
     ASSERT_EQ(archive.storedEntries().size(), 1u);
     EXPECT_EQ(archive.storedEntries()[0]->name(), "abc.bmp");
-    EXPECT_EQ(archive.storedEntries()[0]->compressedSize, compressed);
-    EXPECT_EQ(archive.storedEntries()[0]->storedSize, 312u);
-    EXPECT_EQ(archive.storedEntries()[0]->coding, 3);
+    EXPECT_EQ(archive.storedEntries()[0]->compressedSize(), compressed);
+    EXPECT_EQ(archive.storedEntries()[0]->storedSize(), 312u);
+    EXPECT_EQ(archive.storedEntries()[0]->coding(), 3);
 }
 
 // Every byte of the header and table, set to a few telling values: the open either fails with a

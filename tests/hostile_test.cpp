@@ -114,7 +114,7 @@ TEST(HostileSizes, FourGiBClaimsAreNeverAllocated) {
         }
         ASSERT_TRUE(extracted) << describe(archive);
         EXPECT_EQ(readBack(dir, u"out"), data);
-        EXPECT_EQ(archive.storedEntries()[0]->originalSize, data.size());
+        EXPECT_EQ(archive.storedEntries()[0]->originalSize(), data.size());
     }
 }
 

@@ -134,7 +134,7 @@ SaveRun saveWith(const Scenario& scenario, unsigned threads) {
         scenario.edit(archive, dir);
         uint64_t total = 0;
         for (const auto& entry : archive.pendingEntries()) {
-            if (entry->state() != ENTRY_DELETED) total += entry->originalSize;
+            if (entry->state() != ENTRY_DELETED) total += entry->originalSize();
         }
         const bool saved = saveArchive(archive, scenario.level, false, outcome.log, threads).ok();
         EXPECT_EQ(saved, scenario.result == 0);
@@ -293,7 +293,7 @@ TEST(ParallelExtract, EachEntryKeepsItsOwnResultAndFile) {
         EXPECT_FALSE(log.wentBack);
         EXPECT_FALSE(log.otherThread);
         std::vector<uint32_t> sizes;
-        for (const auto& entry : fresh.storedEntries()) sizes.push_back(entry->originalSize);
+        for (const auto& entry : fresh.storedEntries()) sizes.push_back(entry->originalSize());
         return std::make_tuple(log.statuses, log.codes, sizes);
     };
     const auto [statuses, codes, sizes] = run(1, u"one");
@@ -351,7 +351,7 @@ TEST(ParallelCheck, FindsWhatExtractionFindsAndWritesNothing) {
         uint64_t total = 0;
         for (const auto& entry : archive.storedEntries()) {
             entries.push_back(entry.get());
-            total += entry->compressedSize;
+            total += entry->compressedSize();
         }
         ProgressLog log(&archive);
         checkEntries(entries, false, log, threads);
@@ -362,7 +362,7 @@ TEST(ParallelCheck, FindsWhatExtractionFindsAndWritesNothing) {
         EXPECT_FALSE(log.otherThread);
         // What the failed entries read counts as far as they got; the others whole.
         EXPECT_LE(log.committed, total);
-        EXPECT_EQ(archive.findStored("data\\long-claim.txt")->originalSize, 3000u);
+        EXPECT_EQ(archive.findStored("data\\long-claim.txt")->originalSize(), 3000u);
         EXPECT_EQ(filesIn(), before);
     }
 }
@@ -395,7 +395,7 @@ TEST(LargeEntries, SavedInPiecesComeBackWhole) {
         SCOPED_TRACE(name);
         GrfEntry* entry = saved.findStored(name);
         ASSERT_NE(entry, nullptr);
-        EXPECT_EQ(entry->originalSize, bytes->size());
+        EXPECT_EQ(entry->originalSize(), bytes->size());
         ProgressLog log;
         ASSERT_TRUE(extractEntry(*entry, dir.file(u"back"), log)) << describe(saved);
         EXPECT_TRUE(readWholeFile(dir.native(u"back")) == *bytes);
@@ -428,7 +428,7 @@ TEST(LargeEntries, ExtractAndCheckInPiecesAsWholeOnesDo) {
             uint64_t total = 0;
             for (const auto& entry : archive.storedEntries()) {
                 entries.push_back(entry.get());
-                total += entry->compressedSize;
+                total += entry->compressedSize();
             }
             ProgressLog log(&archive);
             if (extracting) {
@@ -454,7 +454,7 @@ TEST(LargeEntries, ExtractAndCheckInPiecesAsWholeOnesDo) {
     ProgressLog log;
     ASSERT_TRUE(extractEntry(*archive.storedEntries()[0], dir.file(u"alone.txt"), log)) << describe(archive);
     EXPECT_EQ(readWholeFile(dir.native(u"alone.txt")), large);
-    EXPECT_EQ(log.committed, archive.storedEntries()[0]->compressedSize);
+    EXPECT_EQ(log.committed, archive.storedEntries()[0]->compressedSize());
     EXPECT_FALSE(extractEntry(*archive.storedEntries()[1], dir.file(u"spoiled.txt"), log));
     EXPECT_EQ(archive.lastError.code, RESULT_BAD_DATA);
     EXPECT_FALSE(fs::exists(fs::path(dir.native(u"spoiled.txt"))));
@@ -473,7 +473,7 @@ TEST(ParallelExtract, ProgressReachesTheTotalAndMovesInsideALargeEntry) {
     uint64_t total = 0;
     for (const auto& entry : archive.storedEntries()) {
         selection.push_back(entry.get());
-        total += entry->compressedSize;
+        total += entry->compressedSize();
     }
     ProgressLog log;
     extractEntries(selection, dir.file(u"out"), false, false, log, 2);
@@ -481,7 +481,7 @@ TEST(ParallelExtract, ProgressReachesTheTotalAndMovesInsideALargeEntry) {
     EXPECT_EQ(log.committed, total);
     EXPECT_FALSE(log.wentBack);
     EXPECT_FALSE(log.otherThread);
-    const uint32_t largeStored = archive.findStored("data\\large.bin")->compressedSize;
+    const uint32_t largeStored = archive.findStored("data\\large.bin")->compressedSize();
     EXPECT_TRUE(std::any_of(log.inside.begin(), log.inside.end(),
                             [&](const auto& report) { return report.first == 1 && report.second < largeStored; }));
     EXPECT_EQ(readWholeFile(dir.native(u"out\\large.bin")), noiseData(3 << 20, 2));

@@ -73,16 +73,16 @@ uint64_t tablePosition(const std::vector<uint8_t>& file) {
 
 // An entry's data as the file holds them, decoded and inflated: independent of extraction.
 std::vector<uint8_t> contentOf(const std::vector<uint8_t>& file, const GrfEntry& entry) {
-    if (uint64_t(entry.offset) + entry.storedSize > file.size()) {
+    if (uint64_t(entry.offset()) + entry.storedSize() > file.size()) {
         ADD_FAILURE() << entry.name() << " reaches past the end of the file";
         return {};
     }
-    std::vector<uint8_t> stored(file.begin() + entry.offset, file.begin() + entry.offset + entry.storedSize);
-    if (entry.coding >= 0) {
-        decodeData(stored.data(), stored.size(), entry.coding);
+    std::vector<uint8_t> stored(file.begin() + entry.offset(), file.begin() + entry.offset() + entry.storedSize());
+    if (entry.coding() >= 0) {
+        decodeData(stored.data(), stored.size(), entry.coding());
     }
-    stored.resize(entry.compressedSize);
-    return inflateBytes(stored, entry.originalSize);
+    stored.resize(entry.compressedSize());
+    return inflateBytes(stored, entry.originalSize());
 }
 
 struct Opened {
@@ -175,13 +175,13 @@ TEST(Save, FreshArchiveFillsFromTheHeaderBackToBack) {
     const GrfEntry* a = stored(archive, "data\\small.txt");
     const GrfEntry* b = stored(archive, "data\\large.txt");
     const GrfEntry* c = stored(archive, "data\\empty.txt");
-    EXPECT_EQ(a->offset, 46u);
-    EXPECT_EQ(b->offset, a->offset + a->storedSize);
-    EXPECT_EQ(c->offset, b->offset + b->storedSize);
-    EXPECT_EQ(tablePosition(opened.bytes), c->offset + c->storedSize);
+    EXPECT_EQ(a->offset(), 46u);
+    EXPECT_EQ(b->offset(), a->offset() + a->storedSize());
+    EXPECT_EQ(c->offset(), b->offset() + b->storedSize());
+    EXPECT_EQ(tablePosition(opened.bytes), c->offset() + c->storedSize());
     for (const GrfEntry* entry : {a, b, c}) {
-        EXPECT_EQ(entry->flags, 1);
-        EXPECT_EQ(entry->storedSize, entry->compressedSize);
+        EXPECT_EQ(entry->flags(), 1);
+        EXPECT_EQ(entry->storedSize(), entry->compressedSize());
     }
     EXPECT_EQ(contentOf(opened.bytes, *a), small);
     EXPECT_EQ(contentOf(opened.bytes, *b), large);
@@ -203,7 +203,7 @@ TEST(Save, PreviousTableBecomesAGapOnlyAfterTheNextSave) {
         firstEnd = opened.bytes.size();
         GrfArchive& archive = *opened.archive;
         const GrfEntry* b = stored(archive, "data\\b.txt");
-        ASSERT_EQ(firstTable, b->offset + b->storedSize) << "the writer lays entries back to back";
+        ASSERT_EQ(firstTable, b->offset() + b->storedSize()) << "the writer lays entries back to back";
         addDiskFile(archive, "data\\tiny.txt", dir, toBytes("x"));
         CountingSink sink;
         ASSERT_TRUE(saveArchive(archive, 6, false, sink)) << describe(archive);
@@ -212,15 +212,15 @@ TEST(Save, PreviousTableBecomesAGapOnlyAfterTheNextSave) {
         auto opened = reopen(dir);
         GrfArchive& archive = *opened.archive;
         const GrfEntry* tiny = stored(archive, "data\\tiny.txt");
-        EXPECT_EQ(tiny->offset, firstEnd);
-        EXPECT_EQ(tablePosition(opened.bytes), firstEnd + tiny->storedSize);
+        EXPECT_EQ(tiny->offset(), firstEnd);
+        EXPECT_EQ(tablePosition(opened.bytes), firstEnd + tiny->storedSize());
         addDiskFile(archive, "data\\tiny2.txt", dir, toBytes("y"));
         CountingSink sink;
         ASSERT_TRUE(saveArchive(archive, 6, false, sink)) << describe(archive);
     }
     auto opened = reopen(dir);
     const GrfEntry* tiny2 = stored(*opened.archive, "data\\tiny2.txt");
-    EXPECT_EQ(tiny2->offset, firstTable);
+    EXPECT_EQ(tiny2->offset(), firstTable);
     EXPECT_EQ(contentOf(opened.bytes, *tiny2), toBytes("y"));
     EXPECT_EQ(opened.archive->storedEntries().size(), 4u);
 }
@@ -235,8 +235,8 @@ TEST(Save, DeletedEntryLeavesTheTableAndItsSpaceIsReusedAfterReopen) {
     {
         auto opened = reopen(dir);
         GrfEntry* b = stored(*opened.archive, "data\\b.bin");
-        freedOffset = b->offset;
-        freedSize = b->storedSize;
+        freedOffset = b->offset();
+        freedSize = b->storedSize();
         opened.archive->markDeleted(*b);
         CountingSink sink;
         ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink));
@@ -257,9 +257,9 @@ TEST(Save, DeletedEntryLeavesTheTableAndItsSpaceIsReusedAfterReopen) {
     auto opened = reopen(dir);
     const GrfEntry* new1 = stored(*opened.archive, "data\\new1.txt");
     const GrfEntry* new2 = stored(*opened.archive, "data\\new2.txt");
-    ASSERT_LE(new1->storedSize + new2->storedSize, freedSize) << "sample sizes no longer fit the test";
-    EXPECT_EQ(new1->offset, freedOffset);
-    EXPECT_EQ(new2->offset, freedOffset + new1->storedSize);
+    ASSERT_LE(new1->storedSize() + new2->storedSize(), freedSize) << "sample sizes no longer fit the test";
+    EXPECT_EQ(new1->offset(), freedOffset);
+    EXPECT_EQ(new2->offset(), freedOffset + new1->storedSize());
     EXPECT_EQ(contentOf(opened.bytes, *new1), sampleData(1000, 8));
 }
 
@@ -270,7 +270,7 @@ TEST(Save, AddedNamesakeReplacesTheStoredEntry) {
     uint32_t oldOffset = 0;
     {
         auto opened = reopen(dir);
-        oldOffset = stored(*opened.archive, "data\\a.txt")->offset;
+        oldOffset = stored(*opened.archive, "data\\a.txt")->offset();
         CountingSink sink;
         ASSERT_TRUE(mergeArchive(*opened.archive, dir.file(u"other.grf"), sink));
         ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink)) << describe(*opened.archive);
@@ -280,7 +280,7 @@ TEST(Save, AddedNamesakeReplacesTheStoredEntry) {
     ASSERT_EQ(archive.storedEntries().size(), 2u);
     const GrfEntry* replaced = stored(archive, "data\\a.txt");
     EXPECT_EQ(replaced->name(), "data\\A.TXT");
-    EXPECT_NE(replaced->offset, oldOffset);
+    EXPECT_NE(replaced->offset(), oldOffset);
     EXPECT_EQ(contentOf(opened.bytes, *replaced), toBytes("new contents"));
 }
 
@@ -291,9 +291,9 @@ TEST(Save, RenamedEntryKeepsItsPositionAndSizes) {
     {
         auto opened = reopen(dir);
         GrfEntry* entry = stored(*opened.archive, "data\\a.txt");
-        offset = entry->offset;
-        compressedSize = entry->compressedSize;
-        originalSize = entry->originalSize;
+        offset = entry->offset();
+        compressedSize = entry->compressedSize();
+        originalSize = entry->originalSize();
         ASSERT_EQ(entry->rename("data\\renamed.txt"), RenameResult::RENAMED);
         CountingSink sink;
         ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink));
@@ -301,9 +301,9 @@ TEST(Save, RenamedEntryKeepsItsPositionAndSizes) {
     auto opened = reopen(dir);
     ASSERT_EQ(opened.archive->storedEntries().size(), 1u);
     const GrfEntry* entry = stored(*opened.archive, "data\\renamed.txt");
-    EXPECT_EQ(entry->offset, offset);
-    EXPECT_EQ(entry->compressedSize, compressedSize);
-    EXPECT_EQ(entry->originalSize, originalSize);
+    EXPECT_EQ(entry->offset(), offset);
+    EXPECT_EQ(entry->compressedSize(), compressedSize);
+    EXPECT_EQ(entry->originalSize(), originalSize);
 }
 
 TEST(Save, LegacyArchiveBecomesCurrentWithItsDataStillCoded) {
@@ -318,7 +318,7 @@ TEST(Save, LegacyArchiveBecomesCurrentWithItsDataStillCoded) {
     {
         auto opened = reopen(dir);
         ASSERT_EQ(opened.archive->version(), 1u);
-        for (const auto& entry : opened.archive->storedEntries()) dataSpans.emplace_back(entry->offset, entry->storedSize);
+        for (const auto& entry : opened.archive->storedEntries()) dataSpans.emplace_back(entry->offset(), entry->storedSize());
         CountingSink sink;
         ASSERT_TRUE(saveArchive(*opened.archive, 6, false, sink)) << describe(*opened.archive);
     }
@@ -333,11 +333,11 @@ TEST(Save, LegacyArchiveBecomesCurrentWithItsDataStillCoded) {
     const GrfEntry* gat = stored(archive, "data\\map.gat");
     const GrfEntry* bmp = stored(archive, "data\\tex.bmp");
     const GrfEntry* txt = stored(archive, "data\\read.txt");
-    EXPECT_EQ(gat->flags, 5);
-    EXPECT_EQ(gat->coding, 0);
-    EXPECT_EQ(bmp->flags, 3);
-    EXPECT_EQ(bmp->coding, digitCount(bmp->compressedSize));
-    EXPECT_EQ(txt->flags, 3);
+    EXPECT_EQ(gat->flags(), 5);
+    EXPECT_EQ(gat->coding(), 0);
+    EXPECT_EQ(bmp->flags(), 3);
+    EXPECT_EQ(bmp->coding(), digitCount(bmp->compressedSize()));
+    EXPECT_EQ(txt->flags(), 3);
     EXPECT_EQ(contentOf(opened.bytes, *gat), ground);
     EXPECT_EQ(contentOf(opened.bytes, *bmp), picture);
     EXPECT_EQ(contentOf(opened.bytes, *txt), text);
@@ -355,8 +355,8 @@ TEST(Save, LevelZeroStoresBlocksSlightlyLargerThanTheData) {
     }
     auto opened = reopen(dir);
     const GrfEntry* entry = stored(*opened.archive, "data\\stored.txt");
-    EXPECT_GT(entry->compressedSize, data.size());
-    EXPECT_LT(entry->compressedSize, data.size() + 64);
+    EXPECT_GT(entry->compressedSize(), data.size());
+    EXPECT_LT(entry->compressedSize(), data.size() + 64);
     EXPECT_EQ(contentOf(opened.bytes, *entry), data);
 }
 
@@ -393,12 +393,12 @@ TEST(Save, TakesSourcesAsTheyAreAtSaveTime) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const GrfEntry* entry = stored(archive, c.name);
-        EXPECT_EQ(entry->originalSize, c.data.size());
+        EXPECT_EQ(entry->originalSize(), c.data.size());
         EXPECT_EQ(contentOf(opened.bytes, *entry), c.data);
     }
     // Nothing but the three entries and the table: the deleted one took no space.
     uint64_t used = HEADER_SIZE;
-    for (const auto& entry : archive.storedEntries()) used += entry->storedSize;
+    for (const auto& entry : archive.storedEntries()) used += entry->storedSize();
     EXPECT_EQ(tablePosition(opened.bytes), used);
 }
 
@@ -515,10 +515,10 @@ TEST(Repack, WritesEveryStoredEntryBackToBackInTableOrder) {
         const GrfEntry& entry = *fresh->storedEntries()[i];
         SCOPED_TRACE(entry.name());
         EXPECT_EQ(entry.name(), tableOrder[i]);
-        EXPECT_EQ(entry.offset, expectedOffset);
-        EXPECT_EQ(entry.flags, 1);
-        EXPECT_EQ(entry.storedSize, entry.compressedSize);
-        expectedOffset += entry.storedSize;
+        EXPECT_EQ(entry.offset(), expectedOffset);
+        EXPECT_EQ(entry.flags(), 1);
+        EXPECT_EQ(entry.storedSize(), entry.compressedSize());
+        expectedOffset += entry.storedSize();
     }
     EXPECT_EQ(tablePosition(bytes), expectedOffset);
     EXPECT_EQ(contentOf(bytes, *stored(*fresh, "data\\z.gat")), ground);
@@ -736,9 +736,9 @@ TEST(SaveFaults, EveryFailedWriteLeavesThePreviousContents) {
                                                                    {"data\\tiny.txt", tiny},
                                                                    {"data\\large.txt", large}};
         EXPECT_EQ(contents, expected);
-        EXPECT_EQ(stored(*reopened.archive, "data\\fill.bin")->offset, gaps.front().start);
-        EXPECT_EQ(stored(*reopened.archive, "data\\plug.bin")->offset, gaps.back().start);
-        EXPECT_EQ(stored(*reopened.archive, "data\\tiny.txt")->offset, base.size());
+        EXPECT_EQ(stored(*reopened.archive, "data\\fill.bin")->offset(), gaps.front().start);
+        EXPECT_EQ(stored(*reopened.archive, "data\\plug.bin")->offset(), gaps.back().start);
+        EXPECT_EQ(stored(*reopened.archive, "data\\tiny.txt")->offset(), base.size());
         break;
     }
     // Four entries, the table and the header.

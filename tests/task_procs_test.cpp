@@ -116,13 +116,13 @@ TEST(TaskProcs, ExtractOneReportsTargetTotalAndResult) {
 
     const std::u16string target = dir.file(u"out.txt");
     EXPECT_EQ(run.run(TASK_EXTRACT_ONE, extractOneArgs(entry, target)),
-              (Lines{"started 1", "status " + narrow(target), "total " + sizeText(entry->compressedSize),
-                     "progress " + sizeText(entry->compressedSize), "finished 1 0"}));
+              (Lines{"started 1", "status " + narrow(target), "total " + sizeText(entry->compressedSize()),
+                     "progress " + sizeText(entry->compressedSize()), "finished 1 0"}));
     EXPECT_EQ(readWholeFile(dir.native(u"out.txt")), sampleData(200000, 1));
 
     const std::u16string other = dir.file(u"far.txt");
     EXPECT_EQ(run.run(TASK_EXTRACT_ONE, extractOneArgs(unreadable, other)),
-              (Lines{"started 1", "status " + narrow(other), "total " + sizeText(unreadable->compressedSize),
+              (Lines{"started 1", "status " + narrow(other), "total " + sizeText(unreadable->compressedSize()),
                      "finished 1 " + std::to_string(RESULT_BAD_LENGTH)}));
 }
 
@@ -141,10 +141,10 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
     selected->keepDirs = 0;
     selected->selection = {first, second};
     selected->targetDir = dir.file(u"flat");
-    const uint64_t pair = uint64_t(first->compressedSize) + second->compressedSize;
+    const uint64_t pair = uint64_t(first->compressedSize()) + second->compressedSize();
     EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, std::move(selected)),
               (Lines{"started 2", "total " + sizeText(pair), "status data\\one\\x.txt",
-                     "progress " + sizeText(first->compressedSize), "status data\\two\\x.txt",
+                     "progress " + sizeText(first->compressedSize()), "status data\\two\\x.txt",
                      "progress " + sizeText(pair), "finished 2 0"}));
     EXPECT_EQ(readWholeFile(dir.native(u"flat\\x.txt")), toBytes("second"));
 
@@ -155,7 +155,7 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
     all->targetDir = dir.file(u"tree");
     EXPECT_EQ(run.run(TASK_EXTRACT_ALL, std::move(all)),
               (Lines{"started 3", "total " + sizeText(pair), "status data\\one\\x.txt",
-                     "progress " + sizeText(first->compressedSize), "status data\\two\\x.txt",
+                     "progress " + sizeText(first->compressedSize()), "status data\\two\\x.txt",
                      "progress " + sizeText(pair), "finished 3 0"}));
 
     // Picked by hand, the deleted row is named as failed, and its share of the bar still moves.
@@ -163,8 +163,8 @@ TEST(TaskProcs, ExtractSelectedAndAllCountCompressedBytes) {
     picked->selection = {third};
     picked->targetDir = dir.file(u"picked");
     EXPECT_EQ(run.run(TASK_EXTRACT_SELECTED, std::move(picked)),
-              (Lines{"started 2", "total " + sizeText(third->compressedSize), "status data\\y.txt",
-                     "progress " + sizeText(third->compressedSize), "failed data\\y.txt", "finished 2 0"}));
+              (Lines{"started 2", "total " + sizeText(third->compressedSize()), "status data\\y.txt",
+                     "progress " + sizeText(third->compressedSize()), "failed data\\y.txt", "finished 2 0"}));
     EXPECT_EQ(readWholeFile(dir.native(u"tree\\data\\one\\x.txt")), toBytes("first"));
     EXPECT_FALSE(fs::exists(fs::path(dir.native(u"tree\\data\\y.txt"))));
 
@@ -266,7 +266,7 @@ TEST(TaskProcs, RecompressHandsBackTheArchiveToContinueWith) {
     std::unique_ptr<GrfArchive> result = std::move(done->resultArchive);
     ASSERT_NE(result, nullptr);
     ASSERT_EQ(result->storedEntries().size(), 2u);
-    EXPECT_EQ(result->storedEntries()[0]->offset, 46u);
+    EXPECT_EQ(result->storedEntries()[0]->offset(), 46u);
 
     // Failure B: the old file stays and is opened again.
     auto bad = std::make_unique<GrfArchive>();
@@ -306,10 +306,11 @@ TEST(TaskProcs, TotalAbove4GiBTravelsInTwoHalvesAndFailedEntriesDoNotChangeTheRe
     args->targetDir = dir.file(u"out");
     // Entries that claim the largest sizes: their data are nowhere, so each extraction fails.
     for (const char* name : {"data\\huge1.bin", "data\\huge2.bin"}) {
-        auto entry = std::make_unique<GrfEntry>(&archive, ENTRY_STORED);
-        entry->setName(name);
-        entry->compressedSize = entry->storedSize = entry->originalSize = 0xFFFFFFFFu;
-        entry->offset = 46;
+        EntryRecord record;
+        record.name = name;
+        record.compressedSize = record.storedSize = record.originalSize = 0xFFFFFFFFu;
+        record.offset = 46;
+        auto entry = std::make_unique<GrfEntry>(&archive, record, ENTRY_STORED);
         args->selection.push_back(entry.get());
         archive.adoptEntry(std::move(entry));
     }

@@ -149,10 +149,12 @@ TEST_F(EntryListTest, HeaderClicksSortAndEnterRestoresListOrder) {
     GrfArchive& archive = *app.currentArchive;
     const uint32_t compressed[] = {30, 10, 20, 10};
     for (size_t i = 0; i < 4; ++i) {
-        archive.storedEntries()[i]->compressedSize = compressed[i];
+        GrfEntry& entry = *archive.storedEntries()[i];
+        entry.placeData(entry.originalSize(), compressed[i], entry.offset());
     }
-    archive.pendingEntries()[0]->compressedSize = 5;   // added rows order among themselves by the field too
-    archive.pendingEntries()[1]->compressedSize = 1;
+    // Added rows order among themselves by the field too.
+    archive.pendingEntries()[0]->placeData(7, 5, 0);
+    archive.pendingEntries()[1]->placeData(7, 1, 0);
 
     clickHeader(0);  // the state starts on this column, ascending: the first click descends
     EXPECT_EQ(names(), (std::vector<std::wstring>{L"data\\z.txt", L"data\\y.txt", L"data\\c.txt", L"data\\b.txt",
@@ -209,12 +211,12 @@ TEST_F(EntryListTest, EverySortAgreesWithItsComparator) {
         for (uint32_t k = next() % 4; k > 0; --k) {
             name += tails[next() % 11];
         }
-        auto entry = std::make_unique<GrfEntry>(&archive, i % 4 == 0 ? ENTRY_ADDED : ENTRY_STORED);
-        entry->setName(name);
-        entry->compressedSize = next() % 5;
-        entry->originalSize = next() % 5;
-        entry->offset = next() % 5 == 0 ? 0xFFFFFFFFu : next();
-        archive.adoptEntry(std::move(entry));
+        EntryRecord record;
+        record.name = name;
+        record.compressedSize = next() % 5;
+        record.originalSize = next() % 5;
+        record.offset = next() % 5 == 0 ? 0xFFFFFFFFu : next();
+        archive.adoptEntry(std::make_unique<GrfEntry>(&archive, record, i % 4 == 0 ? ENTRY_ADDED : ENTRY_STORED));
     }
     // Names that end exactly where the sort's sixteen-byte steps do, beside longer namesakes.
     for (const char* name : {"data\\abcdefghijkl", "data\\abcdefghijk", "data\\ABCDEFGHIJK", "data\\abcdefghijk\\",

@@ -23,7 +23,7 @@ Outcome extractOne(TaskArgs& record, TaskRun& run) {
     GrfEntry& entry = *args.entry;
     // The status is where the data go, not the entry's name.
     run.reportStatus(args.targetPath.c_str());
-    run.announceTotal(entry.compressedSize);
+    run.announceTotal(entry.compressedSize());
     // A batch of one, into the file the user named or the caller's sink.
     if (args.sink != nullptr) return extractEntry(entry, *args.sink, run);
     return extractEntry(entry, args.targetPath, run);
@@ -34,7 +34,7 @@ void extractEach(TaskRun& run, const std::vector<GrfEntry*>& selection, const st
                  bool keepDirs, bool useKoreanNames) {
     uint64_t total = 0;
     for (const GrfEntry* entry : selection) {
-        total += entry->compressedSize;
+        total += entry->compressedSize();
     }
     run.announceTotal(total);
     // Inflated on one thread per core, written here in list order.
@@ -83,7 +83,7 @@ Outcome saveArchive(TaskArgs& record, TaskRun& run) {
     uint64_t total = 0;
     for (const auto& entry : archive.pendingEntries()) {
         if (entry->state() != ENTRY_DELETED) {
-            total += entry->originalSize;
+            total += entry->originalSize();
         }
     }
     run.announceTotal(total);

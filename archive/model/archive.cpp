@@ -106,7 +106,7 @@ Outcome GrfArchive::readTable() {
 void GrfArchive::sortStoredByPosition() {
     // The window's list reads `entries` meanwhile; it must not see a half-sorted vector.
     const std::unique_lock lock(listLock);
-    const auto byOffset = [](const auto& a, const auto& b) { return a->offset < b->offset; };
+    const auto byOffset = [](const auto& a, const auto& b) { return a->offset() < b->offset(); };
     std::stable_sort(entries.begin(), entries.end(), byOffset);
 }
 

@@ -32,15 +32,15 @@ public:
     GrfEntry(const GrfEntry&) = delete;
     GrfEntry& operator=(const GrfEntry&) = delete;
 
-    // Read freely; written by the table read and a pending entry's source before the archive
-    // lists the entry, and afterwards only through placeData and setOriginalSize, which take the
-    // owner's listLock (the window's list reads them on its own thread).
-    uint32_t compressedSize = 0;
-    uint32_t storedSize = 0;
-    uint32_t originalSize = 0;
-    uint64_t offset = 0;          // absolute position of the data
-    int32_t coding = 0;           // -1 none, 0 header-only, n > 0 mixed
-    uint8_t flags = 1;
+    // The fields of the entry's record. Read freely; written before the archive lists the entry,
+    // and afterwards only through placeData and setOriginalSize, which take the owner's listLock
+    // (the window's list reads them on its own thread).
+    uint32_t compressedSize() const { return fields.compressedSize; }
+    uint32_t storedSize() const { return fields.storedSize; }
+    uint32_t originalSize() const { return fields.originalSize; }
+    uint64_t offset() const { return fields.offset; }   // absolute position of the data
+    int32_t coding() const { return fields.coding; }    // -1 none, 0 header-only, n > 0 mixed
+    uint8_t flags() const { return fields.flags; }
 
     // Where a save put the entry's zlib stream of `inputLength` plain bytes.
     void placeData(uint32_t inputLength, uint32_t streamLength, uint64_t position);
@@ -48,7 +48,7 @@ public:
     void setOriginalSize(uint32_t length);
 
     // Bytes as in the table, backslash-separated.
-    const std::string& name() const { return entryName; }
+    const std::string& name() const { return fields.name; }
     // Both follow the name (setName, rename): the index key and the two wide forms, each empty
     // when the name does not convert.
     uint64_t key() const { return nameKeyValue; }
@@ -83,7 +83,7 @@ private:
     void setSourceEntry(std::shared_ptr<const GrfEntry> newSource);
 
     GrfArchive* const ownerArchive;
-    std::string entryName;
+    EntryRecord fields;
     uint64_t nameKeyValue = 0;
     std::u16string ansiName;
     std::u16string koreanName;

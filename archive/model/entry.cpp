@@ -4,46 +4,33 @@
 #include "archive/model/archive.h"
 #include "platform/code_page.h"
 
-GrfEntry::GrfEntry(GrfArchive* owner, const EntryRecord& record, EntryState state) : ownerArchive(owner), entryState(state) {
-    compressedSize = record.compressedSize;
-    storedSize = record.storedSize;
-    originalSize = record.originalSize;
-    offset = record.offset;
-    coding = record.coding;
-    flags = record.flags;
+GrfEntry::GrfEntry(GrfArchive* owner, const EntryRecord& record, EntryState state)
+    : ownerArchive(owner), fields(record), entryState(state) {
     setName(record.name);
 }
 
 EntryRecord GrfEntry::record() const {
-    EntryRecord out;
-    out.name = entryName;
-    out.compressedSize = compressedSize;
-    out.storedSize = storedSize;
-    out.originalSize = originalSize;
-    out.offset = offset;
-    out.coding = coding;
-    out.flags = flags;
-    return out;
+    return fields;
 }
 
 void GrfEntry::placeData(uint32_t inputLength, uint32_t streamLength, uint64_t position) {
     const std::unique_lock lock(ownerArchive->listLock);
-    originalSize = inputLength;
-    compressedSize = streamLength;
-    storedSize = streamLength;
-    offset = position;
+    fields.originalSize = inputLength;
+    fields.compressedSize = streamLength;
+    fields.storedSize = streamLength;
+    fields.offset = position;
 }
 
 void GrfEntry::setOriginalSize(uint32_t length) {
     const std::unique_lock lock(ownerArchive->listLock);
-    originalSize = length;
+    fields.originalSize = length;
 }
 
 void GrfEntry::setName(std::string_view newName) {
-    entryName.assign(newName);
-    nameKeyValue = nameKey(entryName);
-    ansiName = platform::decodeText(entryName, platform::ansiCodePage());
-    koreanName = platform::decodeText(entryName, platform::CODE_PAGE_KOREAN);
+    fields.name.assign(newName);
+    nameKeyValue = nameKey(fields.name);
+    ansiName = platform::decodeText(fields.name, platform::ansiCodePage());
+    koreanName = platform::decodeText(fields.name, platform::CODE_PAGE_KOREAN);
 }
 
 void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size) {
@@ -52,14 +39,14 @@ void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& dis
     sourceKind = SOURCE_DISK_FILE;
     sourceFile = diskPath;
     sourceRef.reset();
-    originalSize = size;
+    fields.originalSize = size;
 }
 
 void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource) {
     setName(newSource->name());
     entryState = ENTRY_ADDED;
     sourceKind = SOURCE_OTHER_ENTRY;
-    originalSize = newSource->originalSize;
+    fields.originalSize = newSource->originalSize();
     sourceFile.clear();
     // Last: when this entry already draws from the same archive, the reference moved in keeps
     // that archive alive while the previous one is released.
@@ -82,7 +69,7 @@ RenameResult GrfEntry::rename(std::string_view newName) {
 
     // Which list holds us: a stored entry is in storedIndex under its current name.
     bool isStored = false;
-    ownerArchive->storedIndex.forEachMatch(entryName, [&](GrfEntry* match) { isStored = isStored || match == this; });
+    ownerArchive->storedIndex.forEachMatch(fields.name, [&](GrfEntry* match) { isStored = isStored || match == this; });
     NameIndex& ownIndex = isStored ? ownerArchive->storedIndex : ownerArchive->addedIndex;
 
     const uint64_t previousKey = nameKeyValue;

@@ -9,9 +9,9 @@ namespace {
 
 uint32_t fieldOf(const GrfEntry& entry, ListColumn column) {
     switch (column) {
-    case ListColumn::COMPRESSED_SIZE: return entry.compressedSize;
-    case ListColumn::ORIGINAL_SIZE: return entry.originalSize;
-    default: return entry.offset;
+    case ListColumn::COMPRESSED_SIZE: return entry.compressedSize();
+    case ListColumn::ORIGINAL_SIZE: return entry.originalSize();
+    default: return entry.offset();
     }
 }
 

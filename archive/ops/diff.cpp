@@ -55,7 +55,7 @@ Plain readDiskFile(const GrfEntry& entry) {
         plain.reason = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther());
         return plain;
     }
-    plain.bytes.resize(entry.originalSize);
+    plain.bytes.resize(entry.originalSize());
     const size_t got = plain.bytes.empty() ? 0 : file.read(plain.bytes.data(), plain.bytes.size());
     if (got != plain.bytes.size()) {
         const int error = file.lastSystemError();
@@ -68,10 +68,10 @@ Plain readDiskFile(const GrfEntry& entry) {
 Plain readStreamed(const GrfEntry& entry, bool useKoreanNames) {
     Plain plain;
     EntryData data;
-    const uint32_t streamLength = std::min(entry.compressedSize, entry.storedSize);
+    const uint32_t streamLength = std::min(entry.compressedSize(), entry.storedSize());
     const bool inflated =
         checkStreamedEntry(entry, data) &&
-        streamEntryData(entry, streamLength, entry.originalSize, data, [&](std::span<const uint8_t> piece) {
+        streamEntryData(entry, streamLength, entry.originalSize(), data, [&](std::span<const uint8_t> piece) {
             plain.bytes.insert(plain.bytes.end(), piece.begin(), piece.end());
             return 0;
         }, {});
@@ -173,8 +173,8 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             const GrfEntry* const oldEntry = oldEntries[next];
             const GrfEntry* const newEntry = findOnSide(newSide, oldEntry->name());
             const uint64_t expected =
-                newEntry == nullptr ? 0 : uint64_t(oldEntry->storedSize) + oldEntry->originalSize + newEntry->storedSize +
-                                              newEntry->originalSize;
+                newEntry == nullptr ? 0 : uint64_t(oldEntry->storedSize()) + oldEntry->originalSize() + newEntry->storedSize() +
+                                              newEntry->originalSize();
             if (!pipeline.hasRoom(expected)) break;
             ++next;
             auto job = std::make_unique<CompareJob>();
@@ -182,9 +182,9 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             job->after.entry = newEntry;
             job->runnable = false;
             if (newEntry == nullptr) {
-                job->known = DiffItem{DiffKind::REMOVED, oldEntry, nullptr, oldEntry->originalSize, 0};
-            } else if (oldEntry->originalSize != newEntry->originalSize) {
-                job->known = DiffItem{DiffKind::CHANGED, oldEntry, newEntry, oldEntry->originalSize, newEntry->originalSize};
+                job->known = DiffItem{DiffKind::REMOVED, oldEntry, nullptr, oldEntry->originalSize(), 0};
+            } else if (oldEntry->originalSize() != newEntry->originalSize()) {
+                job->known = DiffItem{DiffKind::CHANGED, oldEntry, newEntry, oldEntry->originalSize(), newEntry->originalSize()};
             } else {
                 job->before.read(useKoreanNames);
                 job->after.read(useKoreanNames);
@@ -201,7 +201,7 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
         progress.reportStatus(oldEntry.displayName(useKoreanNames).c_str());
         const auto done = pipeline.takeAs<CompareJob>({});
         readAhead();
-        progress.reportProgress(oldEntry.compressedSize, true);
+        progress.reportProgress(oldEntry.compressedSize(), true);
         if (done->known) {
             differences.push_back(*done->known);
             continue;
@@ -228,7 +228,7 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
     }
     for (const GrfEntry* newEntry : sideEntries(newSide, filter, useKoreanNames)) {
         if (findOnSide(oldSide, newEntry->name()) == nullptr) {
-            differences.push_back({DiffKind::ADDED, nullptr, newEntry, 0, newEntry->originalSize});
+            differences.push_back({DiffKind::ADDED, nullptr, newEntry, 0, newEntry->originalSize()});
         }
     }
     return {};
@@ -240,7 +240,7 @@ void addDifferences(GrfArchive& patch, const std::shared_ptr<GrfArchive>& newSid
         if (item.kind == DiffKind::REMOVED) continue;
         const GrfEntry& entry = *item.newEntry;
         if (entry.state() == ENTRY_ADDED && entry.source() == SOURCE_DISK_FILE) {
-            patch.addFile(entry.name(), entry.sourcePath(), entry.originalSize);
+            patch.addFile(entry.name(), entry.sourcePath(), entry.originalSize());
         } else if (entry.state() == ENTRY_ADDED && entry.sourceEntry() != nullptr) {
             patch.importEntry(entry.sourceEntry());
         } else {

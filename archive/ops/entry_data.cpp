@@ -55,14 +55,14 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
 bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data) {
     GrfArchive& archive = *entry.owner();
     if (!storedBytesInFile(entry, data)) return false;
-    data.stored = allocate(entry.storedSize);
+    data.stored = allocate(entry.storedSize());
     if (!data.stored) return data.fail(memoryFailure(RESULT_BAD_LENGTH, Operation::READ));
-    if (archive.file.readAt(entry.offset, data.stored.get(), entry.storedSize) != entry.storedSize) {
+    if (archive.file.readAt(entry.offset(), data.stored.get(), entry.storedSize()) != entry.storedSize()) {
         return failRead(entry, data);
     }
-    data.storedSize = entry.storedSize;
+    data.storedSize = entry.storedSize();
     data.compressedSize = streamLength;
-    data.coding = entry.coding;
+    data.coding = entry.coding();
     return true;
 }
 
@@ -75,10 +75,10 @@ bool reserveOutput(uint64_t capacity, EntryData& data) {
 
 bool readEntryData(const GrfEntry& entry, EntryData& data) {
     // The inflater must not run past the stored bytes.
-    if (entry.compressedSize > entry.storedSize) return data.fail(RESULT_BAD_DATA);
-    if (!readStoredBytes(entry, entry.compressedSize, data)) return false;
+    if (entry.compressedSize() > entry.storedSize()) return data.fail(RESULT_BAD_DATA);
+    if (!readStoredBytes(entry, entry.compressedSize(), data)) return false;
     // An entry claiming more than its stream can produce gets only what it can produce.
-    return reserveOutput(std::min<uint64_t>(entry.originalSize, maxInflatedSize(entry.compressedSize)), data);
+    return reserveOutput(std::min<uint64_t>(entry.originalSize(), maxInflatedSize(entry.compressedSize())), data);
 }
 
 bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk) {
@@ -118,18 +118,18 @@ bool isStreamed(uint64_t storedBytes, uint64_t plainBytes, int32_t coding) {
 }
 
 bool isStreamedEntry(const GrfEntry& entry) {
-    const uint64_t capacity = std::min<uint64_t>(entry.originalSize, maxInflatedSize(entry.compressedSize));
-    return isStreamed(entry.storedSize, capacity, entry.coding);
+    const uint64_t capacity = std::min<uint64_t>(entry.originalSize(), maxInflatedSize(entry.compressedSize()));
+    return isStreamed(entry.storedSize(), capacity, entry.coding());
 }
 
 bool storedBytesInFile(const GrfEntry& entry, EntryData& data) {
     // A position the table names passed 32 bits when the header's length was added: no record
     // of the format can reach such data.
-    if (!isReachablePosition(entry.offset)) {
+    if (!isReachablePosition(entry.offset())) {
         return data.fail(ruleFailure(RESULT_BAD_LENGTH, Operation::READ, Cause::UNREACHABLE_POSITION, {}));
     }
     const uint64_t fileLength = entry.owner()->file.size();
-    if (fileLength == UINT64_MAX || uint64_t(entry.offset) + entry.storedSize > fileLength) {
+    if (fileLength == UINT64_MAX || uint64_t(entry.offset()) + entry.storedSize() > fileLength) {
         return data.fail(RESULT_BAD_LENGTH);
     }
     return true;
@@ -139,13 +139,13 @@ bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capa
                      const PlainSink& out, const std::function<void(size_t consumed)>& onChunk) {
     GrfArchive& archive = *entry.owner();
     if (!storedBytesInFile(entry, data)) return false;
-    data.storedSize = entry.storedSize;
+    data.storedSize = entry.storedSize();
     data.compressedSize = streamLength;
-    data.coding = entry.coding;
+    data.coding = entry.coding();
     data.length = 0;
     std::unique_ptr<uint8_t[]> piece = allocate(READ_PIECE_BYTES);
     if (!piece) return data.fail(memoryFailure(RESULT_BAD_LENGTH, Operation::READ));
-    if (!archive.file.seek(entry.offset)) return failRead(entry, data);
+    if (!archive.file.seek(entry.offset())) return failRead(entry, data);
     StreamInflater inflater;
     uint64_t produced = 0;
     int refusal = 0;
@@ -178,13 +178,13 @@ bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capa
 
 bool checkStreamedEntry(const GrfEntry& entry, EntryData& data) {
     // The inflater must not run past the stored bytes.
-    if (entry.compressedSize > entry.storedSize) return data.fail(RESULT_BAD_DATA);
+    if (entry.compressedSize() > entry.storedSize()) return data.fail(RESULT_BAD_DATA);
     return storedBytesInFile(entry, data);
 }
 
 bool extractStreamed(const GrfEntry& entry, ExtractSink* sink, EntryData& data,
                      const std::function<void(size_t consumed)>& onChunk) {
-    const uint64_t capacity = std::min<uint64_t>(entry.originalSize, maxInflatedSize(entry.compressedSize));
+    const uint64_t capacity = std::min<uint64_t>(entry.originalSize(), maxInflatedSize(entry.compressedSize()));
     if (sink != nullptr) {
         if (FailureReason opened = sink->open(); opened.failed()) return data.fail(std::move(opened));
     }
@@ -195,7 +195,7 @@ bool extractStreamed(const GrfEntry& entry, ExtractSink* sink, EntryData& data,
         if (!writeFailure.failed()) return 0;
         return writeFailure.code != 0 ? writeFailure.code : RESULT_OPEN_FAILED;
     };
-    if (streamEntryData(entry, entry.compressedSize, capacity, data, write, onChunk)) {
+    if (streamEntryData(entry, entry.compressedSize(), capacity, data, write, onChunk)) {
         if (sink == nullptr) return true;
         FailureReason committed = sink->commit();
         if (!committed.failed()) return true;

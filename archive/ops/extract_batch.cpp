@@ -89,7 +89,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
     const auto readAhead = [&] {
         while (nextIndex < selection.size()) {
             GrfEntry& entry = *selection[nextIndex];
-            const uint64_t expected = isStreamedEntry(entry) ? 0 : uint64_t(entry.storedSize) + entry.originalSize;
+            const uint64_t expected = isStreamedEntry(entry) ? 0 : uint64_t(entry.storedSize()) + entry.originalSize();
             if (!pipeline.hasRoom(expected)) break;
             ++nextIndex;
             auto job = std::make_unique<InflateJob>(entry);
@@ -151,7 +151,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         // A row marked deleted (or not saved yet) has no data to give: said so, and its share of
         // the bar still counts.
         if (entry.state() != ENTRY_STORED) {
-            progress.reportProgress(entry.compressedSize, true);
+            progress.reportProgress(entry.compressedSize(), true);
             const Cause cause = entry.state() == ENTRY_DELETED ? Cause::ENTRY_DELETED : Cause::ENTRY_NOT_SAVED;
             fail(entry, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, cause, {}));
             continue;
@@ -172,11 +172,11 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             }
             const bool extracted =
                 extractStreamed(entry, file ? &*file : sink, done->data, [&](size_t consumed) {
-                    if (consumed <= reported || consumed >= entry.compressedSize) return;
+                    if (consumed <= reported || consumed >= entry.compressedSize()) return;
                     reported = consumed;
                     progress.reportProgress(uint32_t(consumed), false);
                 });
-            progress.reportProgress(uint32_t(extracted ? entry.compressedSize : reported), true);
+            progress.reportProgress(uint32_t(extracted ? entry.compressedSize() : reported), true);
             if (!extracted) {
                 failData(entry, done->data);
                 continue;

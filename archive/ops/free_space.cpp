@@ -57,8 +57,8 @@ Outcome buildFreeList(GrfArchive& archive, FreeList& freeList) {
     // Deleted stored entries count too: until the new table is written, the file's table still
     // lists them.
     for (const auto& entry : archive.storedEntries()) {
-        const uint64_t extent = std::max(entry->storedSize, entry->compressedSize);
-        occupied.push_back({entry->offset, entry->offset + extent});
+        const uint64_t extent = std::max(entry->storedSize(), entry->compressedSize());
+        occupied.push_back({entry->offset(), entry->offset() + extent});
     }
     // The bytes of the table the header names now must survive until the new header is down, or
     // a save that fails midway would leave a header pointing at overwritten bytes. When the header

@@ -62,7 +62,7 @@ RecompressResult recompressArchive(std::unique_ptr<GrfArchive> oldArchive, int l
     }
     uint64_t total = 0;
     for (const auto& entry : temp->pendingEntries()) {
-        total += entry->originalSize;
+        total += entry->originalSize();
     }
     announceTotal(total);
 

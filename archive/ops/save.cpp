@@ -227,7 +227,7 @@ Outcome writeEntriesAndTable(GrfArchive& archive, int level, bool useKoreanNames
             }
             // What it will hold: nothing when it goes in pieces.
             const bool streamed = isStreamedSource(entry);
-            const uint64_t expected = streamed ? 0 : uint64_t(entry.originalSize) * 2;
+            const uint64_t expected = streamed ? 0 : uint64_t(entry.originalSize()) * 2;
             if (!pipeline.hasRoom(expected)) {
                 break;
             }
@@ -272,7 +272,7 @@ Outcome writeEntriesAndTable(GrfArchive& archive, int level, bool useKoreanNames
             // The others ahead keep the pool busy meanwhile.
             readAhead();
             uint32_t inputLength = 0;
-            const uint32_t expected = done->entry.originalSize;
+            const uint32_t expected = done->entry.originalSize();
             Outcome stored = storeStreamed(done->entry, level, [&](uint64_t taken) {
                 if (taken > reported && taken < expected) {
                     reported = taken;

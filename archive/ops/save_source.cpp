@@ -22,11 +22,11 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
         return data.failFrom(data.plain, true);
     }
     // Only the stored bytes can be inflated, however long the stream claims to be.
-    const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
-    if (sourceEntry.originalSize > maxInflatedSize(streamLength)) {
+    const uint32_t streamLength = std::min(sourceEntry.compressedSize(), sourceEntry.storedSize());
+    if (sourceEntry.originalSize() > maxInflatedSize(streamLength)) {
         return data.fail(codeFailure(RESULT_BAD_DATA, Operation::INFLATE), true);
     }
-    if (isStreamed(sourceEntry.storedSize, sourceEntry.originalSize, sourceEntry.coding)) {
+    if (isStreamed(sourceEntry.storedSize(), sourceEntry.originalSize(), sourceEntry.coding())) {
         data.streamed = true;
         return true;
     }
@@ -34,7 +34,7 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
         return data.failFrom(data.plain, true);
     }
     data.fromEntry = true;
-    data.plain.capacity = sourceEntry.originalSize;
+    data.plain.capacity = sourceEntry.originalSize();
     return true;
 }
 
@@ -49,8 +49,8 @@ bool openSourceFile(SourceReader& reader, const std::u16string& path, SourceData
 
 bool isStreamedSource(const GrfEntry& entry) {
     const GrfEntry* source = entry.source() == SOURCE_OTHER_ENTRY ? entry.sourceEntry().get() : nullptr;
-    return source != nullptr ? isStreamed(source->storedSize, source->originalSize, source->coding)
-                             : isStreamed(0, entry.originalSize, -1);
+    return source != nullptr ? isStreamed(source->storedSize(), source->originalSize(), source->coding())
+                             : isStreamed(0, entry.originalSize(), -1);
 }
 
 bool readSourceFile(const std::u16string& path, SourceData& data) {
@@ -114,10 +114,10 @@ bool streamSource(const GrfEntry& entry, SourceData& data,
         return true;
     }
     const GrfEntry& sourceEntry = *entry.sourceEntry();
-    const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
+    const uint32_t streamLength = std::min(sourceEntry.compressedSize(), sourceEntry.storedSize());
     bool stopped = false;
     const bool inflated = streamEntryData(
-        sourceEntry, streamLength, sourceEntry.originalSize, data.plain,
+        sourceEntry, streamLength, sourceEntry.originalSize(), data.plain,
         [&](std::span<const uint8_t> plain) {
             if (take(plain, false)) return 0;
             stopped = true;

@@ -57,7 +57,7 @@ PreviewData readPreviewData(const GrfEntry& entry, uint32_t limit) {
     }
     PreviewData preview;
     EntryData data;
-    if (entry.originalSize <= limit) {
+    if (entry.originalSize() <= limit) {
         if (!loadEntryData(entry, data)) {
             preview.error = data.reason.code;
             return preview;
@@ -66,11 +66,11 @@ PreviewData readPreviewData(const GrfEntry& entry, uint32_t limit) {
         return preview;
     }
     // Only the head is wanted: the stream is inflated until the room is full.
-    if (entry.compressedSize > entry.storedSize) {
+    if (entry.compressedSize() > entry.storedSize()) {
         preview.error = RESULT_BAD_DATA;
         return preview;
     }
-    if (!readStoredBytes(entry, entry.compressedSize, data) || !reserveOutput(limit, data)) {
+    if (!readStoredBytes(entry, entry.compressedSize(), data) || !reserveOutput(limit, data)) {
         preview.error = data.reason.code;
         return preview;
     }
