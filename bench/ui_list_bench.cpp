@@ -105,9 +105,9 @@ int main(int argc, char** argv) {
                     const GrfEntry& y = *archive->storedEntries()[b];
                     switch (column) {
                     case 0: return _stricmp(x.name().c_str(), y.name().c_str()) < 0;
-                    case 1: return x.compressedSize < y.compressedSize;
-                    case 2: return x.originalSize < y.originalSize;
-                    default: return x.offset < y.offset;
+                    case 1: return x.compressedSize() < y.compressedSize();
+                    case 2: return x.originalSize() < y.originalSize();
+                    default: return x.offset() < y.offset();
                     }
                 });
             }));

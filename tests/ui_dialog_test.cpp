@@ -591,7 +591,7 @@ TEST_F(MainDialogTest, DeleteSelectedMarksRowsAndTheTitleFollowsLater) {
     EXPECT_TRUE(app.currentArchive->isModified());
     EXPECT_EQ(rowCount(), 2) << "deleted rows stay";
     EXPECT_EQ(rowImage(0), 2);
-    EXPECT_EQ(cell(0, 1), std::to_wstring(app.currentArchive->storedEntries()[0]->compressedSize));
+    EXPECT_EQ(cell(0, 1), std::to_wstring(app.currentArchive->storedEntries()[0]->compressedSize()));
     EXPECT_EQ(title(), L"Quarnel v2 - " + wide(path));
     pressEnterInFilter();
     EXPECT_EQ(title(), L"Quarnel v2 - " + wide(path) + L"*");

@@ -109,10 +109,10 @@ TEST_F(EntryListTest, CellsShowSizesPositionsAndImagesByRowKind) {
     archive.markDeleted(*archive.storedEntries()[1]);
     const GrfEntry& stored = *archive.storedEntries()[1];
     const struct { int row; std::wstring compressed, original, position; int image; } rows[] = {
-        {0, std::to_wstring(archive.storedEntries()[0]->compressedSize), std::to_wstring(archive.storedEntries()[0]->originalSize),
-         std::to_wstring(archive.storedEntries()[0]->offset), 0},
-        {1, std::to_wstring(stored.compressedSize), std::to_wstring(stored.originalSize),
-         std::to_wstring(stored.offset), 2},
+        {0, std::to_wstring(archive.storedEntries()[0]->compressedSize()), std::to_wstring(archive.storedEntries()[0]->originalSize()),
+         std::to_wstring(archive.storedEntries()[0]->offset()), 0},
+        {1, std::to_wstring(stored.compressedSize()), std::to_wstring(stored.originalSize()),
+         std::to_wstring(stored.offset()), 2},
         {2, L"N/A", L"7", L"N/A", 1},
         {3, L"N/A", L"7", L"N/A", 2},
     };
@@ -123,7 +123,7 @@ TEST_F(EntryListTest, CellsShowSizesPositionsAndImagesByRowKind) {
         EXPECT_EQ(cell(r.row, 3), r.position);
         EXPECT_EQ(rowImage(r.row), r.image);
     }
-    EXPECT_EQ(archive.storedEntries()[0]->offset, 46u) << "positions are absolute";
+    EXPECT_EQ(archive.storedEntries()[0]->offset(), 46u) << "positions are absolute";
 }
 
 TEST_F(EntryListTest, CellTextIsCutToTheListsBuffer) {

@@ -193,7 +193,7 @@ TEST_F(PreviewTest, TextInTheNameFormsCodePageHexForTheRestAndReasonsWhenItCanno
     PreviewState text = preview(L"data\\readme.txt");
     EXPECT_EQ(text.body, L"\u00C7\u00D1\u00B1\u00DB line\r\nnext\r\nlast") << "the ANSI form: Windows-1252";
     EXPECT_EQ(text.header, L"data\\readme.txt\r\n原始长度：20 字节    压缩长度：" +
-                               std::to_wstring(app.currentArchive->storedEntries()[0]->compressedSize) + L" 字节");
+                               std::to_wstring(app.currentArchive->storedEntries()[0]->compressedSize()) + L" 字节");
     SendMessageW(item(IDC_KOREAN_NAMES), BM_SETCHECK, BST_CHECKED, 0);
     text = preview(L"data\\readme.txt");
     EXPECT_EQ(text.body, L"\uD55C\uAE00 line\r\nnext\r\nlast") << "the 949 form";

@@ -117,7 +117,7 @@ TEST_F(ListStressTest, SortingAndPaintingDuringAddingSavingAndRecompressing) {
         const GrfEntry* const entry = entryForIndex(app.visibleEntries[row]);
         ASSERT_NE(entry, nullptr);
         EXPECT_EQ(cell(row, 0), asWide(entry->nameAnsi()));
-        EXPECT_EQ(cell(row, 2), std::to_wstring(entry->originalSize));
+        EXPECT_EQ(cell(row, 2), std::to_wstring(entry->originalSize()));
     }
     std::printf("list rounds during: first add %d, second add %d, save %d, recompress %d\n", firstAdd, secondAdd,
                 save, recompress);

@@ -106,7 +106,7 @@ void copyCellText(const wchar_t* text, size_t length, LVITEMW& item) {
     item.pszText[count] = L'\0';
 }
 
-void copyNumber(uint32_t value, LVITEMW& item) {
+void copyNumber(uint64_t value, LVITEMW& item) {
     const std::wstring text = std::to_wstring(value);
     copyCellText(text.c_str(), text.size(), item);
 }
@@ -136,11 +136,11 @@ void fillCell(LVITEMW& item) {
         break;
     }
     case 1:
-        stored ? copyNumber(entry->compressedSize, item) : copyCellText(NOT_STORED, 3, item);
+        stored ? copyNumber(entry->compressedSize(), item) : copyCellText(NOT_STORED, 3, item);
         break;
-    case 2: copyNumber(entry->originalSize, item); break;
+    case 2: copyNumber(entry->originalSize(), item); break;
     case 3:
-        stored ? copyNumber(entry->offset, item) : copyCellText(NOT_STORED, 3, item);
+        stored ? copyNumber(entry->offset(), item) : copyCellText(NOT_STORED, 3, item);
         break;
     default: break;
     }

@@ -383,8 +383,8 @@ void showEntryOfRow(int row) {
         }
         name = asWide(entry->displayName(korean));
         const bool stored = entry->source() == SOURCE_ARCHIVE;
-        content.header = name + L"\r\n原始长度：" + std::to_wstring(entry->originalSize) + L" 字节    压缩长度：" +
-                         (stored ? std::to_wstring(entry->compressedSize) + L" 字节" : std::wstring(L"N/A"));
+        content.header = name + L"\r\n原始长度：" + std::to_wstring(entry->originalSize()) + L" 字节    压缩长度：" +
+                         (stored ? std::to_wstring(entry->compressedSize()) + L" 字节" : std::wstring(L"N/A"));
     }
     SetWindowTextW(app.previewWindow, (L"预览 - " + name).c_str());
 

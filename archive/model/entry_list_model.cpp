@@ -7,7 +7,7 @@
 
 namespace {
 
-uint32_t fieldOf(const GrfEntry& entry, ListColumn column) {
+uint64_t fieldOf(const GrfEntry& entry, ListColumn column) {
     switch (column) {
     case ListColumn::COMPRESSED_SIZE: return entry.compressedSize();
     case ListColumn::ORIGINAL_SIZE: return entry.originalSize();
@@ -175,8 +175,8 @@ int compareRows(const GrfArchive& archive, uint32_t a, uint32_t b, ListColumn co
     if (storedI != storedJ) {
         return storedI ? -1 : 1;
     }
-    const uint32_t u = fieldOf(*x, column);
-    const uint32_t v = fieldOf(*y, column);
+    const uint64_t u = fieldOf(*x, column);
+    const uint64_t v = fieldOf(*y, column);
     return u < v ? -1 : (u > v ? 1 : 0);
 }
 
@@ -211,9 +211,10 @@ void sortRows(const GrfArchive& archive, std::vector<uint32_t>& rows, ListColumn
     keys.reserve(rows.size());
     for (const uint32_t index : rows) {
         const GrfEntry* const entry = entryForRow(archive, index);
-        const uint32_t value = entry != nullptr ? fieldOf(*entry, column) : 0;
+        // Fields are below 2^33 (a position is a 32-bit field plus the header's length).
+        const uint64_t value = entry != nullptr ? fieldOf(*entry, column) : 0;
         const uint64_t group = isStoredRow(archive, index) ? 0 : 1;
-        keys.push_back({group << 32 | value, index});
+        keys.push_back({group << 40 | value, index});
     }
     std::sort(keys.begin(), keys.end(), [](const NumberKey& a, const NumberKey& b) {
         return a.key < b.key || (a.key == b.key && a.index < b.index);

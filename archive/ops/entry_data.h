@@ -12,7 +12,7 @@ class ExtractSink;
 class GrfEntry;
 
 // The one path an entry's data takes out of an archive: read its stored bytes (the archive's
-// file, one thread at a time), decode and inflate them (any thread), write them to a file.
+// file, one thread at a time), decode and inflate them (any thread), write them into a sink.
 // Extraction, the check, the preview and a save re-storing another archive's entry all use it.
 struct EntryData {
     std::unique_ptr<uint8_t[]> stored;
