@@ -92,8 +92,8 @@ Outcome GrfArchive::readTable() {
     storedIndex.clear();
     entries.clear();
     entries.reserve(table.records.size());
-    for (const EntryRecord& record : table.records) {
-        entries.push_back(std::make_unique<GrfEntry>(this, record, ENTRY_STORED));
+    for (EntryRecord& record : table.records) {
+        entries.push_back(std::make_unique<GrfEntry>(this, std::move(record), ENTRY_STORED));
     }
     table.records = {};
     std::vector<GrfEntry*> indexed;

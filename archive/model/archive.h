@@ -28,7 +28,7 @@ public:
     // A stored entry is what a table read makes; tests and benchmarks build one in memory too.
     explicit GrfEntry(GrfArchive* owner, EntryState state = ENTRY_ADDED) : ownerArchive(owner), entryState(state) {}
     // An entry of `record`'s name and fields.
-    GrfEntry(GrfArchive* owner, const EntryRecord& record, EntryState state);
+    GrfEntry(GrfArchive* owner, EntryRecord record, EntryState state);
     GrfEntry(const GrfEntry&) = delete;
     GrfEntry& operator=(const GrfEntry&) = delete;
 
@@ -79,6 +79,8 @@ public:
 private:
     friend class GrfArchive;   // the archive's edits set state and source together with its lists
 
+    // The key and both wide forms, after the name changed.
+    void nameChanged();
     void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size);
     void setSourceEntry(std::shared_ptr<const GrfEntry> newSource);
 

@@ -4,9 +4,9 @@
 #include "archive/model/archive.h"
 #include "platform/code_page.h"
 
-GrfEntry::GrfEntry(GrfArchive* owner, const EntryRecord& record, EntryState state)
-    : ownerArchive(owner), fields(record), entryState(state) {
-    setName(record.name);
+GrfEntry::GrfEntry(GrfArchive* owner, EntryRecord record, EntryState state)
+    : ownerArchive(owner), fields(std::move(record)), entryState(state) {
+    nameChanged();
 }
 
 EntryRecord GrfEntry::record() const {
@@ -28,6 +28,10 @@ void GrfEntry::setOriginalSize(uint32_t length) {
 
 void GrfEntry::setName(std::string_view newName) {
     fields.name.assign(newName);
+    nameChanged();
+}
+
+void GrfEntry::nameChanged() {
     nameKeyValue = nameKey(fields.name);
     ansiName = platform::decodeText(fields.name, platform::ansiCodePage());
     koreanName = platform::decodeText(fields.name, platform::CODE_PAGE_KOREAN);
