@@ -13,15 +13,17 @@ void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& dis
     sourceKind = SOURCE_DISK_FILE;
     sourceFile = diskPath;
     sourceRef.reset();
+    streamUse = ImportedStream::RECOMPRESS;
     originalSize = size;
 }
 
-void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource) {
+void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource, ImportedStream use) {
     setName(newSource->name());
     entryState = ENTRY_ADDED;
     sourceKind = SOURCE_OTHER_ENTRY;
     originalSize = newSource->originalSize;
     sourceFile.clear();
+    streamUse = use;
     // Last: when this entry already draws from the same archive, the reference moved in keeps
     // that archive alive while the previous one is released.
     sourceRef = std::move(newSource);
@@ -81,10 +83,10 @@ GrfEntry* GrfArchive::addFile(std::string_view name, const std::u16string& diskP
     return entry;
 }
 
-GrfEntry* GrfArchive::importEntry(std::shared_ptr<const GrfEntry> sourceEntry) {
+GrfEntry* GrfArchive::importEntry(std::shared_ptr<const GrfEntry> sourceEntry, ImportedStream use) {
     const std::unique_lock lock(listLock);
     GrfEntry* const entry = pendingEntryFor(sourceEntry->name());
-    entry->setSourceEntry(std::move(sourceEntry));
+    entry->setSourceEntry(std::move(sourceEntry), use);
     return entry;
 }
 

@@ -242,9 +242,9 @@ void addDifferences(GrfArchive& patch, const std::shared_ptr<GrfArchive>& newSid
         if (entry.state() == ENTRY_ADDED && entry.source() == SOURCE_DISK_FILE) {
             patch.addFile(entry.name(), entry.sourcePath(), entry.originalSize);
         } else if (entry.state() == ENTRY_ADDED && entry.sourceEntry() != nullptr) {
-            patch.importEntry(entry.sourceEntry());
+            patch.importEntry(entry.sourceEntry(), ImportedStream::COPY);
         } else {
-            patch.importEntry(shareEntry(newSide, &entry));
+            patch.importEntry(shareEntry(newSide, &entry), ImportedStream::COPY);
         }
     }
 }

@@ -78,6 +78,11 @@ bool storedBytesInFile(const GrfEntry& entry, EntryData& data);
 // RESULT_BAD_DATA (the stream), or the code `out` answered. `onChunk` hears of the stored bytes read.
 bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capacity, EntryData& data,
                      const PlainSink& out, const std::function<void(size_t consumed)>& onChunk);
+// A save copying an entry's stream as stored, in pieces: each piece of its stored stream goes to
+// `storedOut` as read, while the stream is inflated (the plain bytes dropped) to prove it whole;
+// data.length counts the plain bytes. For entries without legacy coding only (RESULT_BAD_DATA).
+bool copyEntryStream(const GrfEntry& entry, EntryData& data, const PlainSink& storedOut,
+                     const std::function<void(size_t consumed)>& onChunk);
 // readEntryData's checks for a streamed entry, before anything is read.
 bool checkStreamedEntry(const GrfEntry& entry, EntryData& data);
 // Extraction of a streamed entry that passed checkStreamedEntry into `targetPath` (nullptr: a

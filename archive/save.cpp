@@ -151,6 +151,8 @@ struct SourceData {
     // file: its bytes, read straight into `plain.output`.
     EntryData plain;
     bool fromEntry = false;
+    // Its stored stream goes in as it is; inflating it only proves it whole.
+    bool copied = false;
     // Too large to hold whole: nothing was read, the saving thread streams it in its turn.
     bool streamed = false;
     // Why it failed, and whether that belongs to the source archive.
@@ -170,7 +172,7 @@ struct SourceData {
 
 // A stored entry of another archive. Only a stored entry has data in its file; a deletion mark
 // does not matter: the bytes are still there, and a repack keeps such entries.
-bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
+bool readSourceEntry(const GrfEntry& sourceEntry, ImportedStream use, SourceData& data) {
     if (sourceEntry.source() != SOURCE_ARCHIVE) {
         return data.fail(codeFailure(RESULT_BAD_LENGTH, Operation::READ), true);
     }
@@ -190,6 +192,8 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
         return data.failFrom(data.plain, true);
     }
     data.fromEntry = true;
+    // Legacy coding must be undone, so such a stream is always compressed again.
+    data.copied = use == ImportedStream::COPY && sourceEntry.coding < 0;
     data.plain.capacity = sourceEntry.originalSize;
     return true;
 }
@@ -229,7 +233,7 @@ bool readSourceFile(const std::u16string& path, SourceData& data) {
 // Reads the entry's source; touches the files, so only the saving thread calls it.
 bool readSource(const GrfEntry& entry, SourceData& data) {
     if (entry.source() == SOURCE_OTHER_ENTRY && entry.sourceEntry() != nullptr) {
-        return readSourceEntry(*entry.sourceEntry(), data);
+        return readSourceEntry(*entry.sourceEntry(), entry.importedStream(), data);
     }
     if (entry.source() == SOURCE_DISK_FILE) {
         return readSourceFile(entry.sourcePath(), data);
@@ -390,8 +394,23 @@ Outcome storeStreamed(GrfEntry& entry, int level, const std::function<void(uint6
                 return ownFailure;
             }
         }
+    } else if (const GrfEntry& sourceEntry = *entry.sourceEntry();
+               entry.importedStream() == ImportedStream::COPY && sourceEntry.coding < 0) {
+        const PlainSink copy = [&](std::span<const uint8_t> piece) { return write(piece) ? 0 : RESULT_BAD_LENGTH; };
+        const uint64_t plainLength = sourceEntry.originalSize;
+        const bool copied = copyEntryStream(sourceEntry, source.plain, copy, [&](size_t consumed) {
+            // The bar counts plain bytes; the stored ones stand for their share of them.
+            if (onInput) onInput(plainLength * consumed / std::max<uint32_t>(sourceEntry.compressedSize, 1));
+        });
+        if (!ownFailure) {
+            return ownFailure;
+        }
+        if (!copied) {
+            source.failFrom(source.plain, true);
+            return failEntry(entry, source, progress);
+        }
+        taken = source.plain.length;
     } else {
-        const GrfEntry& sourceEntry = *entry.sourceEntry();
         const uint32_t streamLength = std::min(sourceEntry.compressedSize, sourceEntry.storedSize);
         const bool inflated = streamEntryData(
             sourceEntry, streamLength, sourceEntry.originalSize, source.plain,
@@ -429,7 +448,17 @@ public:
         if (readHere && !readSourceFile(diskPath, data)) {
             return;
         }
-        if (data.streamed || !prepareInput(data)) {
+        if (data.streamed) {
+            return;
+        }
+        if (data.copied) {
+            const uint8_t* const stored = data.plain.stored.get();
+            stream.assign(stored, stored + data.plain.compressedSize);
+            compressed = prepareInput(data);
+            data.plain.output.reset();
+            return;
+        }
+        if (!prepareInput(data)) {
             return;
         }
         // Only the commit reports the whole entry, so the writing still moves the bar.

@@ -190,15 +190,18 @@ TEST_F(Diff, MissingSideIsTrouble) {
 // between that and NEW, from an archive as from a folder.
 TEST_F(Diff, PatchMergedIntoOldGivesNewButForRemovedEntries) {
     const std::string big = largeText();
+    // Past the size a save holds whole: copied in pieces.
+    const std::string huge = largeText('z', 40u << 20);
     const Side oldSide{false,
                        {{"data\\same.txt", "same"}, {"data\\big.txt", big}, {"data\\gone.txt", "gone"}, {"data\\Case.txt", "x"}}};
     for (const bool newIsFolder : {false, true}) {
         SCOPED_TRACE(newIsFolder ? "NEW a folder" : "NEW an archive");
         const std::string tag = newIsFolder ? "folder" : "archive";
         const std::string oldPath = make("old-" + tag + ".grf", oldSide);
-        const Side newSide{newIsFolder,
-                           {{"data\\same.txt", "same", 1}, {"data\\big.txt", largeText('y')}, {"data\\new\\n.txt", "new"},
-                            {"data\\case.txt", "y"}}};
+        Side newSide{newIsFolder,
+                     {{"data\\same.txt", "same", 1}, {"data\\big.txt", largeText('y'), 1}, {"data\\new\\n.txt", "new"},
+                      {"data\\case.txt", "y"}}};
+        if (!newIsFolder) newSide.items.push_back({"data\\huge.txt", huge, 1});
         const std::string newPath = make("new-" + tag + (newIsFolder ? "" : ".grf"), newSide);
         const std::string patch = path("patch-" + tag + ".gpf");
 
@@ -211,6 +214,16 @@ TEST_F(Diff, PatchMergedIntoOldGivesNewButForRemovedEntries) {
         EXPECT_EQ(patchAgainstNew.status, 1) << patchAgainstNew.err;
         EXPECT_EQ(patchAgainstNew.out, "added    data\\same.txt (4 bytes)\n") << patchAgainstNew.out;
 
+        if (!newIsFolder) {
+            // Another archive's streams are copied as stored, not compressed again at --level;
+            // the large one goes through in pieces.
+            const std::string patchBytes = readFileBytes(patch);
+            for (const Item& item : newSide.items) {
+                if (item.name == "data\\same.txt") continue;
+                EXPECT_NE(patchBytes.find(compressForTest(item.data, item.level)), std::string::npos) << item.name;
+            }
+        }
+
         const CliResult merged = run({"merge", oldPath, patch, "--quiet"});
         ASSERT_EQ(merged.status, 0) << merged.err;
         const CliResult after = run({"diff", oldPath, newPath, "--quiet"});
@@ -222,6 +235,16 @@ TEST_F(Diff, PatchMergedIntoOldGivesNewButForRemovedEntries) {
         EXPECT_EQ(again.status, 2);
         EXPECT_NE(again.err.find("--force"), std::string::npos) << again.err;
     }
+}
+
+// A copied stream is still proven whole: a damaged entry does not reach the patch unnoticed.
+TEST_F(Diff, PatchRefusesAnEntryThatDoesNotInflate) {
+    const std::string oldPath = make("old.grf", {false, {{"data\\a.txt", "a"}}});
+    const std::string newPath = make("new.grf", {false, {{"data\\a.txt", "a"}, {"data\\bad.txt", "bad bytes", 6, true}}});
+    const CliResult diffed = run({"diff", oldPath, newPath, "--patch", path("patch.gpf"), "--quiet"});
+    EXPECT_EQ(diffed.status, 2) << diffed.out;
+    EXPECT_NE(diffed.err.find("data\\bad.txt"), std::string::npos) << diffed.err;
+    EXPECT_FALSE(fs::exists(path("patch.gpf")));
 }
 
 }  // namespace
