@@ -11,6 +11,7 @@
 #include "archive/entry_data.h"
 #include "archive/entry_list_model.h"
 #include "archive/ordered_pipeline.h"
+#include "archive/plain_cursor.h"
 #include "archive/progress_sink.h"
 #include "archive/result_codes.h"
 
@@ -41,7 +42,7 @@ std::vector<const GrfEntry*> sideEntries(const GrfArchive& side, const EntryFilt
     return found;
 }
 
-// An entry's plain bytes read whole on the calling thread: a disk file's, or a streamed entry's.
+// A disk file's plain bytes read whole on the calling thread.
 struct Plain {
     std::vector<uint8_t> bytes;
     FailureReason reason;
@@ -65,23 +66,6 @@ Plain readDiskFile(const GrfEntry& entry) {
     return plain;
 }
 
-Plain readStreamed(const GrfEntry& entry, bool useKoreanNames) {
-    Plain plain;
-    EntryData data;
-    const uint32_t streamLength = std::min(entry.compressedSize, entry.storedSize);
-    const bool inflated =
-        checkStreamedEntry(entry, data) &&
-        streamEntryData(entry, streamLength, entry.originalSize, data, [&](std::span<const uint8_t> piece) {
-            plain.bytes.insert(plain.bytes.end(), piece.begin(), piece.end());
-            return 0;
-        }, {});
-    if (!inflated) {
-        if (!data.failed()) data.fail(RESULT_BAD_DATA);
-        plain.reason = entryFailure(entry, data, useKoreanNames);
-    }
-    return plain;
-}
-
 // The entry whose stored bytes stand for `entry`: its own, or those of the archive entry it imports.
 const GrfEntry* storedSourceOf(const GrfEntry& entry) {
     if (entry.state() != ENTRY_ADDED) return &entry;
@@ -90,16 +74,19 @@ const GrfEntry* storedSourceOf(const GrfEntry& entry) {
 }
 
 // One side of a pair: read on the calling thread, which alone touches the archives' files;
-// inflated on a pool thread unless it was read whole already.
+// inflated on a pool thread, or, too large to hold whole, compared piece by piece in its turn.
 struct SideData {
     const GrfEntry* entry = nullptr;
     bool toInflate = false;  // `data` holds stored bytes for the pool
+    bool inPieces = false;
     EntryData data;
-    Plain whole;             // a disk file, a streamed entry, or why it could not be had
+    Plain whole;             // a disk file, or why the side could not be had
 
+    bool isDiskFile() const { return entry->state() == ENTRY_ADDED && entry->source() == SOURCE_DISK_FILE; }
     void read(bool useKoreanNames) {
-        if (entry->state() == ENTRY_ADDED && entry->source() == SOURCE_DISK_FILE) {
-            whole = readDiskFile(*entry);
+        if (isDiskFile()) {
+            inPieces = entry->originalSize > STREAM_ABOVE_BYTES;
+            if (!inPieces) whole = readDiskFile(*entry);
             return;
         }
         const GrfEntry* const stored = storedSourceOf(*entry);
@@ -108,20 +95,23 @@ struct SideData {
                 *entry, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, Cause::ENTRY_NOT_SAVED, {}), useKoreanNames);
             return;
         }
-        if (isStreamedEntry(*stored)) return;  // in its turn, in pieces
+        inPieces = isStreamedEntry(*stored);
+        if (inPieces) return;
         toInflate = readEntryData(*stored, data);
         if (!toInflate) whole.reason = entryFailure(*stored, data, useKoreanNames);
-    }
-    // The streamed entry's turn, on the calling thread.
-    void readLate(bool useKoreanNames) {
-        const GrfEntry* const stored = storedSourceOf(*entry);
-        if (!toInflate && !whole.reason.failed() && stored != nullptr && isStreamedEntry(*stored)) {
-            whole = readStreamed(*stored, useKoreanNames);
-        }
     }
     std::span<const uint8_t> bytes() const {
         if (toInflate) return {data.output.get(), data.length};
         return whole.bytes;
+    }
+    std::unique_ptr<PlainCursor> cursor() const {
+        if (!inPieces) return memoryCursor(bytes());
+        if (isDiskFile()) return fileCursor(entry->sourcePath(), entry->originalSize);
+        return entryCursor(*storedSourceOf(*entry));
+    }
+    // Why the cursor failed, about the entry (a disk file's reason names the file already).
+    FailureReason cursorFailure(const PlainCursor& cursor, bool useKoreanNames) const {
+        return isDiskFile() ? cursor.reason : entryFailure(*storedSourceOf(*entry), cursor.reason, useKoreanNames);
     }
     uint64_t footprint() const { return toInflate ? uint64_t(data.storedSize) + data.capacity : whole.bytes.size(); }
 };
@@ -151,6 +141,41 @@ FailureReason sideFailure(const SideData& side, Cause thrown, bool useKoreanName
                             useKoreanNames);
     }
     return side.data.failed() ? entryFailure(*storedSourceOf(*side.entry), side.data, useKoreanNames) : FailureReason{};
+}
+
+struct Comparison {
+    bool same = false;
+    uint64_t oldSize = 0;
+    uint64_t newSize = 0;
+    FailureReason failure;  // of the side that could not be read
+};
+
+// Compares the plain bytes of both sides a piece at a time, leaving at the first byte that differs.
+// The sizes are the bytes a side gave where it was read to its end, else the table's.
+Comparison compare(const SideData& before, const SideData& after, bool useKoreanNames) {
+    const std::unique_ptr<PlainCursor> cursors[2] = {before.cursor(), after.cursor()};
+    const SideData* sides[2] = {&before, &after};
+    std::span<const uint8_t> pieces[2];
+    uint64_t seen[2] = {0, 0};
+    bool ended[2] = {false, false};
+    for (;;) {
+        for (int i = 0; i < 2; ++i) {
+            if (!pieces[i].empty() || ended[i]) continue;
+            if (!cursors[i]->next(pieces[i])) return {false, 0, 0, sides[i]->cursorFailure(*cursors[i], useKoreanNames)};
+            seen[i] += pieces[i].size();
+            ended[i] = pieces[i].empty();
+        }
+        if (ended[0] || ended[1]) {
+            return {ended[0] && ended[1], ended[0] ? seen[0] : before.entry->originalSize,
+                    ended[1] ? seen[1] : after.entry->originalSize, {}};
+        }
+        const size_t length = std::min(pieces[0].size(), pieces[1].size());
+        if (std::memcmp(pieces[0].data(), pieces[1].data(), length) != 0) {
+            return {false, before.entry->originalSize, after.entry->originalSize, {}};
+        }
+        pieces[0] = pieces[0].subspan(length);
+        pieces[1] = pieces[1].subspan(length);
+    }
 }
 
 // The bytes the entries read ahead may hold together (more when a single pair is larger).
@@ -206,8 +231,6 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             differences.push_back(*done->known);
             continue;
         }
-        done->before.readLate(useKoreanNames);
-        done->after.readLate(useKoreanNames);
         // Both sides' failures are told: each is an entry the user cannot trust.
         bool failed = false;
         for (const SideData* side : {&done->before, &done->after}) {
@@ -218,12 +241,13 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             }
         }
         if (failed) continue;
-        const std::span<const uint8_t> before = done->before.bytes();
-        const std::span<const uint8_t> after = done->after.bytes();
-        const bool same = before.size() == after.size() &&
-                          (before.empty() || std::memcmp(before.data(), after.data(), before.size()) == 0);
-        if (!same) {
-            differences.push_back({DiffKind::CHANGED, done->before.entry, done->after.entry, before.size(), after.size()});
+        const Comparison compared = compare(done->before, done->after, useKoreanNames);
+        if (compared.failure.failed()) {
+            ++failures;
+            progress.reportItemFailure(compared.failure);
+        } else if (!compared.same) {
+            differences.push_back(
+                {DiffKind::CHANGED, done->before.entry, done->after.entry, compared.oldSize, compared.newSize});
         }
     }
     for (const GrfEntry* newEntry : sideEntries(newSide, filter, useKoreanNames)) {

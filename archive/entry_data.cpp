@@ -66,6 +66,12 @@ bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& da
     return true;
 }
 
+bool readStoredPiece(const GrfEntry& entry, uint32_t from, uint8_t* into, size_t length, EntryData& data) {
+    if (from == 0 && !storedBytesInFile(entry, data)) return false;
+    if (entry.owner()->file.readAt(uint64_t(entry.offset) + from, into, length) != length) return failRead(entry, data);
+    return true;
+}
+
 bool reserveOutput(uint64_t capacity, EntryData& data) {
     data.output = allocate(capacity);
     if (!data.output) return data.fail(memoryFailure(RESULT_BAD_DATA, Operation::INFLATE));

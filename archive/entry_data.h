@@ -43,6 +43,9 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
 // with UNREACHABLE_POSITION for a position no 32-bit record can name (it wrapped, or lies in
 // the header).
 bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data);
+// Reads `length` of the entry's stored bytes from `from` on into `into`, for a reader taking the
+// entry in pieces of its own; the first piece (from 0) checks that the stored bytes lie in the file.
+bool readStoredPiece(const GrfEntry& entry, uint32_t from, uint8_t* into, size_t length, EntryData& data);
 // Makes room for `capacity` inflated bytes; RESULT_BAD_DATA when there is none.
 bool reserveOutput(uint64_t capacity, EntryData& data);
 // For extraction: the entry's stored bytes and room for what its stream can produce.

@@ -19,6 +19,7 @@ struct Item {
     std::string data;
     int level = 6;
     bool damaged = false;  // a stream that does not inflate, claiming data.size() bytes
+    bool cutShort = false; // the stream's second half missing: damaged past its first
 };
 
 // One side of a comparison: an archive of these entries, or a folder of these files.
@@ -61,7 +62,9 @@ protected:
             if (item.damaged) {
                 writer.addRaw(item.name, "not a zlib stream", uint32_t(item.data.size()));
             } else {
-                writer.addRaw(item.name, compressForTest(item.data, item.level), uint32_t(item.data.size()));
+                std::string stream = compressForTest(item.data, item.level);
+                if (item.cutShort) stream.resize(stream.size() / 2);
+                writer.addRaw(item.name, stream, uint32_t(item.data.size()));
             }
         }
         writer.writeTo(where);
@@ -142,6 +145,38 @@ TEST_F(Diff, NamesAnEntryThatCannotBeReadOnEitherSide) {
         EXPECT_NE(result.err.find("data\\a.txt"), std::string::npos) << result.err;
         EXPECT_NE(result.err.find("damaged"), std::string::npos) << result.err;
         EXPECT_NE(result.err.find("1 entry could not be compared"), std::string::npos) << result.err;
+    }
+}
+
+// Entries too large to hold whole are compared a piece at a time: damage is found where the bytes
+// before it agree, and the comparison ends at the first byte that differs, before any damage after it.
+TEST_F(Diff, LargeEntriesAreComparedPieceByPiece) {
+    const std::string huge = largeText('x', 40u << 20);
+    std::string changedEarly = huge;
+    changedEarly[100] = '#';
+    const struct {
+        const char* what;
+        std::string newData;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"damaged where the bytes agree", huge, 2, ""},
+        {"differing before the damage", changedEarly, 1,
+         "changed  data\\huge.txt (" + std::to_string(huge.size()) + " -> " + std::to_string(huge.size()) + " bytes)\n"},
+    };
+    const std::string oldPath = make("old.grf", {false, {{"data\\huge.txt", huge, 1}}});
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Item cut{"data\\huge.txt", c.newData, 1};
+        cut.cutShort = true;
+        const std::string newPath = make("new" + std::to_string(index++) + ".grf", {false, {cut}});
+        const CliResult result = run({"diff", oldPath, newPath, "--quiet"});
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_EQ(result.out, c.out);
+        if (c.status == 2) {
+            EXPECT_NE(result.err.find("data\\huge.txt"), std::string::npos) << result.err;
+        }
     }
 }
 
