@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "archive/archive.h"
 #include "archive/entry_data.h"
@@ -117,6 +118,30 @@ struct SideData {
 };
 
 // One entry of the old side, taken back in order: a pair to compare, or a difference known at once.
+// Identical stored bytes under the same coding inflate to identical plain bytes.
+bool sameStoredBytes(const EntryData& a, const EntryData& b) {
+    return a.coding == b.coding && a.storedSize == b.storedSize && a.compressedSize == b.compressedSize &&
+           (a.storedSize == 0 || std::memcmp(a.stored.get(), b.stored.get(), a.storedSize) == 0);
+}
+
+// The same for two entries too large to hold whole, read a piece at a time; false also when either
+// cannot be read (the plain comparison then says why).
+bool sameStoredStreams(const GrfEntry& a, const GrfEntry& b) {
+    if (a.coding != b.coding || a.storedSize != b.storedSize || a.compressedSize != b.compressedSize) return false;
+    constexpr size_t PIECE_BYTES = 1 << 20;
+    std::vector<uint8_t> pieceA(PIECE_BYTES), pieceB(PIECE_BYTES);
+    for (uint32_t from = 0; from < a.storedSize;) {
+        const size_t length = std::min<size_t>(a.storedSize - from, PIECE_BYTES);
+        EntryData data;
+        if (!readStoredPiece(a, from, pieceA.data(), length, data) || !readStoredPiece(b, from, pieceB.data(), length, data) ||
+            std::memcmp(pieceA.data(), pieceB.data(), length) != 0) {
+            return false;
+        }
+        from += uint32_t(length);
+    }
+    return true;
+}
+
 class CompareJob : public PipelineJob {
 public:
     void run() override {
@@ -128,6 +153,7 @@ public:
     }
 
     std::optional<DiffItem> known;
+    bool sameStreams = false;
     SideData before;
     SideData after;
 };
@@ -153,6 +179,10 @@ struct Comparison {
 // Compares the plain bytes of both sides a piece at a time, leaving at the first byte that differs.
 // The sizes are the bytes a side gave where it was read to its end, else the table's.
 Comparison compare(const SideData& before, const SideData& after, bool useKoreanNames) {
+    if (before.inPieces && after.inPieces && !before.isDiskFile() && !after.isDiskFile() &&
+        sameStoredStreams(*storedSourceOf(*before.entry), *storedSourceOf(*after.entry))) {
+        return {true, before.entry->originalSize, after.entry->originalSize, {}};
+    }
     const std::unique_ptr<PlainCursor> cursors[2] = {before.cursor(), after.cursor()};
     const SideData* sides[2] = {&before, &after};
     std::span<const uint8_t> pieces[2];
@@ -183,9 +213,10 @@ constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 
 }  // namespace
 
-// Sizes first: entries whose claimed sizes differ are changed without reading either. Equal sizes
-// are inflated on both sides, on the pool's threads as a check inflates, and compared byte for
-// byte, so a damaged entry shows up here as it would in a check.
+// Sizes first: entries whose claimed sizes differ are changed without reading either. Then stored
+// bytes: identical ones are equal without inflating (damage both copies share is left to a check).
+// The rest are inflated on both sides, on the pool's threads as a check inflates, and compared
+// byte for byte, so a damaged entry shows up here as it would in a check.
 Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool useKoreanNames, const EntryFilter& filter,
                   ProgressSink& progress, std::vector<DiffItem>& differences, uint64_t& failures, unsigned threads) {
     differences.clear();
@@ -213,7 +244,15 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             } else {
                 job->before.read(useKoreanNames);
                 job->after.read(useKoreanNames);
-                job->runnable = job->before.toInflate || job->after.toInflate;
+                // Most entries of two editions of an archive were stored once and copied since:
+                // equal without inflating either, and without a trip through the pool.
+                job->sameStreams = job->before.toInflate && job->after.toInflate &&
+                                   sameStoredBytes(job->before.data, job->after.data);
+                if (job->sameStreams) {
+                    job->before.data = {};
+                    job->after.data = {};
+                }
+                job->runnable = !job->sameStreams && (job->before.toInflate || job->after.toInflate);
                 job->footprint = job->before.footprint() + job->after.footprint();
             }
             pipeline.add(std::move(job));
@@ -231,6 +270,7 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             differences.push_back(*done->known);
             continue;
         }
+        if (done->sameStreams) continue;
         // Both sides' failures are told: each is an entry the user cannot trust.
         bool failed = false;
         for (const SideData* side : {&done->before, &done->after}) {
