@@ -13,28 +13,7 @@ megabytes=${3:-300}
 repetitions=${4:-3}
 fstype=${5:-ext4}
 cli=${QUARNEL_CLI:-$build/cli/quarnel-cli}
-work=$(mktemp -d /var/tmp/quarnel-diff-bench.XXXXXX)
-mnt="$work/mnt"
-mkdir -p "$mnt"
-cleanup() {
-    mountpoint -q "$mnt" && umount "$mnt"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-fresh() {
-    mountpoint -q "$mnt" && umount "$mnt"
-    if [ "$fstype" = tmpfs ]; then
-        mount -t tmpfs -o size="$1" tmpfs "$mnt"
-    else
-        rm -f "$work/fs.img"
-        truncate -s "$1" "$work/fs.img"
-        mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$work/fs.img"
-        mount -o loop "$work/fs.img" "$mnt"
-    fi
-}
-load() { cut -d' ' -f1-3 /proc/loadavg; }
-median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+. "$(dirname "$0")/bench_common.sh"
 seconds() { # seconds COMMAND...: wall time of one run; diff's status 1 ("different") is success here
     local start end status=0
     start=$(date +%s.%N)
