@@ -3,8 +3,6 @@
 #include <exception>
 #include <new>
 
-#include "archive/format/name_hash.h"
-#include "cli/commands.h"
 #include "cli/console_io.h"
 #include "cli/options.h"
 #include "cli/report.h"
@@ -12,18 +10,6 @@
 #include "platform/code_page.h"
 
 namespace {
-
-struct CommandRunner {
-    const char* name;
-    int (*run)(Session& session);
-};
-
-const CommandRunner RUNNERS[] = {
-    {"create", runCreate}, {"list", runList},   {"extract", runExtract},
-    {"add", runAdd},       {"merge", runMerge}, {"delete", runDelete},
-    {"rename", runRename}, {"repack", runRepack}, {"check", runCheck},
-    {"diff", runDiff},
-};
 
 void printProgramHelp() {
     std::string text = "Usage: quarnel-cli COMMAND ARCHIVE [OPERANDS] [OPTIONS]\n\nCommands:\n";
@@ -54,9 +40,7 @@ int dispatch(const CliOptions& options) {
         return EXIT_USAGE;
     }
     Session session(options);
-    for (const CommandRunner& runner : RUNNERS) {
-        if (options.command == runner.name) return runner.run(session);
-    }
+    if (const CommandInfo* info = findCommand(options.command)) return info->run(session);
     reportUsage("unknown command '" + options.command + "'", "");
     return EXIT_USAGE;
 }

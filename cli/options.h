@@ -26,9 +26,12 @@ struct CliOptions {
     int level = 6;
 };
 
-// One command of the program: how it is called and which options it takes.
+class Session;
+
+// One command of the program: what runs it, how it is called and which options it takes.
 struct CommandInfo {
     const char* name;
+    int (*run)(Session& session);  // answers the exit status
     const char* usage;      // operands and options after the command name
     const char* summary;
     const char* details;    // the lines of its --help after the usage
@@ -48,6 +51,7 @@ constexpr uint32_t OPT_LEVEL = 1u << 7;
 constexpr uint32_t OPT_FORCE = 1u << 8;
 constexpr uint32_t OPT_PATCH = 1u << 9;
 
+// The table is cli/command_table.cpp.
 const std::vector<CommandInfo>& commandTable();
 const CommandInfo* findCommand(const std::string& name);
 

@@ -237,24 +237,20 @@ void CodePageTable::buildReverse(uint32_t codePage) {
     }
 }
 
-// Built on first use and never freed, so a reader needs nothing but one acquire load.
-std::atomic<const CodePageTable*> tables[CODE_PAGE_COUNT];
-std::mutex tableBuildMutex;
+// Built on first use and never freed: any thread may convert a name until the program ends.
+struct LazyTable {
+    std::once_flag built;
+    const CodePageTable* table = nullptr;
+};
+LazyTable tables[CODE_PAGE_COUNT];
 
 // The table of a supported code page; null for any other code page.
 const CodePageTable* tableFor(uint32_t codePage) {
     for (size_t i = 0; i < CODE_PAGE_COUNT; ++i) {
         if (CODE_PAGES[i].codePage != codePage) continue;
-        const CodePageTable* table = tables[i].load(std::memory_order_acquire);
-        if (table == nullptr) {
-            const std::lock_guard<std::mutex> lock(tableBuildMutex);
-            table = tables[i].load(std::memory_order_relaxed);
-            if (table == nullptr) {
-                table = new CodePageTable(CODE_PAGES[i]);
-                tables[i].store(table, std::memory_order_release);
-            }
-        }
-        return table;
+        LazyTable& lazy = tables[i];
+        std::call_once(lazy.built, [&] { lazy.table = new CodePageTable(CODE_PAGES[i]); });
+        return lazy.table;
     }
     return nullptr;
 }

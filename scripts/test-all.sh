@@ -74,8 +74,8 @@ hook_tsan() {         # the worker tests under ThreadSanitizer
     done
 }
 hook_fuzz() {         # bounded runs of the fuzz targets
-    # FUZZ_SECONDS per target (default 60).
-    local dir=$build_root/linux-fuzz seconds=${FUZZ_SECONDS:-60}
+    # FUZZ_SECONDS per target (default 30; longer runs are for a machine of their own).
+    local dir=$build_root/linux-fuzz seconds=${FUZZ_SECONDS:-30}
     local targets="open extract decode save tga" target
     configure fuzz "$dir" || return 1
     local builds="quarnel_fuzz_seeds"
@@ -116,13 +116,16 @@ step "windows: tests" "$repo/scripts/wine-ctest.sh" "$win_dir"
 
 # --- Packages -----------------------------------------------------------------------------
 # The release build of both programs and its two packages, installed and run as a user would.
-# Its tests are the ones the linux and windows parts ran; the workflow preset runs them again.
+# Its tests are the ones the linux and windows parts ran (the workflow preset runs them again), so
+# after those it builds the programs alone and reads the window with the windows part's ui_drive.
 release_dir=$build_root/release
+release_args=() ui_drive_dir=$release_dir/windows
+wants windows && release_args=(-DQUARNEL_TESTS=OFF) ui_drive_dir=$win_dir
 wants package &&
-step "package: configure" configure release "$release_dir" &&
+step "package: configure" configure release "$release_dir" "${release_args[@]}" &&
 step "package: build" build "$release_dir" &&
 step "package: cpack" cpack --config "$release_dir/CPackConfig.cmake" -B "$release_dir/packages" &&
-step "package: install and run" "$repo/scripts/check-packages.sh" "$release_dir/packages"
+step "package: install and run" "$repo/scripts/check-packages.sh" "$release_dir/packages" "$ui_drive_dir"
 
 lap "done"
 if [ ${#failed[@]} -gt 0 ]; then

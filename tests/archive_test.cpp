@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 #include "archive/model/archive.h"
 #include "archive/base/result_codes.h"
@@ -11,17 +12,36 @@
 
 namespace {
 
-TEST(ResultCodes, EveryCodeHasItsTextAndOtherValuesNone) {
-    const struct { int code; const char16_t* text; } cases[] = {
-        {RESULT_INVALID_ARCHIVE, u"无效的GRF文件！"},
-        {RESULT_BAD_VERSION, u"GRF文件的版本无效！"},
-        {RESULT_BAD_LENGTH, u"GRF文件长度有误！"},
-        {RESULT_TABLE_SHORT, u"GRF文件头不完整！"},
-        {RESULT_BAD_DATA, u"压缩数据有误！"},
-        {RESULT_OPEN_FAILED, u"打开文件失败！"},
-        {0, u""}, {-1000, u""}, {-1007, u""}, {13, u""}, {2, u""},
+// Each kind of file that does not open gets the text the window shows for it; a system error
+// number has none of its own (the window then shows the system's text).
+TEST(ResultCodes, EachKindOfFileThatDoesNotOpenHasItsText) {
+    TempDir dir;
+    const auto notAnArchive = dir.file(u"text.grf");
+    std::ofstream(std::filesystem::path(dir.native(u"text.grf")), std::ios::binary)
+        << "plain text, and long enough to hold a whole header of an archive............";
+    const struct {
+        const char* what;
+        std::u16string path;
+        const char16_t* text;
+    } cases[] = {
+        {"not an archive", notAnArchive, u"无效的GRF文件！"},
+        {"unknown version", TestArchive().add("data\\a.txt", "a").version(0x300).writeTo(dir, u"v.grf"), u"GRF文件的版本无效！"},
+        {"table beyond the end", TestArchive().add("data\\a.txt", "a").damage(Damage::shiftTableOffset(1 << 20)).writeTo(dir, u"t.grf"),
+         u"GRF文件长度有误！"},
+        {"table stream damaged", TestArchive().add("data\\a.txt", "a").damage(Damage::spoilTableStream()).writeTo(dir, u"s.grf"),
+         u"压缩数据有误！"},
+        {"records cut short", TestArchive().add("data\\a.txt", "a").damage(Damage::truncateTable(3)).writeTo(dir, u"r.grf"),
+         u"GRF文件头不完整！"},
+        {"missing", dir.file(u"missing.grf"), u""},
     };
-    for (const auto& c : cases) EXPECT_EQ(std::u16string(resultText(c.code)), c.text) << c.code;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GrfArchive archive;
+        ASSERT_FALSE(archive.open(c.path));
+        EXPECT_EQ(std::u16string(resultText(archive.lastError.code)), c.text) << archive.lastError.code;
+    }
+    // The sixth text is for a file the window cannot open to write an entry into.
+    EXPECT_EQ(std::u16string(resultText(RESULT_OPEN_FAILED)), u"打开文件失败！");
 }
 
 TEST(Archive, EntryAtAnswersOnlyStoredPositions) {

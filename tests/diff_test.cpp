@@ -19,6 +19,7 @@ struct Item {
     std::string data;
     int level = 6;
     bool damaged = false;  // a stream that does not inflate, claiming data.size() bytes
+    bool cutShort = false; // the stream's second half missing: damaged past its first
 };
 
 // One side of a comparison: an archive of these entries, or a folder of these files.
@@ -61,7 +62,9 @@ protected:
             if (item.damaged) {
                 writer.addRaw(item.name, "not a zlib stream", uint32_t(item.data.size()));
             } else {
-                writer.addRaw(item.name, compressForTest(item.data, item.level), uint32_t(item.data.size()));
+                std::string stream = compressForTest(item.data, item.level);
+                if (item.cutShort) stream.resize(stream.size() / 2);
+                writer.addRaw(item.name, stream, uint32_t(item.data.size()));
             }
         }
         writer.writeTo(where);
@@ -145,6 +148,38 @@ TEST_F(Diff, NamesAnEntryThatCannotBeReadOnEitherSide) {
     }
 }
 
+// Entries too large to hold whole are compared a piece at a time: damage is found where the bytes
+// before it agree, and the comparison ends at the first byte that differs, before any damage after it.
+TEST_F(Diff, LargeEntriesAreComparedPieceByPiece) {
+    const std::string huge = largeText('x', 40u << 20);
+    std::string changedEarly = huge;
+    changedEarly[100] = '#';
+    const struct {
+        const char* what;
+        std::string newData;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"damaged where the bytes agree", huge, 2, ""},
+        {"differing before the damage", changedEarly, 1,
+         "changed  data\\huge.txt (" + std::to_string(huge.size()) + " -> " + std::to_string(huge.size()) + " bytes)\n"},
+    };
+    const std::string oldPath = make("old.grf", {false, {{"data\\huge.txt", huge, 1}}});
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Item cut{"data\\huge.txt", c.newData, 1};
+        cut.cutShort = true;
+        const std::string newPath = make("new" + std::to_string(index++) + ".grf", {false, {cut}});
+        const CliResult result = run({"diff", oldPath, newPath, "--quiet"});
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_EQ(result.out, c.out);
+        if (c.status == 2) {
+            EXPECT_NE(result.err.find("data\\huge.txt"), std::string::npos) << result.err;
+        }
+    }
+}
+
 #ifndef _WIN32
 // A folder's file that add would leave out cannot be compared either: named, and the answer is 2.
 TEST_F(Diff, FileLeftOutOfAFolderIsTrouble) {
@@ -190,15 +225,18 @@ TEST_F(Diff, MissingSideIsTrouble) {
 // between that and NEW, from an archive as from a folder.
 TEST_F(Diff, PatchMergedIntoOldGivesNewButForRemovedEntries) {
     const std::string big = largeText();
+    // Past the size a save holds whole: copied in pieces.
+    const std::string huge = largeText('z', 40u << 20);
     const Side oldSide{false,
                        {{"data\\same.txt", "same"}, {"data\\big.txt", big}, {"data\\gone.txt", "gone"}, {"data\\Case.txt", "x"}}};
     for (const bool newIsFolder : {false, true}) {
         SCOPED_TRACE(newIsFolder ? "NEW a folder" : "NEW an archive");
         const std::string tag = newIsFolder ? "folder" : "archive";
         const std::string oldPath = make("old-" + tag + ".grf", oldSide);
-        const Side newSide{newIsFolder,
-                           {{"data\\same.txt", "same", 1}, {"data\\big.txt", largeText('y')}, {"data\\new\\n.txt", "new"},
-                            {"data\\case.txt", "y"}}};
+        Side newSide{newIsFolder,
+                     {{"data\\same.txt", "same", 1}, {"data\\big.txt", largeText('y'), 1}, {"data\\new\\n.txt", "new"},
+                      {"data\\case.txt", "y"}}};
+        if (!newIsFolder) newSide.items.push_back({"data\\huge.txt", huge, 1});
         const std::string newPath = make("new-" + tag + (newIsFolder ? "" : ".grf"), newSide);
         const std::string patch = path("patch-" + tag + ".gpf");
 
@@ -211,6 +249,16 @@ TEST_F(Diff, PatchMergedIntoOldGivesNewButForRemovedEntries) {
         EXPECT_EQ(patchAgainstNew.status, 1) << patchAgainstNew.err;
         EXPECT_EQ(patchAgainstNew.out, "added    data\\same.txt (4 bytes)\n") << patchAgainstNew.out;
 
+        if (!newIsFolder) {
+            // Another archive's streams are copied as stored, not compressed again at --level;
+            // the large one goes through in pieces.
+            const std::string patchBytes = readFileBytes(patch);
+            for (const Item& item : newSide.items) {
+                if (item.name == "data\\same.txt") continue;
+                EXPECT_NE(patchBytes.find(compressForTest(item.data, item.level)), std::string::npos) << item.name;
+            }
+        }
+
         const CliResult merged = run({"merge", oldPath, patch, "--quiet"});
         ASSERT_EQ(merged.status, 0) << merged.err;
         const CliResult after = run({"diff", oldPath, newPath, "--quiet"});
@@ -222,6 +270,16 @@ TEST_F(Diff, PatchMergedIntoOldGivesNewButForRemovedEntries) {
         EXPECT_EQ(again.status, 2);
         EXPECT_NE(again.err.find("--force"), std::string::npos) << again.err;
     }
+}
+
+// A copied stream is still proven whole: a damaged entry does not reach the patch unnoticed.
+TEST_F(Diff, PatchRefusesAnEntryThatDoesNotInflate) {
+    const std::string oldPath = make("old.grf", {false, {{"data\\a.txt", "a"}}});
+    const std::string newPath = make("new.grf", {false, {{"data\\a.txt", "a"}, {"data\\bad.txt", "bad bytes", 6, true}}});
+    const CliResult diffed = run({"diff", oldPath, newPath, "--patch", path("patch.gpf"), "--quiet"});
+    EXPECT_EQ(diffed.status, 2) << diffed.out;
+    EXPECT_NE(diffed.err.find("data\\bad.txt"), std::string::npos) << diffed.err;
+    EXPECT_FALSE(fs::exists(path("patch.gpf")));
 }
 
 }  // namespace

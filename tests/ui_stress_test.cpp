@@ -32,6 +32,9 @@ protected:
     }
 
     // Sorts, repaints and reads cells until the task ends; answers how many rounds ran meanwhile.
+    // The window stays busy until it handles the task's end, which only pump() lets it do, so
+    // every task gets at least one round however the threads are scheduled. The time limit is
+    // only for a task that hangs.
     int hammerListUntilIdle() {
         int rounds = 0;
         const HWND list = item(IDC_ENTRY_LIST);
@@ -121,7 +124,7 @@ TEST_F(ListStressTest, SortingAndPaintingDuringAddingSavingAndRecompressing) {
     }
     std::printf("list rounds during: first add %d, second add %d, save %d, recompress %d\n", firstAdd, secondAdd,
                 save, recompress);
-    EXPECT_GT(firstAdd + secondAdd, 0);
+    for (const int rounds : {firstAdd, secondAdd, save, recompress}) EXPECT_GT(rounds, 0);
     EXPECT_EQ(implausibleCells, 0);
 }
 

@@ -21,6 +21,10 @@ enum EntryState : int32_t { ENTRY_STORED = 0, ENTRY_ADDED = 1, ENTRY_DELETED = 2
 enum EntrySource : int32_t { SOURCE_ARCHIVE = 0, SOURCE_DISK_FILE = 1, SOURCE_OTHER_ENTRY = 2 };
 // What a rename did: renamed (or kept its own name), or why it refused.
 enum class RenameResult { RENAMED, INVALID_NAME, NAME_TAKEN };
+// How a save stores an imported entry: inflated and compressed again at the save's level (a merge
+// takes the level the user chose), or its zlib stream copied as it is stored (a patch carries the
+// other archive's data unchanged, and compressing them again would only cost time).
+enum class ImportedStream : uint8_t { RECOMPRESS, COPY };
 
 // One entry of an archive's table, stored or added since the archive was opened.
 class GrfEntry {
@@ -62,6 +66,7 @@ public:
     const std::u16string& sourcePath() const { return sourceFile; }   // with SOURCE_DISK_FILE
     // With SOURCE_OTHER_ENTRY: another archive's entry, held with that whole archive alive.
     const std::shared_ptr<const GrfEntry>& sourceEntry() const { return sourceRef; }
+    ImportedStream importedStream() const { return streamUse; }
 
     // Sets name, then key and both wide forms; for an entry no archive lists yet (rename otherwise).
     void setName(std::string_view newName);
@@ -82,7 +87,7 @@ private:
     // The key and both wide forms, after the name changed.
     void nameChanged();
     void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size);
-    void setSourceEntry(std::shared_ptr<const GrfEntry> newSource);
+    void setSourceEntry(std::shared_ptr<const GrfEntry> newSource, ImportedStream use);
 
     GrfArchive* const ownerArchive;
     EntryRecord fields;
@@ -93,6 +98,7 @@ private:
     int32_t sourceKind = SOURCE_ARCHIVE;
     std::u16string sourceFile;
     std::shared_ptr<const GrfEntry> sourceRef;
+    ImportedStream streamUse = ImportedStream::RECOMPRESS;
 };
 
 // One archive file opened for update, with its entry table. An archive that lends entries to
@@ -149,7 +155,8 @@ public:
     GrfEntry* addFile(std::string_view name, const std::u16string& diskPath, uint32_t size);
     // The same for another archive's entry, whose data the pending entry will copy; the pending
     // entry keeps that archive alive (see shareEntry).
-    GrfEntry* importEntry(std::shared_ptr<const GrfEntry> sourceEntry);
+    GrfEntry* importEntry(std::shared_ptr<const GrfEntry> sourceEntry,
+                          ImportedStream use = ImportedStream::RECOMPRESS);
     // Lists and indexes an entry built in memory (tests, benchmarks) by its state: stored ones
     // after the table's, others as pending. It stands for a state as read: no namesake is marked
     // deleted and the archive is not marked modified.

@@ -31,10 +31,10 @@ GrfEntry* GrfArchive::addFile(std::string_view name, const std::u16string& diskP
     return entry;
 }
 
-GrfEntry* GrfArchive::importEntry(std::shared_ptr<const GrfEntry> sourceEntry) {
+GrfEntry* GrfArchive::importEntry(std::shared_ptr<const GrfEntry> sourceEntry, ImportedStream use) {
     const std::unique_lock lock(listLock);
     GrfEntry* const entry = pendingEntryFor(sourceEntry->name());
-    entry->setSourceEntry(std::move(sourceEntry));
+    entry->setSourceEntry(std::move(sourceEntry), use);
     return entry;
 }
 

@@ -43,15 +43,17 @@ void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& dis
     sourceKind = SOURCE_DISK_FILE;
     sourceFile = diskPath;
     sourceRef.reset();
+    streamUse = ImportedStream::RECOMPRESS;
     fields.originalSize = size;
 }
 
-void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource) {
+void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource, ImportedStream use) {
     setName(newSource->name());
     entryState = ENTRY_ADDED;
     sourceKind = SOURCE_OTHER_ENTRY;
     fields.originalSize = newSource->originalSize();
     sourceFile.clear();
+    streamUse = use;
     // Last: when this entry already draws from the same archive, the reference moved in keeps
     // that archive alive while the previous one is released.
     sourceRef = std::move(newSource);

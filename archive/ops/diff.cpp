@@ -6,11 +6,14 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "archive/model/archive.h"
 #include "archive/ops/entry_data.h"
+#include "archive/ops/source_reader.h"
 #include "archive/model/entry_list_model.h"
 #include "archive/ops/ordered_pipeline.h"
+#include "archive/ops/plain_cursor.h"
 #include "archive/base/progress_sink.h"
 #include "archive/base/result_codes.h"
 
@@ -41,7 +44,7 @@ std::vector<const GrfEntry*> sideEntries(const GrfArchive& side, const EntryFilt
     return found;
 }
 
-// An entry's plain bytes read whole on the calling thread: a disk file's, or a streamed entry's.
+// A disk file's plain bytes read whole on the calling thread.
 struct Plain {
     std::vector<uint8_t> bytes;
     FailureReason reason;
@@ -50,35 +53,11 @@ struct Plain {
 Plain readDiskFile(const GrfEntry& entry) {
     Plain plain;
     const std::u16string& path = entry.sourcePath();
-    platform::ExclusiveFile file;
-    if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
-        plain.reason = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther());
-        return plain;
-    }
+    SourceReader file;
+    plain.reason = file.open(path);
+    if (plain.reason.failed()) return plain;
     plain.bytes.resize(entry.originalSize());
-    const size_t got = plain.bytes.empty() ? 0 : file.read(plain.bytes.data(), plain.bytes.size());
-    if (got != plain.bytes.size()) {
-        const int error = file.lastSystemError();
-        plain.reason = error != 0 ? systemFailure(RESULT_OPEN_FAILED, Operation::READ, error, path)
-                                  : ruleFailure(RESULT_OPEN_FAILED, Operation::READ, Cause::READ_ERROR, path);
-    }
-    return plain;
-}
-
-Plain readStreamed(const GrfEntry& entry, bool useKoreanNames) {
-    Plain plain;
-    EntryData data;
-    const uint32_t streamLength = std::min(entry.compressedSize(), entry.storedSize());
-    const bool inflated =
-        checkStreamedEntry(entry, data) &&
-        streamEntryData(entry, streamLength, entry.originalSize(), data, [&](std::span<const uint8_t> piece) {
-            plain.bytes.insert(plain.bytes.end(), piece.begin(), piece.end());
-            return 0;
-        }, {});
-    if (!inflated) {
-        if (!data.failed()) data.fail(RESULT_BAD_DATA);
-        plain.reason = entryFailure(entry, data, useKoreanNames);
-    }
+    if (!plain.bytes.empty()) plain.reason = file.read(plain.bytes.data(), plain.bytes.size());
     return plain;
 }
 
@@ -90,16 +69,19 @@ const GrfEntry* storedSourceOf(const GrfEntry& entry) {
 }
 
 // One side of a pair: read on the calling thread, which alone touches the archives' files;
-// inflated on a pool thread unless it was read whole already.
+// inflated on a pool thread, or, too large to hold whole, compared piece by piece in its turn.
 struct SideData {
     const GrfEntry* entry = nullptr;
     bool toInflate = false;  // `data` holds stored bytes for the pool
+    bool inPieces = false;
     EntryData data;
-    Plain whole;             // a disk file, a streamed entry, or why it could not be had
+    Plain whole;             // a disk file, or why the side could not be had
 
+    bool isDiskFile() const { return entry->state() == ENTRY_ADDED && entry->source() == SOURCE_DISK_FILE; }
     void read(bool useKoreanNames) {
-        if (entry->state() == ENTRY_ADDED && entry->source() == SOURCE_DISK_FILE) {
-            whole = readDiskFile(*entry);
+        if (isDiskFile()) {
+            inPieces = entry->originalSize() > STREAM_ABOVE_BYTES;
+            if (!inPieces) whole = readDiskFile(*entry);
             return;
         }
         const GrfEntry* const stored = storedSourceOf(*entry);
@@ -108,25 +90,52 @@ struct SideData {
                 *entry, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, Cause::ENTRY_NOT_SAVED, {}), useKoreanNames);
             return;
         }
-        if (isStreamedEntry(*stored)) return;  // in its turn, in pieces
+        inPieces = isStreamedEntry(*stored);
+        if (inPieces) return;
         toInflate = readEntryData(*stored, data);
         if (!toInflate) whole.reason = entryFailure(*stored, data, useKoreanNames);
-    }
-    // The streamed entry's turn, on the calling thread.
-    void readLate(bool useKoreanNames) {
-        const GrfEntry* const stored = storedSourceOf(*entry);
-        if (!toInflate && !whole.reason.failed() && stored != nullptr && isStreamedEntry(*stored)) {
-            whole = readStreamed(*stored, useKoreanNames);
-        }
     }
     std::span<const uint8_t> bytes() const {
         if (toInflate) return {data.output.get(), data.length};
         return whole.bytes;
     }
+    std::unique_ptr<PlainCursor> cursor() const {
+        if (!inPieces) return memoryCursor(bytes());
+        if (isDiskFile()) return fileCursor(entry->sourcePath(), entry->originalSize());
+        return entryCursor(*storedSourceOf(*entry));
+    }
+    // Why the cursor failed, about the entry (a disk file's reason names the file already).
+    FailureReason cursorFailure(const PlainCursor& cursor, bool useKoreanNames) const {
+        return isDiskFile() ? cursor.reason : entryFailure(*storedSourceOf(*entry), cursor.reason, useKoreanNames);
+    }
     uint64_t footprint() const { return toInflate ? uint64_t(data.storedSize) + data.capacity : whole.bytes.size(); }
 };
 
 // One entry of the old side, taken back in order: a pair to compare, or a difference known at once.
+// Identical stored bytes under the same coding inflate to identical plain bytes.
+bool sameStoredBytes(const EntryData& a, const EntryData& b) {
+    return a.coding == b.coding && a.storedSize == b.storedSize && a.compressedSize == b.compressedSize &&
+           (a.storedSize == 0 || std::memcmp(a.stored.get(), b.stored.get(), a.storedSize) == 0);
+}
+
+// The same for two entries too large to hold whole, read a piece at a time; false also when either
+// cannot be read (the plain comparison then says why).
+bool sameStoredStreams(const GrfEntry& a, const GrfEntry& b) {
+    if (a.coding() != b.coding() || a.storedSize() != b.storedSize() || a.compressedSize() != b.compressedSize()) return false;
+    constexpr size_t PIECE_BYTES = 1 << 20;
+    std::vector<uint8_t> pieceA(PIECE_BYTES), pieceB(PIECE_BYTES);
+    for (uint32_t from = 0; from < a.storedSize();) {
+        const size_t length = std::min<size_t>(a.storedSize() - from, PIECE_BYTES);
+        EntryData data;
+        if (!readStoredPiece(a, from, pieceA.data(), length, data) || !readStoredPiece(b, from, pieceB.data(), length, data) ||
+            std::memcmp(pieceA.data(), pieceB.data(), length) != 0) {
+            return false;
+        }
+        from += uint32_t(length);
+    }
+    return true;
+}
+
 class CompareJob : public PipelineJob {
 public:
     void run() override {
@@ -138,6 +147,7 @@ public:
     }
 
     std::optional<DiffItem> known;
+    bool sameStreams = false;
     SideData before;
     SideData after;
 };
@@ -153,14 +163,54 @@ FailureReason sideFailure(const SideData& side, Cause thrown, bool useKoreanName
     return side.data.failed() ? entryFailure(*storedSourceOf(*side.entry), side.data, useKoreanNames) : FailureReason{};
 }
 
+struct Comparison {
+    bool same = false;
+    uint64_t oldSize = 0;
+    uint64_t newSize = 0;
+    FailureReason failure;  // of the side that could not be read
+};
+
+// Compares the plain bytes of both sides a piece at a time, leaving at the first byte that differs.
+// The sizes are the bytes a side gave where it was read to its end, else the table's.
+Comparison compare(const SideData& before, const SideData& after, bool useKoreanNames) {
+    if (before.inPieces && after.inPieces && !before.isDiskFile() && !after.isDiskFile() &&
+        sameStoredStreams(*storedSourceOf(*before.entry), *storedSourceOf(*after.entry))) {
+        return {true, before.entry->originalSize(), after.entry->originalSize(), {}};
+    }
+    const std::unique_ptr<PlainCursor> cursors[2] = {before.cursor(), after.cursor()};
+    const SideData* sides[2] = {&before, &after};
+    std::span<const uint8_t> pieces[2];
+    uint64_t seen[2] = {0, 0};
+    bool ended[2] = {false, false};
+    for (;;) {
+        for (int i = 0; i < 2; ++i) {
+            if (!pieces[i].empty() || ended[i]) continue;
+            if (!cursors[i]->next(pieces[i])) return {false, 0, 0, sides[i]->cursorFailure(*cursors[i], useKoreanNames)};
+            seen[i] += pieces[i].size();
+            ended[i] = pieces[i].empty();
+        }
+        if (ended[0] || ended[1]) {
+            return {ended[0] && ended[1], ended[0] ? seen[0] : before.entry->originalSize(),
+                    ended[1] ? seen[1] : after.entry->originalSize(), {}};
+        }
+        const size_t length = std::min(pieces[0].size(), pieces[1].size());
+        if (std::memcmp(pieces[0].data(), pieces[1].data(), length) != 0) {
+            return {false, before.entry->originalSize(), after.entry->originalSize(), {}};
+        }
+        pieces[0] = pieces[0].subspan(length);
+        pieces[1] = pieces[1].subspan(length);
+    }
+}
+
 // The bytes the entries read ahead may hold together (more when a single pair is larger).
 constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 
 }  // namespace
 
-// Sizes first: entries whose claimed sizes differ are changed without reading either. Equal sizes
-// are inflated on both sides, on the pool's threads as a check inflates, and compared byte for
-// byte, so a damaged entry shows up here as it would in a check.
+// Sizes first: entries whose claimed sizes differ are changed without reading either. Then stored
+// bytes: identical ones are equal without inflating (damage both copies share is left to a check).
+// The rest are inflated on both sides, on the pool's threads as a check inflates, and compared
+// byte for byte, so a damaged entry shows up here as it would in a check.
 Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool useKoreanNames, const EntryFilter& filter,
                   ProgressSink& progress, std::vector<DiffItem>& differences, uint64_t& failures, unsigned threads) {
     differences.clear();
@@ -188,7 +238,15 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             } else {
                 job->before.read(useKoreanNames);
                 job->after.read(useKoreanNames);
-                job->runnable = job->before.toInflate || job->after.toInflate;
+                // Most entries of two editions of an archive were stored once and copied since:
+                // equal without inflating either, and without a trip through the pool.
+                job->sameStreams = job->before.toInflate && job->after.toInflate &&
+                                   sameStoredBytes(job->before.data, job->after.data);
+                if (job->sameStreams) {
+                    job->before.data = {};
+                    job->after.data = {};
+                }
+                job->runnable = !job->sameStreams && (job->before.toInflate || job->after.toInflate);
                 job->footprint = job->before.footprint() + job->after.footprint();
             }
             pipeline.add(std::move(job));
@@ -206,8 +264,7 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             differences.push_back(*done->known);
             continue;
         }
-        done->before.readLate(useKoreanNames);
-        done->after.readLate(useKoreanNames);
+        if (done->sameStreams) continue;
         // Both sides' failures are told: each is an entry the user cannot trust.
         bool failed = false;
         for (const SideData* side : {&done->before, &done->after}) {
@@ -218,12 +275,13 @@ Outcome diffSides(const GrfArchive& oldSide, const GrfArchive& newSide, bool use
             }
         }
         if (failed) continue;
-        const std::span<const uint8_t> before = done->before.bytes();
-        const std::span<const uint8_t> after = done->after.bytes();
-        const bool same = before.size() == after.size() &&
-                          (before.empty() || std::memcmp(before.data(), after.data(), before.size()) == 0);
-        if (!same) {
-            differences.push_back({DiffKind::CHANGED, done->before.entry, done->after.entry, before.size(), after.size()});
+        const Comparison compared = compare(done->before, done->after, useKoreanNames);
+        if (compared.failure.failed()) {
+            ++failures;
+            progress.reportItemFailure(compared.failure);
+        } else if (!compared.same) {
+            differences.push_back(
+                {DiffKind::CHANGED, done->before.entry, done->after.entry, compared.oldSize, compared.newSize});
         }
     }
     for (const GrfEntry* newEntry : sideEntries(newSide, filter, useKoreanNames)) {
@@ -242,9 +300,9 @@ void addDifferences(GrfArchive& patch, const std::shared_ptr<GrfArchive>& newSid
         if (entry.state() == ENTRY_ADDED && entry.source() == SOURCE_DISK_FILE) {
             patch.addFile(entry.name(), entry.sourcePath(), entry.originalSize());
         } else if (entry.state() == ENTRY_ADDED && entry.sourceEntry() != nullptr) {
-            patch.importEntry(entry.sourceEntry());
+            patch.importEntry(entry.sourceEntry(), ImportedStream::COPY);
         } else {
-            patch.importEntry(shareEntry(newSide, &entry));
+            patch.importEntry(shareEntry(newSide, &entry), ImportedStream::COPY);
         }
     }
 }

@@ -66,6 +66,12 @@ bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& da
     return true;
 }
 
+bool readStoredPiece(const GrfEntry& entry, uint32_t from, uint8_t* into, size_t length, EntryData& data) {
+    if (from == 0 && !storedBytesInFile(entry, data)) return false;
+    if (entry.owner()->file.readAt(uint64_t(entry.offset()) + from, into, length) != length) return failRead(entry, data);
+    return true;
+}
+
 bool reserveOutput(uint64_t capacity, EntryData& data) {
     data.output = allocate(capacity);
     if (!data.output) return data.fail(memoryFailure(RESULT_BAD_DATA, Operation::INFLATE));
@@ -135,8 +141,12 @@ bool storedBytesInFile(const GrfEntry& entry, EntryData& data) {
     return true;
 }
 
-bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capacity, EntryData& data,
-                     const PlainSink& out, const std::function<void(size_t consumed)>& onChunk) {
+namespace {
+
+// streamEntryData's work; `storedOut`, when set, gets each stored piece as read, before decoding.
+bool pumpEntryStream(const GrfEntry& entry, uint32_t streamLength, uint64_t capacity, EntryData& data,
+                     const PlainSink& out, const PlainSink* storedOut,
+                     const std::function<void(size_t consumed)>& onChunk) {
     GrfArchive& archive = *entry.owner();
     if (!storedBytesInFile(entry, data)) return false;
     data.storedSize = entry.storedSize();
@@ -162,6 +172,9 @@ bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capa
     for (size_t consumed = 0;;) {
         const size_t length = std::min<size_t>(streamLength - consumed, READ_PIECE_BYTES);
         if (archive.file.read(piece.get(), length) != length) return failRead(entry, data);
+        if (storedOut != nullptr) {
+            if (const int refused = (*storedOut)({piece.get(), length}); refused != 0) return data.fail(refused);
+        }
         // Header-only coding touches the first blocks alone, which the first piece holds.
         if (consumed == 0 && data.coding >= 0) decodeData(piece.get(), length, data.coding);
         const StreamInflater::Step step = inflater.put({piece.get(), length}, sink);
@@ -174,6 +187,22 @@ bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capa
     }
     data.length = uint32_t(produced);
     return true;
+}
+
+}  // namespace
+
+bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capacity, EntryData& data,
+                     const PlainSink& out, const std::function<void(size_t consumed)>& onChunk) {
+    return pumpEntryStream(entry, streamLength, capacity, data, out, nullptr, onChunk);
+}
+
+bool copyEntryStream(const GrfEntry& entry, EntryData& data, const PlainSink& storedOut,
+                     const std::function<void(size_t consumed)>& onChunk) {
+    if (entry.coding() >= 0) return data.fail(RESULT_BAD_DATA);
+    if (!checkStreamedEntry(entry, data)) return false;
+    const uint64_t capacity = std::min<uint64_t>(entry.originalSize(), maxInflatedSize(entry.compressedSize()));
+    const PlainSink drop = [](std::span<const uint8_t>) { return 0; };
+    return pumpEntryStream(entry, entry.compressedSize(), capacity, data, drop, &storedOut, onChunk);
 }
 
 bool checkStreamedEntry(const GrfEntry& entry, EntryData& data) {

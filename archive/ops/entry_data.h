@@ -44,6 +44,9 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
 // with UNREACHABLE_POSITION for a position no 32-bit record can name (the field plus the
 // header passes 32 bits).
 bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data);
+// Reads `length` of the entry's stored bytes from `from` on into `into`, for a reader taking the
+// entry in pieces of its own; the first piece (from 0) checks that the stored bytes lie in the file.
+bool readStoredPiece(const GrfEntry& entry, uint32_t from, uint8_t* into, size_t length, EntryData& data);
 // Makes room for `capacity` inflated bytes; RESULT_BAD_DATA when there is none.
 bool reserveOutput(uint64_t capacity, EntryData& data);
 // For extraction: the entry's stored bytes and room for what its stream can produce.
@@ -79,6 +82,11 @@ bool storedBytesInFile(const GrfEntry& entry, EntryData& data);
 // RESULT_BAD_DATA (the stream), or the code `out` answered. `onChunk` hears of the stored bytes read.
 bool streamEntryData(const GrfEntry& entry, uint32_t streamLength, uint64_t capacity, EntryData& data,
                      const PlainSink& out, const std::function<void(size_t consumed)>& onChunk);
+// A save copying an entry's stream as stored, in pieces: each piece of its stored stream goes to
+// `storedOut` as read, while the stream is inflated (the plain bytes dropped) to prove it whole;
+// data.length counts the plain bytes. For entries without legacy coding only (RESULT_BAD_DATA).
+bool copyEntryStream(const GrfEntry& entry, EntryData& data, const PlainSink& storedOut,
+                     const std::function<void(size_t consumed)>& onChunk);
 // readEntryData's checks for a streamed entry, before anything is read.
 bool checkStreamedEntry(const GrfEntry& entry, EntryData& data);
 // Extraction of a streamed entry that passed checkStreamedEntry into `sink` (nullptr: a check,

@@ -136,7 +136,23 @@ Outcome storeStreamed(GrfEntry& entry, int level, const std::function<void(uint6
     };
 
     SourceData source;
-    if (!streamSource(entry, source, compress)) {
+    if (copiesStoredStream(entry)) {
+        const GrfEntry& sourceEntry = *entry.sourceEntry();
+        const PlainSink copy = [&](std::span<const uint8_t> piece) { return write(piece) ? 0 : RESULT_BAD_LENGTH; };
+        const uint64_t plainLength = sourceEntry.originalSize();
+        const bool copied = copyEntryStream(sourceEntry, source.plain, copy, [&](size_t consumed) {
+            // The bar counts plain bytes; the stored ones stand for their share of them.
+            if (onInput) onInput(plainLength * consumed / std::max<uint32_t>(sourceEntry.compressedSize(), 1));
+        });
+        if (!ownFailure) {
+            return ownFailure;
+        }
+        if (!copied) {
+            source.failFrom(source.plain, true);
+            return failEntry(entry, source, progress);
+        }
+        taken = source.plain.length;
+    } else if (!streamSource(entry, source, compress)) {
         if (source.failed()) return failEntry(entry, source, progress);
         return ownFailure;
     }
@@ -162,7 +178,17 @@ public:
         if (readHere && !readSourceFile(diskPath, data)) {
             return;
         }
-        if (data.streamed || !prepareInput(data)) {
+        if (data.streamed) {
+            return;
+        }
+        if (data.copied) {
+            const uint8_t* const stored = data.plain.stored.get();
+            stream.assign(stored, stored + data.plain.compressedSize);
+            compressed = prepareInput(data);
+            data.plain.output.reset();
+            return;
+        }
+        if (!prepareInput(data)) {
             return;
         }
         // Only the commit reports the whole entry, so the writing still moves the bar.

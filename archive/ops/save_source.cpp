@@ -14,7 +14,7 @@ constexpr size_t READ_PIECE_BYTES = 1 << 20;
 
 // A stored entry of another archive. Only a stored entry has data in its file; a deletion mark
 // does not matter: the bytes are still there, and a repack keeps such entries.
-bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
+bool readSourceEntry(const GrfEntry& sourceEntry, bool copy, SourceData& data) {
     if (sourceEntry.source() != SOURCE_ARCHIVE) {
         return data.fail(codeFailure(RESULT_BAD_LENGTH, Operation::READ), true);
     }
@@ -34,6 +34,7 @@ bool readSourceEntry(const GrfEntry& sourceEntry, SourceData& data) {
         return data.failFrom(data.plain, true);
     }
     data.fromEntry = true;
+    data.copied = copy;
     data.plain.capacity = sourceEntry.originalSize();
     return true;
 }
@@ -46,6 +47,11 @@ bool openSourceFile(SourceReader& reader, const std::u16string& path, SourceData
 }
 
 }  // namespace
+
+bool copiesStoredStream(const GrfEntry& entry) {
+    return entry.source() == SOURCE_OTHER_ENTRY && entry.sourceEntry() != nullptr &&
+           entry.importedStream() == ImportedStream::COPY && entry.sourceEntry()->coding() < 0;
+}
 
 bool isStreamedSource(const GrfEntry& entry) {
     const GrfEntry* source = entry.source() == SOURCE_OTHER_ENTRY ? entry.sourceEntry().get() : nullptr;
@@ -73,7 +79,7 @@ bool readSourceFile(const std::u16string& path, SourceData& data) {
 
 bool readSource(const GrfEntry& entry, SourceData& data) {
     if (entry.source() == SOURCE_OTHER_ENTRY && entry.sourceEntry() != nullptr) {
-        return readSourceEntry(*entry.sourceEntry(), data);
+        return readSourceEntry(*entry.sourceEntry(), copiesStoredStream(entry), data);
     }
     if (entry.source() == SOURCE_DISK_FILE) {
         return readSourceFile(entry.sourcePath(), data);

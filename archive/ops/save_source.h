@@ -17,6 +17,8 @@ struct SourceData {
     // file: its bytes, read straight into `plain.output`.
     EntryData plain;
     bool fromEntry = false;
+    // Its stored stream goes in as it is; inflating it only proves it whole.
+    bool copied = false;
     // Too large to hold whole: nothing was read, the saving thread streams it in its turn.
     bool streamed = false;
     // Why it failed, and whether that belongs to the source archive.
@@ -34,6 +36,9 @@ struct SourceData {
     bool failFrom(const EntryData& step, bool ofSource) { return fail(step.reason, ofSource); }
 };
 
+// Whether a save copies the stored stream of pending `entry`'s source as it is: a patch's import
+// without legacy coding, which must be undone, so such a stream is always compressed again.
+bool copiesStoredStream(const GrfEntry& entry);
 // Whether the source of pending `entry` is too large to hold whole.
 bool isStreamedSource(const GrfEntry& entry);
 // The disk file as it is now, whole (or marked streamed); a file that changed its length since it
