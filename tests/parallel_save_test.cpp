@@ -279,7 +279,7 @@ TEST(ParallelExtract, EachEntryKeepsItsOwnResultAndFile) {
         .add("data\\empty.txt", "")
         .add("data\\last.txt", sampleData(1000, 12))
         .writeTo(dir);
-    // The same entries one at a time, as a lone extraction does them, against the batch.
+    // The same entries one at a time on the calling thread, against the batch on the pool.
     const auto run = [&](unsigned threads, const std::u16string& target) {
         // Sizes are corrected by extraction; every run starts from the table's.
         GrfArchive fresh;

@@ -147,7 +147,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             }
         } release{pathsAhead, *done};
 
-        // Each failure is the entry's own, recorded when its turn comes, as a lone extraction would.
+        // Each failure is the entry's own, recorded when its turn comes, in list order.
         // A row marked deleted (or not saved yet) has no data to give: said so, and its share of
         // the bar still counts.
         if (entry.state() != ENTRY_STORED) {
