@@ -5,6 +5,7 @@
 #include <atomic>
 #include <functional>
 #include <span>
+#include <string_view>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -445,6 +446,28 @@ struct StoreItem {
     bool compressed = false;
 };
 
+// Data that a compressor of its own has packed already (gzip, zip, xz, bzip2, zstd, 7z, PNG,
+// JPEG, GIF, Ogg, MP3), known by its first bytes: deflate finds no matches there and only
+// spends time looking, so it goes into stored blocks at once, still a valid zlib stream.
+bool isPackedAlready(std::span<const uint8_t> data) {
+    static constexpr std::string_view MAGICS[] = {
+        {"\x1f\x8b", 2},
+        {"PK\x03\x04", 4},
+        {"\xfd" "7zXZ\x00", 6},
+        {"BZh", 3},
+        {"\x28\xb5\x2f\xfd", 4},
+        {"7z\xbc\xaf\x27\x1c", 6},
+        {"\x89PNG\r\n\x1a\n", 8},
+        {"\xff\xd8\xff", 3},
+        {"GIF8", 4},
+        {"OggS", 4},
+        {"ID3", 3},
+    };
+    const std::string_view head(reinterpret_cast<const char*>(data.data()), std::min<size_t>(data.size(), 8));
+    return std::any_of(std::begin(MAGICS), std::end(MAGICS),
+                       [&head](std::string_view magic) { return head.starts_with(magic); });
+}
+
 // Neighbouring pending entries of the list, compressed as one job: handing a job over and waiting
 // for it costs more than compressing a few hundred bytes. A group of one is a large entry, whose
 // compressing moves the bar as it goes.
@@ -481,7 +504,8 @@ private:
         const auto onChunk = [this, inputLength](size_t bytes) {
             if (bytes < inputLength) advance(bytes);
         };
-        item.compressed = deflateStream(data.input(), level, item.stream,
+        const int levelHere = isPackedAlready(data.input()) ? 0 : level;
+        item.compressed = deflateStream(data.input(), levelHere, item.stream,
                                         items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
         data.plain.output.reset();
     }
