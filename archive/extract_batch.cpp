@@ -26,6 +26,10 @@ constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 // and waited for costs more than inflating a few hundred bytes.
 constexpr size_t GROUP_MAX_ENTRIES = 64;
 constexpr uint64_t GROUP_MAX_BYTES = 256 << 10;
+// Entries read ahead at most, whatever the byte budget allows: every one holds two buffers, and
+// a hundred thousand small ones held at once cost fresh memory (a page fault each few entries)
+// where a few thousand reuse what the finished ones gave back.
+constexpr size_t MAX_ENTRIES_AHEAD = 4096;
 
 // Whether `entry` is small enough to share a job with its neighbours.
 bool isGroupable(const GrfEntry& entry) {
@@ -133,8 +137,9 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         item.runnable = true;
         return item.data.storedSize + item.data.capacity;
     };
+    size_t entriesAhead = 0;
     const auto readAhead = [&] {
-        while (nextIndex < selection.size()) {
+        while (nextIndex < selection.size() && entriesAhead < MAX_ENTRIES_AHEAD) {
             const GrfEntry& first = *selection[nextIndex];
             const uint64_t expected = isStreamedEntry(first) ? 0 : uint64_t(first.storedSize) + first.originalSize;
             if (!pipeline.hasRoom(expected)) break;
@@ -152,6 +157,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
                 job->runnable = job->runnable || item.runnable;
             } while (grouped && nextIndex < selection.size() && job->items.size() < GROUP_MAX_ENTRIES &&
                      job->footprint < GROUP_MAX_BYTES && isGroupable(*selection[nextIndex]));
+            entriesAhead += job->items.size();
             pipeline.add(std::move(job));
         }
     };
@@ -239,6 +245,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             progress.reportProgress(uint32_t(consumed), false);
         });
         // Keep the pool busy while this thread writes; each entry's path stays taken until then.
+        entriesAhead -= done->items.size();
         readAhead();
         for (size_t i = 0; i < done->items.size(); ++i) {
             InflateItem& item = done->items[i];

@@ -515,6 +515,9 @@ private:
 constexpr uint64_t GROUP_ENTRY_BYTES = 64 << 10;
 constexpr size_t GROUP_MAX_ENTRIES = 64;
 constexpr uint64_t GROUP_MAX_BYTES = 256 << 10;
+// Entries read ahead at most, whatever the byte budget allows: a few thousand small ones keep
+// the pool busy and reuse the memory the written ones gave back; all of them at once would not.
+constexpr size_t MAX_ENTRIES_AHEAD = 4096;
 
 // The bytes the entries read ahead may hold together (more when a single entry is larger):
 // enough to keep every core busy while the saving thread reads and writes, without ever holding
@@ -593,8 +596,9 @@ Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, Progres
     const auto skipDeleted = [&] {
         while (nextIndex < addedEntries.size() && addedEntries[nextIndex]->state() == ENTRY_DELETED) ++nextIndex;
     };
+    size_t entriesAhead = 0;
     const auto readAhead = [&] {
-        for (skipDeleted(); nextIndex < addedEntries.size(); skipDeleted()) {
+        for (skipDeleted(); nextIndex < addedEntries.size() && entriesAhead < MAX_ENTRIES_AHEAD; skipDeleted()) {
             const uint64_t expected = expectedBytes(*addedEntries[nextIndex]);
             if (!pipeline.hasRoom(expected)) {
                 break;
@@ -628,6 +632,7 @@ Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, Progres
                     break;
                 }
             }
+            entriesAhead += job->items.size();
             pipeline.add(std::move(job));
         }
     };
@@ -651,6 +656,7 @@ Outcome GrfArchive::writeEntriesAndTable(int level, bool useKoreanNames, Progres
             return stop(fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, done->thrown, path)));
         }
         // Keep the pool busy while this thread writes.
+        entriesAhead -= done->items.size();
         readAhead();
         for (size_t i = 0; i < done->items.size(); ++i) {
             StoreItem& item = done->items[i];

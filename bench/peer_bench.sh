@@ -71,7 +71,7 @@ tree_jobs() {
     # add left out (names no code page holds, say) is said once.
     "$cli" create "$work/t.grf" > /dev/null
     "$cli" add "$work/t.grf" "$tree" $options --level 6 --quiet 2> "$work/t.err" > /dev/null ||
-        echo "   quarnel-cli add left out $(grep -c skipped "$work/t.err") files (as tar does not)"
+        echo "   quarnel-cli add left out $(grep -c "skipped data" "$work/t.err") files (tar keeps them); the timed adds say so on stderr"
     (cd "$tree" && tar -cf - . | pigz -6 -p 2 > "$work/t.tar.gz" && tar -cf "$work/t.tar" .)
     (cd "$tree" && zip -r -6 -q "$work/t.zip" .)
     local size=$(( bytes * 3 / 1000000 + 512 ))M
@@ -118,9 +118,10 @@ tree_jobs() {
     done
     local who
     for who in "" before_; do
+        # "" is this build, before_ the one QUARNEL_BEFORE names.
         [ -z "$who" ] || [ -n "$before" ] || continue
         printf '%s: add %.2fx tar | pigz; check %.2fx unzip -t, %.2fx 7zz t; extract %.2fx pigz -d | tar -x, %.2fx the time of tar -x; repack %.2fx the time of add\n' \
-            "$name ${who:-after}" \
+            "$name ${who:+before}${who:-after}" \
             "$(ratio "${med[tar_pigz]}" "${med[${who}add]}")" \
             "$(ratio "${med[unzip_t]}" "${med[${who}check]}")" "$(ratio "${med[7zz_t]}" "${med[${who}check]}")" \
             "$(ratio "${med[pigz_tar_x]}" "${med[${who}extract]}")" "$(ratio "${med[${who}extract]}" "${med[tar_x]}")" \
@@ -130,7 +131,7 @@ tree_jobs() {
 }
 
 echo "machine: $(nproc) cores; codec: $(ldd "$cli" | grep -c libdeflate > /dev/null && echo libdeflate || echo zlib); output on a fresh $fstype per run"
-echo "reproduce: ${QUARNEL_CLI:+QUARNEL_CLI=$QUARNEL_CLI }${QUARNEL_BEFORE:+QUARNEL_BEFORE=$QUARNEL_BEFORE }$0 $build $files $megabytes $repetitions $fstype $part"
+echo "reproduce: ${QUARNEL_CLI:+QUARNEL_CLI=$QUARNEL_CLI }${QUARNEL_BEFORE:+QUARNEL_BEFORE=$QUARNEL_BEFORE }$0 $build \"$files_arg\" $megabytes $repetitions $fstype $part"
 
 case $part in
 small | real | corpus | trees)
