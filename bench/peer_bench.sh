@@ -43,7 +43,8 @@ fresh() {
     else
         rm -f "$work/fs.img"
         truncate -s "$1" "$work/fs.img"
-        mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$work/fs.img"
+        # An inode for every 4 KiB: the small-file tree needs more than the default gives.
+        mkfs.ext4 -q -F -i 4096 -E lazy_itable_init=0,lazy_journal_init=0 "$work/fs.img"
         mount -o loop "$work/fs.img" "$mnt"
     fi
 }
@@ -121,7 +122,7 @@ tree_jobs() {
         # "" is this build, before_ the one QUARNEL_BEFORE names.
         [ -z "$who" ] || [ -n "$before" ] || continue
         printf '%s: add %.2fx tar | pigz; check %.2fx unzip -t, %.2fx 7zz t; extract %.2fx pigz -d | tar -x, %.2fx the time of tar -x; repack %.2fx the time of add\n' \
-            "$name ${who:+before}${who:-after}" \
+            "$name $([ -n "$who" ] && echo before || echo after)" \
             "$(ratio "${med[tar_pigz]}" "${med[${who}add]}")" \
             "$(ratio "${med[unzip_t]}" "${med[${who}check]}")" "$(ratio "${med[7zz_t]}" "${med[${who}check]}")" \
             "$(ratio "${med[pigz_tar_x]}" "${med[${who}extract]}")" "$(ratio "${med[${who}extract]}" "${med[tar_x]}")" \
