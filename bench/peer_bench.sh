@@ -26,30 +26,7 @@ part=${6:-peers}
 # in the same run on the same archive, for a before/after comparison.
 cli=${QUARNEL_CLI:-$build/cli/quarnel-cli}
 before=${QUARNEL_BEFORE:-}
-work=$(mktemp -d /var/tmp/quarnel-peer-bench.XXXXXX)
-mnt="$work/mnt"
-mkdir -p "$mnt"
-cleanup() {
-    mountpoint -q "$mnt" && umount "$mnt"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A fresh file system at $mnt for each timed output: an ext4 image on a loop device, or tmpfs.
-fresh() {
-    mountpoint -q "$mnt" && umount "$mnt"
-    if [ "$fstype" = tmpfs ]; then
-        mount -t tmpfs -o size="$1" tmpfs "$mnt"
-    else
-        rm -f "$work/fs.img"
-        truncate -s "$1" "$work/fs.img"
-        # An inode for every 4 KiB: the small-file tree needs more than the default gives.
-        mkfs.ext4 -q -F -i 4096 -E lazy_itable_init=0,lazy_journal_init=0 "$work/fs.img"
-        mount -o loop "$work/fs.img" "$mnt"
-    fi
-}
-load() { cut -d' ' -f1-3 /proc/loadavg; }
-median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+. "$(dirname "$0")/bench_common.sh"
 seconds() { # seconds COMMAND...: wall time of one run
     local start end
     start=$(date +%s.%N)
