@@ -66,3 +66,31 @@ std::optional<uint64_t> writeCorpus(const fs::path& root, uint32_t files, double
     }
     return written;
 }
+
+std::optional<uint64_t> writeSmallFileTree(const fs::path& root, uint32_t files, uint32_t folders) {
+    Generator random(23);
+    std::vector<fs::path> folderPaths;
+    folderPaths.reserve(folders);
+    for (uint32_t i = 0; i < folders; ++i) {
+        // makeEntryName's folders and Korean parts; its file part is dropped, the index keeps them apart.
+        std::string stored = makeEntryName(i, random);
+        stored.erase(stored.rfind('\\'));
+        stored += "_" + std::to_string(i);
+        std::u16string wide = platform::decodeText(stored, platform::CODE_PAGE_KOREAN);
+        if (wide.empty()) return std::nullopt;
+        wide.erase(0, 5);
+        std::replace(wide.begin(), wide.end(), u'\\', u'/');
+        const std::string utf8 = platform::utf16ToUtf8(wide);
+        folderPaths.push_back(root / fs::path(std::u8string(utf8.begin(), utf8.end())));
+        fs::create_directories(folderPaths.back());
+    }
+    static const char* const SUFFIXES[] = {".txt", ".xml", ".lua", ".act", ".pal", ".gat"};
+    uint64_t written = 0;
+    for (uint32_t i = 0; i < files; ++i) {
+        const fs::path file = folderPaths[i % folders] / ("f" + std::to_string(i) + SUFFIXES[random.below(6)]);
+        const auto data = makeContent(50 + random.below(851), random);
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+        written += data.size();
+    }
+    return written;
+}

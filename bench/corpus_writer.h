@@ -15,3 +15,8 @@
 using CorpusFileListener = std::function<void(const std::string& storedName, const std::vector<uint8_t>& data)>;
 std::optional<uint64_t> writeCorpus(const std::filesystem::path& root, uint32_t files, double totalMb,
                                     const CorpusFileListener& onFile = {});
+
+// The small-file tree: `files` files of 50 to 900 bytes spread over `folders` folders (most folder
+// names Korean, as in the corpus), content as compressible as the corpus's. What each entry costs
+// beyond its bytes shows here. The bytes written, or nullopt when a name could not be made.
+std::optional<uint64_t> writeSmallFileTree(const std::filesystem::path& root, uint32_t files, uint32_t folders);

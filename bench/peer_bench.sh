@@ -8,10 +8,16 @@
 # Needs root (it mounts), pigz, tar, zip, unzip, 7zz, bc and /usr/bin/time. BUILD_DIR is a Linux build
 # with -DQUARNEL_BENCH=ON. The sixth argument "big" runs the 4 GiB part only, "all" both, else the
 # peers only.
+# The per-entry modes time add (create + save), check, extract and repack of a whole tree against
+# the same tools, and print each ratio: "small" is 100,000 files of 50 to 900 bytes in 1,000
+# folders (`files` sets the count), "real" a copy of /usr/share with links followed (REAL_TREE
+# names another folder), "corpus" the generated corpus of `files` files and `total MB`, "trees"
+# all three. An uncompressed `tar -x` of the same tree is the floor for writing the files.
 set -euo pipefail
 
 build=$(realpath "${1:?usage: peer_bench.sh BUILD_DIR [files] [MB] [repetitions] [ext4|tmpfs] [big|all]}")
-files=${2:-20000}
+files_arg=${2:-}
+files=${files_arg:-20000}
 megabytes=${3:-300}
 repetitions=${4:-3}
 fstype=${5:-ext4}
@@ -20,29 +26,7 @@ part=${6:-peers}
 # in the same run on the same archive, for a before/after comparison.
 cli=${QUARNEL_CLI:-$build/cli/quarnel-cli}
 before=${QUARNEL_BEFORE:-}
-work=$(mktemp -d /var/tmp/quarnel-peer-bench.XXXXXX)
-mnt="$work/mnt"
-mkdir -p "$mnt"
-cleanup() {
-    mountpoint -q "$mnt" && umount "$mnt"
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# A fresh file system at $mnt for each timed output: an ext4 image on a loop device, or tmpfs.
-fresh() {
-    mountpoint -q "$mnt" && umount "$mnt"
-    if [ "$fstype" = tmpfs ]; then
-        mount -t tmpfs -o size="$1" tmpfs "$mnt"
-    else
-        rm -f "$work/fs.img"
-        truncate -s "$1" "$work/fs.img"
-        mkfs.ext4 -q -F -E lazy_itable_init=0,lazy_journal_init=0 "$work/fs.img"
-        mount -o loop "$work/fs.img" "$mnt"
-    fi
-}
-load() { cut -d' ' -f1-3 /proc/loadavg; }
-median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+. "$(dirname "$0")/bench_common.sh"
 seconds() { # seconds COMMAND...: wall time of one run
     local start end
     start=$(date +%s.%N)
@@ -50,9 +34,109 @@ seconds() { # seconds COMMAND...: wall time of one run
     end=$(date +%s.%N)
     echo "$end - $start" | bc -l
 }
+ratio() { echo "$1 / $2" | bc -l; }
+
+# tree_jobs NAME TREE OPTIONS: every job of the per-entry modes on TREE, the archive made with
+# OPTIONS; outputs on a fresh file system each run. Inputs are made once, outside the timing.
+tree_jobs() {
+    local name=$1 tree=$2 options=$3
+    local bytes files
+    bytes=$(du -sb "$tree" | cut -f1)
+    files=$(find "$tree" -type f | wc -l)
+    echo "== $name: $files files, $((bytes / 1000000)) MB; output on a fresh $fstype per run"
+    rm -f "$work"/t.*
+    # The archive each check, extract and repack reads, made by this build; how many files the
+    # add left out (names no code page holds, say) is said once.
+    "$cli" create "$work/t.grf" > /dev/null
+    "$cli" add "$work/t.grf" "$tree" $options --level 6 --quiet 2> "$work/t.err" > /dev/null ||
+        echo "   quarnel-cli add left out $(grep -c "skipped data" "$work/t.err") files (tar keeps them); the timed adds say so on stderr"
+    (cd "$tree" && tar -cf - . | pigz -6 -p 2 > "$work/t.tar.gz" && tar -cf "$work/t.tar" .)
+    (cd "$tree" && zip -r -6 -q "$work/t.zip" .)
+    local size=$(( bytes * 3 / 1000000 + 512 ))M
+    cat "$work"/t.* > /dev/null   # in the page cache, for all alike
+    find "$tree" -type f -exec cat {} + > /dev/null
+
+    declare -A commands=(
+        [add]="$cli create $mnt/t.grf && $cli add $mnt/t.grf $tree $options --level 6 --quiet; true"
+        [tar_pigz]="cd $tree && tar -cf - . | pigz -6 -p 2 > $mnt/t.tar.gz"
+        [check]="$cli check $work/t.grf --quiet"
+        [unzip_t]="unzip -tq $work/t.zip"
+        [7zz_t]="7zz t -bd $work/t.zip"
+        [extract]="$cli extract $work/t.grf -C $mnt/out $options --quiet"
+        [pigz_tar_x]="pigz -d -p 2 < $work/t.tar.gz | tar -x -C $mnt/out"
+        [tar_x]="tar -xf $work/t.tar -C $mnt/out"
+        [repack]="$cli repack $mnt/t.grf --level 6 --quiet"
+    )
+    local jobs="add tar_pigz check unzip_t 7zz_t extract pigz_tar_x tar_x repack"
+    if [ -n "$before" ]; then
+        commands[before_add]="$before create $mnt/t.grf && $before add $mnt/t.grf $tree $options --level 6 --quiet; true"
+        commands[before_check]="$before check $work/t.grf --quiet"
+        commands[before_extract]="$before extract $work/t.grf -C $mnt/out $options --quiet"
+        commands[before_repack]="$before repack $mnt/t.grf --level 6 --quiet"
+        jobs="$jobs before_add before_check before_extract before_repack"
+    fi
+    declare -A times loads
+    local rep job
+    for ((rep = 0; rep < repetitions; rep++)); do
+        for job in $jobs; do
+            fresh "$size"
+            mkdir -p "$mnt/out"
+            # A repack rewrites an archive on the output file system: the same one every time.
+            case $job in *repack) cp "$work/t.grf" "$mnt/t.grf" ;; esac
+            sync
+            loads[$job]+="$(load); "
+            times[$job]+="$(seconds bash -c "${commands[$job]}") "
+        done
+    done
+    declare -A med
+    for job in $jobs; do
+        med[$job]=$(echo ${times[$job]} | tr ' ' '\n' | median)
+        printf '%-16s median %7.3f s of [%s] load averages [%s]\n  command: %s\n' "$job" "${med[$job]}" \
+            "${times[$job]% }" "${loads[$job]%; }" "${commands[$job]}"
+    done
+    local who
+    for who in "" before_; do
+        # "" is this build, before_ the one QUARNEL_BEFORE names.
+        [ -z "$who" ] || [ -n "$before" ] || continue
+        printf '%s: add %.2fx tar | pigz; check %.2fx unzip -t, %.2fx 7zz t; extract %.2fx pigz -d | tar -x, %.2fx the time of tar -x; repack %.2fx the time of add\n' \
+            "$name $([ -n "$who" ] && echo before || echo after)" \
+            "$(ratio "${med[tar_pigz]}" "${med[${who}add]}")" \
+            "$(ratio "${med[unzip_t]}" "${med[${who}check]}")" "$(ratio "${med[7zz_t]}" "${med[${who}check]}")" \
+            "$(ratio "${med[pigz_tar_x]}" "${med[${who}extract]}")" "$(ratio "${med[${who}extract]}" "${med[tar_x]}")" \
+            "$(ratio "${med[${who}repack]}" "${med[${who}add]}")"
+    done
+    rm -f "$work"/t.*
+}
 
 echo "machine: $(nproc) cores; codec: $(ldd "$cli" | grep -c libdeflate > /dev/null && echo libdeflate || echo zlib); output on a fresh $fstype per run"
-echo "reproduce: ${QUARNEL_CLI:+QUARNEL_CLI=$QUARNEL_CLI }${QUARNEL_BEFORE:+QUARNEL_BEFORE=$QUARNEL_BEFORE }$0 $build $files $megabytes $repetitions $fstype $part"
+echo "reproduce: ${QUARNEL_CLI:+QUARNEL_CLI=$QUARNEL_CLI }${QUARNEL_BEFORE:+QUARNEL_BEFORE=$QUARNEL_BEFORE }$0 $build \"$files_arg\" $megabytes $repetitions $fstype $part"
+
+case $part in
+small | real | corpus | trees)
+    if [ "$part" = small ] || [ "$part" = trees ]; then
+        small_files=${files_arg:-100000}
+        [ "$part" = trees ] && small_files=100000
+        "$build/bench/corpus_gen" "$work/small" --small "$small_files" 1000
+        tree_jobs "small files" "$work/small" --korean
+        rm -rf "$work/small"
+    fi
+    if [ "$part" = real ] || [ "$part" = trees ]; then
+        source_tree=${REAL_TREE:-/usr/share}
+        # Links followed, as the add follows them; links that lead nowhere are left out.
+        cp -rL "$source_tree" "$work/real" 2> /dev/null || true
+        tree_jobs "copy of $source_tree" "$work/real" ""
+        rm -rf "$work/real"
+    fi
+    if [ "$part" = corpus ] || [ "$part" = trees ]; then
+        corpus_files=$files
+        [ "$part" = trees ] && corpus_files=20000
+        "$build/bench/corpus_gen" "$work/corpus" "$corpus_files" "$megabytes"
+        tree_jobs "corpus" "$work/corpus" --korean
+        rm -rf "$work/corpus"
+    fi
+    exit 0
+    ;;
+esac
 
 if [ "$part" != big ]; then
     "$build/bench/corpus_gen" "$work/tree" "$files" "$megabytes"

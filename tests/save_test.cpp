@@ -360,6 +360,42 @@ TEST(Save, LevelZeroStoresBlocksSlightlyLargerThanTheData) {
     EXPECT_EQ(contentOf(opened.bytes, *entry), data);
 }
 
+// Data that announces its own compression by its first bytes goes in stored blocks at any level,
+// even where deflate could have shrunk what follows; the rest is compressed as asked.
+TEST(Save, PackedDataGoesInStoredBlocksAtAnyLevel) {
+    const struct { const char* what; std::string head; bool stored; } cases[] = {
+        {"gzip", std::string("\x1f\x8b\x08\x00", 4), true},
+        {"PNG", std::string("\x89PNG\r\n\x1a\n", 8), true},
+        {"JPEG", std::string("\xff\xd8\xff\xe0", 4), true},
+        {"Ogg", "OggS", true},
+        {"plain text", "text", false},
+        {"a gzip magic cut short", std::string("\x1f", 1), false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        std::vector<uint8_t> data(c.head.begin(), c.head.end());
+        for (int i = 0; i < 3000; ++i) data.push_back(uint8_t("repeats "[i % 8]));
+        {
+            GrfArchive archive;
+            ASSERT_TRUE(archive.create(dir.file(u"test.grf")));
+            addDiskFile(archive, "data\\x.bin", dir, data);
+            CountingSink sink;
+            ASSERT_TRUE(saveArchive(archive, 9, false, sink)) << describe(archive);
+        }
+        auto opened = reopen(dir);
+        const GrfEntry* entry = stored(*opened.archive, "data\\x.bin");
+        ASSERT_NE(entry, nullptr);
+        if (c.stored) {
+            EXPECT_GT(entry->compressedSize(), data.size());
+            EXPECT_LT(entry->compressedSize(), data.size() + 64);
+        } else {
+            EXPECT_LT(entry->compressedSize(), data.size() / 4);
+        }
+        EXPECT_EQ(contentOf(opened.bytes, *entry), data);
+    }
+}
+
 // An input buffer is only ever compressed as far as it was filled.
 TEST(Save, TakesSourcesAsTheyAreAtSaveTime) {
     TempDir dir;

@@ -1,5 +1,8 @@
 #include <algorithm>
+#include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <unordered_map>
 #include <vector>
 
@@ -7,6 +10,7 @@
 #include "archive/model/archive.h"
 #include "archive/format/entry_name.h"
 #include "archive/base/result_codes.h"
+#include "archive/ops/work_pool.h"
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
 #include "platform/dir_walk.h"
@@ -56,6 +60,8 @@ struct TreeWalk {
     // taken. The archive keeps one entry per name, so a second file under a name would silently
     // replace the first.
     std::unordered_map<std::string, std::u16string> takenNames;
+    // Where a folder's files are opened and their names encoded, a core each.
+    WorkPool& pool;
 };
 
 void walkDirectory(TreeWalk& walk, const std::u16string& directory);
@@ -82,86 +88,155 @@ void enterDirectory(TreeWalk& walk, const std::u16string& directory) {
     walk.ancestors.pop_back();
 }
 
-void addOneFile(TreeWalk& walk, const std::u16string& full, uint64_t size) {
-    GrfArchive& archive = *walk.args.archive;
-    // The archive's own file: the save, which holds it, could not read it, and every save
-    // would fail.
-    if (size == walk.archiveLength && platform::sameFile(full, archive.path)) {
+// What a file of a folder comes to before the walk takes it up in its turn: the work that
+// touches no state of the walk, done for a whole folder at once on the pool's threads.
+struct FileVerdict {
+    std::u16string full;
+    std::u16string wideName;
+    uint64_t size = 0;
+    // The archive's own file: the save, which holds it, could not read it, and every save would fail.
+    bool isArchive = false;
+    std::optional<std::string> name;
+    FailureReason refusal;
+};
+
+void judgeFile(const TreeWalk& walk, FileVerdict& verdict) {
+    const GrfArchive& archive = *walk.args.archive;
+    if (verdict.size == walk.archiveLength && platform::sameFile(verdict.full, archive.path)) {
+        verdict.isArchive = true;
         return;
     }
-
-    const std::u16string wideName = u"data\\" + full.substr(walk.prefixLength);
-    walk.progress.reportStatus(wideName.c_str());
+    verdict.wideName = u"data\\" + verdict.full.substr(walk.prefixLength);
     // A name that does not survive the code page, or outgrows the table's 259 bytes, would be
     // stored as some other name: such a file is left out, said so, and the walk goes on.
     const bool korean = walk.args.useKoreanNames != 0;
-    const auto name = encodeEntryName(wideName, korean);
-    if (!name) {
+    verdict.name = encodeEntryName(verdict.wideName, korean);
+    if (!verdict.name) {
         const uint32_t codePage = korean ? platform::CODE_PAGE_KOREAN : platform::ansiCodePage();
         // Bytes that are not UTF-8 have no characters for any code page to hold.
-        walk.progress.reportItemFailure(platform::isUndecodedName(wideName) ? entryFailure(Cause::NAME_NOT_UTF8, wideName)
-                                        : fitsPieceByPiece(wideName, codePage)
-                                            ? entryFailure(Cause::NAME_TOO_LONG, wideName)
-                                            : entryFailure(Cause::NAME_NOT_ENCODABLE, wideName, codePage));
+        verdict.refusal = platform::isUndecodedName(verdict.wideName) ? entryFailure(Cause::NAME_NOT_UTF8, verdict.wideName)
+                          : fitsPieceByPiece(verdict.wideName, codePage)
+                              ? entryFailure(Cause::NAME_TOO_LONG, verdict.wideName)
+                              : entryFailure(Cause::NAME_NOT_ENCODABLE, verdict.wideName, codePage);
         return;
     }
     // Sizes and positions in the format are 32-bit: a larger file cannot be stored at all.
-    if (size > UINT32_MAX) {
-        walk.progress.reportItemFailure(entryFailure(Cause::FILE_TOO_LARGE, wideName));
+    if (verdict.size > UINT32_MAX) {
+        verdict.refusal = entryFailure(Cause::FILE_TOO_LARGE, verdict.wideName);
         return;
     }
     // The save opens the file again much later, and a file it cannot open fails the whole save:
     // one unreadable file would cost every other one. Opened here as the save will, it is left
     // out on its own instead.
-    if (platform::ExclusiveFile probe; const int error = probe.open(full, platform::ExclusiveFile::Mode::READ)) {
-        walk.progress.reportItemFailure(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, full, probe.heldByOther()));
+    if (platform::ExclusiveFile probe; const int error = probe.open(verdict.full, platform::ExclusiveFile::Mode::READ)) {
+        verdict.refusal = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, verdict.full, probe.heldByOther());
+    }
+}
+
+// Files of one folder judged on a pool thread.
+class JudgeJob : public WorkItem {
+public:
+    JudgeJob(const TreeWalk& walk, std::span<FileVerdict> verdicts) : walk(walk), verdicts(verdicts) {}
+    void run() override {
+        for (FileVerdict& verdict : verdicts) judgeFile(walk, verdict);
+    }
+
+private:
+    const TreeWalk& walk;
+    std::span<FileVerdict> verdicts;
+};
+
+// Files per pool job: enough that handing a job over costs little beside opening its files.
+constexpr size_t JUDGE_GROUP_FILES = 32;
+
+// Judges every one of `verdicts`, spread over the pool; on this thread when the pool has none.
+// A job that threw is judged again here, where what it throws reaches the task's boundary.
+void judgeFiles(TreeWalk& walk, std::vector<FileVerdict>& verdicts) {
+    std::vector<std::unique_ptr<JudgeJob>> jobs;
+    for (size_t at = 0; at < verdicts.size(); at += JUDGE_GROUP_FILES) {
+        const size_t count = std::min(JUDGE_GROUP_FILES, verdicts.size() - at);
+        jobs.push_back(std::make_unique<JudgeJob>(walk, std::span<FileVerdict>(verdicts).subspan(at, count)));
+        walk.pool.submit(*jobs.back());
+    }
+    for (auto& job : jobs) {
+        while (!walk.pool.wait(*job, 1000)) {
+        }
+        if (job->thrown != Cause::NONE) job->run();
+    }
+}
+
+// The file in its turn: named in the status, told as left out, or added.
+void takeFile(TreeWalk& walk, FileVerdict& verdict) {
+    if (verdict.isArchive) {
+        return;
+    }
+    walk.progress.reportStatus(verdict.wideName.c_str());
+    if (verdict.refusal.failed()) {
+        walk.progress.reportItemFailure(verdict.refusal);
         return;
     }
     // A namesake from before this add is an update and replaces the old entry; one from this
     // very add is another file that would vanish behind the first.
-    std::string key = *name;
+    std::string key = *verdict.name;
     std::transform(key.begin(), key.end(), key.begin(), [](char c) { return asciiLower(c); });
-    const auto [taken, isNew] = walk.takenNames.try_emplace(std::move(key), wideName);
+    const auto [taken, isNew] = walk.takenNames.try_emplace(std::move(key), verdict.wideName);
     if (!isNew) {
-        FailureReason reason = entryFailure(Cause::NAME_CASE_COLLISION, wideName);
+        FailureReason reason = entryFailure(Cause::NAME_CASE_COLLISION, verdict.wideName);
         reason.otherName = taken->second;
         walk.progress.reportItemFailure(reason);
         return;
     }
-    archive.addFile(*name, full, static_cast<uint32_t>(size));
+    walk.args.archive->addFile(*verdict.name, verdict.full, static_cast<uint32_t>(verdict.size));
 }
 
-// Depth-first in the file system's order: a subdirectory is walked as soon as it is listed.
+// Depth-first in the file system's order: a subdirectory is walked in its turn among the items
+// of its folder. The folder's files are judged together first; what is told comes in listing order.
 void walkDirectory(TreeWalk& walk, const std::u16string& directory) {
-    const int listed = platform::listDirectory(directory, [&](const platform::DirItem& item) {
-        const std::u16string full = joinPath(directory, item.name);
+    std::vector<platform::DirItem> items;
+    const int listed = platform::listDirectory(directory, [&](const platform::DirItem& item) { items.push_back(item); });
+    std::vector<FileVerdict> verdicts;
+    std::vector<std::u16string> fullPaths(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        fullPaths[i] = joinPath(directory, items[i].name);
+        if (items[i].kind == platform::ItemKind::FILE && items[i].name.find(u'\\') == std::u16string::npos &&
+            platform::fitsDiskPath(fullPaths[i])) {
+            FileVerdict& verdict = verdicts.emplace_back();
+            verdict.full = fullPaths[i];
+            verdict.size = items[i].size;
+        }
+    }
+    judgeFiles(walk, verdicts);
+    size_t nextVerdict = 0;
+    for (size_t i = 0; i < items.size(); ++i) {
+        const platform::DirItem& item = items[i];
+        const std::u16string& full = fullPaths[i];
         // A POSIX name may hold a backslash, which would read as one more directory level.
         if (item.name.find(u'\\') != std::u16string::npos) {
             FailureReason reason = ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_HAS_BACKSLASH, full);
             reason.otherName = item.name;
             walk.progress.reportItemFailure(reason);
-            return;
+            continue;
         }
         // The system could not open the file again at save time; nor list the folder now.
         if (!platform::fitsDiskPath(full)) {
             walk.progress.reportItemFailure(ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::PATH_TOO_LONG, full));
-            return;
+            continue;
         }
         switch (item.kind) {
-        case platform::ItemKind::FILE: addOneFile(walk, full, item.size); return;
+        case platform::ItemKind::FILE: takeFile(walk, verdicts[nextVerdict++]); break;
         // A link to a folder elsewhere is followed, as a link to a file is; one back up the tree
         // is refused by enterDirectory.
         case platform::ItemKind::DIRECTORY:
-        case platform::ItemKind::LINKED_DIRECTORY: enterDirectory(walk, full); return;
+        case platform::ItemKind::LINKED_DIRECTORY: enterDirectory(walk, full); break;
         case platform::ItemKind::NOT_REGULAR:
             walk.progress.reportItemFailure(
                 ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NOT_REGULAR_FILE, full));
-            return;
+            break;
         case platform::ItemKind::UNREACHABLE:
             walk.progress.reportItemFailure(systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, item.systemError, full));
-            return;
+            break;
         }
-    });
+    }
     // Whatever the folder still held is left out, the folder named for all of it.
     if (listed != 0) {
         reportFolder(walk, systemFailure(RESULT_OPEN_FAILED, Operation::READ, listed, directory));
@@ -172,6 +247,7 @@ void walkDirectory(TreeWalk& walk, const std::u16string& directory) {
 
 void addDirectoryTree(const AddDirectoryArgs& args, size_t prefixLength, const std::u16string& directory,
                       ProgressSink& progress) {
-    TreeWalk walk{progress, args, prefixLength, args.archive->file.size(), {}, {}};
+    WorkPool pool(WorkPool::defaultThreads());
+    TreeWalk walk{progress, args, prefixLength, args.archive->file.size(), {}, {}, pool};
     enterDirectory(walk, directory);
 }

@@ -21,6 +21,10 @@ constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
 // Stored bytes are read in pieces of this size when an entry is streamed.
 constexpr size_t READ_PIECE_BYTES = 1 << 20;
 
+// One read of the archive's file takes in this much when the next stored bytes asked for are
+// small: a few hundred neighbouring small entries at once.
+constexpr size_t READ_AHEAD_BYTES = 256 << 10;
+
 // A buffer whose allocation failure becomes a result code instead of an exception; one byte at
 // least, so an empty entry still has a valid pointer.
 std::unique_ptr<uint8_t[]> allocate(uint64_t size) {
@@ -37,6 +41,39 @@ bool failRead(const GrfEntry& entry, EntryData& data) {
 
 }  // namespace
 
+uint64_t StoredReadAhead::fileLength() {
+    if (!lengthKnown) {
+        length = archive.file.size();
+        lengthKnown = true;
+    }
+    return length;
+}
+
+size_t StoredReadAhead::read(uint64_t position, uint8_t* out, size_t count) {
+    if (position >= windowStart && position - windowStart <= window.size() &&
+        count <= window.size() - (position - windowStart)) {
+        std::copy_n(window.data() + (position - windowStart), count, out);
+        return count;
+    }
+    const uint64_t end = fileLength();
+    // Large stored bytes gain nothing from the window: they are read straight where they go.
+    if (count >= READ_AHEAD_BYTES / 2 || end == UINT64_MAX || position >= end) {
+        return archive.file.readAt(position, out, count);
+    }
+    window.resize(size_t(std::min<uint64_t>(READ_AHEAD_BYTES, end - position)));
+    const size_t got = archive.file.readAt(position, window.data(), window.size());
+    if (got < count) {
+        // A failure somewhere in the window may lie beyond this entry's bytes: this entry's
+        // answer is the one a read of its own bytes gives.
+        window.clear();
+        return archive.file.readAt(position, out, count);
+    }
+    window.resize(got);
+    windowStart = position;
+    std::copy_n(window.data(), count, out);
+    return count;
+}
+
 FailureReason entryFailure(const GrfEntry& entry, const EntryData& data, bool useKoreanNames) {
     return entryFailure(entry, data.reason, useKoreanNames);
 }
@@ -52,12 +89,15 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
     return reason;
 }
 
-bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data) {
+bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data, StoredReadAhead* ahead) {
     GrfArchive& archive = *entry.owner();
-    if (!storedBytesInFile(entry, data)) return false;
+    if (ahead != nullptr && &ahead->owner() != &archive) ahead = nullptr;
+    if (!storedBytesInFile(entry, data, ahead)) return false;
     data.stored = allocate(entry.storedSize());
     if (!data.stored) return data.fail(memoryFailure(RESULT_BAD_LENGTH, Operation::READ));
-    if (archive.file.readAt(entry.offset(), data.stored.get(), entry.storedSize()) != entry.storedSize()) {
+    const size_t got = ahead != nullptr ? ahead->read(entry.offset(), data.stored.get(), entry.storedSize())
+                                        : archive.file.readAt(entry.offset(), data.stored.get(), entry.storedSize());
+    if (got != entry.storedSize()) {
         return failRead(entry, data);
     }
     data.storedSize = entry.storedSize();
@@ -79,10 +119,10 @@ bool reserveOutput(uint64_t capacity, EntryData& data) {
     return true;
 }
 
-bool readEntryData(const GrfEntry& entry, EntryData& data) {
+bool readEntryData(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead) {
     // The inflater must not run past the stored bytes.
     if (entry.compressedSize() > entry.storedSize()) return data.fail(RESULT_BAD_DATA);
-    if (!readStoredBytes(entry, entry.compressedSize(), data)) return false;
+    if (!readStoredBytes(entry, entry.compressedSize(), data, ahead)) return false;
     // An entry claiming more than its stream can produce gets only what it can produce.
     return reserveOutput(std::min<uint64_t>(entry.originalSize(), maxInflatedSize(entry.compressedSize())), data);
 }
@@ -128,14 +168,15 @@ bool isStreamedEntry(const GrfEntry& entry) {
     return isStreamed(entry.storedSize(), capacity, entry.coding());
 }
 
-bool storedBytesInFile(const GrfEntry& entry, EntryData& data) {
+bool storedBytesInFile(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead) {
     // A position the table names passed 32 bits when the header's length was added: no record
     // of the format can reach such data.
     if (!isReachablePosition(entry.offset())) {
         return data.fail(ruleFailure(RESULT_BAD_LENGTH, Operation::READ, Cause::UNREACHABLE_POSITION, {}));
     }
-    const uint64_t fileLength = entry.owner()->file.size();
-    if (fileLength == UINT64_MAX || uint64_t(entry.offset()) + entry.storedSize() > fileLength) {
+    if (ahead != nullptr && &ahead->owner() != entry.owner()) ahead = nullptr;
+    const uint64_t fileLength = ahead != nullptr ? ahead->fileLength() : entry.owner()->file.size();
+    if (fileLength == UINT64_MAX || entry.offset() + entry.storedSize() > fileLength) {
         return data.fail(RESULT_BAD_LENGTH);
     }
     return true;

@@ -5,11 +5,34 @@
 #include <span>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "archive/base/failure_reason.h"
 
 class ExtractSink;
+class GrfArchive;
 class GrfEntry;
+
+// Stored bytes of one archive's entries, asked for in order of position: neighbours come from one
+// read of a window instead of a read each, and the file's length is asked once. Only for an
+// archive nothing writes while it lives, on the one thread that reads that archive's file.
+class StoredReadAhead {
+public:
+    explicit StoredReadAhead(GrfArchive& archive) : archive(archive) {}
+    // The file's length when first asked; UINT64_MAX when it cannot be told.
+    uint64_t fileLength();
+    // Copies `count` bytes at `position` to `out`: the bytes read, fewer when the file ended or a
+    // read failed (the file's lastSystemError() says which), as one readAt would answer.
+    size_t read(uint64_t position, uint8_t* out, size_t count);
+    GrfArchive& owner() const { return archive; }
+
+private:
+    GrfArchive& archive;
+    std::vector<uint8_t> window;
+    uint64_t windowStart = 0;
+    uint64_t length = 0;
+    bool lengthKnown = false;
+};
 
 // The one path an entry's data takes out of an archive: read its stored bytes (the archive's
 // file, one thread at a time), decode and inflate them (any thread), write them into a sink.
@@ -42,15 +65,15 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
 // Reads the stored bytes of `entry` (checked against its file first, so a forged size cannot
 // exhaust memory); the stream is the first `streamLength` of them. Failures: RESULT_BAD_LENGTH,
 // with UNREACHABLE_POSITION for a position no 32-bit record can name (the field plus the
-// header passes 32 bits).
-bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data);
+// header passes 32 bits). With `ahead` (for the entry's own archive), the bytes come through it.
+bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data, StoredReadAhead* ahead = nullptr);
 // Reads `length` of the entry's stored bytes from `from` on into `into`, for a reader taking the
 // entry in pieces of its own; the first piece (from 0) checks that the stored bytes lie in the file.
 bool readStoredPiece(const GrfEntry& entry, uint32_t from, uint8_t* into, size_t length, EntryData& data);
 // Makes room for `capacity` inflated bytes; RESULT_BAD_DATA when there is none.
 bool reserveOutput(uint64_t capacity, EntryData& data);
 // For extraction: the entry's stored bytes and room for what its stream can produce.
-bool readEntryData(const GrfEntry& entry, EntryData& data);
+bool readEntryData(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead = nullptr);
 // Decodes and inflates; touches no file or entry, so any thread may run it. `onChunk` hears of the
 // stored bytes consumed. Frees the stored bytes.
 bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk);
@@ -74,8 +97,8 @@ bool isStreamedEntry(const GrfEntry& entry);
 // Gets each piece of plain bytes; 0, or the result code that stops the work.
 using PlainSink = std::function<int(std::span<const uint8_t> piece)>;
 // The stored bytes of `entry` lie within its file; RESULT_BAD_LENGTH in data.error when not.
-// Also readStoredBytes's check of the position.
-bool storedBytesInFile(const GrfEntry& entry, EntryData& data);
+// Also readStoredBytes's check of the position. `ahead` knows the file's length already.
+bool storedBytesInFile(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead = nullptr);
 // readEntryData's and inflateEntryData's work in pieces, on the thread that may read the archive's
 // file: the first `streamLength` stored bytes are read, decoded and inflated, at most `capacity`
 // plain bytes go to `out`, and data.length counts them. Failures: RESULT_BAD_LENGTH (the file),

@@ -24,35 +24,31 @@ constexpr uint32_t POOL_WRITE_MAX_BYTES = 1 << 20;
 // The bytes the entries read ahead may hold together (more when a single entry is larger).
 constexpr uint64_t AHEAD_BYTES = 96ull << 20;
 
-// One entry of the batch: read by the extracting thread, inflated (and, when small, written) by a
-// pool thread, its outcome taken up by the extracting thread in list order.
-class InflateJob : public PipelineJob {
-public:
-    explicit InflateJob(GrfEntry& entry) : entry(entry) {}
+// Small entries go to the pool together, up to this many or these many bytes: a job handed over
+// and waited for costs more than inflating a few hundred bytes.
+constexpr size_t GROUP_MAX_ENTRIES = 64;
+constexpr uint64_t GROUP_MAX_BYTES = 256 << 10;
+// Entries read ahead at most, whatever the byte budget allows: every one holds two buffers, and
+// a hundred thousand small ones held at once cost fresh memory (a page fault each few entries)
+// where a few thousand reuse what the finished ones gave back.
+constexpr size_t MAX_ENTRIES_AHEAD = 4096;
 
-    void run() override {
-        // Only the commit reports the whole entry.
-        inflated = inflateEntryData(data, [this](size_t bytes) {
-            if (bytes < data.compressedSize) advance(bytes);
-        });
-        if (!path && !toSink) {
-            // A check keeps nothing.
-            data.output.reset();
-        } else if (path && inflated && writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
-            FailureReason made = directories->createParentsOf(*path);
-            FileSink file(*path);
-            writeResult = made.failed() ? std::move(made) : writeEntryData(data, file, {});
-            written = true;
-            data.output.reset();
-        }
-    }
+// Whether `entry` is small enough to share a job with its neighbours.
+bool isGroupable(const GrfEntry& entry) {
+    return uint64_t(entry.storedSize()) + entry.originalSize() < GROUP_MAX_BYTES / 4;
+}
+
+// One entry: read by the extracting thread, inflated (and, when small, written) by a pool thread,
+// its outcome taken up by the extracting thread in list order.
+struct InflateItem {
+    explicit InflateItem(GrfEntry& entry) : entry(entry) {}
 
     GrfEntry& entry;
-    DirectoryMaker* directories = nullptr;
     std::optional<std::u16string> path;  // nullopt when the name is refused, or in a check
-    bool toSink = false;                 // the batch's one sink takes the bytes instead
     std::u16string pathKey;              // the path as a case-blind file system sees it
     EntryData data;
+    // False when there is nothing to inflate: the failure was found while it was read.
+    bool runnable = false;
     // False when an entry still ahead of this one goes to the same file: then the extracting
     // thread writes it in its turn, so that the later entry wins as it does one at a time.
     bool writeHere = false;
@@ -61,6 +57,41 @@ public:
     bool inflated = false;
     bool written = false;
     FailureReason writeResult;
+};
+
+// Neighbouring entries of the list, run as one job. A group of one is a large entry, whose
+// inflating moves the bar as it goes.
+class InflateJob : public PipelineJob {
+public:
+    void run() override {
+        for (InflateItem& item : items) {
+            if (item.runnable) runItem(item);
+        }
+    }
+
+    DirectoryMaker* directories = nullptr;
+    bool check = false;
+    std::vector<InflateItem> items;
+
+private:
+    void runItem(InflateItem& item) {
+        EntryData& data = item.data;
+        // Only the commit reports the whole entry.
+        const auto onChunk = [this, &data](size_t bytes) {
+            if (bytes < data.compressedSize) advance(bytes);
+        };
+        item.inflated = inflateEntryData(data, items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
+        if (check) {
+            // A check keeps nothing.
+            data.output.reset();
+        } else if (item.path && item.inflated && item.writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
+            FailureReason made = directories->createParentsOf(*item.path);
+            FileSink file(*item.path);
+            item.writeResult = made.failed() ? std::move(made) : writeEntryData(data, file, {});
+            item.written = true;
+            data.output.reset();
+        }
+    }
 };
 
 // Windows folds the case of names; folding ASCII here is enough to keep two entries that differ
@@ -80,39 +111,60 @@ namespace {
 // inflating and results.
 void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* targetDir, bool keepDirs,
               bool useKoreanNames, ProgressSink& progress, unsigned threads, ExtractSink* sink) {
+    const bool check = targetDir == nullptr && sink == nullptr;
     DirectoryMaker directories;
+    // Neighbouring small entries come from one read of the archive's file.
+    std::unique_ptr<StoredReadAhead> ahead;
     // After the directories: the pipeline ends (and runs what is queued) before they go.
     OrderedPipeline pipeline(threads, AHEAD_BYTES);
     size_t nextIndex = 0;
     // Target paths of the entries ahead, until each is written.
     std::unordered_multiset<std::u16string> pathsAhead;
-    const auto readAhead = [&] {
-        while (nextIndex < selection.size()) {
-            GrfEntry& entry = *selection[nextIndex];
-            const uint64_t expected = isStreamedEntry(entry) ? 0 : uint64_t(entry.storedSize()) + entry.originalSize();
-            if (!pipeline.hasRoom(expected)) break;
-            ++nextIndex;
-            auto job = std::make_unique<InflateJob>(entry);
-            job->directories = &directories;
-            job->runnable = false;
-            if (entry.state() == ENTRY_STORED) {
-                job->toSink = sink != nullptr;
-                if (targetDir != nullptr) {
-                    job->path = entryTargetPath(entry, *targetDir, keepDirs, useKoreanNames);
-                    if (job->path) {
-                        job->pathKey = pathKeyOf(*job->path);
-                        job->writeHere = pathsAhead.count(job->pathKey) == 0;
-                        pathsAhead.insert(job->pathKey);
-                    }
-                }
-                const bool placed = job->path || targetDir == nullptr;
-                if (placed && isStreamedEntry(entry)) {
-                    job->streamed = checkStreamedEntry(entry, job->data);
-                } else if (placed && readEntryData(entry, job->data)) {
-                    job->footprint = job->data.storedSize + job->data.capacity;
-                    job->runnable = true;
-                }
+    // The entry's item, read; its bytes held while it waits, or 0.
+    const auto readItem = [&](InflateItem& item) -> uint64_t {
+        GrfEntry& entry = item.entry;
+        if (entry.state() != ENTRY_STORED) return 0;
+        if (targetDir != nullptr) {
+            item.path = entryTargetPath(entry, *targetDir, keepDirs, useKoreanNames);
+            if (item.path) {
+                item.pathKey = pathKeyOf(*item.path);
+                item.writeHere = pathsAhead.count(item.pathKey) == 0;
+                pathsAhead.insert(item.pathKey);
             }
+        }
+        if (!item.path && targetDir != nullptr) return 0;
+        if (isStreamedEntry(entry)) {
+            item.streamed = checkStreamedEntry(entry, item.data);
+            return 0;
+        }
+        if (!ahead || &ahead->owner() != entry.owner()) ahead = std::make_unique<StoredReadAhead>(*entry.owner());
+        if (!readEntryData(entry, item.data, ahead.get())) return 0;
+        item.runnable = true;
+        return item.data.storedSize + item.data.capacity;
+    };
+    size_t entriesAhead = 0;
+    const auto readAhead = [&] {
+        while (nextIndex < selection.size() && entriesAhead < MAX_ENTRIES_AHEAD) {
+            const GrfEntry& first = *selection[nextIndex];
+            const uint64_t expected = isStreamedEntry(first) ? 0 : uint64_t(first.storedSize()) + first.originalSize();
+            if (!pipeline.hasRoom(expected)) break;
+            auto job = std::make_unique<InflateJob>();
+            job->directories = &directories;
+            job->check = check;
+            job->runnable = false;
+            // A large entry goes alone; small ones go together in a check. An extraction keeps one
+            // entry a job: grouped, the entries' output buffers are held and freed in bursts, and
+            // the fresh memory that costs (twice the page faults) outweighs the hand-overs saved.
+            const bool grouped = check && isGroupable(first);
+            job->items.reserve(grouped ? GROUP_MAX_ENTRIES : 1);
+            do {
+                InflateItem& item = job->items.emplace_back(*selection[nextIndex]);
+                ++nextIndex;
+                job->footprint += readItem(item);
+                job->runnable = job->runnable || item.runnable;
+            } while (grouped && nextIndex < selection.size() && job->items.size() < GROUP_MAX_ENTRIES &&
+                     job->footprint < GROUP_MAX_BYTES && isGroupable(*selection[nextIndex]));
+            entriesAhead += job->items.size();
             pipeline.add(std::move(job));
         }
     };
@@ -128,25 +180,9 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         fail(entry, entryFailure(entry, data, useKoreanNames));
     };
 
-    readAhead();
-    while (!pipeline.empty()) {
-        GrfEntry& entry = static_cast<InflateJob&>(pipeline.front()).entry;
-        progress.reportStatus(entry.displayName(useKoreanNames).c_str());
-        uint64_t reported = 0;
-        const auto done = pipeline.takeAs<InflateJob>([&](uint64_t consumed) {
-            reported = consumed;
-            progress.reportProgress(uint32_t(consumed), false);
-        });
-        // Keep the pool busy while this thread writes; the entry's path stays taken until then.
-        readAhead();
-        struct PathRelease {
-            std::unordered_multiset<std::u16string>& paths;
-            const InflateJob& job;
-            ~PathRelease() {
-                if (job.path) paths.erase(paths.find(job.pathKey));
-            }
-        } release{pathsAhead, *done};
-
+    // The outcome of one entry, in its turn; `reported` is what the bar was told of it so far.
+    const auto finishItem = [&](InflateItem& item, uint64_t reported) {
+        GrfEntry& entry = item.entry;
         // Each failure is the entry's own, recorded when its turn comes, in list order.
         // A row marked deleted (or not saved yet) has no data to give: said so, and its share of
         // the bar still counts.
@@ -154,67 +190,89 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             progress.reportProgress(entry.compressedSize(), true);
             const Cause cause = entry.state() == ENTRY_DELETED ? Cause::ENTRY_DELETED : Cause::ENTRY_NOT_SAVED;
             fail(entry, ruleFailure(RESULT_OPEN_FAILED, Operation::EXTRACT, cause, {}));
-            continue;
+            return;
         }
-        if (!done->path && targetDir != nullptr) {
+        if (!item.path && targetDir != nullptr) {
             fail(entry, refusedTarget(entry, useKoreanNames));
-            continue;
+            return;
         }
-        if (done->streamed) {
+        if (item.streamed) {
             std::optional<FileSink> file;
-            if (done->path) {
-                file.emplace(*done->path);
-                if (FailureReason made = directories.createParentsOf(*done->path); made.failed()) {
+            if (item.path) {
+                file.emplace(*item.path);
+                if (FailureReason made = directories.createParentsOf(*item.path); made.failed()) {
                     progress.reportProgress(uint32_t(reported), true);
                     fail(entry, std::move(made));
-                    continue;
+                    return;
                 }
             }
             const bool extracted =
-                extractStreamed(entry, file ? &*file : sink, done->data, [&](size_t consumed) {
+                extractStreamed(entry, file ? &*file : sink, item.data, [&](size_t consumed) {
                     if (consumed <= reported || consumed >= entry.compressedSize()) return;
                     reported = consumed;
                     progress.reportProgress(uint32_t(consumed), false);
                 });
             progress.reportProgress(uint32_t(extracted ? entry.compressedSize() : reported), true);
             if (!extracted) {
-                failData(entry, done->data);
-                continue;
+                failData(entry, item.data);
+                return;
             }
-            entry.setOriginalSize(done->data.length);
-            continue;
+            entry.setOriginalSize(item.data.length);
+            return;
         }
-        if (!done->runnable) {
-            failData(entry, done->data);
-            continue;
+        if (!item.runnable) {
+            failData(entry, item.data);
+            return;
         }
-        if (!done->inflated) {
+        if (!item.inflated) {
             progress.reportProgress(uint32_t(reported), true);
-            // A job that threw failed for that reason, not for its data.
-            if (done->thrown != Cause::NONE) {
-                done->data.fail(ruleFailure(RESULT_BAD_DATA, Operation::INFLATE, done->thrown, {}));
-            } else if (!done->data.failed()) {
-                done->data.fail(RESULT_BAD_DATA);
-            }
-            failData(entry, done->data);
-            continue;
+            if (!item.data.failed()) item.data.fail(RESULT_BAD_DATA);
+            failData(entry, item.data);
+            return;
         }
         // The entry's size becomes what the stream really held.
-        entry.setOriginalSize(done->data.length);
-        FailureReason written = std::move(done->writeResult);
-        if (done->path && !done->written) {
-            FailureReason made = directories.createParentsOf(*done->path);
-            FileSink file(*done->path);
+        entry.setOriginalSize(item.data.length);
+        FailureReason written = std::move(item.writeResult);
+        if (item.path && !item.written) {
+            FailureReason made = directories.createParentsOf(*item.path);
+            FileSink file(*item.path);
             written = made.failed() ? std::move(made)
-                                    : writeEntryData(done->data, file,
-                                                     writeShare(done->data.compressedSize, done->data.length, progress, reported));
+                                    : writeEntryData(item.data, file,
+                                                     writeShare(item.data.compressedSize, item.data.length, progress, reported));
         } else if (sink != nullptr) {
-            written = writeEntryData(done->data, *sink,
-                                     writeShare(done->data.compressedSize, done->data.length, progress, reported));
+            written = writeEntryData(item.data, *sink,
+                                     writeShare(item.data.compressedSize, item.data.length, progress, reported));
         }
-        progress.reportProgress(done->data.compressedSize, true);
+        progress.reportProgress(item.data.compressedSize, true);
         if (written.failed()) {
             fail(entry, std::move(written));
+        }
+    };
+
+    readAhead();
+    while (!pipeline.empty()) {
+        progress.reportStatus(static_cast<InflateJob&>(pipeline.front()).items.front().entry.displayName(useKoreanNames).c_str());
+        uint64_t reported = 0;
+        const auto done = pipeline.takeAs<InflateJob>([&](uint64_t consumed) {
+            reported = consumed;
+            progress.reportProgress(uint32_t(consumed), false);
+        });
+        // Keep the pool busy while this thread writes; each entry's path stays taken until then.
+        entriesAhead -= done->items.size();
+        readAhead();
+        for (size_t i = 0; i < done->items.size(); ++i) {
+            InflateItem& item = done->items[i];
+            if (i > 0) {
+                progress.reportStatus(item.entry.displayName(useKoreanNames).c_str());
+                reported = 0;
+            }
+            // A job that threw failed for that reason, not for its data: every entry it had not
+            // finished.
+            if (done->thrown != Cause::NONE && item.runnable && !item.inflated && !item.data.failed()) {
+                item.data.fail(ruleFailure(RESULT_BAD_DATA, Operation::INFLATE, done->thrown, {}));
+            }
+            finishItem(item, reported);
+            if (item.path) pathsAhead.erase(pathsAhead.find(item.pathKey));
         }
     }
 }

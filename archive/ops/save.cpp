@@ -55,21 +55,35 @@ Outcome failEntry(GrfEntry& entry, const SourceData& data, ProgressSink& progres
 // move as a large one goes to disk.
 constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
 
+// Where the save's last write left the file's position: at its end, when this save wrote there
+// last. Streams that follow one another at the end then need no seek, and the file's buffer
+// takes many small ones in one system call.
+struct WriteCursor {
+    bool atEnd = false;
+    uint64_t end = 0;
+};
+
 // Places the stream first fit (or at the end) and writes it. `onWritten` hears of the stream
 // bytes written so far.
 Outcome placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uint8_t>& stream, uint32_t inputLength,
-                   const std::function<void(uint64_t written)>& onWritten) {
+                   const std::function<void(uint64_t written)>& onWritten, WriteCursor& cursor) {
     GrfArchive& archive = *entry.owner();
     const uint64_t length = stream.size();
     uint64_t position = 0;
+    bool appended = false;
     if (const auto gap = takeFirstFit(freeList, length)) {
         position = *gap;
+    } else if (cursor.atEnd) {
+        position = cursor.end;
+        appended = true;
     } else {
         if (!archive.file.seekEnd()) {
             return failOnFile(archive, Operation::SEEK);
         }
         position = archive.file.tell();
+        appended = true;
     }
+    cursor.atEnd = false;
     if (position == UINT64_MAX) {
         return failOnFile(archive, Operation::SEEK);
     }
@@ -77,7 +91,7 @@ Outcome placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uin
     if (position + length > MAX_POSITION) {
         return failTooLarge(archive);
     }
-    if (!archive.file.seek(position)) {
+    if (!appended && !archive.file.seek(position)) {
         return failOnFile(archive, Operation::SEEK);
     }
     for (size_t written = 0; written < length;) {
@@ -89,6 +103,9 @@ Outcome placeAndWrite(GrfEntry& entry, FreeList& freeList, const std::vector<uin
         if (onWritten) {
             onWritten(written);
         }
+    }
+    if (appended) {
+        cursor = {true, position + length};
     }
     entry.placeData(inputLength, uint32_t(length), position);
     return {};
@@ -164,18 +181,65 @@ Outcome storeStreamed(GrfEntry& entry, int level, const std::function<void(uint6
 // One pending entry on its way through the pipeline: read by the saving thread (or, for a disk
 // file, by the pool thread), then prepared and compressed by a pool thread, then placed and
 // written by the saving thread in list order.
+struct StoreItem {
+    explicit StoreItem(GrfEntry& entry) : entry(entry) {}
+
+    GrfEntry& entry;
+    bool readHere = false;
+    std::u16string diskPath;
+    SourceData data;
+    std::vector<uint8_t> stream;
+    bool compressed = false;
+};
+
+// Data that a compressor of its own has packed already (gzip, zip, xz, bzip2, zstd, 7z, PNG,
+// JPEG, GIF, Ogg, MP3), known by its first bytes: deflate finds no matches there and only
+// spends time looking, so it goes into stored blocks at once, still a valid zlib stream.
+bool isPackedAlready(std::span<const uint8_t> data) {
+    static constexpr std::string_view MAGICS[] = {
+        {"\x1f\x8b", 2},
+        {"PK\x03\x04", 4},
+        {"\xfd" "7zXZ\x00", 6},
+        {"BZh", 3},
+        {"\x28\xb5\x2f\xfd", 4},
+        {"7z\xbc\xaf\x27\x1c", 6},
+        {"\x89PNG\r\n\x1a\n", 8},
+        {"\xff\xd8\xff", 3},
+        {"GIF8", 4},
+        {"OggS", 4},
+        {"ID3", 3},
+    };
+    const std::string_view head(reinterpret_cast<const char*>(data.data()), std::min<size_t>(data.size(), 8));
+    return std::any_of(std::begin(MAGICS), std::end(MAGICS),
+                       [&head](std::string_view magic) { return head.starts_with(magic); });
+}
+
+// Neighbouring pending entries of the list, compressed as one job: handing a job over and waiting
+// for it costs more than compressing a few hundred bytes. A group of one is a large entry, whose
+// compressing moves the bar as it goes.
 class StoreJob : public PipelineJob {
 public:
-    StoreJob(GrfEntry& entry, int level, const std::atomic<bool>& cancelled)
-        : entry(entry), level(level), cancelled(cancelled) {}
+    StoreJob(int level, const std::atomic<bool>& cancelled) : level(level), cancelled(cancelled) {}
 
     void run() override {
-        if (cancelled) {
-            return;
+        for (StoreItem& item : items) {
+            if (cancelled) {
+                return;
+            }
+            runItem(item);
         }
+    }
+
+    const int level;
+    const std::atomic<bool>& cancelled;
+    std::vector<StoreItem> items;
+
+private:
+    void runItem(StoreItem& item) {
+        SourceData& data = item.data;
         // Disk files are opened and read here: with many small files that takes as long as
         // compressing them, and every thread opens a file of its own.
-        if (readHere && !readSourceFile(diskPath, data)) {
+        if (item.readHere && !readSourceFile(item.diskPath, data)) {
             return;
         }
         if (data.streamed) {
@@ -183,8 +247,8 @@ public:
         }
         if (data.copied) {
             const uint8_t* const stored = data.plain.stored.get();
-            stream.assign(stored, stored + data.plain.compressedSize);
-            compressed = prepareInput(data);
+            item.stream.assign(stored, stored + data.plain.compressedSize);
+            item.compressed = prepareInput(data);
             data.plain.output.reset();
             return;
         }
@@ -193,21 +257,23 @@ public:
         }
         // Only the commit reports the whole entry, so the writing still moves the bar.
         const size_t inputLength = data.plain.length;
-        compressed = deflateStream(data.input(), level, stream, [this, inputLength](size_t bytes) {
+        const auto onChunk = [this, inputLength](size_t bytes) {
             if (bytes < inputLength) advance(bytes);
-        });
+        };
+        const int levelHere = isPackedAlready(data.input()) ? 0 : level;
+        item.compressed = deflateStream(data.input(), levelHere, item.stream,
+                                        items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
         data.plain.output.reset();
     }
-
-    GrfEntry& entry;
-    const int level;
-    const std::atomic<bool>& cancelled;
-    bool readHere = false;
-    std::u16string diskPath;
-    SourceData data;
-    std::vector<uint8_t> stream;
-    bool compressed = false;
 };
+
+// Pending entries are grouped while each would hold less than this, up to these many at once.
+constexpr uint64_t GROUP_ENTRY_BYTES = 64 << 10;
+constexpr size_t GROUP_MAX_ENTRIES = 64;
+constexpr uint64_t GROUP_MAX_BYTES = 256 << 10;
+// Entries read ahead at most, whatever the byte budget allows: a few thousand small ones keep
+// the pool busy and reuse the memory the written ones gave back; all of them at once would not.
+constexpr size_t MAX_ENTRIES_AHEAD = 4096;
 
 // The bytes the entries read ahead may hold together (more when a single entry is larger):
 // enough to keep every core busy while the saving thread reads and writes, without ever holding
@@ -243,32 +309,65 @@ Outcome writeEntriesAndTable(GrfArchive& archive, int level, bool useKoreanNames
     // After `cancelled`: the pipeline ends (and runs what is queued) before it goes.
     OrderedPipeline pipeline(threads, AHEAD_BYTES);
     size_t nextIndex = 0;
+    WriteCursor cursor;
+    // Neighbouring entries of another archive come from one read of its file. Not for entries
+    // of this archive, whose file the save writes meanwhile; reading those may move the file's
+    // position, so the next write looks for the end again.
+    std::unique_ptr<StoredReadAhead> ahead;
+    const auto readAheadFor = [&](const GrfEntry& entry) -> StoredReadAhead* {
+        if (entry.source() != SOURCE_OTHER_ENTRY || entry.sourceEntry() == nullptr) return nullptr;
+        GrfArchive* sourceArchive = entry.sourceEntry()->owner();
+        if (sourceArchive == &archive) cursor.atEnd = false;
+        if (sourceArchive == nullptr || sourceArchive == &archive) return nullptr;
+        if (!ahead || &ahead->owner() != sourceArchive) ahead = std::make_unique<StoredReadAhead>(*sourceArchive);
+        return ahead.get();
+    };
+    // What a pending entry will hold while it waits: nothing when it goes in pieces.
+    const auto expectedBytes = [](const GrfEntry& entry) -> uint64_t {
+        const bool streamed = isStreamedSource(entry);
+        return streamed ? 0 : uint64_t(entry.originalSize()) * 2;
+    };
+    // A pending entry the user removed takes no space and needs no source.
+    const auto skipDeleted = [&] {
+        while (nextIndex < addedEntries.size() && addedEntries[nextIndex]->state() == ENTRY_DELETED) ++nextIndex;
+    };
+    size_t entriesAhead = 0;
     const auto readAhead = [&] {
-        while (nextIndex < addedEntries.size()) {
-            GrfEntry& entry = *addedEntries[nextIndex];
-            // A pending entry the user removed takes no space and needs no source.
-            if (entry.state() == ENTRY_DELETED) {
-                ++nextIndex;
-                continue;
-            }
-            // What it will hold: nothing when it goes in pieces.
-            const bool streamed = isStreamedSource(entry);
-            const uint64_t expected = streamed ? 0 : uint64_t(entry.originalSize()) * 2;
+        for (skipDeleted(); nextIndex < addedEntries.size() && entriesAhead < MAX_ENTRIES_AHEAD; skipDeleted()) {
+            const uint64_t expected = expectedBytes(*addedEntries[nextIndex]);
             if (!pipeline.hasRoom(expected)) {
                 break;
             }
-            ++nextIndex;
-            auto job = std::make_unique<StoreJob>(entry, level, cancelled);
-            if (entry.source() == SOURCE_DISK_FILE) {
-                job->readHere = true;
-                job->diskPath = entry.sourcePath();
-            } else {
-                // Another archive's file is shared by all its entries: read on this thread only.
-                readSource(entry, job->data);
+            auto job = std::make_unique<StoreJob>(level, cancelled);
+            const bool grouped = expected > 0 && expected < GROUP_ENTRY_BYTES;
+            job->items.reserve(grouped ? GROUP_MAX_ENTRIES : 1);
+            for (;;) {
+                GrfEntry& entry = *addedEntries[nextIndex];
+                ++nextIndex;
+                StoreItem& item = job->items.emplace_back(entry);
+                const uint64_t expectedHere = expectedBytes(entry);
+                if (entry.source() == SOURCE_DISK_FILE) {
+                    item.readHere = true;
+                    item.diskPath = entry.sourcePath();
+                } else {
+                    // Another archive's file is shared by all its entries: read on this thread only.
+                    readSource(entry, item.data, readAheadFor(entry));
+                }
+                // The stored bytes, the plain ones and the stream, which is about as long at most.
+                const uint64_t plain = std::max<uint64_t>(item.data.plain.capacity, item.data.plain.length);
+                job->footprint +=
+                    item.data.streamed ? 0 : std::max(expectedHere, item.data.plain.storedSize + 2 * plain);
+                skipDeleted();
+                if (!grouped || item.data.streamed || nextIndex == addedEntries.size() ||
+                    job->items.size() == GROUP_MAX_ENTRIES || job->footprint >= GROUP_MAX_BYTES) {
+                    break;
+                }
+                const uint64_t next = expectedBytes(*addedEntries[nextIndex]);
+                if (next == 0 || next >= GROUP_ENTRY_BYTES) {
+                    break;
+                }
             }
-            // The stored bytes, the plain ones and the stream, which is about as long at most.
-            const uint64_t plain = std::max<uint64_t>(job->data.plain.capacity, job->data.plain.length);
-            job->footprint = job->data.streamed ? 0 : std::max(expected, job->data.plain.storedSize + 2 * plain);
+            entriesAhead += job->items.size();
             pipeline.add(std::move(job));
         }
     };
@@ -279,7 +378,7 @@ Outcome writeEntriesAndTable(GrfArchive& archive, int level, bool useKoreanNames
 
     readAhead();
     while (!pipeline.empty()) {
-        progress.reportStatus(static_cast<StoreJob&>(pipeline.front()).entry.displayName(useKoreanNames).c_str());
+        progress.reportStatus(static_cast<StoreJob&>(pipeline.front()).items.front().entry.displayName(useKoreanNames).c_str());
         // Progress while the pool compresses; a codec that streams moves the bar chunk by chunk.
         uint64_t reported = 0;
         const auto done = pipeline.takeAs<StoreJob>([&](uint64_t consumed) {
@@ -291,43 +390,52 @@ Outcome writeEntriesAndTable(GrfArchive& archive, int level, bool useKoreanNames
             progress.reportProgress(0, true);
             return stop(archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, done->thrown, archive.path)));
         }
-        if (done->data.failed()) {
-            return stop(failEntry(done->entry, done->data, progress));
-        }
-        if (done->data.streamed) {
-            // The others ahead keep the pool busy meanwhile.
-            readAhead();
-            uint32_t inputLength = 0;
-            const uint32_t expected = done->entry.originalSize();
-            Outcome stored = storeStreamed(done->entry, level, [&](uint64_t taken) {
-                if (taken > reported && taken < expected) {
-                    reported = taken;
-                    progress.reportProgress(uint32_t(taken), false);
-                }
-            }, inputLength, progress);
-            progress.reportProgress(stored ? inputLength : uint32_t(reported), true);
-            if (!stored) {
-                return stop(stored);
-            }
-            continue;
-        }
-        const uint32_t inputLength = done->data.plain.length;
-        if (!done->compressed) {
-            progress.reportProgress(0, true);
-            return stop(archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, archive.path)));
-        }
-        if (done->stream.size() > MAX_POSITION) {
-            progress.reportProgress(inputLength, true);
-            return stop(failTooLarge(archive));
-        }
         // Keep the pool busy while this thread writes.
+        entriesAhead -= done->items.size();
         readAhead();
-        const auto onWritten = writeShare(inputLength, done->stream.size(), progress, reported);
-        if (Outcome placed = placeAndWrite(done->entry, freeList, done->stream, inputLength, onWritten); !placed) {
+        for (size_t i = 0; i < done->items.size(); ++i) {
+            StoreItem& item = done->items[i];
+            if (i > 0) {
+                progress.reportStatus(item.entry.displayName(useKoreanNames).c_str());
+                reported = 0;
+            }
+            if (item.data.failed()) {
+                return stop(failEntry(item.entry, item.data, progress));
+            }
+            if (item.data.streamed) {
+                uint32_t inputLength = 0;
+                const uint32_t expected = item.entry.originalSize();
+                cursor.atEnd = false;
+                Outcome stored = storeStreamed(item.entry, level, [&](uint64_t taken) {
+                    if (taken > reported && taken < expected) {
+                        reported = taken;
+                        progress.reportProgress(uint32_t(taken), false);
+                    }
+                }, inputLength, progress);
+                progress.reportProgress(stored ? inputLength : uint32_t(reported), true);
+                if (!stored) {
+                    return stop(stored);
+                }
+                continue;
+            }
+            const uint32_t inputLength = item.data.plain.length;
+            if (!item.compressed) {
+                progress.reportProgress(0, true);
+                return stop(archive.fail(ruleFailure(RESULT_BAD_DATA, Operation::DEFLATE, Cause::NONE, archive.path)));
+            }
+            if (item.stream.size() > MAX_POSITION) {
+                progress.reportProgress(inputLength, true);
+                return stop(failTooLarge(archive));
+            }
+            const auto onWritten = writeShare(inputLength, item.stream.size(), progress, reported);
+            if (Outcome placed = placeAndWrite(item.entry, freeList, item.stream, inputLength, onWritten, cursor);
+                !placed) {
+                progress.reportProgress(inputLength, true);
+                return stop(placed);
+            }
+            std::vector<uint8_t>().swap(item.stream);
             progress.reportProgress(inputLength, true);
-            return stop(placed);
         }
-        progress.reportProgress(inputLength, true);
     }
     return writeTable(archive, level);
 }

@@ -14,11 +14,11 @@ constexpr size_t READ_PIECE_BYTES = 1 << 20;
 
 // A stored entry of another archive. Only a stored entry has data in its file; a deletion mark
 // does not matter: the bytes are still there, and a repack keeps such entries.
-bool readSourceEntry(const GrfEntry& sourceEntry, bool copy, SourceData& data) {
+bool readSourceEntry(const GrfEntry& sourceEntry, bool copy, SourceData& data, StoredReadAhead* ahead) {
     if (sourceEntry.source() != SOURCE_ARCHIVE) {
         return data.fail(codeFailure(RESULT_BAD_LENGTH, Operation::READ), true);
     }
-    if (!storedBytesInFile(sourceEntry, data.plain)) {
+    if (!storedBytesInFile(sourceEntry, data.plain, ahead)) {
         return data.failFrom(data.plain, true);
     }
     // Only the stored bytes can be inflated, however long the stream claims to be.
@@ -30,7 +30,7 @@ bool readSourceEntry(const GrfEntry& sourceEntry, bool copy, SourceData& data) {
         data.streamed = true;
         return true;
     }
-    if (!readStoredBytes(sourceEntry, streamLength, data.plain)) {
+    if (!readStoredBytes(sourceEntry, streamLength, data.plain, ahead)) {
         return data.failFrom(data.plain, true);
     }
     data.fromEntry = true;
@@ -77,9 +77,9 @@ bool readSourceFile(const std::u16string& path, SourceData& data) {
     return true;
 }
 
-bool readSource(const GrfEntry& entry, SourceData& data) {
+bool readSource(const GrfEntry& entry, SourceData& data, StoredReadAhead* ahead) {
     if (entry.source() == SOURCE_OTHER_ENTRY && entry.sourceEntry() != nullptr) {
-        return readSourceEntry(*entry.sourceEntry(), copiesStoredStream(entry), data);
+        return readSourceEntry(*entry.sourceEntry(), copiesStoredStream(entry), data, ahead);
     }
     if (entry.source() == SOURCE_DISK_FILE) {
         return readSourceFile(entry.sourcePath(), data);

@@ -9,6 +9,7 @@
 #include "archive/ops/entry_data.h"
 
 class GrfEntry;
+class StoredReadAhead;
 
 // What a pending entry stores, gathered in three steps: read on the thread that owns the files
 // (readSource), made plain (prepareInput, safe on any thread), then compressed by the save.
@@ -45,8 +46,9 @@ bool isStreamedSource(const GrfEntry& entry);
 // was added is taken whole. Any thread may read its own file.
 bool readSourceFile(const std::u16string& path, SourceData& data);
 // Reads the entry's source; another archive's file is shared by all its entries, so only the
-// saving thread calls it for those.
-bool readSource(const GrfEntry& entry, SourceData& data);
+// saving thread calls it for those. `ahead`, when set, reads another archive's neighbouring
+// entries together.
+bool readSource(const GrfEntry& entry, SourceData& data, StoredReadAhead* ahead = nullptr);
 // Decodes and inflates the stored bytes of another archive's entry; no file or archive is touched.
 bool prepareInput(SourceData& data);
 // A streamed source's plain bytes, piece by piece, to `take` (`last` on the final piece, which may

@@ -6,6 +6,7 @@
 FailureReason SourceReader::open(const std::u16string& path) {
     filePath = path;
     length = 0;
+    position = 0;
     if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
         return systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther());
     }
@@ -18,7 +19,10 @@ FailureReason SourceReader::open(const std::u16string& path) {
 }
 
 FailureReason SourceReader::read(uint8_t* buffer, size_t count) {
-    if (file.read(buffer, count) == count) return {};
+    if (file.readAt(position, buffer, count) == count) {
+        position += count;
+        return {};
+    }
     return fileFailure(RESULT_OPEN_FAILED, Operation::READ, file, filePath);
 }
 

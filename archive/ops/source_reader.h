@@ -15,7 +15,8 @@ public:
     [[nodiscard]] FailureReason open(const std::u16string& path);
     // The length the file had when it was opened.
     uint64_t size() const { return length; }
-    // The next `count` bytes into `buffer`. Fewer than the file had when it was opened is a
+    // The next `count` bytes into `buffer`, one read at a position each (the stream's buffer would
+    // cost a call more for every small file). Fewer than the file had when it was opened is a
     // failed READ (READ_ERROR without a system error), not a shorter file.
     [[nodiscard]] FailureReason read(uint8_t* buffer, size_t count);
     // The file larger than an entry may be (4 GiB or more): FILE_TOO_LARGE; else no failure.
@@ -25,4 +26,5 @@ private:
     platform::ExclusiveFile file;
     std::u16string filePath;
     uint64_t length = 0;
+    uint64_t position = 0;   // of the next read
 };
