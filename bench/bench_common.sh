@@ -24,3 +24,27 @@ fresh() {
 }
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 median() { sort -n | awk '{a[NR]=$1} END {print (NR%2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
+
+# time_jobs SIZE: runs each job of $jobs (its command in the array `commands`) $repetitions times
+# through the script's seconds(), each on a fresh file system of SIZE with an empty $mnt/out (and
+# after `prepare_job JOB` where the script defines one); prints each median with its runs and the
+# load averages they ran under, and leaves the medians in the array `med`.
+time_jobs() {
+    local size=$1 rep job
+    declare -gA times=() loads=() med=()
+    for ((rep = 0; rep < repetitions; rep++)); do
+        for job in $jobs; do
+            fresh "$size"
+            mkdir -p "$mnt/out"
+            if declare -F prepare_job > /dev/null; then prepare_job "$job"; fi
+            sync
+            loads[$job]+="$(load); "
+            times[$job]+="$(seconds bash -c "${commands[$job]}") "
+        done
+    done
+    for job in $jobs; do
+        med[$job]=$(echo ${times[$job]} | tr ' ' '\n' | median)
+        printf '%-16s median %7.3f s of [%s] load averages [%s]\n  command: %s\n' "$job" "${med[$job]}" \
+            "${times[$job]% }" "${loads[$job]%; }" "${commands[$job]}"
+    done
+}

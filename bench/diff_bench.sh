@@ -54,21 +54,7 @@ declare -A commands=(
     [check_both]="$cli check $work/old.grf --quiet && $cli check $work/new.grf --quiet"
 )
 jobs="quarnel_diff quarnel_patch extract_diff_r check_both"
-declare -A times loads
-for ((rep = 0; rep < repetitions; rep++)); do
-    for job in $jobs; do
-        fresh "$size"
-        sync
-        loads[$job]+="$(load); "
-        times[$job]+="$(seconds bash -c "${commands[$job]}") "
-    done
-done
-declare -A med
-for job in $jobs; do
-    med[$job]=$(echo ${times[$job]} | tr ' ' '\n' | median)
-    printf '%-15s median %6.3f s of [%s] load averages [%s]\n  command: %s\n' "$job" "${med[$job]}" \
-        "${times[$job]% }" "${loads[$job]%; }" "${commands[$job]}"
-done
+time_jobs "$size"
 printf 'diff: %.2fx extract both + diff -rq; with --patch %.2fx; checking both archives (inflating every entry, no comparing) takes %.2fx the diff\n' \
     "$(echo "${med[extract_diff_r]} / ${med[quarnel_diff]}" | bc -l)" \
     "$(echo "${med[extract_diff_r]} / ${med[quarnel_patch]}" | bc -l)" \

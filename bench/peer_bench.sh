@@ -35,6 +35,8 @@ seconds() { # seconds COMMAND...: wall time of one run
     echo "$end - $start" | bc -l
 }
 ratio() { echo "$1 / $2" | bc -l; }
+# A repack rewrites an archive on the output file system: the same one every time.
+prepare_job() { case $1 in *repack) cp "$work/t.grf" "$mnt/t.grf" ;; esac; }
 
 # tree_jobs NAME TREE OPTIONS: every job of the per-entry modes on TREE, the archive made with
 # OPTIONS; outputs on a fresh file system each run. Inputs are made once, outside the timing.
@@ -75,25 +77,7 @@ tree_jobs() {
         commands[before_repack]="$before repack $mnt/t.grf --level 6 --quiet"
         jobs="$jobs before_add before_check before_extract before_repack"
     fi
-    declare -A times loads
-    local rep job
-    for ((rep = 0; rep < repetitions; rep++)); do
-        for job in $jobs; do
-            fresh "$size"
-            mkdir -p "$mnt/out"
-            # A repack rewrites an archive on the output file system: the same one every time.
-            case $job in *repack) cp "$work/t.grf" "$mnt/t.grf" ;; esac
-            sync
-            loads[$job]+="$(load); "
-            times[$job]+="$(seconds bash -c "${commands[$job]}") "
-        done
-    done
-    declare -A med
-    for job in $jobs; do
-        med[$job]=$(echo ${times[$job]} | tr ' ' '\n' | median)
-        printf '%-16s median %7.3f s of [%s] load averages [%s]\n  command: %s\n' "$job" "${med[$job]}" \
-            "${times[$job]% }" "${loads[$job]%; }" "${commands[$job]}"
-    done
+    time_jobs "$size"
     local who
     for who in "" before_; do
         # "" is this build, before_ the one QUARNEL_BEFORE names.
@@ -159,22 +143,7 @@ if [ "$part" != big ]; then
         commands[before_check]="$before check $work/tree.grf --quiet"
         jobs="$jobs before_extract before_check"
     fi
-    declare -A times loads
-    for ((rep = 0; rep < repetitions; rep++)); do
-        for job in $jobs; do
-            fresh "$size"
-            mkdir -p "$mnt/out"
-            sync
-            loads[$job]+="$(load); "
-            times[$job]+="$(seconds bash -c "${commands[$job]}") "
-        done
-    done
-    declare -A med
-    for job in $jobs; do
-        med[$job]=$(echo ${times[$job]} | tr ' ' '\n' | median)
-        printf '%-16s median %6.3f s of [%s] load averages [%s]\n  command: %s\n' "$job" "${med[$job]}" \
-            "${times[$job]% }" "${loads[$job]%; }" "${commands[$job]}"
-    done
+    time_jobs "$size"
     printf 'extract: %.2fx pigz -d | tar -x, %.2fx unzip; check: %.2fx 7zz t\n' \
         "$(echo "${med[pigz_tar]} / ${med[quarnel_extract]}" | bc -l)" \
         "$(echo "${med[unzip]} / ${med[quarnel_extract]}" | bc -l)" \
