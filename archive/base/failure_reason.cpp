@@ -10,11 +10,8 @@
 #include "platform/utf8.h"
 
 FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject, bool held) {
-    FailureReason reason;
-    reason.code = code;
+    FailureReason reason = ruleFailure(code, operation, Cause::NONE, std::move(subject));
     reason.systemError = systemError;
-    reason.operation = operation;
-    reason.subject = std::move(subject);
     switch (systemError) {
     case ENOSPC: reason.cause = Cause::DISK_FULL; break;
     case EACCES:
