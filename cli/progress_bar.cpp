@@ -69,8 +69,9 @@ void ProgressBar::setDone(uint64_t newDone) {
 }
 
 void ProgressBar::setStatus(std::u16string_view text) {
-    // A name may hold controls that would break the line or drive the terminal.
-    status = utf8ToUtf16(escapeControls(utf16ToUtf8(text)));
+    // Told once an entry, shown a few times a second at most: kept as it comes.
+    if (!enabled) return;
+    status = text;
     draw(false);
 }
 
@@ -143,24 +144,26 @@ std::string ProgressBar::render(int columns) const {
     // The status text (an entry name, usually) gets what is left of the line; its end matters most.
     const int room = columns - 1 - int(line.size());
     int used = 0;
-    if (room > 3 && !status.empty()) {
-        size_t start = status.size();
-        while (start > 0 && used + cellsOf(status[start - 1]) <= room) {
-            used += cellsOf(status[start - 1]);
+    // A name may hold controls that would break the line or drive the terminal.
+    const std::u16string text = utf8ToUtf16(escapeControls(utf16ToUtf8(status)));
+    if (room > 3 && !text.empty()) {
+        size_t start = text.size();
+        while (start > 0 && used + cellsOf(text[start - 1]) <= room) {
+            used += cellsOf(text[start - 1]);
             --start;
         }
         std::string shown;
         if (start > 0) {
             // Make room for the ellipsis and never split a surrogate pair.
-            while (start < status.size() && used > room - 3) used -= cellsOf(status[start++]);
-            if (start < status.size() && status[start] >= 0xDC00 && status[start] <= 0xDFFF) {
-                used -= cellsOf(status[start++]);
+            while (start < text.size() && used > room - 3) used -= cellsOf(text[start++]);
+            if (start < text.size() && text[start] >= 0xDC00 && text[start] <= 0xDFFF) {
+                used -= cellsOf(text[start++]);
             }
             shown = "...";
             used += 3;
         }
         line += shown;
-        line += utf16ToUtf8(std::u16string_view(status).substr(start));
+        line += utf16ToUtf8(std::u16string_view(text).substr(start));
     }
     // Spaces cover whatever a longer previous line left behind.
     if (room > used) line += std::string(size_t(room - used), ' ');

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/exclusive_file.h"
+#include "platform/input_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/file_faults.h"
 
@@ -184,6 +185,40 @@ TEST(ExclusiveFile, WriteFaultHookFailsChosenWrites) {
     EXPECT_EQ(writes, 3);
     file.close();
     EXPECT_EQ(readWhole(path), "acd");
+}
+
+// A file a save stores: read at positions, shared with readers, refused while a writer holds it.
+TEST(InputFile, ReadsAtPositionsAndFollowsTheSharingRules) {
+    TempDir dir;
+    const std::u16string path = dir.file(u"source.txt");
+    writeWhole(path, "0123456789");
+    platform::InputFile input;
+    ASSERT_EQ(input.open(path), 0);
+    EXPECT_EQ(input.size(), 10u);
+    char bytes[8] = {};
+    EXPECT_EQ(input.readAt(6, bytes, 8), 4u) << "a read stops at the end of the file";
+    EXPECT_EQ(std::string(bytes, 4), "6789");
+    EXPECT_EQ(input.lastSystemError(), 0);
+    EXPECT_EQ(input.readAt(2, bytes, 3), 3u);
+    EXPECT_EQ(std::string(bytes, 3), "234");
+
+    // Readers share; a writer is kept out while it is open, and let in once it closes.
+    platform::InputFile second;
+    EXPECT_EQ(second.open(path), 0);
+    ExclusiveFile writer;
+    EXPECT_EQ(writer.open(path, Mode::UPDATE), EACCES);
+    input.close();
+    second.close();
+    ASSERT_EQ(writer.open(path, Mode::UPDATE), 0);
+    EXPECT_EQ(input.open(path), EACCES);
+    EXPECT_TRUE(input.heldByOther());
+    EXPECT_FALSE(input.isOpen());
+    writer.close();
+
+    EXPECT_EQ(input.open(dir.file(u"missing.txt")), ENOENT);
+    EXPECT_FALSE(input.heldByOther());
+    EXPECT_EQ(input.open(dir.path()), EACCES);
+    EXPECT_FALSE(input.heldByOther());
 }
 
 }  // namespace

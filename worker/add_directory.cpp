@@ -14,7 +14,7 @@
 #include "platform/code_page.h"
 #include "platform/disk_ops.h"
 #include "platform/dir_walk.h"
-#include "platform/exclusive_file.h"
+#include "platform/input_file.h"
 #include "platform/name_limit.h"
 #include "worker/add_directory.h"
 
@@ -128,7 +128,7 @@ void judgeFile(const TreeWalk& walk, FileVerdict& verdict) {
     // The save opens the file again much later, and a file it cannot open fails the whole save:
     // one unreadable file would cost every other one. Opened here as the save will, it is left
     // out on its own instead.
-    if (platform::ExclusiveFile probe; const int error = probe.open(verdict.full, platform::ExclusiveFile::Mode::READ)) {
+    if (platform::InputFile probe; const int error = probe.open(verdict.full)) {
         verdict.refusal = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, verdict.full, probe.heldByOther());
     }
 }

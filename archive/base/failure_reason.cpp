@@ -6,7 +6,6 @@
 
 #include "archive/base/result_codes.h"
 #include "platform/disk_ops.h"
-#include "platform/exclusive_file.h"
 #include "platform/utf8.h"
 
 FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject, bool held) {
@@ -33,8 +32,7 @@ FailureReason systemFailure(int code, Operation operation, int systemError, std:
     return reason;
 }
 
-FailureReason fileFailure(int code, Operation operation, const platform::ExclusiveFile& file, std::u16string subject) {
-    const int systemError = file.lastSystemError();
+FailureReason fileFailure(int code, Operation operation, int systemError, std::u16string subject) {
     if (systemError != 0) return systemFailure(code, operation, systemError, std::move(subject));
     // A read that met the end of the file early, or a call with nothing to say.
     const Cause cause = operation == Operation::READ ? Cause::READ_ERROR : Cause::WRITE_ERROR;

@@ -2,10 +2,6 @@
 #include <cstdint>
 #include <string>
 
-namespace platform {
-class ExclusiveFile;
-}
-
 // What was being done when something failed.
 enum class Operation : uint8_t {
     NONE,
@@ -75,10 +71,10 @@ struct FailureReason {
 // file in use when `held`), ENOENT a missing file; any other number a read or write error.
 [[nodiscard]] FailureReason systemFailure(int code, Operation operation, int systemError, std::u16string subject,
                                           bool held = false);
-// A failed call of `file` (a file of the platform) on `subject`: the system's error where the
-// call left one, else READ_ERROR or WRITE_ERROR (a read that met the end of the file early).
-[[nodiscard]] FailureReason fileFailure(int code, Operation operation, const platform::ExclusiveFile& file,
-                                        std::u16string subject);
+// A failed call of a platform file on `subject`, given the file's lastSystemError(): the system's
+// error where the call left one, else READ_ERROR or WRITE_ERROR (a read that met the end of the
+// file early).
+[[nodiscard]] FailureReason fileFailure(int code, Operation operation, int systemError, std::u16string subject);
 // A reason without a system error.
 [[nodiscard]] FailureReason ruleFailure(int code, Operation operation, Cause cause, std::u16string subject, uint32_t value = 0);
 

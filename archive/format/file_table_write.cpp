@@ -33,7 +33,7 @@ bool appendRecord(std::vector<uint8_t>& out, const EntryRecord& record) {
 Outcome writeFileTable(platform::ExclusiveFile& file, const std::u16string& path, const std::vector<uint8_t>& records,
                        uint32_t recordCount, int level) {
     const auto failOnFile = [&](Operation operation) {
-        return fileFailure(RESULT_BAD_LENGTH, operation, file, path);
+        return fileFailure(RESULT_BAD_LENGTH, operation, file.lastSystemError(), path);
     };
     std::vector<uint8_t> stream;
     if (records.size() > MAX_POSITION) return failTooLarge(path);

@@ -142,6 +142,8 @@ public:
     // it, and a read-only file opens as well. Such an archive cannot be saved.
     Outcome openForReading(const std::u16string& newPath);
     Outcome readTable();
+    // Fills `entries`, sized to `records` already, with an entry of each record, taking its fields.
+    void makeStoredEntries(std::vector<EntryRecord>& records);
     void close();
 
     GrfEntry* entryAt(int64_t position) const;

@@ -38,7 +38,8 @@ void GrfEntry::nameChanged() {
 }
 
 void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size) {
-    setName(newName);
+    // Mostly the name it was given a moment ago: decoding it again costs an add of many files dearly.
+    if (fields.name != newName) setName(newName);
     entryState = ENTRY_ADDED;
     sourceKind = SOURCE_DISK_FILE;
     sourceFile = diskPath;
@@ -48,7 +49,7 @@ void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& dis
 }
 
 void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource, ImportedStream use) {
-    setName(newSource->name());
+    if (fields.name != newSource->name()) setName(newSource->name());
     entryState = ENTRY_ADDED;
     sourceKind = SOURCE_OTHER_ENTRY;
     fields.originalSize = newSource->originalSize();

@@ -119,12 +119,17 @@ bool reserveOutput(uint64_t capacity, EntryData& data) {
     return true;
 }
 
-bool readEntryData(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead) {
+bool readEntryStream(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead) {
     // The inflater must not run past the stored bytes.
     if (entry.compressedSize() > entry.storedSize()) return data.fail(RESULT_BAD_DATA);
     if (!readStoredBytes(entry, entry.compressedSize(), data, ahead)) return false;
     // An entry claiming more than its stream can produce gets only what it can produce.
-    return reserveOutput(std::min<uint64_t>(entry.originalSize(), maxInflatedSize(entry.compressedSize())), data);
+    data.capacity = std::min<uint64_t>(entry.originalSize(), maxInflatedSize(entry.compressedSize()));
+    return true;
+}
+
+bool readEntryData(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead) {
+    return readEntryStream(entry, data, ahead) && reserveOutput(data.capacity, data);
 }
 
 bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk) {

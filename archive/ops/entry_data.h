@@ -74,6 +74,9 @@ bool readStoredPiece(const GrfEntry& entry, uint32_t from, uint8_t* into, size_t
 bool reserveOutput(uint64_t capacity, EntryData& data);
 // For extraction: the entry's stored bytes and room for what its stream can produce.
 bool readEntryData(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead = nullptr);
+// readEntryData with the room only measured (`capacity`), for a reader that inflates into a
+// buffer of its own.
+bool readEntryStream(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead = nullptr);
 // Decodes and inflates; touches no file or entry, so any thread may run it. `onChunk` hears of the
 // stored bytes consumed. Frees the stored bytes.
 bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk);

@@ -32,6 +32,8 @@ constexpr uint64_t GROUP_MAX_BYTES = 256 << 10;
 // a hundred thousand small ones held at once cost fresh memory (a page fault each few entries)
 // where a few thousand reuse what the finished ones gave back.
 constexpr size_t MAX_ENTRIES_AHEAD = 4096;
+// Entries a check inflates into a pool thread's own buffer at most; larger ones get one each.
+constexpr uint64_t CHECK_BUFFER_MAX_BYTES = 1 << 20;
 
 // Whether `entry` is small enough to share a job with its neighbours.
 bool isGroupable(const GrfEntry& entry) {
@@ -59,6 +61,28 @@ struct InflateItem {
     FailureReason writeResult;
 };
 
+// Inflates `data` as a check does, keeping nothing: a small entry into a buffer each pool thread
+// keeps, since allocating and freeing one for each of many small entries costs more than
+// inflating them.
+bool checkEntryData(EntryData& data, const std::function<void(size_t)>& onChunk) {
+    if (data.capacity > CHECK_BUFFER_MAX_BYTES) {
+        const bool inflated = reserveOutput(data.capacity, data) && inflateEntryData(data, onChunk);
+        data.output.reset();
+        return inflated;
+    }
+    thread_local std::unique_ptr<uint8_t[]> buffer;
+    if (!buffer) {
+        if (!reserveOutput(CHECK_BUFFER_MAX_BYTES, data)) return false;
+        buffer = std::move(data.output);
+    }
+    const uint64_t room = data.capacity;
+    data.output = std::move(buffer);
+    data.capacity = room;
+    const bool inflated = inflateEntryData(data, onChunk);
+    buffer = std::move(data.output);
+    return inflated;
+}
+
 // Neighbouring entries of the list, run as one job. A group of one is a large entry, whose
 // inflating moves the bar as it goes.
 class InflateJob : public PipelineJob {
@@ -80,11 +104,12 @@ private:
         const auto onChunk = [this, &data](size_t bytes) {
             if (bytes < data.compressedSize) advance(bytes);
         };
-        item.inflated = inflateEntryData(data, items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
         if (check) {
-            // A check keeps nothing.
-            data.output.reset();
-        } else if (item.path && item.inflated && item.writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
+            item.inflated = checkEntryData(data, items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
+            return;
+        }
+        item.inflated = inflateEntryData(data, items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
+        if (item.path && item.inflated && item.writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
             FailureReason made = directories->createParentsOf(*item.path);
             FileSink file(*item.path);
             item.writeResult = made.failed() ? std::move(made) : writeEntryData(data, file, {});
@@ -138,7 +163,10 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             return 0;
         }
         if (!ahead || &ahead->owner() != entry.owner()) ahead = std::make_unique<StoredReadAhead>(*entry.owner());
-        if (!readEntryData(entry, item.data, ahead.get())) return 0;
+        // A check inflates into a buffer of the pool thread's own.
+        if (!(check ? readEntryStream(entry, item.data, ahead.get()) : readEntryData(entry, item.data, ahead.get()))) {
+            return 0;
+        }
         item.runnable = true;
         return item.data.storedSize + item.data.capacity;
     };

@@ -7,14 +7,10 @@ FailureReason SourceReader::open(const std::u16string& path) {
     filePath = path;
     length = 0;
     position = 0;
-    if (const int error = file.open(path, platform::ExclusiveFile::Mode::READ); error != 0) {
+    if (const int error = file.open(path); error != 0) {
         return systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, path, file.heldByOther());
     }
     length = file.size();
-    if (length == UINT64_MAX) {
-        length = 0;
-        return systemFailure(RESULT_OPEN_FAILED, Operation::READ, file.lastSystemError(), path);
-    }
     return {};
 }
 
@@ -23,7 +19,7 @@ FailureReason SourceReader::read(uint8_t* buffer, size_t count) {
         position += count;
         return {};
     }
-    return fileFailure(RESULT_OPEN_FAILED, Operation::READ, file, filePath);
+    return fileFailure(RESULT_OPEN_FAILED, Operation::READ, file.lastSystemError(), filePath);
 }
 
 FailureReason SourceReader::checkEntrySize() const {
