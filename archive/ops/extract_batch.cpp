@@ -32,8 +32,6 @@ constexpr uint64_t GROUP_MAX_BYTES = 256 << 10;
 // a hundred thousand small ones held at once cost fresh memory (a page fault each few entries)
 // where a few thousand reuse what the finished ones gave back.
 constexpr size_t MAX_ENTRIES_AHEAD = 4096;
-// Entries a check inflates into a pool thread's own buffer at most; larger ones get one each.
-constexpr uint64_t CHECK_BUFFER_MAX_BYTES = 1 << 20;
 
 // Whether `entry` is small enough to share a job with its neighbours.
 bool isGroupable(const GrfEntry& entry) {
@@ -61,28 +59,6 @@ struct InflateItem {
     FailureReason writeResult;
 };
 
-// Inflates `data` as a check does, keeping nothing: a small entry into a buffer each pool thread
-// keeps, since allocating and freeing one for each of many small entries costs more than
-// inflating them.
-bool checkEntryData(EntryData& data, const std::function<void(size_t)>& onChunk) {
-    if (data.capacity > CHECK_BUFFER_MAX_BYTES) {
-        const bool inflated = reserveOutput(data.capacity, data) && inflateEntryData(data, onChunk);
-        data.output.reset();
-        return inflated;
-    }
-    thread_local std::unique_ptr<uint8_t[]> buffer;
-    if (!buffer) {
-        if (!reserveOutput(CHECK_BUFFER_MAX_BYTES, data)) return false;
-        buffer = std::move(data.output);
-    }
-    const uint64_t room = data.capacity;
-    data.output = std::move(buffer);
-    data.capacity = room;
-    const bool inflated = inflateEntryData(data, onChunk);
-    buffer = std::move(data.output);
-    return inflated;
-}
-
 // Neighbouring entries of the list, run as one job. A group of one is a large entry, whose
 // inflating moves the bar as it goes.
 class InflateJob : public PipelineJob {
@@ -104,19 +80,44 @@ private:
         const auto onChunk = [this, &data](size_t bytes) {
             if (bytes < data.compressedSize) advance(bytes);
         };
-        if (check) {
-            item.inflated = checkEntryData(data, items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
+        item.inflated = inflateInBuffer(data, items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
+        // A check keeps nothing; neither does an entry written here.
+        if (check || !item.inflated) {
+            takeBackBuffer(data);
             return;
         }
-        item.inflated = inflateEntryData(data, items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
-        if (item.path && item.inflated && item.writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
+        if (item.path && item.writeHere && data.length <= POOL_WRITE_MAX_BYTES) {
             FailureReason made = directories->createParentsOf(*item.path);
             FileSink file(*item.path);
             item.writeResult = made.failed() ? std::move(made) : writeEntryData(data, file, {});
             item.written = true;
-            data.output.reset();
+            takeBackBuffer(data);
+            return;
         }
+        // The extracting thread writes it in its turn: the buffer goes with the entry.
+        bufferBytes = 0;
     }
+
+    // The group's entries take turns in one buffer, lent to each while it is inflated and
+    // written: allocating and freeing one for each of many small entries costs more than
+    // inflating them, and a buffer used again is memory the system has mapped already.
+    bool inflateInBuffer(EntryData& data, const std::function<void(size_t)>& onChunk) {
+        const uint64_t room = data.capacity;
+        if (room > bufferBytes || !buffer) {
+            buffer.reset();
+            bufferBytes = 0;
+            if (!reserveOutput(room, data)) return false;
+            bufferBytes = room;
+        } else {
+            data.output = std::move(buffer);
+        }
+        return inflateEntryData(data, onChunk);
+    }
+
+    void takeBackBuffer(EntryData& data) { buffer = std::move(data.output); }
+
+    std::unique_ptr<uint8_t[]> buffer;
+    uint64_t bufferBytes = 0;
 };
 
 // Windows folds the case of names; folding ASCII here is enough to keep two entries that differ
@@ -163,10 +164,8 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             return 0;
         }
         if (!ahead || &ahead->owner() != entry.owner()) ahead = std::make_unique<StoredReadAhead>(*entry.owner());
-        // A check inflates into a buffer of the pool thread's own.
-        if (!(check ? readEntryStream(entry, item.data, ahead.get()) : readEntryData(entry, item.data, ahead.get()))) {
-            return 0;
-        }
+        // The room is measured here and made where the entry is inflated.
+        if (!readEntryStream(entry, item.data, ahead.get())) return 0;
         item.runnable = true;
         return item.data.storedSize + item.data.capacity;
     };
@@ -180,10 +179,8 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             job->directories = &directories;
             job->check = check;
             job->runnable = false;
-            // A large entry goes alone; small ones go together in a check. An extraction keeps one
-            // entry a job: grouped, the entries' output buffers are held and freed in bursts, and
-            // the fresh memory that costs (twice the page faults) outweighs the hand-overs saved.
-            const bool grouped = check && isGroupable(first);
+            // A large entry goes alone, small ones together.
+            const bool grouped = isGroupable(first);
             job->items.reserve(grouped ? GROUP_MAX_ENTRIES : 1);
             do {
                 InflateItem& item = job->items.emplace_back(*selection[nextIndex]);
