@@ -13,10 +13,13 @@ enum class ItemKind : uint8_t {
     UNREACHABLE,       // a link that leads nowhere or loops, or an item gone meanwhile: see systemError
 };
 
+// A file's size the listing was not asked to measure.
+constexpr uint64_t UNMEASURED = UINT64_MAX;
+
 struct DirItem {
     std::u16string name;  // the item's own name, no directory part
     ItemKind kind = ItemKind::FILE;
-    uint64_t size = 0;    // file length as the listing reports it; 0 for anything but a file
+    uint64_t size = 0;    // file length as the listing reports it (or UNMEASURED); 0 for anything but a file
     int systemError = 0;  // UNREACHABLE: the runtime's error number (ELOOP, ENOENT, ...)
 
     bool isDirectory() const { return kind == ItemKind::DIRECTORY; }
@@ -28,7 +31,12 @@ struct DirItem {
 // caller decides whether following one would loop.
 // 0, or the runtime's error number when the directory cannot be listed or the listing broke off
 // (the items before the break have been visited).
-int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit);
+// Sizes::WHEN_FREE leaves a file's size UNMEASURED where telling it costs a call of its own
+// (POSIX, unless the file system does not tell kinds either), for a caller that opens each file
+// and learns it there.
+enum class Sizes : uint8_t { MEASURED, WHEN_FREE };
+int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit,
+                  Sizes sizes = Sizes::MEASURED);
 
 // Which file or directory a path leads to, through links, however the path is spelled.
 struct FileIdentity {

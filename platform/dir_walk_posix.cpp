@@ -21,7 +21,7 @@ ItemKind kindOf(mode_t mode) {
 
 }  // namespace
 
-int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit) {
+int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit, Sizes sizes) {
     const std::string native = nativePathUtf8(directory);
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(native.empty() ? "." : native.c_str()), closedir);
     if (!dir) return errno;
@@ -36,6 +36,13 @@ int listDirectory(const std::u16string& directory, const std::function<void(cons
         // Names starting with a dot are this system's hidden files; they are listed like any other.
         DirItem entry;
         entry.name = corePathFromUtf8(name);
+        // The listing tells files and folders apart by itself on most file systems.
+        if (sizes == Sizes::WHEN_FREE && (item->d_type == DT_REG || item->d_type == DT_DIR)) {
+            entry.kind = item->d_type == DT_REG ? ItemKind::FILE : ItemKind::DIRECTORY;
+            entry.size = entry.kind == ItemKind::FILE ? UNMEASURED : 0;
+            visit(entry);
+            continue;
+        }
         struct stat info {};
         if (fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
             entry.kind = ItemKind::UNREACHABLE;

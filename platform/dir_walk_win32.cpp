@@ -17,7 +17,8 @@ struct FindHandle {
 
 }  // namespace
 
-int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit) {
+// The listing tells every size anyway.
+int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit, Sizes) {
     std::u16string pattern = directory;
     if (!pattern.empty() && pattern.back() != u'\\') pattern += u'\\';
     pattern += u'*';

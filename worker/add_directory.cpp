@@ -102,7 +102,14 @@ struct FileVerdict {
 
 void judgeFile(const TreeWalk& walk, FileVerdict& verdict) {
     const GrfArchive& archive = *walk.args.archive;
-    if (verdict.size == walk.archiveLength && platform::sameFile(verdict.full, archive.path)) {
+    // The save opens the file again much later, and a file it cannot open fails the whole save:
+    // one unreadable file would cost every other one. Opened here as the save will, it is left
+    // out on its own instead. The open measures what the listing left unmeasured.
+    platform::InputFile probe;
+    const int openError = probe.open(verdict.full);
+    if (openError == 0 && verdict.size == platform::UNMEASURED) verdict.size = probe.size();
+    // The archive's own file, which the save holds (and so the open may find held).
+    if ((openError != 0 || verdict.size == walk.archiveLength) && platform::sameFile(verdict.full, archive.path)) {
         verdict.isArchive = true;
         return;
     }
@@ -121,15 +128,10 @@ void judgeFile(const TreeWalk& walk, FileVerdict& verdict) {
         return;
     }
     // Sizes and positions in the format are 32-bit: a larger file cannot be stored at all.
-    if (verdict.size > UINT32_MAX) {
+    if (verdict.size != platform::UNMEASURED && verdict.size > UINT32_MAX) {
         verdict.refusal = entryFailure(Cause::FILE_TOO_LARGE, verdict.wideName);
-        return;
-    }
-    // The save opens the file again much later, and a file it cannot open fails the whole save:
-    // one unreadable file would cost every other one. Opened here as the save will, it is left
-    // out on its own instead.
-    if (platform::InputFile probe; const int error = probe.open(verdict.full)) {
-        verdict.refusal = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, verdict.full, probe.heldByOther());
+    } else if (openError != 0) {
+        verdict.refusal = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, openError, verdict.full, probe.heldByOther());
     }
 }
 
@@ -193,7 +195,8 @@ void takeFile(TreeWalk& walk, FileVerdict& verdict) {
 // of its folder. The folder's files are judged together first; what is told comes in listing order.
 void walkDirectory(TreeWalk& walk, const std::u16string& directory) {
     std::vector<platform::DirItem> items;
-    const int listed = platform::listDirectory(directory, [&](const platform::DirItem& item) { items.push_back(item); });
+    const int listed = platform::listDirectory(
+        directory, [&](const platform::DirItem& item) { items.push_back(item); }, platform::Sizes::WHEN_FREE);
     std::vector<FileVerdict> verdicts;
     std::vector<std::u16string> fullPaths(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
