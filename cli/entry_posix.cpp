@@ -1,5 +1,39 @@
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
 #include "cli/main.h"
 
+namespace {
+
+// Transparent huge pages for the heap. A command over hundreds of thousands of entries otherwise
+// spends a fifth of its time faulting fresh 4 KiB pages in one by one (in a virtual machine each
+// fault is dear). glibc takes the setting from the environment only as a program starts, so the
+// program starts itself once more with it; the setting present means the user chose, or that this
+// is the second start. Where the start fails, the program goes on as it is.
+void preferHugeHeapPages(char** argv) {
+#if defined(__linux__) && defined(__GLIBC__)
+    constexpr const char* SETTING = "glibc.malloc.hugetlb";
+    const char* given = std::getenv("GLIBC_TUNABLES");
+    const std::string before = given != nullptr ? given : "";
+    if (before.find(SETTING) != std::string::npos) return;
+    const std::string tunables = (before.empty() ? "" : before + ":") + SETTING + "=1";
+    if (setenv("GLIBC_TUNABLES", tunables.c_str(), 1) != 0) return;
+    execv("/proc/self/exe", argv);
+    if (given != nullptr) {
+        setenv("GLIBC_TUNABLES", before.c_str(), 1);
+    } else {
+        unsetenv("GLIBC_TUNABLES");
+    }
+#else
+    (void)argv;
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    preferHugeHeapPages(argv);
     return runCli(std::vector<std::string>(argv + 1, argv + argc));
 }
