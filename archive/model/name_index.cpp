@@ -16,12 +16,38 @@ bool keyLess(const Element& element, uint64_t key) {
 }  // namespace
 
 void NameIndex::insert(uint64_t key, GrfEntry* entry) {
-    // multimap::insert places an element after its equal keys, and `later` follows `bulk`.
-    later.emplace(key, entry);
+    LaterRun& run = later[key];
+    if (run.first == nullptr) {
+        run.first = entry;
+    } else {
+        run.more.push_back(entry);
+    }
+    ++laterCount;
+}
+
+bool NameIndex::removeLater(uint64_t key, GrfEntry* entry) {
+    const auto found = later.find(key);
+    if (found == later.end()) return false;
+    LaterRun& run = found->second;
+    if (run.first == entry) {
+        if (run.more.empty()) {
+            later.erase(found);
+        } else {
+            run.first = run.more.front();
+            run.more.erase(run.more.begin());
+        }
+    } else {
+        const auto at = std::find(run.more.begin(), run.more.end(), entry);
+        if (at == run.more.end()) return false;
+        run.more.erase(at);
+    }
+    --laterCount;
+    return true;
 }
 
 void NameIndex::assign(const std::vector<GrfEntry*>& entries) {
     later.clear();
+    laterCount = 0;
     bulk.clear();
     bulk.reserve(entries.size());
     for (GrfEntry* entry : entries) bulk.emplace_back(entry->key(), entry);
@@ -38,10 +64,12 @@ GrfEntry* NameIndex::find(std::string_view name) const {
          it != bulk.end() && it->first == key; ++it) {
         if (it->second && namesEqual(it->second->name(), name)) return it->second;
     }
-    for (auto [it, end] = later.equal_range(key); it != end; ++it) {
-        if (namesEqual(it->second->name(), name)) return it->second;
-    }
-    return nullptr;
+    GrfEntry* found = nullptr;
+    visitLater(key, [&](GrfEntry* entry) {
+        if (namesEqual(entry->name(), name)) found = entry;
+        return found != nullptr;
+    });
+    return found;
 }
 
 void NameIndex::rekey(GrfEntry* entry, uint64_t previousKey) {
@@ -56,25 +84,18 @@ void NameIndex::rekey(GrfEntry* entry, uint64_t previousKey) {
             break;
         }
     }
-    if (!found) {
-        for (auto [it, end] = later.equal_range(previousKey); it != end; ++it) {
-            if (it->second == entry) {
-                later.erase(it);
-                found = true;
-                break;
-            }
-        }
-    }
-    if (found) later.emplace(entry->key(), entry);
+    if (!found) found = removeLater(previousKey, entry);
+    if (found) insert(entry->key(), entry);
 }
 
 void NameIndex::clear() {
     bulk.clear();
     bulk.shrink_to_fit();
     later.clear();
+    laterCount = 0;
     bulkRemoved = 0;
 }
 
 size_t NameIndex::size() const {
-    return bulk.size() - bulkRemoved + later.size();
+    return bulk.size() - bulkRemoved + laterCount;
 }

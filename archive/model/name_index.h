@@ -1,14 +1,14 @@
 #pragma once
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 class GrfEntry;
 
-// Ordered multimap from name key to entry: equal keys keep their insertion order.
+// Multimap from name key to entry: equal keys keep their insertion order.
 // Does not own the entries.
 class NameIndex {
 public:
@@ -26,9 +26,34 @@ public:
     size_t size() const;
 
 private:
-    // A table's elements, sorted once by key (stable), and those inserted later.
+    // The elements inserted later with one key, in insertion order. Most keys have one, which
+    // then needs no vector.
+    struct LaterRun {
+        GrfEntry* first = nullptr;
+        std::vector<GrfEntry*> more;
+    };
+
+    // Calls `visit` for every element of `later` with `key`, in insertion order, until it answers true.
+    template <typename Visit>
+    void visitLater(uint64_t key, Visit visit) const;
+    // Takes `entry` out of the run of `key`; false when it is not there.
+    bool removeLater(uint64_t key, GrfEntry* entry);
+
+    // A table's elements, sorted once by key (stable), and those inserted later, found by hash:
+    // an add of a hundred thousand files looks each name up and inserts it.
     // Every element of `bulk` precedes any `later` element of the same key.
     std::vector<std::pair<uint64_t, GrfEntry*>> bulk;
-    std::multimap<uint64_t, GrfEntry*> later;
+    std::unordered_map<uint64_t, LaterRun> later;
+    size_t laterCount = 0;
     size_t bulkRemoved = 0;  // elements of `bulk` moved away by rekey, left as null holes
 };
+
+template <typename Visit>
+void NameIndex::visitLater(uint64_t key, Visit visit) const {
+    const auto run = later.find(key);
+    if (run == later.end()) return;
+    if (visit(run->second.first)) return;
+    for (GrfEntry* entry : run->second.more) {
+        if (visit(entry)) return;
+    }
+}

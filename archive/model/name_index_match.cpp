@@ -16,10 +16,8 @@ void NameIndex::forEachMatch(std::string_view name, const std::function<void(Grf
             visit(it->second);
         }
     }
-    const auto [first, last] = later.equal_range(key);
-    for (auto it = first; it != last; ++it) {
-        if (it->second != nullptr && namesEqual(it->second->name(), name)) {
-            visit(it->second);
-        }
-    }
+    visitLater(key, [&](GrfEntry* entry) {
+        if (namesEqual(entry->name(), name)) visit(entry);
+        return false;
+    });
 }
