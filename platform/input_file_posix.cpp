@@ -1,5 +1,3 @@
-#include "platform/input_file.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,66 +6,45 @@
 #include <cerrno>
 
 #include "platform/disk_ops.h"
-#include "platform/exclusive_file.h"
-#include "platform/file_faults.h"
+#include "platform/input_file_shim.h"
 
-namespace platform {
+namespace platform::input_shim {
 
-int InputFile::open(const std::u16string& path) {
-    close();
-    systemError = 0;
-    held = false;
-    length = 0;
-    if (const int fault = file_faults::openFault(path, ExclusiveFile::Mode::READ); fault != 0) {
-        held = fault == EACCES;
-        return systemError = fault;
-    }
+int openShared(const std::u16string& path, intptr_t& handle, uint64_t& length, bool& held) {
+    // O_NONBLOCK: a pipe put in a file's place does not stop us here; reading it then fails.
     const int fd = ::open(nativePathUtf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return systemError = errno;
-    struct stat info {};
-    // Windows refuses to open a directory as a file; so do we. (O_NONBLOCK: a pipe put in a
-    // file's place does not stop us here; reading it then fails.)
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        systemError = S_ISDIR(info.st_mode) ? EACCES : errno;
+    if (fd < 0) return errno;
+    const auto fail = [fd](int error) {
         ::close(fd);
-        return systemError;
-    }
+        return error;
+    };
+    struct stat info {};
+    if (fstat(fd, &info) != 0) return fail(errno);
+    // Windows refuses to open a directory as a file; so do we.
+    if (S_ISDIR(info.st_mode)) return fail(EACCES);
     // Readers share, a writer holds the file alone: what the Windows sharing modes give.
     if (flock(fd, LOCK_SH | LOCK_NB) != 0) {
         held = errno == EWOULDBLOCK;
-        systemError = held ? EACCES : errno;
-        ::close(fd);
-        return systemError;
+        return fail(held ? EACCES : errno);
     }
     handle = fd;
     length = uint64_t(info.st_size);
     return 0;
 }
 
-void InputFile::close() {
-    if (handle != -1) ::close(int(handle));   // drops the lock
-    handle = -1;
+void closeHandle(intptr_t handle) {
+    ::close(int(handle));   // drops the lock
 }
 
-size_t InputFile::readAt(uint64_t position, void* buffer, size_t count) {
-    if (handle == -1) return 0;
-    if (!file_faults::readAllowed()) {
-        systemError = EIO;
-        return 0;
-    }
-    auto* bytes = static_cast<uint8_t*>(buffer);
-    size_t got = 0;
-    while (got < count) {
-        const ssize_t step = pread(int(handle), bytes + got, count - got, off_t(position + got));
-        if (step < 0 && errno == EINTR) continue;
-        if (step < 0) {
-            systemError = errno;
-            break;
+int64_t readSome(intptr_t handle, uint64_t position, void* buffer, size_t count, int& error) {
+    for (;;) {
+        const ssize_t got = pread(int(handle), buffer, count, off_t(position));
+        if (got >= 0) return got;
+        if (errno != EINTR) {
+            error = errno;
+            return -1;
         }
-        if (step == 0) break;
-        got += size_t(step);
     }
-    return got;
 }
 
-}  // namespace platform
+}  // namespace platform::input_shim

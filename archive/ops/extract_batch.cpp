@@ -81,7 +81,7 @@ private:
             if (bytes < data.compressedSize) advance(bytes);
         };
         item.inflated = inflateInBuffer(data, items.size() == 1 ? std::function<void(size_t)>(onChunk) : nullptr);
-        // A check keeps nothing; neither does an entry written here.
+        // A check keeps nothing, nor does an entry that failed or is written here.
         if (check || !item.inflated) {
             takeBackBuffer(data);
             return;
