@@ -531,11 +531,13 @@ TEST_F(Cli, NamesWithControlCharactersAreShownEscapedAndNotExtracted) {
 // cut short stays, a file it was to replace keeps what it had, the rest still arrives, and the
 // run fails.
 TEST_F(Cli, FullDiskFailsTheEntryByNameAndLeavesNoPartialFile) {
-    std::string noise(200 * 1024, '\0');
+    // Over a MiB, so the extracting thread writes it in its turn, after the small file before it
+    // is whole: written at once, the small file could meet the disk full of the large one's bytes.
+    std::string noise(1536 * 1024, '\0');
     uint32_t state = 7;
     for (char& c : noise) c = char((state = state * 1103515245 + 12345) >> 24);
     const std::string archive = path("full.grf");
-    CliArchiveWriter().add("data\\large.bin", noise).add("data\\ok.txt", "ok").writeTo(archive);
+    CliArchiveWriter().add("data\\ok.txt", "ok").add("data\\large.bin", noise).writeTo(archive);
 #ifdef _WIN32
     GTEST_SKIP() << "no small disk to fill under this system";
 #else
