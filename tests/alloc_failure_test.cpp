@@ -61,49 +61,62 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(
 
 namespace {
 
-// The counts to fail at: every one of the first few, then spread out up to `limit`.
-std::vector<long> failurePoints(long limit) {
+// The counts to fail at: every one of the first few, then spread out up to `limit`, each
+// `spread`th part of the way further than the one before.
+std::vector<long> failurePoints(long limit, long spread = 16) {
     std::vector<long> points;
-    for (long n = 0; n < limit; n += n < 64 ? 1 : 1 + n / 16) points.push_back(n);
+    for (long n = 0; n < limit; n += n < 64 ? 1 : 1 + n / spread) points.push_back(n);
     return points;
 }
 
 TestArchive manyEntries(int count) {
     TestArchive writer;
-    for (int i = 0; i < count; ++i) writer.add("data\\f" + std::to_string(i) + ".txt", std::string(200 + i, char('a' + i % 26)));
+    for (int i = 0; i < count; ++i) {
+        writer.add("data\\f" + std::to_string(i) + ".txt", std::string(200 + i % 1000, char('a' + i % 26)));
+    }
     return writer;
 }
 
 }  // namespace
 
 // Whichever allocation of an open fails, the open says "out of memory" and leaves no table half
-// read; once none fails, it opens.
+// read; once none fails, it opens. A large table is made into entries on several threads, and
+// the allocation that fails may be any thread's, or the one that starts a thread.
 TEST(AllocationFailure, OpeningAnArchiveIsOutOfMemoryWhereverItFails) {
-    TempDir dir;
-    const std::u16string path = manyEntries(300).writeTo(dir);
-    bool opened = false;
-    for (const long n : failurePoints(100000)) {
-        SCOPED_TRACE(n);
-        GrfArchive archive;
-        Outcome outcome;
-        bool reached = false;
-        {
-            FailingAllocations failing(n);
-            outcome = archive.open(path);
-            reached = failing.reached();
+    for (const int count : {300, 20000}) {
+        SCOPED_TRACE(count);
+        TempDir dir;
+        const std::u16string path = manyEntries(count).writeTo(dir);
+        bool opened = false;
+        for (const long n : count < 1000 ? failurePoints(100000) : failurePoints(1000000, 4)) {
+            SCOPED_TRACE(n);
+            GrfArchive archive;
+            Outcome outcome;
+            bool reached = false;
+            {
+                FailingAllocations failing(n);
+                outcome = archive.open(path);
+                reached = failing.reached();
+            }
+            if (!reached) {
+                EXPECT_TRUE(outcome) << describe(outcome);
+                ASSERT_EQ(archive.storedEntries().size(), size_t(count));
+                // Every record made into its own entry, in table order, whichever thread made it.
+                for (const int i : {0, count / 2, count - 1}) {
+                    const std::string name = "data\\f" + std::to_string(i) + ".txt";
+                    EXPECT_EQ(archive.storedEntries()[size_t(i)]->name(), name);
+                    EXPECT_EQ(archive.findStored(name), archive.storedEntries()[size_t(i)].get());
+                }
+                opened = true;
+                break;
+            }
+            ASSERT_FALSE(outcome) << "allocation " << n << " failed unnoticed";
+            EXPECT_EQ(outcome.reason().cause, Cause::OUT_OF_MEMORY) << describe(outcome);
+            EXPECT_TRUE(archive.storedEntries().empty());
+            EXPECT_FALSE(archive.file.isOpen());
         }
-        if (!reached) {
-            EXPECT_TRUE(outcome) << describe(outcome);
-            EXPECT_EQ(archive.storedEntries().size(), 300u);
-            opened = true;
-            break;
-        }
-        ASSERT_FALSE(outcome) << "allocation " << n << " failed unnoticed";
-        EXPECT_EQ(outcome.reason().cause, Cause::OUT_OF_MEMORY) << describe(outcome);
-        EXPECT_TRUE(archive.storedEntries().empty());
-        EXPECT_FALSE(archive.file.isOpen());
+        EXPECT_TRUE(opened);
     }
-    EXPECT_TRUE(opened);
 }
 
 // A batch extraction whose allocations fail, on its own thread or in a pool job: the task ends,

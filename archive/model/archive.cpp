@@ -99,6 +99,7 @@ void GrfArchive::makeStoredEntries(std::vector<EntryRecord>& records) {
     const size_t cores = std::max(1u, std::thread::hardware_concurrency());
     const size_t parts = std::min(cores, records.size() / (PARALLEL_ENTRIES_MIN / 2));
     std::vector<std::thread> helpers;
+    helpers.reserve(parts);
     std::atomic<bool> outOfMemory = false;
     size_t begin = 0;
     for (size_t part = 1; part < parts; ++part) {
@@ -113,12 +114,15 @@ void GrfArchive::makeStoredEntries(std::vector<EntryRecord>& records) {
             });
         } catch (const std::system_error&) {
             break;   // no thread to be had: this one makes the rest
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+            break;
         }
         begin = end;
     }
     std::exception_ptr failure;
     try {
-        makeRange(begin, records.size());
+        if (!outOfMemory) makeRange(begin, records.size());
     } catch (...) {
         failure = std::current_exception();
     }
