@@ -63,9 +63,9 @@ hook_asan_ubsan() {   # the unit tests under AddressSanitizer and UndefinedBehav
     build "$dir" || built=1
     (cd "$repo" && run_ctest "$dir" --preset asan -j"$jobs") && return $built
 }
-hook_tsan() {         # the worker tests under ThreadSanitizer
+hook_tsan() {         # the worker and pooled-extraction tests under ThreadSanitizer
     local dir=$build_root/linux-tsan
-    local tests="task_worker_test add_test task_procs_test parallel_save_test"
+    local tests="task_worker_test add_test task_procs_test parallel_save_test extract_test"
     configure tsan "$dir" &&
     cmake --build "$dir" -j"$jobs" --target $tests || return 1
     local test
