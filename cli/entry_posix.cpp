@@ -1,6 +1,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "cli/main.h"
@@ -11,10 +12,13 @@ namespace {
 // spends a fifth of its time faulting fresh 4 KiB pages in one by one (in a virtual machine each
 // fault is dear). glibc takes the setting from the environment only as a program starts, so the
 // program starts itself once more with it; the setting present means the user chose, or that this
-// is the second start. Where the start fails, the program goes on as it is.
+// is the second start. Where the start fails, the program goes on as it is. Under valgrind it
+// stays as started: a second start would leave valgrind behind.
 void preferHugeHeapPages(char** argv) {
 #if defined(__linux__) && defined(__GLIBC__)
     constexpr const char* SETTING = "glibc.malloc.hugetlb";
+    const char* preload = std::getenv("LD_PRELOAD");
+    if (preload != nullptr && std::strstr(preload, "vgpreload") != nullptr) return;
     const char* given = std::getenv("GLIBC_TUNABLES");
     const std::string before = given != nullptr ? given : "";
     if (before.find(SETTING) != std::string::npos) return;
