@@ -45,6 +45,8 @@ FailureReason entryFailure(Cause cause, const std::u16string& entryName, uint32_
     return reason;
 }
 
+struct ListedFolder;
+
 // One add's walk: what it carries from folder to folder.
 struct TreeWalk {
     ProgressSink& progress;
@@ -62,9 +64,14 @@ struct TreeWalk {
     std::unordered_map<std::string, std::u16string> takenNames;
     // Where a folder's files are opened and their names encoded, a core each.
     WorkPool& pool;
+    // Folders listed before their turn, their files being judged meanwhile, by path; and how many
+    // files they hold together.
+    std::unordered_map<std::u16string, std::unique_ptr<ListedFolder>> listedAhead;
+    size_t filesAhead = 0;
 };
 
 void walkDirectory(TreeWalk& walk, const std::u16string& directory);
+void dropListed(TreeWalk& walk, const std::u16string& directory);
 
 // A folder that is walked no further, named with a closing separator so that it reads as a folder.
 void reportFolder(TreeWalk& walk, FailureReason reason) {
@@ -76,10 +83,12 @@ void reportFolder(TreeWalk& walk, FailureReason reason) {
 void enterDirectory(TreeWalk& walk, const std::u16string& directory) {
     platform::FileIdentity identity;
     if (const int error = platform::identifyFile(directory, identity); error != 0) {
+        dropListed(walk, directory);
         reportFolder(walk, systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, error, directory));
         return;
     }
     if (std::find(walk.ancestors.begin(), walk.ancestors.end(), identity) != walk.ancestors.end()) {
+        dropListed(walk, directory);
         walk.progress.reportItemFailure(ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::LINK_LOOP, directory));
         return;
     }
@@ -151,20 +160,100 @@ private:
 // Files per pool job: enough that handing a job over costs little beside opening its files.
 constexpr size_t JUDGE_GROUP_FILES = 32;
 
-// Judges every one of `verdicts`, spread over the pool; on this thread when the pool has none.
-// A job that threw is judged again here, where what it throws reaches the task's boundary.
-void judgeFiles(TreeWalk& walk, std::vector<FileVerdict>& verdicts) {
+// A folder listed, its files handed to the pool to be judged: what walking it needs. Going, it
+// waits for its jobs, which hold its verdicts.
+struct ListedFolder {
+    explicit ListedFolder(WorkPool& pool) : pool(pool) {}
+    ListedFolder(const ListedFolder&) = delete;
+    ListedFolder& operator=(const ListedFolder&) = delete;
+    ~ListedFolder() {
+        for (auto& job : jobs) {
+            while (!pool.wait(*job, 1000)) {
+            }
+        }
+    }
+
+    WorkPool& pool;
+    std::vector<platform::DirItem> items;
+    std::vector<std::u16string> fullPaths;
+    std::vector<FileVerdict> verdicts;
     std::vector<std::unique_ptr<JudgeJob>> jobs;
+    int listed = 0;     // the listing's error, when it broke off
+    size_t aheadFrom = 0;   // the first item not yet considered for listing ahead
+};
+
+// Lists `directory` and hands its files to the pool, in groups.
+std::unique_ptr<ListedFolder> listFolder(TreeWalk& walk, const std::u16string& directory) {
+    auto folder = std::make_unique<ListedFolder>(walk.pool);
+    folder->listed = platform::listDirectory(
+        directory, [&](const platform::DirItem& item) { folder->items.push_back(item); }, platform::Sizes::WHEN_FREE);
+    const std::vector<platform::DirItem>& items = folder->items;
+    folder->fullPaths.resize(items.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        folder->fullPaths[i] = joinPath(directory, items[i].name);
+        if (items[i].kind == platform::ItemKind::FILE && items[i].name.find(u'\\') == std::u16string::npos &&
+            platform::fitsDiskPath(folder->fullPaths[i])) {
+            FileVerdict& verdict = folder->verdicts.emplace_back();
+            verdict.full = folder->fullPaths[i];
+            verdict.size = items[i].size;
+        }
+    }
+    std::vector<FileVerdict>& verdicts = folder->verdicts;
     for (size_t at = 0; at < verdicts.size(); at += JUDGE_GROUP_FILES) {
         const size_t count = std::min(JUDGE_GROUP_FILES, verdicts.size() - at);
-        jobs.push_back(std::make_unique<JudgeJob>(walk, std::span<FileVerdict>(verdicts).subspan(at, count)));
-        walk.pool.submit(*jobs.back());
+        folder->jobs.push_back(std::make_unique<JudgeJob>(walk, std::span<FileVerdict>(verdicts).subspan(at, count)));
+        walk.pool.submit(*folder->jobs.back());
     }
-    for (auto& job : jobs) {
-        while (!walk.pool.wait(*job, 1000)) {
+    return folder;
+}
+
+// Every file of `folder` judged. A job that threw is judged again here, where what it throws
+// reaches the task's boundary.
+void awaitJudges(ListedFolder& folder) {
+    for (auto& job : folder.jobs) {
+        while (!folder.pool.wait(*job, 1000)) {
         }
         if (job->thrown != Cause::NONE) job->run();
     }
+}
+
+// Files listed ahead at most: enough to keep the pool judging while this thread takes up a
+// folder's files, few enough that their verdicts take little memory.
+constexpr size_t FILES_LISTED_AHEAD = 4096;
+
+// Lists the subfolders of `folder` from item `from` on, as far as the files listed ahead allow,
+// so that their files are judged while this thread takes up the files before them. Each item is
+// considered once: a folder may hold thousands of subfolders.
+void listAhead(TreeWalk& walk, ListedFolder& folder, size_t from) {
+    folder.aheadFrom = std::max(folder.aheadFrom, from);
+    for (; folder.aheadFrom < folder.items.size() && walk.filesAhead < FILES_LISTED_AHEAD; ++folder.aheadFrom) {
+        const size_t i = folder.aheadFrom;
+        const platform::DirItem& item = folder.items[i];
+        const std::u16string& full = folder.fullPaths[i];
+        if ((item.kind != platform::ItemKind::DIRECTORY && item.kind != platform::ItemKind::LINKED_DIRECTORY) ||
+            item.name.find(u'\\') != std::u16string::npos || !platform::fitsDiskPath(full) ||
+            walk.listedAhead.count(full) != 0) {
+            continue;
+        }
+        std::unique_ptr<ListedFolder> listed = listFolder(walk, full);
+        walk.filesAhead += listed->verdicts.size();
+        walk.listedAhead.emplace(full, std::move(listed));
+    }
+}
+
+// `directory` as listed ahead (no longer counted as ahead), or nothing.
+std::unique_ptr<ListedFolder> takeListedAhead(TreeWalk& walk, const std::u16string& directory) {
+    const auto found = walk.listedAhead.find(directory);
+    if (found == walk.listedAhead.end()) return nullptr;
+    std::unique_ptr<ListedFolder> folder = std::move(found->second);
+    walk.listedAhead.erase(found);
+    walk.filesAhead -= folder->verdicts.size();
+    return folder;
+}
+
+// A folder listed ahead that is not walked after all (a link back up the tree).
+void dropListed(TreeWalk& walk, const std::u16string& directory) {
+    takeListedAhead(walk, directory);
 }
 
 // The file in its turn: named in the status, told as left out, or added.
@@ -192,27 +281,19 @@ void takeFile(TreeWalk& walk, FileVerdict& verdict) {
 }
 
 // Depth-first in the file system's order: a subdirectory is walked in its turn among the items
-// of its folder. The folder's files are judged together first; what is told comes in listing order.
+// of its folder. The folder's files are judged on the pool first, and the files of the folders
+// after them meanwhile; what is told comes in listing order.
 void walkDirectory(TreeWalk& walk, const std::u16string& directory) {
-    std::vector<platform::DirItem> items;
-    const int listed = platform::listDirectory(
-        directory, [&](const platform::DirItem& item) { items.push_back(item); }, platform::Sizes::WHEN_FREE);
-    std::vector<FileVerdict> verdicts;
-    std::vector<std::u16string> fullPaths(items.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-        fullPaths[i] = joinPath(directory, items[i].name);
-        if (items[i].kind == platform::ItemKind::FILE && items[i].name.find(u'\\') == std::u16string::npos &&
-            platform::fitsDiskPath(fullPaths[i])) {
-            FileVerdict& verdict = verdicts.emplace_back();
-            verdict.full = fullPaths[i];
-            verdict.size = items[i].size;
-        }
-    }
-    judgeFiles(walk, verdicts);
+    std::unique_ptr<ListedFolder> folder = takeListedAhead(walk, directory);
+    if (!folder) folder = listFolder(walk, directory);
+    listAhead(walk, *folder, 0);
+    awaitJudges(*folder);
+    const std::vector<platform::DirItem>& items = folder->items;
+    std::vector<FileVerdict>& verdicts = folder->verdicts;
     size_t nextVerdict = 0;
     for (size_t i = 0; i < items.size(); ++i) {
         const platform::DirItem& item = items[i];
-        const std::u16string& full = fullPaths[i];
+        const std::u16string& full = folder->fullPaths[i];
         // A POSIX name may hold a backslash, which would read as one more directory level.
         if (item.name.find(u'\\') != std::u16string::npos) {
             FailureReason reason = ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NAME_HAS_BACKSLASH, full);
@@ -230,7 +311,10 @@ void walkDirectory(TreeWalk& walk, const std::u16string& directory) {
         // A link to a folder elsewhere is followed, as a link to a file is; one back up the tree
         // is refused by enterDirectory.
         case platform::ItemKind::DIRECTORY:
-        case platform::ItemKind::LINKED_DIRECTORY: enterDirectory(walk, full); break;
+        case platform::ItemKind::LINKED_DIRECTORY:
+            listAhead(walk, *folder, i + 1);
+            enterDirectory(walk, full);
+            break;
         case platform::ItemKind::NOT_REGULAR:
             walk.progress.reportItemFailure(
                 ruleFailure(RESULT_OPEN_FAILED, Operation::ADD, Cause::NOT_REGULAR_FILE, full));
@@ -241,8 +325,8 @@ void walkDirectory(TreeWalk& walk, const std::u16string& directory) {
         }
     }
     // Whatever the folder still held is left out, the folder named for all of it.
-    if (listed != 0) {
-        reportFolder(walk, systemFailure(RESULT_OPEN_FAILED, Operation::READ, listed, directory));
+    if (folder->listed != 0) {
+        reportFolder(walk, systemFailure(RESULT_OPEN_FAILED, Operation::READ, folder->listed, directory));
     }
 }
 
