@@ -5,7 +5,9 @@
 #include <process.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "tests/support/cli_archive_writer.h"
@@ -58,7 +60,17 @@ CliResult runCliProgram(const std::vector<std::string>& arguments, const std::st
     const int savedErr = _dup(2);
     _dup2(outFile, 1);
     _dup2(errFile, 2);
-    const intptr_t status = _wspawnv(_P_WAIT, exe.c_str(), argv.data());
+    // Under a loaded Wine a process now and then fails to start at all (-1 with errno set, where
+    // a program that ran and exited with -1 leaves errno alone): tried again, and the system's
+    // reason kept when it never starts.
+    intptr_t status = -1;
+    int spawnError = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        errno = 0;
+        status = _wspawnv(_P_WAIT, exe.c_str(), argv.data());
+        spawnError = status == -1 ? errno : 0;
+        if (spawnError == 0) break;
+    }
     _dup2(savedOut, 1);
     _dup2(savedErr, 2);
     _close(savedOut);
@@ -70,6 +82,7 @@ CliResult runCliProgram(const std::vector<std::string>& arguments, const std::st
     result.status = int(status);
     result.out = readFileBytes(outPath);
     result.err = readFileBytes(errPath);
+    if (spawnError != 0) result.err += std::string("(the program did not start: ") + std::strerror(spawnError) + ")\n";
     return result;
 }
 
