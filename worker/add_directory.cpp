@@ -1,12 +1,10 @@
 #include <algorithm>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 #include <unordered_map>
 #include <vector>
 
-#include "archive/ops/merge.h"
 #include "archive/model/archive.h"
 #include "archive/format/entry_name.h"
 #include "archive/base/result_codes.h"
