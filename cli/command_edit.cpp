@@ -67,6 +67,7 @@ int runAdd(Session& session) {
     if (!archive) return EXIT_FAILED;
     auto args = std::make_unique<AddDirectoryArgs>();
     args->useKoreanNames = session.options.korean ? 1 : 0;
+    args->readSmallFilesNow = 1;
     args->archive = archive.get();
     args->directory = directory;
     ItemReport skips(session, "skipped", "skipped");

@@ -71,9 +71,11 @@ bool writeFile(const TempDir& dir, const std::u16string& relative, const std::st
 }
 
 // What TASK_ADD_DIRECTORY does with its record: the prefix is the chosen directory and its backslash.
-void addDirectory(TaskRun& run, GrfArchive& archive, const std::u16string& directory, bool korean = false) {
+void addDirectory(TaskRun& run, GrfArchive& archive, const std::u16string& directory, bool korean = false,
+                  bool readNow = false) {
     AddDirectoryArgs args;
     args.useKoreanNames = korean ? 1 : 0;
+    args.readSmallFilesNow = readNow ? 1 : 0;
     args.archive = &archive;
     args.directory = directory;
     const size_t prefix = directory.size() + (directory.empty() || directory.back() != u'\\' ? 1 : 0);
@@ -190,6 +192,33 @@ TEST_F(AddTest, AddingAgainReusesPendingEntriesAndRevivesDeletedOnes) {
     EXPECT_EQ(archive.findAdded("data\\x\\a.txt"), a);
     EXPECT_EQ(a->state(), ENTRY_ADDED);
     EXPECT_EQ(a->originalSize(), 7u);
+}
+
+// An add that a save follows at once reads small files as it goes; the save stores those bytes
+// without opening the files again, and the archive comes out the same.
+TEST_F(AddTest, SmallFilesReadAtOnceMakeTheSameArchive) {
+    ASSERT_TRUE(writeFile(files, u"a.txt", "small file, small file, small file"));
+    ASSERT_TRUE(writeFile(files, u"sub\\empty.txt", ""));
+    ASSERT_TRUE(writeFile(files, u"sub\\large.bin", std::string(100000, 'L')));
+    std::vector<std::vector<char>> bytes;
+    for (const bool readNow : {false, true}) {
+        SCOPED_TRACE(readNow ? "read at once" : "read by the save");
+        const std::u16string path = work.file(readNow ? u"now.grf" : u"later.grf");
+        GrfArchive target;
+        ASSERT_TRUE(target.createInPlace(path));
+        addDirectory(worker, target, files.path(), false, readNow);
+        ASSERT_EQ(target.pendingEntries().size(), 3u);
+        for (const auto& entry : target.pendingEntries()) {
+            EXPECT_EQ(entry->holdsFileBytes(), readNow && entry->originalSize() < 100000) << entry->name();
+        }
+        ASSERT_TRUE(saveArchive(target, 6, false, worker)) << describe(target);
+        for (const auto& entry : target.pendingEntries()) EXPECT_FALSE(entry->holdsFileBytes());
+        target.close();
+        std::ifstream in(fs::path(readNow ? work.native(u"now.grf") : work.native(u"later.grf")), std::ios::binary);
+        bytes.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    EXPECT_GT(bytes[0].size(), 46u);
+    EXPECT_EQ(bytes[0], bytes[1]);
 }
 
 TEST_F(AddTest, LeavesOutTheArchiveItselfSoThatItCanStillBeSaved) {

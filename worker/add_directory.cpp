@@ -1,4 +1,6 @@
 #include <algorithm>
+#include <atomic>
+#include <new>
 #include <memory>
 #include <optional>
 #include <span>
@@ -66,6 +68,8 @@ struct TreeWalk {
     // files they hold together.
     std::unordered_map<std::u16string, std::unique_ptr<ListedFolder>> listedAhead;
     size_t filesAhead = 0;
+    // What the files read at once hold together, held until the save stores them.
+    std::atomic<uint64_t> bytesRead{0};
 };
 
 void walkDirectory(TreeWalk& walk, const std::u16string& directory);
@@ -105,9 +109,33 @@ struct FileVerdict {
     bool isArchive = false;
     std::optional<std::string> name;
     FailureReason refusal;
+    // The file's bytes when read at once, else null.
+    std::unique_ptr<uint8_t[]> bytes;
 };
 
-void judgeFile(const TreeWalk& walk, FileVerdict& verdict) {
+// Files up to this size are read at once when the save follows (larger ones gain nothing from
+// it), up to this much for the whole add: the rest are read by the save as ever.
+constexpr uint64_t READ_NOW_FILE_BYTES = 64 << 10;
+constexpr uint64_t READ_NOW_TOTAL_BYTES = 256ull << 20;
+
+// Reads the file the verdict was given on, when it is small and room is left. A read that fails
+// or comes short leaves the file to the save, which reports what it finds then.
+void readFileNow(TreeWalk& walk, platform::InputFile& file, FileVerdict& verdict) {
+    // A file that changed its length since it was listed is the save's, which takes it whole.
+    if (!walk.args.readSmallFilesNow || verdict.size > READ_NOW_FILE_BYTES || file.size() != verdict.size) return;
+    if (walk.bytesRead.fetch_add(verdict.size) + verdict.size > READ_NOW_TOTAL_BYTES) {
+        walk.bytesRead.fetch_sub(verdict.size);
+        return;
+    }
+    std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[verdict.size]);
+    if (bytes && file.readAt(0, bytes.get(), size_t(verdict.size)) == verdict.size) {
+        verdict.bytes = std::move(bytes);
+    } else {
+        walk.bytesRead.fetch_sub(verdict.size);
+    }
+}
+
+void judgeFile(TreeWalk& walk, FileVerdict& verdict) {
     const GrfArchive& archive = *walk.args.archive;
     // The save opens the file again much later, and a file it cannot open fails the whole save:
     // one unreadable file would cost every other one. Opened here as the save will, it is left
@@ -139,19 +167,21 @@ void judgeFile(const TreeWalk& walk, FileVerdict& verdict) {
         verdict.refusal = entryFailure(Cause::FILE_TOO_LARGE, verdict.wideName);
     } else if (openError != 0) {
         verdict.refusal = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, openError, verdict.full, probe.heldByOther());
+    } else {
+        readFileNow(walk, probe, verdict);
     }
 }
 
 // Files of one folder judged on a pool thread.
 class JudgeJob : public WorkItem {
 public:
-    JudgeJob(const TreeWalk& walk, std::span<FileVerdict> verdicts) : walk(walk), verdicts(verdicts) {}
+    JudgeJob(TreeWalk& walk, std::span<FileVerdict> verdicts) : walk(walk), verdicts(verdicts) {}
     void run() override {
         for (FileVerdict& verdict : verdicts) judgeFile(walk, verdict);
     }
 
 private:
-    const TreeWalk& walk;
+    TreeWalk& walk;
     std::span<FileVerdict> verdicts;
 };
 
@@ -275,7 +305,7 @@ void takeFile(TreeWalk& walk, FileVerdict& verdict) {
         walk.progress.reportItemFailure(reason);
         return;
     }
-    walk.args.archive->addFile(*verdict.name, verdict.full, static_cast<uint32_t>(verdict.size));
+    walk.args.archive->addFile(*verdict.name, verdict.full, static_cast<uint32_t>(verdict.size), std::move(verdict.bytes));
 }
 
 // Depth-first in the file system's order: a subdirectory is walked in its turn among the items
@@ -333,6 +363,6 @@ void walkDirectory(TreeWalk& walk, const std::u16string& directory) {
 void addDirectoryTree(const AddDirectoryArgs& args, size_t prefixLength, const std::u16string& directory,
                       ProgressSink& progress) {
     WorkPool pool(WorkPool::defaultThreads());
-    TreeWalk walk{progress, args, prefixLength, args.archive->file.size(), {}, {}, pool};
+    TreeWalk walk{progress, args, prefixLength, args.archive->file.size(), {}, {}, pool, {}, 0};
     enterDirectory(walk, directory);
 }

@@ -42,6 +42,10 @@ struct ExtractAllArgs final : TaskArgs {
 
 struct AddDirectoryArgs final : TaskArgs {
     int32_t useKoreanNames = 0;
+    // Set when a save follows at once (the command line): small files are read as they are
+    // added, and each is opened once instead of twice. The window's save comes later and takes
+    // the files as they are by then.
+    int32_t readSmallFilesNow = 0;
     GrfArchive* archive = nullptr;
     std::u16string directory;
 };

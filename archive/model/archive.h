@@ -64,6 +64,12 @@ public:
     // Where a save takes the data from; set by the archive's addFile and importEntry only.
     int32_t source() const { return sourceKind; }
     const std::u16string& sourcePath() const { return sourceFile; }   // with SOURCE_DISK_FILE
+    // With SOURCE_DISK_FILE: the file's bytes as the add read them, for a save that follows at
+    // once and need not open the file again; null when the save reads the file.
+    bool holdsFileBytes() const { return heldBytes != nullptr; }
+    // Hands the held bytes over (to the save that stores them); the entry reads its file again
+    // if it is ever stored once more.
+    std::unique_ptr<uint8_t[]> takeFileBytes() { return std::move(heldBytes); }
     // With SOURCE_OTHER_ENTRY: another archive's entry, held with that whole archive alive.
     const std::shared_ptr<const GrfEntry>& sourceEntry() const { return sourceRef; }
     ImportedStream importedStream() const { return streamUse; }
@@ -86,7 +92,8 @@ private:
 
     // The key and both wide forms, after the name changed.
     void nameChanged();
-    void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size);
+    void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size,
+                       std::unique_ptr<uint8_t[]> bytes);
     void setSourceEntry(std::shared_ptr<const GrfEntry> newSource, ImportedStream use);
 
     GrfArchive* const ownerArchive;
@@ -97,6 +104,7 @@ private:
     int32_t entryState;
     int32_t sourceKind = SOURCE_ARCHIVE;
     std::u16string sourceFile;
+    std::unique_ptr<uint8_t[]> heldBytes;
     std::shared_ptr<const GrfEntry> sourceRef;
     ImportedStream streamUse = ImportedStream::RECOMPRESS;
 };
@@ -155,6 +163,9 @@ public:
     // A pending entry for the disk file `diskPath`: every stored namesake is marked deleted, and
     // a pending namesake takes the new source instead of a second entry appearing.
     GrfEntry* addFile(std::string_view name, const std::u16string& diskPath, uint32_t size);
+    // The same with the file's `size` bytes read already (see GrfEntry::holdsFileBytes).
+    GrfEntry* addFile(std::string_view name, const std::u16string& diskPath, uint32_t size,
+                      std::unique_ptr<uint8_t[]> bytes);
     // The same for another archive's entry, whose data the pending entry will copy; the pending
     // entry keeps that archive alive (see shareEntry).
     GrfEntry* importEntry(std::shared_ptr<const GrfEntry> sourceEntry,

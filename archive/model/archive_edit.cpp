@@ -25,9 +25,14 @@ GrfEntry* GrfArchive::pendingEntryFor(std::string_view name) {
 }
 
 GrfEntry* GrfArchive::addFile(std::string_view name, const std::u16string& diskPath, uint32_t size) {
+    return addFile(name, diskPath, size, nullptr);
+}
+
+GrfEntry* GrfArchive::addFile(std::string_view name, const std::u16string& diskPath, uint32_t size,
+                              std::unique_ptr<uint8_t[]> bytes) {
     const std::unique_lock lock(listLock);
     GrfEntry* const entry = pendingEntryFor(name);
-    entry->setSourceFile(name, diskPath, size);
+    entry->setSourceFile(name, diskPath, size, std::move(bytes));
     return entry;
 }
 

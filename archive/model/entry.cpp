@@ -37,12 +37,14 @@ void GrfEntry::nameChanged() {
     koreanName = platform::decodeText(fields.name, platform::CODE_PAGE_KOREAN);
 }
 
-void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size) {
+void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size,
+                             std::unique_ptr<uint8_t[]> bytes) {
     // Mostly the name it was given a moment ago: decoding it again costs an add of many files dearly.
     if (fields.name != newName) setName(newName);
     entryState = ENTRY_ADDED;
     sourceKind = SOURCE_DISK_FILE;
     sourceFile = diskPath;
+    heldBytes = std::move(bytes);
     sourceRef.reset();
     streamUse = ImportedStream::RECOMPRESS;
     fields.originalSize = size;
@@ -54,6 +56,7 @@ void GrfEntry::setSourceEntry(std::shared_ptr<const GrfEntry> newSource, Importe
     sourceKind = SOURCE_OTHER_ENTRY;
     fields.originalSize = newSource->originalSize();
     sourceFile.clear();
+    heldBytes.reset();
     streamUse = use;
     // Last: when this entry already draws from the same archive, the reference moved in keeps
     // that archive alive while the previous one is released.

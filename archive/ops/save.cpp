@@ -346,7 +346,10 @@ Outcome writeEntriesAndTable(GrfArchive& archive, int level, bool useKoreanNames
                 ++nextIndex;
                 StoreItem& item = job->items.emplace_back(entry);
                 const uint64_t expectedHere = expectedBytes(entry);
-                if (entry.source() == SOURCE_DISK_FILE) {
+                if (entry.source() == SOURCE_DISK_FILE && entry.holdsFileBytes()) {
+                    item.data.plain.output = entry.takeFileBytes();
+                    item.data.plain.length = entry.originalSize();
+                } else if (entry.source() == SOURCE_DISK_FILE) {
                     item.readHere = true;
                     item.diskPath = entry.sourcePath();
                 } else {
