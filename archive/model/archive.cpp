@@ -87,27 +87,38 @@ namespace {
 
 // Below this many records, starting threads costs more than making the entries on one.
 constexpr size_t PARALLEL_ENTRIES_MIN = 16384;
+constexpr size_t ENTRIES_PER_CHUNK = 1024;
 
 }  // namespace
 
 void GrfArchive::makeStoredEntries(std::vector<EntryRecord>& records) {
     // Each entry decodes its name twice and allocates four times: for a table of hundreds of
-    // thousands of records, most of what opening costs. The records are split among the cores.
-    const auto makeRange = [&](size_t begin, size_t end) {
-        for (size_t i = begin; i < end; ++i) entries[i] = std::make_unique<GrfEntry>(this, std::move(records[i]), ENTRY_STORED);
+    // thousands of records, most of what opening costs. The cores take the records in chunks as
+    // they come free: a thread's first allocations, in a heap of its own that grows page by
+    // page, are several times slower than this thread's, so equal shares would leave this one
+    // waiting.
+    std::atomic<size_t> nextChunk = 0;
+    std::atomic<bool> outOfMemory = false;
+    const auto makeChunks = [&] {
+        while (!outOfMemory) {
+            const size_t begin = nextChunk.fetch_add(ENTRIES_PER_CHUNK);
+            if (begin >= records.size()) return;
+            const size_t end = std::min(records.size(), begin + ENTRIES_PER_CHUNK);
+            for (size_t i = begin; i < end; ++i) {
+                entries[i] = std::make_unique<GrfEntry>(this, std::move(records[i]), ENTRY_STORED);
+            }
+        }
     };
     const size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    const size_t parts = std::min(cores, records.size() / (PARALLEL_ENTRIES_MIN / 2));
+    const size_t threads = std::min(cores, records.size() / (PARALLEL_ENTRIES_MIN / 2));
+    const size_t helperCount = threads > 1 ? threads - 1 : 0;
     std::vector<std::thread> helpers;
-    helpers.reserve(parts);
-    std::atomic<bool> outOfMemory = false;
-    size_t begin = 0;
-    for (size_t part = 1; part < parts; ++part) {
-        const size_t end = records.size() * part / parts;
+    helpers.reserve(helperCount);
+    for (size_t i = 0; i < helperCount; ++i) {
         try {
-            helpers.emplace_back([&makeRange, &outOfMemory, begin, end] {
+            helpers.emplace_back([&makeChunks, &outOfMemory] {
                 try {
-                    makeRange(begin, end);
+                    makeChunks();
                 } catch (const std::bad_alloc&) {
                     outOfMemory = true;
                 }
@@ -118,13 +129,13 @@ void GrfArchive::makeStoredEntries(std::vector<EntryRecord>& records) {
             outOfMemory = true;
             break;
         }
-        begin = end;
     }
     std::exception_ptr failure;
     try {
-        if (!outOfMemory) makeRange(begin, records.size());
+        makeChunks();
     } catch (...) {
         failure = std::current_exception();
+        outOfMemory = true;   // the helpers stop too
     }
     for (std::thread& helper : helpers) helper.join();
     if (failure) std::rethrow_exception(failure);

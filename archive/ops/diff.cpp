@@ -115,7 +115,7 @@ struct SideData {
 // Identical stored bytes under the same coding inflate to identical plain bytes.
 bool sameStoredBytes(const EntryData& a, const EntryData& b) {
     return a.coding == b.coding && a.storedSize == b.storedSize && a.compressedSize == b.compressedSize &&
-           (a.storedSize == 0 || std::memcmp(a.stored.get(), b.stored.get(), a.storedSize) == 0);
+           (a.storedSize == 0 || std::memcmp(a.storedBytes(), b.storedBytes(), a.storedSize) == 0);
 }
 
 // The same for two entries too large to hold whole, read a piece at a time; false also when either

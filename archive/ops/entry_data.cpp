@@ -89,14 +89,19 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
     return reason;
 }
 
-bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data, StoredReadAhead* ahead) {
+bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data, StoredReadAhead* ahead,
+                     uint8_t* into) {
     GrfArchive& archive = *entry.owner();
     if (ahead != nullptr && &ahead->owner() != &archive) ahead = nullptr;
     if (!storedBytesInFile(entry, data, ahead)) return false;
-    data.stored = allocate(entry.storedSize());
-    if (!data.stored) return data.fail(memoryFailure(RESULT_BAD_LENGTH, Operation::READ));
-    const size_t got = ahead != nullptr ? ahead->read(entry.offset(), data.stored.get(), entry.storedSize())
-                                        : archive.file.readAt(entry.offset(), data.stored.get(), entry.storedSize());
+    if (into != nullptr) {
+        data.storedIn = into;
+    } else {
+        data.stored = allocate(entry.storedSize());
+        if (!data.stored) return data.fail(memoryFailure(RESULT_BAD_LENGTH, Operation::READ));
+    }
+    const size_t got = ahead != nullptr ? ahead->read(entry.offset(), data.storedBytes(), entry.storedSize())
+                                        : archive.file.readAt(entry.offset(), data.storedBytes(), entry.storedSize());
     if (got != entry.storedSize()) {
         return failRead(entry, data);
     }
@@ -119,10 +124,10 @@ bool reserveOutput(uint64_t capacity, EntryData& data) {
     return true;
 }
 
-bool readEntryStream(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead) {
+bool readEntryStream(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead, uint8_t* into) {
     // The inflater must not run past the stored bytes.
     if (entry.compressedSize() > entry.storedSize()) return data.fail(RESULT_BAD_DATA);
-    if (!readStoredBytes(entry, entry.compressedSize(), data, ahead)) return false;
+    if (!readStoredBytes(entry, entry.compressedSize(), data, ahead, into)) return false;
     // An entry claiming more than its stream can produce gets only what it can produce.
     data.capacity = std::min<uint64_t>(entry.originalSize(), maxInflatedSize(entry.compressedSize()));
     return true;
@@ -133,10 +138,11 @@ bool readEntryData(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahea
 }
 
 bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk) {
-    if (data.coding >= 0) decodeData(data.stored.get(), data.storedSize, data.coding);
+    if (data.coding >= 0) decodeData(data.storedBytes(), data.storedSize, data.coding);
     const auto produced =
-        inflateStream({data.stored.get(), data.compressedSize}, {data.output.get(), size_t(data.capacity)}, onChunk);
+        inflateStream({data.storedBytes(), data.compressedSize}, {data.output.get(), size_t(data.capacity)}, onChunk);
     data.stored.reset();
+    data.storedIn = nullptr;
     if (!produced) return data.fail(RESULT_BAD_DATA);
     data.length = uint32_t(*produced);
     return true;

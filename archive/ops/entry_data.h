@@ -39,6 +39,8 @@ private:
 // Extraction, the check, the preview and a save re-storing another archive's entry all use it.
 struct EntryData {
     std::unique_ptr<uint8_t[]> stored;
+    // The stored bytes in a block the caller owns (neighbours read together), when `stored` is null.
+    uint8_t* storedIn = nullptr;
     uint32_t storedSize = 0;
     uint32_t compressedSize = 0;  // the stream's length within the stored bytes
     int32_t coding = -1;
@@ -47,6 +49,7 @@ struct EntryData {
     uint32_t length = 0;    // inflated bytes
     FailureReason reason;   // why a step failed
 
+    uint8_t* storedBytes() const { return stored ? stored.get() : storedIn; }
     bool failed() const { return reason.failed(); }
     // A failure of `code` alone, with the cause the code means.
     bool fail(int code) { return fail(codeFailure(code)); }
@@ -66,7 +69,9 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
 // exhaust memory); the stream is the first `streamLength` of them. Failures: RESULT_BAD_LENGTH,
 // with UNREACHABLE_POSITION for a position no 32-bit record can name (the field plus the
 // header passes 32 bits). With `ahead` (for the entry's own archive), the bytes come through it.
-bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data, StoredReadAhead* ahead = nullptr);
+// With `into` (room for the entry's stored size), they go there instead of a buffer of their own.
+bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data, StoredReadAhead* ahead = nullptr,
+                     uint8_t* into = nullptr);
 // Reads `length` of the entry's stored bytes from `from` on into `into`, for a reader taking the
 // entry in pieces of its own; the first piece (from 0) checks that the stored bytes lie in the file.
 bool readStoredPiece(const GrfEntry& entry, uint32_t from, uint8_t* into, size_t length, EntryData& data);
@@ -75,8 +80,8 @@ bool reserveOutput(uint64_t capacity, EntryData& data);
 // For extraction: the entry's stored bytes and room for what its stream can produce.
 bool readEntryData(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead = nullptr);
 // readEntryData with the room only measured (`capacity`), for a reader that inflates into a
-// buffer of its own.
-bool readEntryStream(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead = nullptr);
+// buffer of its own; `into` as for readStoredBytes.
+bool readEntryStream(const GrfEntry& entry, EntryData& data, StoredReadAhead* ahead = nullptr, uint8_t* into = nullptr);
 // Decodes and inflates; touches no file or entry, so any thread may run it. `onChunk` hears of the
 // stored bytes consumed. Frees the stored bytes.
 bool inflateEntryData(EntryData& data, const std::function<void(size_t consumed)>& onChunk);

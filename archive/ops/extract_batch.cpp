@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <unordered_set>
 
@@ -36,6 +37,20 @@ constexpr size_t MAX_ENTRIES_AHEAD = 4096;
 // Whether `entry` is small enough to share a job with its neighbours.
 bool isGroupable(const GrfEntry& entry) {
     return uint64_t(entry.storedSize()) + entry.originalSize() < GROUP_MAX_BYTES / 4;
+}
+
+// The stored bytes of the entries a group from `from` on would take, as far as their records
+// tell.
+uint64_t groupStoredBytes(const std::vector<GrfEntry*>& selection, size_t from) {
+    uint64_t stored = 0;
+    uint64_t footprint = 0;
+    for (size_t i = from; i < selection.size() && i - from < GROUP_MAX_ENTRIES && footprint < GROUP_MAX_BYTES; ++i) {
+        const GrfEntry& entry = *selection[i];
+        if (!isGroupable(entry)) break;
+        stored += entry.storedSize();
+        footprint += uint64_t(entry.storedSize()) + entry.originalSize();
+    }
+    return stored;
 }
 
 // One entry: read by the extracting thread, inflated (and, when small, written) by a pool thread,
@@ -72,6 +87,11 @@ public:
     DirectoryMaker* directories = nullptr;
     bool check = false;
     std::vector<InflateItem> items;
+    // The small entries' stored bytes, one after another: one allocation for the group, made
+    // and freed by the extracting thread.
+    std::unique_ptr<uint8_t[]> storedBlock;
+    uint64_t storedRoom = 0;
+    uint64_t storedUsed = 0;
 
 private:
     void runItem(InflateItem& item) {
@@ -147,7 +167,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
     // Target paths of the entries ahead, until each is written.
     std::unordered_multiset<std::u16string> pathsAhead;
     // The entry's item, read; its bytes held while it waits, or 0.
-    const auto readItem = [&](InflateItem& item) -> uint64_t {
+    const auto readItem = [&](InflateJob& job, InflateItem& item) -> uint64_t {
         GrfEntry& entry = item.entry;
         if (entry.state() != ENTRY_STORED) return 0;
         if (targetDir != nullptr) {
@@ -164,8 +184,14 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             return 0;
         }
         if (!ahead || &ahead->owner() != entry.owner()) ahead = std::make_unique<StoredReadAhead>(*entry.owner());
-        // The room is measured here and made where the entry is inflated.
-        if (!readEntryStream(entry, item.data, ahead.get())) return 0;
+        // The room is measured here and made where the entry is inflated. An entry the block has
+        // no room for (the records said less than the group came to take) gets a buffer of its own.
+        uint8_t* into = nullptr;
+        if (job.storedBlock && job.storedRoom - job.storedUsed >= entry.storedSize()) {
+            into = job.storedBlock.get() + job.storedUsed;
+            job.storedUsed += entry.storedSize();
+        }
+        if (!readEntryStream(entry, item.data, ahead.get(), into)) return 0;
         item.runnable = true;
         return item.data.storedSize + item.data.capacity;
     };
@@ -182,10 +208,15 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
             // A large entry goes alone, small ones together.
             const bool grouped = isGroupable(first);
             job->items.reserve(grouped ? GROUP_MAX_ENTRIES : 1);
+            if (grouped) {
+                // Without the block each entry reads into a buffer of its own.
+                job->storedRoom = groupStoredBytes(selection, nextIndex);
+                job->storedBlock.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(job->storedRoom, 1)]);
+            }
             do {
                 InflateItem& item = job->items.emplace_back(*selection[nextIndex]);
                 ++nextIndex;
-                job->footprint += readItem(item);
+                job->footprint += readItem(*job, item);
                 job->runnable = job->runnable || item.runnable;
             } while (grouped && nextIndex < selection.size() && job->items.size() < GROUP_MAX_ENTRIES &&
                      job->footprint < GROUP_MAX_BYTES && isGroupable(*selection[nextIndex]));

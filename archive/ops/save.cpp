@@ -246,7 +246,7 @@ private:
             return;
         }
         if (data.copied) {
-            const uint8_t* const stored = data.plain.stored.get();
+            const uint8_t* const stored = data.plain.storedBytes();
             item.stream.assign(stored, stored + data.plain.compressedSize);
             item.compressed = prepareInput(data);
             data.plain.output.reset();

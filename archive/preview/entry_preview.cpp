@@ -75,9 +75,9 @@ PreviewData readPreviewData(const GrfEntry& entry, uint32_t limit) {
         return preview;
     }
     if (data.coding >= 0) {
-        decodeData(data.stored.get(), data.storedSize, data.coding);
+        decodeData(data.storedBytes(), data.storedSize, data.coding);
     }
-    const auto produced = inflatePrefix({data.stored.get(), data.compressedSize}, {data.output.get(), limit});
+    const auto produced = inflatePrefix({data.storedBytes(), data.compressedSize}, {data.output.get(), limit});
     if (!produced) {
         preview.error = RESULT_BAD_DATA;
         return preview;
