@@ -30,12 +30,12 @@ struct DirItem {
 // names). Links to files are followed; links to directories are only named as such, so the
 // caller decides whether following one would loop.
 // 0, or the runtime's error number when the directory cannot be listed or the listing broke off
-// (the items before the break have been visited).
+// (the items before the break have been visited). `visit` may take the item's name.
 // Sizes::WHEN_FREE leaves a file's size UNMEASURED where telling it costs a call of its own
 // (POSIX, unless the file system does not tell kinds either), for a caller that opens each file
 // and learns it there.
 enum class Sizes : uint8_t { MEASURED, WHEN_FREE };
-int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit,
+int listDirectory(const std::u16string& directory, const std::function<void(DirItem&)>& visit,
                   Sizes sizes = Sizes::MEASURED);
 
 // Which file or directory a path leads to, through links, however the path is spelled.

@@ -21,7 +21,7 @@ ItemKind kindOf(mode_t mode) {
 
 }  // namespace
 
-int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit, Sizes sizes) {
+int listDirectory(const std::u16string& directory, const std::function<void(DirItem&)>& visit, Sizes sizes) {
     const std::string native = nativePathUtf8(directory);
     const std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(native.empty() ? "." : native.c_str()), closedir);
     if (!dir) return errno;
@@ -31,7 +31,7 @@ int listDirectory(const std::u16string& directory, const std::function<void(cons
         errno = 0;
         const dirent* item = readdir(dir.get());
         if (item == nullptr) return errno;
-        const std::string name = item->d_name;
+        const std::string_view name = item->d_name;
         if (name == "." || name == "..") continue;
         // Names starting with a dot are this system's hidden files; they are listed like any other.
         DirItem entry;
@@ -44,12 +44,12 @@ int listDirectory(const std::u16string& directory, const std::function<void(cons
             continue;
         }
         struct stat info {};
-        if (fstatat(dirFd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (fstatat(dirFd, item->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
             entry.kind = ItemKind::UNREACHABLE;
             entry.systemError = errno;
         } else if (S_ISLNK(info.st_mode)) {
             // The link's target: ELOOP for a link that leads back to itself, ENOENT for one to nothing.
-            if (fstatat(dirFd, name.c_str(), &info, 0) != 0) {
+            if (fstatat(dirFd, item->d_name, &info, 0) != 0) {
                 entry.kind = ItemKind::UNREACHABLE;
                 entry.systemError = errno;
             } else {

@@ -18,7 +18,7 @@ struct FindHandle {
 }  // namespace
 
 // The listing tells every size anyway.
-int listDirectory(const std::u16string& directory, const std::function<void(const DirItem&)>& visit, Sizes) {
+int listDirectory(const std::u16string& directory, const std::function<void(DirItem&)>& visit, Sizes) {
     std::u16string pattern = directory;
     if (!pattern.empty() && pattern.back() != u'\\') pattern += u'\\';
     pattern += u'*';

@@ -26,7 +26,7 @@ bool sameFile(const std::u16string& first, const std::u16string& second);
 std::string nativePathUtf8(const std::u16string& path);
 // Turns an OS path (argv, UTF-8 on POSIX) into the core's backslash form. On POSIX, bytes that
 // are not UTF-8 are kept (utf8ToUtf16KeepingBytes), and nativePathUtf8 gives them back.
-std::u16string corePathFromUtf8(const std::string& path);
+std::u16string corePathFromUtf8(std::string_view path);
 // True when a name from the disk holds bytes this system's names do not decode (not UTF-8 on
 // POSIX), kept as they were; never on Windows, whose names are UTF-16 already.
 bool isUndecodedName(std::u16string_view name);

@@ -79,7 +79,7 @@ std::string nativePathUtf8(const std::u16string& path) {
     return out;
 }
 
-std::u16string corePathFromUtf8(const std::string& path) {
+std::u16string corePathFromUtf8(std::string_view path) {
     // File names are bytes here: one that is not UTF-8 keeps them, to be opened and named by them.
     std::u16string out = utf8ToUtf16KeepingBytes(path);
     std::replace(out.begin(), out.end(), u'/', u'\\');

@@ -97,7 +97,7 @@ std::string nativePathUtf8(const std::u16string& path) {
     return utf16ToUtf8(path);
 }
 
-std::u16string corePathFromUtf8(const std::string& path) {
+std::u16string corePathFromUtf8(std::string_view path) {
     return utf8ToUtf16(path);
 }
 

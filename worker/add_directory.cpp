@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "archive/model/archive.h"
@@ -58,10 +59,9 @@ struct TreeWalk {
     // The folders from the chosen one down to the one being listed: a link to any of them would
     // have the walk go round without end.
     std::vector<platform::FileIdentity> ancestors;
-    // The names this add has taken, ASCII-lowered as the archive compares them, with the name as
-    // taken. The archive keeps one entry per name, so a second file under a name would silently
-    // replace the first.
-    std::unordered_map<std::string, std::u16string> takenNames;
+    // The entries this add has made or updated. The archive keeps one entry per name (ASCII case
+    // aside), so a second file under a name would silently replace the first.
+    std::unordered_set<const GrfEntry*> takenEntries;
     // Where a folder's files are opened and their names encoded, a core each.
     WorkPool& pool;
     // Folders listed before their turn, their files being judged meanwhile, by path; and how many
@@ -102,7 +102,7 @@ void enterDirectory(TreeWalk& walk, const std::u16string& directory) {
 // What a file of a folder comes to before the walk takes it up in its turn: the work that
 // touches no state of the walk, done for a whole folder at once on the pool's threads.
 struct FileVerdict {
-    std::u16string full;
+    std::u16string* full = nullptr;   // the folder's path of the file, taken by its entry
     std::u16string wideName;
     uint64_t size = 0;
     // The archive's own file: the save, which holds it, could not read it, and every save would fail.
@@ -141,14 +141,16 @@ void judgeFile(TreeWalk& walk, FileVerdict& verdict) {
     // one unreadable file would cost every other one. Opened here as the save will, it is left
     // out on its own instead. The open measures what the listing left unmeasured.
     platform::InputFile probe;
-    const int openError = probe.open(verdict.full);
+    const int openError = probe.open(*verdict.full);
     if (openError == 0 && verdict.size == platform::UNMEASURED) verdict.size = probe.size();
     // The archive's own file, which the save holds (and so the open may find held).
-    if ((openError != 0 || verdict.size == walk.archiveLength) && platform::sameFile(verdict.full, archive.path)) {
+    if ((openError != 0 || verdict.size == walk.archiveLength) && platform::sameFile(*verdict.full, archive.path)) {
         verdict.isArchive = true;
         return;
     }
-    verdict.wideName = u"data\\" + verdict.full.substr(walk.prefixLength);
+    const std::u16string_view below = std::u16string_view(*verdict.full).substr(walk.prefixLength);
+    verdict.wideName.reserve(5 + below.size());
+    verdict.wideName.append(u"data\\").append(below);
     // A name that does not survive the code page, or outgrows the table's 259 bytes, would be
     // stored as some other name: such a file is left out, said so, and the walk goes on.
     const bool korean = walk.args.useKoreanNames != 0;
@@ -166,7 +168,7 @@ void judgeFile(TreeWalk& walk, FileVerdict& verdict) {
     if (verdict.size != platform::UNMEASURED && verdict.size > UINT32_MAX) {
         verdict.refusal = entryFailure(Cause::FILE_TOO_LARGE, verdict.wideName);
     } else if (openError != 0) {
-        verdict.refusal = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, openError, verdict.full, probe.heldByOther());
+        verdict.refusal = systemFailure(RESULT_OPEN_FAILED, Operation::OPEN, openError, *verdict.full, probe.heldByOther());
     } else {
         readFileNow(walk, probe, verdict);
     }
@@ -214,7 +216,7 @@ struct ListedFolder {
 std::unique_ptr<ListedFolder> listFolder(TreeWalk& walk, const std::u16string& directory) {
     auto folder = std::make_unique<ListedFolder>(walk.pool);
     folder->listed = platform::listDirectory(
-        directory, [&](const platform::DirItem& item) { folder->items.push_back(item); }, platform::Sizes::WHEN_FREE);
+        directory, [&](platform::DirItem& item) { folder->items.push_back(std::move(item)); }, platform::Sizes::WHEN_FREE);
     const std::vector<platform::DirItem>& items = folder->items;
     folder->fullPaths.resize(items.size());
     for (size_t i = 0; i < items.size(); ++i) {
@@ -222,7 +224,7 @@ std::unique_ptr<ListedFolder> listFolder(TreeWalk& walk, const std::u16string& d
         if (items[i].kind == platform::ItemKind::FILE && items[i].name.find(u'\\') == std::u16string::npos &&
             platform::fitsDiskPath(folder->fullPaths[i])) {
             FileVerdict& verdict = folder->verdicts.emplace_back();
-            verdict.full = folder->fullPaths[i];
+            verdict.full = &folder->fullPaths[i];
             verdict.size = items[i].size;
         }
     }
@@ -296,16 +298,16 @@ void takeFile(TreeWalk& walk, FileVerdict& verdict) {
     }
     // A namesake from before this add is an update and replaces the old entry; one from this
     // very add is another file that would vanish behind the first.
-    std::string key = *verdict.name;
-    std::transform(key.begin(), key.end(), key.begin(), [](char c) { return asciiLower(c); });
-    const auto [taken, isNew] = walk.takenNames.try_emplace(std::move(key), verdict.wideName);
-    if (!isNew) {
+    GrfArchive& archive = *walk.args.archive;
+    if (const GrfEntry* namesake = archive.findAdded(*verdict.name); namesake != nullptr && walk.takenEntries.count(namesake) != 0) {
         FailureReason reason = entryFailure(Cause::NAME_CASE_COLLISION, verdict.wideName);
-        reason.otherName = taken->second;
+        reason.otherName = u"data\\" + namesake->sourcePath().substr(walk.prefixLength);
         walk.progress.reportItemFailure(reason);
         return;
     }
-    walk.args.archive->addFile(*verdict.name, verdict.full, static_cast<uint32_t>(verdict.size), std::move(verdict.bytes));
+    const GrfEntry* entry = archive.addFile(*verdict.name, std::move(*verdict.full), static_cast<uint32_t>(verdict.size),
+                                            std::move(verdict.bytes));
+    walk.takenEntries.insert(entry);
 }
 
 // Depth-first in the file system's order: a subdirectory is walked in its turn among the items

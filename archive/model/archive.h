@@ -92,7 +92,7 @@ private:
 
     // The key and both wide forms, after the name changed.
     void nameChanged();
-    void setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size,
+    void setSourceFile(std::string_view newName, std::u16string diskPath, uint32_t size,
                        std::unique_ptr<uint8_t[]> bytes);
     void setSourceEntry(std::shared_ptr<const GrfEntry> newSource, ImportedStream use);
 
@@ -164,8 +164,7 @@ public:
     // a pending namesake takes the new source instead of a second entry appearing.
     GrfEntry* addFile(std::string_view name, const std::u16string& diskPath, uint32_t size);
     // The same with the file's `size` bytes read already (see GrfEntry::holdsFileBytes).
-    GrfEntry* addFile(std::string_view name, const std::u16string& diskPath, uint32_t size,
-                      std::unique_ptr<uint8_t[]> bytes);
+    GrfEntry* addFile(std::string_view name, std::u16string diskPath, uint32_t size, std::unique_ptr<uint8_t[]> bytes);
     // The same for another archive's entry, whose data the pending entry will copy; the pending
     // entry keeps that archive alive (see shareEntry).
     GrfEntry* importEntry(std::shared_ptr<const GrfEntry> sourceEntry,

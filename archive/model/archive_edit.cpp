@@ -28,11 +28,11 @@ GrfEntry* GrfArchive::addFile(std::string_view name, const std::u16string& diskP
     return addFile(name, diskPath, size, nullptr);
 }
 
-GrfEntry* GrfArchive::addFile(std::string_view name, const std::u16string& diskPath, uint32_t size,
+GrfEntry* GrfArchive::addFile(std::string_view name, std::u16string diskPath, uint32_t size,
                               std::unique_ptr<uint8_t[]> bytes) {
     const std::unique_lock lock(listLock);
     GrfEntry* const entry = pendingEntryFor(name);
-    entry->setSourceFile(name, diskPath, size, std::move(bytes));
+    entry->setSourceFile(name, std::move(diskPath), size, std::move(bytes));
     return entry;
 }
 

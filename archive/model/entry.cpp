@@ -37,13 +37,13 @@ void GrfEntry::nameChanged() {
     koreanName = platform::decodeText(fields.name, platform::CODE_PAGE_KOREAN);
 }
 
-void GrfEntry::setSourceFile(std::string_view newName, const std::u16string& diskPath, uint32_t size,
+void GrfEntry::setSourceFile(std::string_view newName, std::u16string diskPath, uint32_t size,
                              std::unique_ptr<uint8_t[]> bytes) {
     // Mostly the name it was given a moment ago: decoding it again costs an add of many files dearly.
     if (fields.name != newName) setName(newName);
     entryState = ENTRY_ADDED;
     sourceKind = SOURCE_DISK_FILE;
-    sourceFile = diskPath;
+    sourceFile = std::move(diskPath);
     heldBytes = std::move(bytes);
     sourceRef.reset();
     streamUse = ImportedStream::RECOMPRESS;
