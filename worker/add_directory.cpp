@@ -113,9 +113,11 @@ struct FileVerdict {
     std::unique_ptr<uint8_t[]> bytes;
 };
 
-// Files up to this size are read at once when the save follows (larger ones gain nothing from
-// it), up to this much for the whole add: the rest are read by the save as ever.
-constexpr uint64_t READ_NOW_FILE_BYTES = 64 << 10;
+// Files up to this size are read at once when the save follows, up to this much for the whole
+// add: the rest are read by the save as ever. A file's bytes held until the save take memory of
+// their own, where the save would have read them into memory used again; past a few KiB, the
+// pages that costs outweigh the open it saves.
+constexpr uint64_t READ_NOW_FILE_BYTES = 8 << 10;
 constexpr uint64_t READ_NOW_TOTAL_BYTES = 256ull << 20;
 
 // Reads the file the verdict was given on, when it is small and room is left. A read that fails
