@@ -50,18 +50,27 @@ void NameIndex::assign(const std::vector<GrfEntry*>& entries) {
     laterCount = 0;
     bulk.clear();
     bulk.reserve(entries.size());
+    // Keyed now: a rename before the first look-up moves the entry from the key it has here.
     for (GrfEntry* entry : entries) bulk.emplace_back(entry->key(), entry);
+    bulkRemoved = 0;
+    bulkSorted.store(bulk.empty(), std::memory_order_release);
+}
+
+void NameIndex::sortBulk() const {
+    const std::lock_guard<platform::Mutex> hold(sortLock);
+    if (bulkSorted.load(std::memory_order_acquire)) return;   // sorted meanwhile by another thread
     // A whole table at once: one stable sort is several times cheaper than a tree insert per
     // entry, and stability keeps table order among equal keys.
     std::stable_sort(bulk.begin(), bulk.end(),
                      [](const Element& a, const Element& b) { return a.first < b.first; });
-    bulkRemoved = 0;
+    bulkSorted.store(true, std::memory_order_release);
 }
 
 GrfEntry* NameIndex::find(std::string_view name) const {
     const uint64_t key = nameKey(name);
-    for (auto it = std::lower_bound(bulk.begin(), bulk.end(), key, keyLess);
-         it != bulk.end() && it->first == key; ++it) {
+    const auto& sorted = sortedBulk();
+    for (auto it = std::lower_bound(sorted.begin(), sorted.end(), key, keyLess);
+         it != sorted.end() && it->first == key; ++it) {
         if (it->second && namesEqual(it->second->name(), name)) return it->second;
     }
     GrfEntry* found = nullptr;
@@ -74,6 +83,7 @@ GrfEntry* NameIndex::find(std::string_view name) const {
 
 void NameIndex::rekey(GrfEntry* entry, uint64_t previousKey) {
     bool found = false;
+    sortedBulk();
     for (auto it = std::lower_bound(bulk.begin(), bulk.end(), previousKey, keyLess);
          it != bulk.end() && it->first == previousKey; ++it) {
         if (it->second == entry) {
@@ -90,6 +100,7 @@ void NameIndex::rekey(GrfEntry* entry, uint64_t previousKey) {
 
 void NameIndex::clear() {
     bulk.clear();
+    bulkSorted.store(true, std::memory_order_release);
     bulk.shrink_to_fit();
     later.clear();
     laterCount = 0;

@@ -1,10 +1,13 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
+
+#include "platform/thread_sync.h"
 
 class GrfEntry;
 
@@ -13,7 +16,8 @@ class GrfEntry;
 class NameIndex {
 public:
     void insert(uint64_t key, GrfEntry* entry);
-    // Replaces the contents with `entries` in their order (one sort, for a whole table).
+    // Replaces the contents with `entries` in their order: one sort for a whole table, when a name
+    // is first looked up (a check or an extraction of a whole archive never looks one up).
     void assign(const std::vector<GrfEntry*>& entries);
     // The first element, in index order, whose entry's name equals `name` (ASCII case folded).
     GrfEntry* find(std::string_view name) const;
@@ -38,11 +42,19 @@ private:
     void visitLater(uint64_t key, Visit visit) const;
     // Takes `entry` out of the run of `key`; false when it is not there.
     bool removeLater(uint64_t key, GrfEntry* entry);
+    // `bulk` keyed and sorted, after an assign; any thread that looks a name up may be first.
+    const std::vector<std::pair<uint64_t, GrfEntry*>>& sortedBulk() const {
+        if (!bulkSorted.load(std::memory_order_acquire)) sortBulk();
+        return bulk;
+    }
+    void sortBulk() const;
 
     // A table's elements, sorted once by key (stable), and those inserted later, found by hash:
     // an add of a hundred thousand files looks each name up and inserts it.
     // Every element of `bulk` precedes any `later` element of the same key.
-    std::vector<std::pair<uint64_t, GrfEntry*>> bulk;
+    mutable std::vector<std::pair<uint64_t, GrfEntry*>> bulk;
+    mutable std::atomic<bool> bulkSorted{true};
+    mutable platform::Mutex sortLock;
     std::unordered_map<uint64_t, LaterRun> later;
     size_t laterCount = 0;
     size_t bulkRemoved = 0;  // elements of `bulk` moved away by rekey, left as null holes

@@ -11,7 +11,8 @@ void NameIndex::forEachMatch(std::string_view name, const std::function<void(Grf
     const auto byKey = [](const std::pair<uint64_t, GrfEntry*>& element, uint64_t wanted) {
         return element.first < wanted;
     };
-    for (auto it = std::lower_bound(bulk.begin(), bulk.end(), key, byKey); it != bulk.end() && it->first == key; ++it) {
+    const auto& sorted = sortedBulk();
+    for (auto it = std::lower_bound(sorted.begin(), sorted.end(), key, byKey); it != sorted.end() && it->first == key; ++it) {
         if (it->second != nullptr && namesEqual(it->second->name(), name)) {
             visit(it->second);
         }
