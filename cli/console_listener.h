@@ -15,6 +15,7 @@ public:
     void taskStarted(uint32_t code) override;
     void taskTotal(uint64_t bytes) override;
     void taskStatus(const char16_t* text) override;
+    bool wantsStatus() const override { return onStatus || (showStatus && bar.isEnabled()); }
     void taskProgress(uint64_t done) override;
     void itemFailed(const FailureReason& reason) override;
     // The command takes the completion from performTask itself; this only ends the bar.

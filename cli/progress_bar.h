@@ -10,6 +10,7 @@ class ProgressBar {
 public:
     explicit ProgressBar(bool enabled) : enabled(enabled) {}
 
+    bool isEnabled() const { return enabled; }
     void begin();
     // Task totals; ignored while a fixed total is set.
     void setTotal(uint64_t total);

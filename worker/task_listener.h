@@ -26,6 +26,8 @@ public:
     virtual void taskTotal(uint64_t bytes) = 0;
     // The text lives until the call returns.
     virtual void taskStatus(const char16_t* text) = 0;
+    // False while status texts would reach no one (see ProgressSink::wantsStatus).
+    virtual bool wantsStatus() const { return true; }
     // Bytes done of the total, absolute.
     virtual void taskProgress(uint64_t done) = 0;
     // One item was left out or failed, and why; the task goes on. The reason lives until the call returns.

@@ -14,6 +14,7 @@ public:
     // Sets the total and the bytes done back to 0, and tells the listener.
     void announceTotal(uint64_t total);
     void reportStatus(const char16_t* text) override;
+    bool wantsStatus() const override { return listener.wantsStatus(); }
     void reportProgress(uint32_t bytes, bool commit) override;
     void reportItemFailure(const FailureReason& reason) override;
 

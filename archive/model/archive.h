@@ -12,6 +12,7 @@
 #include "archive/base/failure_reason.h"
 #include "archive/model/name_index.h"
 #include "archive/base/outcome.h"
+#include "platform/code_page.h"
 #include "platform/exclusive_file.h"
 #include "platform/shared_mutex.h"
 
@@ -35,6 +36,7 @@ public:
     GrfEntry(GrfArchive* owner, EntryRecord record, EntryState state);
     GrfEntry(const GrfEntry&) = delete;
     GrfEntry& operator=(const GrfEntry&) = delete;
+    ~GrfEntry();
 
     // The fields of the entry's record. Read freely; written before the archive lists the entry,
     // and afterwards only through placeData and setOriginalSize, which take the owner's listLock
@@ -54,10 +56,11 @@ public:
     // Bytes as in the table, backslash-separated.
     const std::string& name() const { return fields.name; }
     // Both follow the name (setName, rename): the index key and the two wide forms, each empty
-    // when the name does not convert.
+    // when the name does not convert. The wide forms are decoded when first asked for, by any
+    // thread: a check or an extraction of a whole archive never shows most of them.
     uint64_t key() const { return nameKeyValue; }
-    const std::u16string& nameAnsi() const { return ansiName; }        // ANSI code page
-    const std::u16string& nameKorean() const { return koreanName; }    // code page 949
+    const std::u16string& nameAnsi() const { return wideName(ansiForm, ansiCodePage); }   // ANSI code page
+    const std::u16string& nameKorean() const { return wideName(koreanForm, platform::CODE_PAGE_KOREAN); }   // 949
     // The archive whose table holds the entry (not owned).
     GrfArchive* owner() const { return ownerArchive; }
     int32_t state() const { return entryState; }
@@ -77,7 +80,7 @@ public:
     // Sets name, then key and both wide forms; for an entry no archive lists yet (rename otherwise).
     void setName(std::string_view newName);
     const std::u16string& displayName(bool useKoreanNames) const {
-        return useKoreanNames ? koreanName : ansiName;
+        return useKoreanNames ? nameKorean() : nameAnsi();
     }
 
     // The entry's record as it stands, by value.
@@ -90,7 +93,14 @@ public:
 private:
     friend class GrfArchive;   // the archive's edits set state and source together with its lists
 
-    // The key and both wide forms, after the name changed.
+    using WideForm = std::atomic<const std::u16string*>;
+    const std::u16string& wideName(WideForm& form, uint32_t codePage) const {
+        const std::u16string* name = form.load(std::memory_order_acquire);
+        return name != nullptr ? *name : decodeName(form, codePage);
+    }
+    // Decodes the name into `form` and keeps it there, unless another thread got there first.
+    const std::u16string& decodeName(WideForm& form, uint32_t codePage) const;
+    // The key, and the wide forms forgotten, after the name changed.
     void nameChanged();
     void setSourceFile(std::string_view newName, std::u16string diskPath, uint32_t size,
                        std::unique_ptr<uint8_t[]> bytes);
@@ -99,8 +109,10 @@ private:
     GrfArchive* const ownerArchive;
     EntryRecord fields;
     uint64_t nameKeyValue = 0;
-    std::u16string ansiName;
-    std::u16string koreanName;
+    // The ANSI code page when the entry was named: its wide form is decoded as it was then.
+    uint32_t ansiCodePage = 0;
+    mutable WideForm ansiForm{nullptr};
+    mutable WideForm koreanForm{nullptr};
     int32_t entryState;
     int32_t sourceKind = SOURCE_ARCHIVE;
     std::u16string sourceFile;

@@ -1,4 +1,6 @@
+#include <memory>
 #include <mutex>
+#include <new>
 
 #include "archive/format/name_hash.h"
 #include "archive/model/archive.h"
@@ -7,6 +9,11 @@
 GrfEntry::GrfEntry(GrfArchive* owner, EntryRecord record, EntryState state)
     : ownerArchive(owner), fields(std::move(record)), entryState(state) {
     nameChanged();
+}
+
+GrfEntry::~GrfEntry() {
+    delete ansiForm.load(std::memory_order_acquire);
+    delete koreanForm.load(std::memory_order_acquire);
 }
 
 EntryRecord GrfEntry::record() const {
@@ -33,8 +40,28 @@ void GrfEntry::setName(std::string_view newName) {
 
 void GrfEntry::nameChanged() {
     nameKeyValue = nameKey(fields.name);
-    ansiName = platform::decodeText(fields.name, platform::ansiCodePage());
-    koreanName = platform::decodeText(fields.name, platform::CODE_PAGE_KOREAN);
+    ansiCodePage = platform::ansiCodePage();
+    delete ansiForm.exchange(nullptr, std::memory_order_acq_rel);
+    delete koreanForm.exchange(nullptr, std::memory_order_acq_rel);
+}
+
+const std::u16string& GrfEntry::decodeName(WideForm& form, uint32_t codePage) const {
+    // Asked for anywhere (a list painting, a report), where running out of memory must not end
+    // the program: then the form is empty this time, as for a name that does not convert, and is
+    // decoded again when next asked for.
+    static const std::u16string NONE;
+    std::unique_ptr<std::u16string> name(new (std::nothrow) std::u16string);
+    if (!name) return NONE;
+    try {
+        *name = platform::decodeText(fields.name, codePage);
+    } catch (const std::bad_alloc&) {
+        return NONE;
+    }
+    const std::u16string* expected = nullptr;
+    if (form.compare_exchange_strong(expected, name.get(), std::memory_order_acq_rel, std::memory_order_acquire)) {
+        return *name.release();
+    }
+    return *expected;   // decoded meanwhile by another thread
 }
 
 void GrfEntry::setSourceFile(std::string_view newName, std::u16string diskPath, uint32_t size,
