@@ -518,6 +518,47 @@ TEST_F(AddTest, TheWindowMayReadTheListWhileATaskAdds) {
     RecordProperty("unitsRead", std::to_string(unitsRead));
 }
 
+// An opened table's wide names and its name index are made when first asked for, by whichever
+// thread asks: two at once get the same, the names decoded as the code page was at the open.
+TEST_F(AddTest, NamesAndTheIndexAreMadeWhenFirstAskedOnAnyThread) {
+    TestArchive writer;
+    std::vector<std::string> names;
+    for (int i = 0; i < 300; ++i) names.push_back("data\\\xC7\xD1\xB1\xDB" + std::to_string(i) + ".txt");
+    for (const std::string& name : names) writer.add(name, "x");
+    GrfArchive opened;
+    ASSERT_TRUE(opened.open(writer.writeTo(work, u"names.grf"))) << describe(opened);
+    platform::setAnsiCodePage(platform::CODE_PAGE_KOREAN);
+    struct Seen {
+        std::vector<const std::u16string*> ansi;
+        std::vector<const std::u16string*> korean;
+        std::vector<const GrfEntry*> found;
+    };
+    const auto look = [&](Seen& seen) {
+        const std::shared_lock lock(opened.listLock);
+        for (const auto& entry : opened.storedEntries()) {
+            seen.ansi.push_back(&entry->nameAnsi());
+            seen.korean.push_back(&entry->nameKorean());
+            seen.found.push_back(opened.findStored(entry->name()));
+        }
+    };
+    Seen first, second;
+    std::thread other([&] { look(second); });
+    look(first);
+    other.join();
+    platform::setAnsiCodePage(platform::CODE_PAGE_WESTERN);
+    ASSERT_EQ(first.ansi.size(), names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+        const GrfEntry& entry = *opened.storedEntries()[i];
+        EXPECT_EQ(first.ansi[i], second.ansi[i]);
+        EXPECT_EQ(first.korean[i], second.korean[i]);
+        EXPECT_EQ(*first.ansi[i], platform::decodeText(names[i], platform::CODE_PAGE_WESTERN));
+        const std::string number = std::to_string(i);
+        EXPECT_EQ(*first.korean[i], u"data\\한글" + std::u16string(number.begin(), number.end()) + u".txt");
+        EXPECT_EQ(first.found[i], &entry);
+        EXPECT_EQ(second.found[i], &entry);
+    }
+}
+
 namespace {
 
 // What the worker named as left out: subject, cause and system error, in subject order.

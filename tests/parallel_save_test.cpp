@@ -365,6 +365,23 @@ TEST(ParallelCheck, FindsWhatExtractionFindsAndWritesNothing) {
         EXPECT_EQ(archive.findStored("data\\long-claim.txt")->originalSize(), 3000u);
         EXPECT_EQ(filesIn(), before);
     }
+    // A listener no one reads the statuses of (a quiet console) gets none, and every failure
+    // still by its entry's name.
+    struct QuietSink : ProgressSink {
+        bool wantsStatus() const override { return false; }
+        void reportStatus(const char16_t*) override { ++statuses; }
+        void reportProgress(uint32_t, bool) override {}
+        void reportItemFailure(const FailureReason& reason) override { failed.push_back(reason.subject); }
+        size_t statuses = 0;
+        std::vector<std::u16string> failed;
+    } quiet;
+    GrfArchive archive;
+    ASSERT_TRUE(archive.open(dir.file(u"test.grf"))) << describe(archive);
+    std::vector<GrfEntry*> entries;
+    for (const auto& entry : archive.storedEntries()) entries.push_back(entry.get());
+    checkEntries(entries, false, quiet, 2);
+    EXPECT_EQ(quiet.statuses, 0u);
+    EXPECT_EQ(quiet.failed, (std::vector<std::u16string>{u"data\\spoiled.txt", u"data\\past-the-end.txt"}));
 }
 
 TEST(LargeEntries, SavedInPiecesComeBackWhole) {
