@@ -137,11 +137,20 @@ void readFileNow(TreeWalk& walk, platform::InputFile& file, FileVerdict& verdict
     }
 }
 
+// The entry name a file below the chosen folder takes, in its wide form.
+std::u16string wideNameOf(const TreeWalk& walk, const std::u16string& full) {
+    const std::u16string_view below = std::u16string_view(full).substr(walk.prefixLength);
+    std::u16string name;
+    name.reserve(5 + below.size());
+    return name.append(u"data\\").append(below);
+}
+
 void judgeFile(TreeWalk& walk, FileVerdict& verdict) {
     const GrfArchive& archive = *walk.args.archive;
-    // The save opens the file again much later, and a file it cannot open fails the whole save:
-    // one unreadable file would cost every other one. Opened here as the save will, it is left
-    // out on its own instead. The open measures what the listing left unmeasured.
+    // Unless this open reads it, the save opens the file again much later, and a file it cannot
+    // open fails the whole save: one unreadable file would cost every other one. Opened here as
+    // the save would, it is left out on its own instead. The open measures what the listing left
+    // unmeasured.
     platform::InputFile probe;
     const int openError = probe.open(*verdict.full);
     if (openError == 0 && verdict.size == platform::UNMEASURED) verdict.size = probe.size();
@@ -150,9 +159,7 @@ void judgeFile(TreeWalk& walk, FileVerdict& verdict) {
         verdict.isArchive = true;
         return;
     }
-    const std::u16string_view below = std::u16string_view(*verdict.full).substr(walk.prefixLength);
-    verdict.wideName.reserve(5 + below.size());
-    verdict.wideName.append(u"data\\").append(below);
+    verdict.wideName = wideNameOf(walk, *verdict.full);
     // A name that does not survive the code page, or outgrows the table's 259 bytes, would be
     // stored as some other name: such a file is left out, said so, and the walk goes on.
     const bool korean = walk.args.useKoreanNames != 0;
@@ -199,10 +206,7 @@ struct ListedFolder {
     ListedFolder(const ListedFolder&) = delete;
     ListedFolder& operator=(const ListedFolder&) = delete;
     ~ListedFolder() {
-        for (auto& job : jobs) {
-            while (!pool.wait(*job, 1000)) {
-            }
-        }
+        for (auto& job : jobs) pool.wait(*job);
     }
 
     WorkPool& pool;
@@ -243,8 +247,7 @@ std::unique_ptr<ListedFolder> listFolder(TreeWalk& walk, const std::u16string& d
 // reaches the task's boundary.
 void awaitJudges(ListedFolder& folder) {
     for (auto& job : folder.jobs) {
-        while (!folder.pool.wait(*job, 1000)) {
-        }
+        folder.pool.wait(*job);
         if (job->thrown != Cause::NONE) job->run();
     }
 }
@@ -303,7 +306,7 @@ void takeFile(TreeWalk& walk, FileVerdict& verdict) {
     GrfArchive& archive = *walk.args.archive;
     if (const GrfEntry* namesake = archive.findAdded(*verdict.name); namesake != nullptr && walk.takenEntries.count(namesake) != 0) {
         FailureReason reason = entryFailure(Cause::NAME_CASE_COLLISION, verdict.wideName);
-        reason.otherName = u"data\\" + namesake->sourcePath().substr(walk.prefixLength);
+        reason.otherName = wideNameOf(walk, namesake->sourcePath());
         walk.progress.reportItemFailure(reason);
         return;
     }

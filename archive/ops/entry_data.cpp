@@ -10,6 +10,7 @@
 #include "archive/codec/codec.h"
 #include "archive/format/entry_record.h"
 #include "archive/format/legacy_decode.h"
+#include "archive/base/progress_sink.h"
 #include "archive/base/result_codes.h"
 
 namespace {
@@ -87,6 +88,10 @@ FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool use
     if (reason.subject.empty()) reason.subject.assign(entry.name().begin(), entry.name().end());
     reason.subjectIsEntry = true;
     return reason;
+}
+
+void reportEntryStatus(ProgressSink& progress, const GrfEntry& entry, bool useKoreanNames) {
+    if (progress.wantsStatus()) progress.reportStatus(entry.displayName(useKoreanNames).c_str());
 }
 
 bool readStoredBytes(const GrfEntry& entry, uint32_t streamLength, EntryData& data, StoredReadAhead* ahead,

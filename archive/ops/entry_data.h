@@ -10,6 +10,7 @@
 #include "archive/base/failure_reason.h"
 
 class ExtractSink;
+class ProgressSink;
 class GrfArchive;
 class GrfEntry;
 
@@ -64,6 +65,8 @@ struct EntryData {
 FailureReason entryFailure(const GrfEntry& entry, const EntryData& data, bool useKoreanNames);
 // The same for a reason of its own (a refused name, a file that could not be written).
 FailureReason entryFailure(const GrfEntry& entry, FailureReason reason, bool useKoreanNames);
+// Names `entry` in the status, unless no one would see it: then its wide name is not even made.
+void reportEntryStatus(ProgressSink& progress, const GrfEntry& entry, bool useKoreanNames);
 
 // Reads the stored bytes of `entry` (checked against its file first, so a forged size cannot
 // exhaust memory); the stream is the first `streamLength` of them. Failures: RESULT_BAD_LENGTH,

@@ -307,10 +307,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
 
     readAhead();
     while (!pipeline.empty()) {
-        const bool tellStatus = progress.wantsStatus();
-        if (tellStatus) {
-            progress.reportStatus(static_cast<InflateJob&>(pipeline.front()).items.front().entry.displayName(useKoreanNames).c_str());
-        }
+        reportEntryStatus(progress, static_cast<InflateJob&>(pipeline.front()).items.front().entry, useKoreanNames);
         uint64_t reported = 0;
         const auto done = pipeline.takeAs<InflateJob>([&](uint64_t consumed) {
             reported = consumed;
@@ -322,7 +319,7 @@ void runBatch(const std::vector<GrfEntry*>& selection, const std::u16string* tar
         for (size_t i = 0; i < done->items.size(); ++i) {
             InflateItem& item = done->items[i];
             if (i > 0) {
-                if (tellStatus) progress.reportStatus(item.entry.displayName(useKoreanNames).c_str());
+                reportEntryStatus(progress, item.entry, useKoreanNames);
                 reported = 0;
             }
             // A job that threw failed for that reason, not for its data: every entry it had not

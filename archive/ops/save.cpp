@@ -381,10 +381,7 @@ Outcome writeEntriesAndTable(GrfArchive& archive, int level, bool useKoreanNames
 
     readAhead();
     while (!pipeline.empty()) {
-        const bool tellStatus = progress.wantsStatus();
-        if (tellStatus) {
-            progress.reportStatus(static_cast<StoreJob&>(pipeline.front()).items.front().entry.displayName(useKoreanNames).c_str());
-        }
+        reportEntryStatus(progress, static_cast<StoreJob&>(pipeline.front()).items.front().entry, useKoreanNames);
         // Progress while the pool compresses; a codec that streams moves the bar chunk by chunk.
         uint64_t reported = 0;
         const auto done = pipeline.takeAs<StoreJob>([&](uint64_t consumed) {
@@ -402,7 +399,7 @@ Outcome writeEntriesAndTable(GrfArchive& archive, int level, bool useKoreanNames
         for (size_t i = 0; i < done->items.size(); ++i) {
             StoreItem& item = done->items[i];
             if (i > 0) {
-                if (tellStatus) progress.reportStatus(item.entry.displayName(useKoreanNames).c_str());
+                reportEntryStatus(progress, item.entry, useKoreanNames);
                 reported = 0;
             }
             if (item.data.failed()) {

@@ -55,6 +55,11 @@ bool WorkPool::wait(WorkItem& item, uint32_t timeoutMs) {
     return finished;
 }
 
+void WorkPool::wait(WorkItem& item) {
+    while (!wait(item, 1000)) {
+    }
+}
+
 void WorkPool::runGuarded(WorkItem& item) {
     // An exception must not end a pool thread (and with it the program); the item keeps the
     // results of a failure, which its owner reports as for any failed entry.

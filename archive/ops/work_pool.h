@@ -37,6 +37,8 @@ public:
     void submit(WorkItem& item);
     // True once `item` has finished; false when `timeoutMs` passed first.
     bool wait(WorkItem& item, uint32_t timeoutMs);
+    // Returns once `item` has finished.
+    void wait(WorkItem& item);
 
 private:
     void threadMain();
