@@ -1,14 +1,13 @@
 #include "archive/codec/codec.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
 #include <memory>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 #include <libdeflate.h>
-
-#include "platform/thread_sync.h"
 
 namespace {
 
@@ -16,6 +15,9 @@ namespace {
 // next call on any thread instead of built per entry. Not thread_local: MinGW-w64 runs a thread's
 // thread_local destructors after it has freed their storage, so freeing a compressor there freed
 // garbage and crashed every thread that had compressed as it ended.
+// Lock-free: two threads inflating small entries took and gave back an item per entry, and a
+// shared mutex made them queue on each other in the kernel. Each thread starts at a slot of its
+// own, on a cache line of its own, so it mostly finds what it gave back there.
 template <typename T, void (*release)(T*)>
 class Shelf {
 public:
@@ -24,43 +26,65 @@ public:
     };
     using Held = std::unique_ptr<T, Free>;
 
-    // Room for all it keeps from the start: a lease gives its item back from a destructor, where
-    // an allocation that fails would end the program.
-    Shelf() { items.reserve(MAX_KEPT); }
-
-    // One made for `key` (the level) before, or nothing.
-    Held take(int key) {
-        std::lock_guard<platform::Mutex> hold(lock);
-        const auto found = std::find_if(items.begin(), items.end(), [key](const auto& item) { return item.first == key; });
-        if (found == items.end()) {
-            return nullptr;
+    Shelf() = default;
+    Shelf(const Shelf&) = delete;
+    Shelf& operator=(const Shelf&) = delete;
+    ~Shelf() {
+        for (Slot& slot : slots) {
+            Held freed(slot.item.exchange(nullptr));
         }
-        Held item = std::move(found->second);
-        items.erase(found);
-        return item;
     }
 
-    void put(int key, Held item) {
-        std::lock_guard<platform::Mutex> hold(lock);
-        // As many as threads work at once, times the levels they use: a bound only against a
-        // caller that keeps changing levels.
-        if (items.size() < MAX_KEPT) {
-            items.emplace_back(key, std::move(item));
+    // One put back before, or nothing.
+    Held take() {
+        const size_t home = homeSlot();
+        for (size_t i = 0; i < SLOTS; ++i) {
+            std::atomic<T*>& item = slots[(home + i) % SLOTS].item;
+            // Looking first keeps a thread from claiming the cache lines of empty slots.
+            if (item.load(std::memory_order_relaxed) != nullptr) {
+                if (T* found = item.exchange(nullptr, std::memory_order_acquire)) {
+                    return Held(found);
+                }
+            }
+        }
+        return nullptr;
+    }
+
+    // Freed when every slot is taken: as many as threads work at once are kept.
+    void put(Held item) {
+        const size_t home = homeSlot();
+        for (size_t i = 0; i < SLOTS; ++i) {
+            T* expected = nullptr;
+            if (slots[(home + i) % SLOTS].item.compare_exchange_strong(expected, item.get(), std::memory_order_release,
+                                                                      std::memory_order_relaxed)) {
+                item.release();
+                return;
+            }
         }
     }
 
 private:
-    static constexpr size_t MAX_KEPT = 32;
-    platform::Mutex lock;
-    std::vector<std::pair<int, Held>> items;
+    static constexpr size_t SLOTS = 16;
+    struct alignas(64) Slot {
+        std::atomic<T*> item{nullptr};
+    };
+
+    static size_t homeSlot() {
+        static std::atomic<size_t> threadsSeen{0};
+        thread_local const size_t home = threadsSeen.fetch_add(1, std::memory_order_relaxed) % SLOTS;
+        return home;
+    }
+
+    std::array<Slot, SLOTS> slots;
 };
 
 using CompressorShelf = Shelf<libdeflate_compressor, libdeflate_free_compressor>;
 using DecompressorShelf = Shelf<libdeflate_decompressor, libdeflate_free_decompressor>;
 
-CompressorShelf& compressors() {
-    static CompressorShelf shelf;
-    return shelf;
+// A shelf for each level: a compressor is made for one.
+CompressorShelf& compressors(int level) {
+    static std::array<CompressorShelf, 10> shelves;
+    return shelves[size_t(level)];
 }
 
 DecompressorShelf& decompressors() {
@@ -68,12 +92,12 @@ DecompressorShelf& decompressors() {
     return shelf;
 }
 
-// One item from `shelf` for `key`, made when the shelf has none; back on the shelf when done.
+// One item from `shelf`, made when the shelf has none; back on the shelf when done.
 template <typename S>
 class Lease {
 public:
     template <typename Make>
-    Lease(S& shelf, int key, Make make) : shelf(shelf), key(key), held(shelf.take(key)) {
+    Lease(S& shelf, Make make) : shelf(shelf), held(shelf.take()) {
         if (!held) {
             held.reset(make());
         }
@@ -82,23 +106,23 @@ public:
     Lease& operator=(const Lease&) = delete;
     ~Lease() {
         if (held) {
-            shelf.put(key, std::move(held));
+            shelf.put(std::move(held));
         }
     }
     auto* get() const { return held.get(); }
 
 private:
     S& shelf;
-    int key;
     typename S::Held held;
 };
 
+// `level` is 0 to 9.
 Lease<CompressorShelf> compressorFor(int level) {
-    return {compressors(), level, [level] { return libdeflate_alloc_compressor(level); }};
+    return {compressors(level), [level] { return libdeflate_alloc_compressor(level); }};
 }
 
 Lease<DecompressorShelf> decompressor() {
-    return {decompressors(), 0, [] { return libdeflate_alloc_decompressor(); }};
+    return {decompressors(), [] { return libdeflate_alloc_decompressor(); }};
 }
 
 }  // namespace
