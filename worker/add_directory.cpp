@@ -296,7 +296,7 @@ void takeFile(TreeWalk& walk, FileVerdict& verdict) {
     if (verdict.isArchive) {
         return;
     }
-    walk.progress.reportStatus(verdict.wideName.c_str());
+    if (walk.progress.wantsStatus()) walk.progress.reportStatus(verdict.wideName.c_str());
     if (verdict.refusal.failed()) {
         walk.progress.reportItemFailure(verdict.refusal);
         return;
