@@ -17,7 +17,8 @@ namespace {
 // garbage and crashed every thread that had compressed as it ended.
 // Lock-free: two threads inflating small entries took and gave back an item per entry, and a
 // shared mutex made them queue on each other in the kernel. Each thread starts at a slot of its
-// own, on a cache line of its own, so it mostly finds what it gave back there.
+// own, on a cache line of its own, so it mostly finds what it gave back there (which slot is a
+// thread_local number: it has nothing to free).
 template <typename T, void (*release)(T*)>
 class Shelf {
 public:
