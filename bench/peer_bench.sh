@@ -92,7 +92,9 @@ tree_jobs() {
     rm -f "$work"/t.*
 }
 
-echo "machine: $(nproc) cores; codec: $(ldd "$cli" | grep -c libdeflate > /dev/null && echo libdeflate || echo zlib); output on a fresh $fstype per run"
+# The codec BUILD_DIR was configured with: libdeflate may be linked in statically, where ldd cannot see it.
+codec=$(sed -n 's/^QUARNEL_CODEC:STRING=//p' "$build/CMakeCache.txt")
+echo "machine: $(nproc) cores; codec of $build: ${codec:-unknown}; output on a fresh $fstype per run"
 echo "reproduce: ${QUARNEL_CLI:+QUARNEL_CLI=$QUARNEL_CLI }${QUARNEL_BEFORE:+QUARNEL_BEFORE=$QUARNEL_BEFORE }$0 $build \"$files_arg\" $megabytes $repetitions $fstype $part"
 
 case $part in
