@@ -26,8 +26,9 @@ void preferHugeHeapPages(char** argv) {
     const char* given = std::getenv("GLIBC_TUNABLES");
     const std::string before = given != nullptr ? given : "";
     if (before.find(SETTING) != std::string::npos) return;
-    const std::string tunables = (before.empty() ? "" : before + ":") + SETTING + "=1" +
-                                 (before.find(PAD_SETTING) != std::string::npos ? "" : std::string(":") + PAD_SETTING + "=33554432");
+    std::string tunables = (before.empty() ? "" : before + ":") + SETTING + "=1";
+    // A pad the user gave stays theirs.
+    if (before.find(PAD_SETTING) == std::string::npos) tunables += std::string(":") + PAD_SETTING + "=33554432";
     if (setenv("GLIBC_TUNABLES", tunables.c_str(), 1) != 0) return;
     execv("/proc/self/exe", argv);
     if (given != nullptr) {
