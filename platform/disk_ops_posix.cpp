@@ -93,7 +93,7 @@ int lastSystemErrorAsErrno() {
 bool fitsDiskPath(std::u16string_view path) {
     // What the kernel takes in one path, terminator included; a file system may refuse less
     // (a long component), and then the open says so with its own ENAMETOOLONG.
-    return utf16ToUtf8(path).size() < PATH_MAX;
+    return utf8Length(path) < PATH_MAX;
 }
 
 char16_t extraSeparator() {

@@ -16,22 +16,52 @@ bool isKeptByte(std::u16string_view text, size_t i) {
     return unit >= 0xDC80 && unit <= 0xDCFF && !afterHigh;
 }
 
-void appendUtf8(std::string& out, char32_t c) {
+size_t utf8Width(char32_t c) {
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+char* putUtf8(char* at, char32_t c) {
     if (c < 0x80) {
-        out += char(c);
+        *at++ = char(c);
     } else if (c < 0x800) {
-        out += char(0xC0 | (c >> 6));
-        out += char(0x80 | (c & 0x3F));
+        *at++ = char(0xC0 | (c >> 6));
+        *at++ = char(0x80 | (c & 0x3F));
     } else if (c < 0x10000) {
-        out += char(0xE0 | (c >> 12));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
+        *at++ = char(0xE0 | (c >> 12));
+        *at++ = char(0x80 | ((c >> 6) & 0x3F));
+        *at++ = char(0x80 | (c & 0x3F));
     } else {
-        out += char(0xF0 | (c >> 18));
-        out += char(0x80 | ((c >> 12) & 0x3F));
-        out += char(0x80 | ((c >> 6) & 0x3F));
-        out += char(0x80 | (c & 0x3F));
+        *at++ = char(0xF0 | (c >> 18));
+        *at++ = char(0x80 | ((c >> 12) & 0x3F));
+        *at++ = char(0x80 | ((c >> 6) & 0x3F));
+        *at++ = char(0x80 | (c & 0x3F));
     }
+    return at;
+}
+
+// Hands each character of `text` to `character`, or, with `keepBytes`, a kept byte to `byte`.
+template <typename Character, typename Byte>
+void forEachUtf8Piece(std::u16string_view text, bool keepBytes, Character character, Byte byte) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            character(0x10000 + ((char32_t(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            ++i;
+        } else if (keepBytes && isKeptByte(text, i)) {
+            byte(char(unit - KEPT_BYTE_BASE));
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            character(REPLACEMENT);
+        } else {
+            character(unit);
+        }
+    }
+}
+
+size_t utf8LengthOf(std::u16string_view text, bool keepBytes) {
+    size_t length = 0;
+    forEachUtf8Piece(text, keepBytes, [&](char32_t c) { length += utf8Width(c); }, [&](char) { ++length; });
+    return length;
 }
 
 void appendUtf16(std::u16string& out, char32_t c) {
@@ -44,23 +74,12 @@ void appendUtf16(std::u16string& out, char32_t c) {
     }
 }
 
+// Measured first, then written into one allocation: paths of Korean names take three bytes a
+// character, and growing by appends cost a second allocation for most of them.
 std::string toUtf8(std::u16string_view text, bool keepBytes) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char16_t unit = text[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            appendUtf8(out, 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else if (keepBytes && isKeptByte(text, i)) {
-            out += char(unit - KEPT_BYTE_BASE);
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            appendUtf8(out, REPLACEMENT);
-        } else {
-            appendUtf8(out, unit);
-        }
-    }
+    std::string out(utf8LengthOf(text, keepBytes), '\0');
+    char* at = out.data();
+    forEachUtf8Piece(text, keepBytes, [&](char32_t c) { at = putUtf8(at, c); }, [&](char b) { *at++ = b; });
     return out;
 }
 
@@ -118,6 +137,10 @@ size_t utf8SequenceAt(std::string_view text, size_t at, char32_t* character) {
 
 std::string utf16ToUtf8(std::u16string_view text) {
     return toUtf8(text, false);
+}
+
+size_t utf8Length(std::u16string_view text) {
+    return utf8LengthOf(text, false);
 }
 
 std::u16string utf8ToUtf16(std::string_view text) {

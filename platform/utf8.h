@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -8,6 +9,8 @@ namespace platform {
 // Unpaired surrogates and invalid sequences become U+FFFD, one for each byte of a bad sequence.
 std::string utf16ToUtf8(std::u16string_view text);
 std::u16string utf8ToUtf16(std::string_view text);
+// The bytes utf16ToUtf8 makes of `text`, without making them.
+size_t utf8Length(std::u16string_view text);
 // The length of the UTF-8 sequence at `at` (its character in `character` when given), 0 when none
 // starts there: a stray continuation byte, an overlong form, a surrogate, a value past U+10FFFF,
 // or a sequence cut short.

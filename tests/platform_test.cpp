@@ -208,6 +208,7 @@ TEST(Utf8, ConvertsBothWaysAndReplacesWhatIsNoText) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(platform::utf8ToUtf16(c.utf8), c.utf16);
         EXPECT_EQ(platform::utf16ToUtf8(c.utf16), c.utf8);
+        EXPECT_EQ(platform::utf8Length(c.utf16), c.utf8.size());
     }
     // One replacement for each byte of a sequence that is not a character.
     const struct { const char* what; std::string utf8; std::u16string utf16; } broken[] = {
@@ -221,6 +222,7 @@ TEST(Utf8, ConvertsBothWaysAndReplacesWhatIsNoText) {
         EXPECT_EQ(platform::utf8ToUtf16(c.utf8), c.utf16);
     }
     EXPECT_EQ(platform::utf16ToUtf8(u"x\xD800y"), "x\xEF\xBF\xBDy");
+    EXPECT_EQ(platform::utf8Length(u"x\xD800y"), 5u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "archive/ops/entry_data.h"
 
 #include "archive/ops/extract_sink.h"
+#include "archive/ops/ordered_pipeline.h"
 
 #include <algorithm>
 #include <limits>
@@ -14,10 +15,6 @@
 #include "archive/base/result_codes.h"
 
 namespace {
-
-// Files are written in pieces of this size when someone follows the writing, so that progress
-// also moves while a large one goes to disk.
-constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
 
 // Stored bytes are read in pieces of this size when an entry is streamed.
 constexpr size_t READ_PIECE_BYTES = 1 << 20;

@@ -57,6 +57,7 @@ std::unique_ptr<PipelineJob> OrderedPipeline::take(const std::function<void(uint
 
 std::function<void(uint64_t)> writeShare(uint64_t units, uint64_t length, ProgressSink& progress,
                                          uint64_t& reported) {
+    if (length <= WRITE_PIECE_BYTES) return {};
     return [=, &progress, &reported](uint64_t written) {
         if (written >= length) return;
         const uint64_t share = units * written / length;

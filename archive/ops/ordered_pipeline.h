@@ -63,8 +63,13 @@ private:
     uint64_t held = 0;
 };
 
+// Finished streams and files are written in pieces of this size: one write for most entries,
+// while the bar can still move as a large one goes to disk.
+constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
+
 // Progress while the taking thread writes a finished job's `length` bytes: the share of the job's
 // `units` the written part stands for; only what goes beyond `reported` (which it updates), and
-// never the end, which the job's commit reports.
+// never the end, which the job's commit reports. Empty when the bytes go out in one piece, as
+// most entries' do: then there is no share before the end, and no function to allocate.
 std::function<void(uint64_t written)> writeShare(uint64_t units, uint64_t length, ProgressSink& progress,
                                                  uint64_t& reported);

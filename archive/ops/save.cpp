@@ -51,10 +51,6 @@ Outcome failEntry(GrfEntry& entry, const SourceData& data, ProgressSink& progres
     return entry.owner()->fail(reason);
 }
 
-// Streams are written in pieces of this size: one write for most entries, while the bar can still
-// move as a large one goes to disk.
-constexpr size_t WRITE_PIECE_BYTES = 1 << 20;
-
 // Where the save's last write left the file's position: at its end, when this save wrote there
 // last. Streams that follow one another at the end then need no seek, and the file's buffer
 // takes many small ones in one system call.
