@@ -83,8 +83,8 @@ public:
         return useKoreanNames ? nameKorean() : nameAnsi();
     }
 
-    // The entry's record as it stands, by value.
-    EntryRecord record() const;
+    // The entry's record as it stands; a save writes a table of them without copying each name.
+    const EntryRecord& record() const { return fields; }
 
     // Refuses a name a table cannot hold and one another entry of either list bears (ASCII case
     // folded); takes the owner's listLock.

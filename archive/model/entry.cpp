@@ -16,10 +16,6 @@ GrfEntry::~GrfEntry() {
     delete koreanForm.load(std::memory_order_acquire);
 }
 
-EntryRecord GrfEntry::record() const {
-    return fields;
-}
-
 void GrfEntry::placeData(uint32_t inputLength, uint32_t streamLength, uint64_t position) {
     const std::unique_lock lock(ownerArchive->listLock);
     fields.originalSize = inputLength;
