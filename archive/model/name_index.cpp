@@ -83,7 +83,7 @@ GrfEntry* NameIndex::find(std::string_view name) const {
 
 void NameIndex::rekey(GrfEntry* entry, uint64_t previousKey) {
     bool found = false;
-    sortedBulk();
+    sortedBulk();   // the entry's run of `previousKey` is found by binary search
     for (auto it = std::lower_bound(bulk.begin(), bulk.end(), previousKey, keyLess);
          it != bulk.end() && it->first == previousKey; ++it) {
         if (it->second == entry) {

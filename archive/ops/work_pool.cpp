@@ -56,8 +56,10 @@ bool WorkPool::wait(WorkItem& item, uint32_t timeoutMs) {
 }
 
 void WorkPool::wait(WorkItem& item) {
-    while (!wait(item, 1000)) {
-    }
+    std::unique_lock guard(lock);
+    awaited = &item;
+    done.wait(guard, [&item] { return item.finished.load(); });
+    awaited = nullptr;
 }
 
 void WorkPool::runGuarded(WorkItem& item) {
